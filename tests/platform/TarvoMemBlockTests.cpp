@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "zel/platform/TarvoMemBlock.h"
+
+namespace {
+
+// The block and the capacity a caller keeps, freed at the end.
+template <typename T>
+struct Block {
+    T* pointer = nullptr;
+    uint64_t capacity = 0;
+    ~Block() { std::free(pointer); }
+};
+
+}  // namespace
+
+TEST(TarvoMemBlock, GrowsFromNothingAndKeepsContents) {
+    Block<uint32_t> block;
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 4));
+    ASSERT_NE(block.pointer, nullptr);
+    EXPECT_EQ(block.capacity, 4u);
+    for (uint32_t i = 0; i < 4; ++i) block.pointer[i] = 0xC0DE0000 + i;
+
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 100000));
+    EXPECT_EQ(block.capacity, 100000u);
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(block.pointer[i], 0xC0DE0000 + i);
+    block.pointer[99999] = 7;  // the whole new capacity is usable
+
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 2));
+    EXPECT_EQ(block.capacity, 2u);
+    EXPECT_EQ(block.pointer[1], 0xC0DE0001u);
+
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 0));
+    EXPECT_EQ(block.pointer, nullptr);
+    EXPECT_EQ(block.capacity, 0u);
+}
+
+TEST(TarvoMemBlock, ZeroedFormClearsOnlyAddedElements) {
+    Block<uint8_t> block;
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 64));
+    std::memset(block.pointer, 0xAB, 64);
+    // Shrinking and growing again must not bring the old bytes back.
+    ASSERT_TRUE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity, 3));
+    ASSERT_TRUE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity, 64));
+    EXPECT_EQ(block.capacity, 64u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(block.pointer[i], 0xAB) << i;
+    for (int i = 3; i < 64; ++i) EXPECT_EQ(block.pointer[i], 0) << i;
+}
+
+TEST(TarvoMemBlock, UntypedFormTakesTheElementSize) {
+    struct Entry {
+        uint64_t offset;
+        uint32_t length;
+        uint32_t flags;
+    };
+    void* pointer = nullptr;
+    uint64_t capacity = 0;
+    ASSERT_TRUE(TarvoMemBlock_ReallocZeroedImp(&pointer, &capacity, sizeof(Entry), 10));
+    EXPECT_EQ(capacity, 10u);
+    const Entry* entries = static_cast<const Entry*>(pointer);
+    EXPECT_EQ(entries[9].offset, 0u);
+    EXPECT_EQ(entries[9].flags, 0u);
+    std::free(pointer);
+}
+
+TEST(TarvoMemBlock, FailureLeavesEverythingUnchanged) {
+    Block<uint64_t> block;
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 8));
+    for (uint64_t i = 0; i < 8; ++i) block.pointer[i] = i * 3;
+    uint64_t* const before = block.pointer;
+
+    const auto expectUnchanged = [&](const char* what) {
+        EXPECT_EQ(block.pointer, before) << what;
+        EXPECT_EQ(block.capacity, 8u) << what;
+        for (uint64_t i = 0; i < 8; ++i) EXPECT_EQ(block.pointer[i], i * 3) << what;
+    };
+
+    // 8 * (2^61 + 1) wraps to 8 bytes: a naive multiplication would "succeed".
+    EXPECT_FALSE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, (uint64_t{1} << 61) + 1));
+    expectUnchanged("wrapping product");
+    EXPECT_FALSE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity,
+                                             std::numeric_limits<uint64_t>::max()));
+    expectUnchanged("largest capacity");
+
+    // A byte size past PTRDIFF_MAX is refused before asking the allocator.
+    void* untyped = block.pointer;
+    uint64_t untypedCapacity = block.capacity;
+    const uint64_t pastLimit = uint64_t{std::numeric_limits<ptrdiff_t>::max()} + 1;
+    EXPECT_FALSE(TarvoMemBlock_ReallocImp(&untyped, &untypedCapacity, 1, pastLimit));
+    EXPECT_FALSE(TarvoMemBlock_ReallocImp(&untyped, &untypedCapacity, 0, 4));  // no element size
+    EXPECT_EQ(untyped, before);
+    EXPECT_EQ(untypedCapacity, 8u);
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZEL_TEST_SANITIZED_ALLOCATOR 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZEL_TEST_SANITIZED_ALLOCATOR 1
+#endif
+
+#ifndef ZEL_TEST_SANITIZED_ALLOCATOR
+// (Sanitizer allocators stop the process on an impossible request instead of answering null.)
+TEST(TarvoMemBlock, AllocatorRefusalIsAFailure) {
+    Block<uint8_t> block;
+    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 16));
+    uint8_t* const before = block.pointer;
+    EXPECT_FALSE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity, uint64_t{1} << 62));
+    EXPECT_EQ(block.pointer, before);
+    EXPECT_EQ(block.capacity, 16u);
+}
+#endif
+
+TEST(TarvoMemBlock, RandomResizesMatchAVectorModel) {
+    std::mt19937 random(20240611);
+    Block<uint32_t> block;
+    std::vector<uint32_t> model;
+    for (int step = 0; step < 2000; ++step) {
+        const uint64_t newCapacity = random() % 300;
+        ASSERT_TRUE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity, newCapacity));
+        model.resize(newCapacity, 0);
+        ASSERT_EQ(block.capacity, model.size());
+        // Overwrite a few elements so that stale contents would show.
+        for (int k = 0; k < 3 && newCapacity > 0; ++k) {
+            const size_t at = random() % newCapacity;
+            block.pointer[at] = model[at] = static_cast<uint32_t>(random());
+        }
+        for (size_t i = 0; i < model.size(); ++i) ASSERT_EQ(block.pointer[i], model[i]) << step;
+    }
+}

@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zel/platform/ZELException.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/platform/ZELMainQueue.h"
+#include "zel/platform/ZELSerialQueue.h"
+#include "zel/platform/ZELWorkerPool.h"
+
+namespace {
+
+constexpr auto kGenerousTimeout = std::chrono::seconds(20);
+
+// The main queue is process-wide: every test starts and ends with an empty FIFO, no poster
+// and the test thread as main.
+class ZELMainQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        ZELMainQueue::setPoster({});
+        ZELMainQueue::markCurrentThreadAsMain();
+        while (ZELMainQueue::drain() > 0) {
+        }
+    }
+};
+
+// Collects log lines from any thread.
+class LogCapture {
+public:
+    LogCapture() {
+        ZELSetLogSink([this](std::string_view line) {
+            std::lock_guard<std::mutex> guard(lock_);
+            lines_.emplace_back(line);
+            changed_.notify_all();
+        });
+    }
+    ~LogCapture() { ZELSetLogSink({}); }
+
+    std::vector<std::string> waitForLines(size_t count) {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait_for(guard, kGenerousTimeout, [&] { return lines_.size() >= count; });
+        return lines_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;  // guarded by lock_
+};
+
+}  // namespace
+
+// --- Main queue ---
+
+TEST_F(ZELMainQueueTest, DrainRunsTasksInOrderOnTheCallingThread) {
+    std::vector<int> order;
+    for (int i = 0; i < 5; ++i) {
+        ZELMainQueue::async([&order, i] {
+            EXPECT_TRUE(ZELMainQueue::isMainThread());
+            order.push_back(i);
+        });
+    }
+    EXPECT_TRUE(order.empty());  // nothing runs before the host drains
+    EXPECT_EQ(ZELMainQueue::drain(), 5u);
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(ZELMainQueue::drain(), 0u);
+}
+
+TEST_F(ZELMainQueueTest, TasksQueuedWhileDrainingRunInTheSameCall) {
+    std::vector<std::string> order;
+    ZELMainQueue::async([&] {
+        order.push_back("a");
+        ZELMainQueue::async([&] {
+            order.push_back("c");
+            ZELMainQueue::async([&] { order.push_back("d"); });
+        });
+    });
+    ZELMainQueue::async([&] { order.push_back("b"); });
+    EXPECT_EQ(ZELMainQueue::drain(), 4u);
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
+TEST_F(ZELMainQueueTest, SelfRequeuingTaskCannotTrapTheDrain) {
+    int runs = 0;
+    bool keepGoing = true;
+    std::function<void()> again = [&] {
+        ++runs;
+        if (keepGoing) ZELMainQueue::async(again);
+    };
+    ZELMainQueue::async(again);
+    EXPECT_EQ(ZELMainQueue::drain(), static_cast<size_t>(ZELMainQueue::kMaxDrainRounds));
+    EXPECT_EQ(runs, ZELMainQueue::kMaxDrainRounds);
+
+    // Still queued once; it stops when told.
+    keepGoing = false;
+    EXPECT_EQ(ZELMainQueue::drain(), 1u);
+    EXPECT_EQ(runs, ZELMainQueue::kMaxDrainRounds + 1);
+}
+
+TEST_F(ZELMainQueueTest, NestedDrainKeepsTheOrder) {
+    std::vector<std::string> order;
+    ZELMainQueue::async([&] {
+        order.push_back("a begins");
+        EXPECT_EQ(ZELMainQueue::drain(), 2u);
+        order.push_back("a ends");
+    });
+    ZELMainQueue::async([&] { order.push_back("b"); });
+    ZELMainQueue::async([&] { order.push_back("c"); });
+    EXPECT_EQ(ZELMainQueue::drain(), 1u);
+    EXPECT_EQ(order, (std::vector<std::string>{"a begins", "b", "c", "a ends"}));
+}
+
+TEST_F(ZELMainQueueTest, ExceptionFromATaskLeavesTheRestQueued) {
+    std::vector<int> order;
+    ZELMainQueue::async([&] { order.push_back(1); });
+    ZELMainQueue::async([] { ZELRaise(ZELInternalInconsistencyException, "boom"); });
+    ZELMainQueue::async([&] { order.push_back(3); });
+    EXPECT_THROW(ZELMainQueue::drain(), ZELException);
+    EXPECT_EQ(order, (std::vector<int>{1}));
+    EXPECT_EQ(ZELMainQueue::drain(), 1u);
+    EXPECT_EQ(order, (std::vector<int>{1, 3}));
+}
+
+TEST_F(ZELMainQueueTest, PosterReceivesWaitingAndLaterTasksUntilRemoved) {
+    std::vector<int> order;
+    ZELMainQueue::async([&] { order.push_back(1); });
+    ZELMainQueue::async([&] { order.push_back(2); });
+
+    // Installing the poster hands over the waiting tasks, oldest first.
+    std::vector<ZELMainQueue::Task> posted;
+    ZELMainQueue::setPoster(
+        [&posted](ZELMainQueue::Task task) { posted.push_back(std::move(task)); });
+    ASSERT_EQ(posted.size(), 2u);
+    ZELMainQueue::async([&] { order.push_back(3); });
+    ASSERT_EQ(posted.size(), 3u);
+    EXPECT_EQ(ZELMainQueue::drain(), 0u);
+    for (auto& task : posted) task();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+    // An empty poster restores the FIFO.
+    ZELMainQueue::setPoster({});
+    ZELMainQueue::async([&] { order.push_back(4); });
+    EXPECT_EQ(posted.size(), 3u);
+    EXPECT_EQ(ZELMainQueue::drain(), 1u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(ZELMainQueueTest, PosterThatRunsTasksAtOnceMayQueueMore) {
+    std::vector<int> order;
+    ZELMainQueue::setPoster([](ZELMainQueue::Task task) { task(); });
+    ZELMainQueue::async([&] {
+        order.push_back(1);
+        ZELMainQueue::async([&] { order.push_back(2); });
+    });
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST_F(ZELMainQueueTest, WaitAndDrainWakesForATaskFromAnotherThread) {
+    EXPECT_FALSE(ZELMainQueue::waitAndDrain(std::chrono::milliseconds(1)));
+
+    std::atomic<bool> ran{false};
+    std::thread producer([&ran] { ZELMainQueue::async([&ran] { ran = true; }); });
+    bool drained = false;
+    const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
+    while (!ran && std::chrono::steady_clock::now() < deadline) {
+        drained = ZELMainQueue::waitAndDrain(std::chrono::milliseconds(100)) || drained;
+    }
+    producer.join();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(drained);
+}
+
+TEST_F(ZELMainQueueTest, OnlyTheMarkedThreadIsMain) {
+    EXPECT_TRUE(ZELMainQueue::isMainThread());
+    bool otherIsMain = true;
+    std::thread([&] { otherIsMain = ZELMainQueue::isMainThread(); }).join();
+    EXPECT_FALSE(otherIsMain);
+
+    // Marking moves it; a drain does not take it from a marked thread.
+    std::thread([] {
+        ZELMainQueue::markCurrentThreadAsMain();
+        ZELMainQueue::drain();
+    }).join();
+    EXPECT_FALSE(ZELMainQueue::isMainThread());
+    ZELMainQueue::drain();
+    EXPECT_FALSE(ZELMainQueue::isMainThread());
+    ZELMainQueue::markCurrentThreadAsMain();
+    EXPECT_TRUE(ZELMainQueue::isMainThread());
+}
+
+// --- Worker pool ---
+
+TEST(ZELWorkerPool, GlobalPoolRunsEveryTaskOnItsOwnThreads) {
+    ZELWorkerPool& pool = ZELWorkerPool::global();
+    EXPECT_GE(pool.threadCount(), 2u);
+    EXPECT_EQ(&pool, &ZELWorkerPool::global());
+
+    constexpr int kTasks = 200;
+    std::atomic<int> remaining{kTasks};
+    std::atomic<int> onCallerThread{0};
+    std::promise<void> allDone;
+    const auto caller = std::this_thread::get_id();
+    for (int i = 0; i < kTasks; ++i) {
+        pool.async([&] {
+            if (std::this_thread::get_id() == caller) ++onCallerThread;
+            if (--remaining == 0) allDone.set_value();
+        });
+    }
+    ASSERT_EQ(allDone.get_future().wait_for(kGenerousTimeout), std::future_status::ready);
+    EXPECT_EQ(onCallerThread, 0);
+}
+
+TEST(ZELWorkerPool, TasksRunAtOnceOnSeparateThreads) {
+    // Two tasks that each wait for the other only finish if they run at the same time.
+    ZELWorkerPool pool(2);
+    std::promise<void> first, second;
+    std::promise<void> bothDone;
+    std::atomic<int> done{0};
+    pool.async([&] {
+        first.set_value();
+        second.get_future().wait();
+        if (++done == 2) bothDone.set_value();
+    });
+    pool.async([&] {
+        second.set_value();
+        first.get_future().wait();
+        if (++done == 2) bothDone.set_value();
+    });
+    ASSERT_EQ(bothDone.get_future().wait_for(kGenerousTimeout), std::future_status::ready);
+}
+
+TEST(ZELWorkerPool, ShutdownWaitsForTheRunningTaskAndDropsLaterOnes) {
+    auto pool = std::make_unique<ZELWorkerPool>(1);
+    std::promise<void> started;
+    std::promise<void> release;
+    std::atomic<bool> finished{false};
+    pool->async([&] {
+        started.set_value();
+        release.get_future().wait();
+        finished = true;
+    });
+    started.get_future().wait();
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        release.set_value();
+    });
+    pool->shutdown();
+    EXPECT_TRUE(finished);
+    releaser.join();
+
+    // Dropped: never run, its captures released at once.
+    auto capture = std::make_shared<int>(0);
+    bool ran = false;
+    pool->async([capture, &ran] { ran = true; });
+    EXPECT_EQ(capture.use_count(), 1);
+    pool->shutdown();  // again: nothing to do
+    pool.reset();
+    EXPECT_FALSE(ran);
+}
+
+TEST(ZELWorkerPool, ExceptionFromATaskIsLoggedAndThePoolGoesOn) {
+    LogCapture log;
+    ZELWorkerPool pool(1);
+    pool.async([] { ZELRaise(ZELOutOfMemoryException, "no room"); });
+    std::promise<void> next;
+    pool.async([&] { next.set_value(); });
+    ASSERT_EQ(next.get_future().wait_for(kGenerousTimeout), std::future_status::ready);
+    const auto lines = log.waitForLines(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0],
+              "uncaught exception in a task of the worker pool: ZELOutOfMemoryException: no room");
+}
+
+// --- Serial queues ---
+
+TEST(ZELSerialQueue, SameNameAnswersTheSameQueue) {
+    const auto a = ZELSerialQueue::named("ZELQueueTests.a");
+    EXPECT_EQ(a, ZELSerialQueue::named("ZELQueueTests.a"));
+    EXPECT_NE(a, ZELSerialQueue::named("ZELQueueTests.b"));
+    EXPECT_EQ(a->name(), "ZELQueueTests.a");
+    EXPECT_NE(a->description().find("ZELSerialQueue<0x"), std::string::npos);
+    EXPECT_NE(a->description().find("ZELQueueTests.a"), std::string::npos);
+}
+
+TEST(ZELSerialQueue, IsCurrentOnlyInsideItsTasks) {
+    const auto queue = ZELSerialQueue::named("ZELQueueTests.current");
+    const auto other = ZELSerialQueue::named("ZELQueueTests.other");
+    EXPECT_FALSE(queue->isCurrent());
+    bool inside = false;
+    bool otherInside = true;
+    queue->sync([&] {
+        inside = queue->isCurrent();
+        otherInside = other->isCurrent();
+    });
+    EXPECT_TRUE(inside);
+    EXPECT_FALSE(otherInside);
+}
+
+TEST(ZELSerialQueue, SyncFromItsOwnQueueRunsInline) {
+    const auto queue = ZELSerialQueue::named("ZELQueueTests.reentrant");
+    std::vector<std::string> order;
+    queue->async([&] {
+        order.push_back("outer begins");
+        queue->sync([&] { order.push_back("inner"); });
+        order.push_back("outer ends");
+    });
+    queue->async([&] { order.push_back("next"); });
+    queue->sync([] {});
+    EXPECT_EQ(order, (std::vector<std::string>{"outer begins", "inner", "outer ends", "next"}));
+}
+
+TEST(ZELSerialQueue, SyncHandsBackTheTasksException) {
+    const auto queue = ZELSerialQueue::named("ZELQueueTests.throwing");
+    EXPECT_THROW(queue->sync([] { throw std::runtime_error("bad"); }), std::runtime_error);
+    bool ran = false;
+    queue->sync([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
