@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "zel/platform/ZELException.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/platform/ZELObject.h"
+#include "zel/platform/ZELTickClock.h"
+#include "zel/stream/ZELDefs.h"
+#include "zel/stream/ZELDiagnosticCollector.h"
+#include "zel/stream/ZELMemoryMetricsGatherer.h"
+
+// An object whose subclass forgot an operation.
+class ZELDiagnosticsTestsProbe : public ZELObject {};
+
+namespace {
+
+const std::string kFailed = "ASSERT failed: ";
+const std::string kRepeated = "ASSERT repeatedly failed, ignoring: ";
+
+// Drives the tick clock by hand and captures the log.
+class ZELAssertFailedTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ZELSetTickSourceForTesting([this] { return ticks_; });
+        ZELSetLogSink([this](std::string_view line) { lines_.emplace_back(line); });
+    }
+    void TearDown() override {
+        ZELSetLogSink({});
+        ZELSetTickSourceForTesting({});
+    }
+    void failAt(uint32_t tick, const char* code, int line, const char* file = "ZELStore.cpp") {
+        ticks_ = tick;
+        ZELAssertFailed(code, file, line);
+    }
+
+    uint32_t ticks_ = 0;
+    std::vector<std::string> lines_;
+};
+
+TEST_F(ZELAssertFailedTest, RapidRepeatsAreLoggedAsIgnoredFromTheFourthOn) {
+    for (uint32_t i = 0; i < 5; ++i) failAt(1000 + 20 * i, "count > 0", 10);  // 1/3 s apart
+    EXPECT_EQ(lines_, (std::vector<std::string>{kFailed + "count > 0", kFailed + "count > 0",
+                                                kFailed + "count > 0", kRepeated + "count > 0",
+                                                kRepeated + "count > 0"}));
+}
+
+TEST_F(ZELAssertFailedTest, RecordStartsAfreshSixtySecondsAfterTheFirstFailure) {
+    const uint32_t start = 0xFFFFFF00u;  // the tick counter wraps on the way
+    for (uint32_t i = 0; i < 20; ++i) failAt(start + i, "ok", 20);
+    for (uint32_t i = 1; i <= 6; ++i) failAt(start + 600 * i, "ok", 20);  // 10 s gaps, to 60 s
+    ASSERT_EQ(lines_.size(), 26u);
+    EXPECT_EQ(lines_[2], kFailed + "ok");
+    EXPECT_EQ(lines_[3], kRepeated + "ok");
+    EXPECT_EQ(lines_[25], kRepeated + "ok");
+
+    // 70 s after the first failure: a new record, counting from 1 again.
+    lines_.clear();
+    for (uint32_t i = 0; i < 4; ++i) failAt(start + 4200 + i, "ok", 20);
+    EXPECT_EQ(lines_, (std::vector<std::string>{kFailed + "ok", kFailed + "ok", kFailed + "ok",
+                                                kRepeated + "ok"}));
+}
+
+TEST_F(ZELAssertFailedTest, FailureAfterALongGapIsLoggedInFull) {
+    for (uint32_t i = 0; i < 5; ++i) failAt(5000 + i, "gap", 30);
+    failAt(5004 + 11 * 60, "gap", 30);      // 11 s later
+    failAt(5004 + 11 * 60 + 1, "gap", 30);  // 7 failures in 11 s: rapid again
+    EXPECT_EQ(lines_[5], kFailed + "gap");
+    EXPECT_EQ(lines_[6], kRepeated + "gap");
+}
+
+TEST_F(ZELAssertFailedTest, OnlyTheSameTextFileAndLineRepeat) {
+    failAt(100, "a", 40);
+    failAt(101, "a", 40);
+    failAt(102, "a", 40);
+    failAt(103, "a", 41);  // another line of the same file
+    failAt(104, "a", 40);
+    failAt(105, "b", 40);
+    failAt(106, "a", 40, "ZELOther.cpp");
+    for (uint32_t i = 0; i < 4; ++i) failAt(107 + i, "a", 40, nullptr);  // no file: never a repeat
+    for (const std::string& line : lines_) EXPECT_EQ(line.rfind(kFailed, 0), 0u) << line;
+    EXPECT_EQ(lines_.size(), 11u);
+}
+
+TEST_F(ZELAssertFailedTest, HelpersReportThroughTheAssertion) {
+    ZELAssert(1 + 1 == 3);
+    ZELAssert(1 + 1 == 2);
+    ZELDiagnosticsTestsProbe probe;
+    ZELAbstractMethodWasCalled(probe, "readData", __FILE__, __LINE__);
+    EXPECT_EQ(lines_, (std::vector<std::string>{kFailed + "1 + 1 == 3",
+                                                kFailed + "abstract method should be implemented "
+                                                          "[ZELDiagnosticsTestsProbe readData]"}));
+}
+
+TEST_F(ZELAssertFailedTest, AllocationFailureRaisesAfterReporting) {
+    const std::string longDescription(2000, 'x');
+    for (const std::string& what : {std::string("readData buffer"), longDescription}) {
+        lines_.clear();
+        testing::internal::CaptureStdout();
+        try {
+            ZELMemoryAllocationFailed(4096, what.c_str(), "ZELStream.cpp", 77);
+            ADD_FAILURE() << "ZELMemoryAllocationFailed returned";
+        } catch (const ZELException& exception) {
+            EXPECT_EQ(exception.name(), "ZELOutOfMemoryException");
+            EXPECT_EQ(exception.reason(), "out of memory");
+        }
+        // At most 994 bytes of the description fit the preallocated message buffer.
+        const std::string message = "!!! memory allocation failed: " + what.substr(0, 994) + "\n";
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), message + " (4096 bytes)");
+        EXPECT_EQ(lines_, std::vector<std::string>{kFailed + message});
+    }
+}
+
+TEST(ZELByteCountText, ReadsAsSpecifiedAtEveryBoundary) {
+    const std::pair<uint64_t, const char*> cases[] = {
+        {0, "0 K"},
+        {1, "1 bytes"},
+        {1023, "1023 bytes"},
+        {1024, "1 K"},
+        {1536, "1.5 K"},
+        {1126, "1 K"},  // 1.09: the tenth is cut
+        {10239, "9.9 K"},
+        {10240, "10 K"},
+        {1048575, "1023 K"},
+        {1048576, "1 MB"},
+        {1572864, "1.5 MB"},
+        {1073741823, "1023 MB"},
+        {1073741824, "1.0 GB"},
+        {3ull << 30, "3.0 GB"},
+        {(5ull << 30) + (1ull << 29), "5.5 GB"},
+    };
+    for (const auto& [byteCount, text] : cases) {
+        EXPECT_EQ(ZELMemoryMetricsGatherer::stringDescribingByteCount(byteCount), text)
+            << byteCount;
+    }
+    EXPECT_EQ(ZELPrettyDivisionResult(UINT64_MAX, UINT64_MAX / 2 + 1), "1.9");  // no overflow
+    EXPECT_EQ(ZELPrettyDivisionResult(5, 0), "0");
+}
+
+TEST(ZELDiagnosticCollector, DumpHasTheThreeSectionsInOrder) {
+    ZELDiagnosticCollector collector;
+    EXPECT_EQ(collector.allCollectedInformationDump(), "");
+    collector.addRequiredMemoryByteCount(1024);
+    EXPECT_EQ(collector.allCollectedInformationDump(), "Operational RAM footprint: 1 K");
+
+    collector.reportWarning("slot 3 is empty");
+    collector.reportWarning("bad block", "/Users/x/Library/Mail/V2/INBOX.mbox/Info.plist");
+    collector.reportWarning("bad index", "/data/db/items.index");
+    collector.reportDiagnosticMessage("ratio 0.5");
+    ZELDiagnosticsTestsProbe probe;
+    collector.reportDiagnosticMessage(probe);
+    collector.addRequiredMemoryByteCount(512);
+    EXPECT_EQ(collector.allCollectedInformationDump(),
+              "3 collected warnings:\n"
+              "\tslot 3 is empty\n"
+              "\tbad block, for URL: ../INBOX.mbox/Info.plist\n"
+              "\tbad index, for URL: /data/db/items.index\n"
+              "collected diagnostics:\n"
+              "\tratio 0.5\n"
+              "\t" +
+                  probe.description() +
+                  "\n"
+                  "Operational RAM footprint: 1.5 K");
+    EXPECT_EQ(collector.totalRequiredMemoryByteCount(), 1536u);
+    EXPECT_EQ(collector.totalRequireMemoryByteCountDescription(), "1.5 K");
+    EXPECT_EQ(collector.allReportedWarnings().size(), 3u);
+    EXPECT_EQ(collector.allReportedDiagnosticMessages().front(), "ratio 0.5");
+
+    collector.reset();
+    EXPECT_EQ(collector.allCollectedInformationDump(), "");
+    collector.reportDiagnosticMessage("only");
+    EXPECT_EQ(collector.allCollectedInformationDump(), "collected diagnostics:\n\tonly");
+}
+
+// Reports fixed figures for two kinds of blocks in two kinds of files.
+class ZELTestStore : public ZELMemoryMetricsProvider {
+  public:
+    void gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const override {
+        gatherer.addByteCountToRAM(1536);
+        gatherer.addByteCount(10240, ZELMemoryMetricTypeDisk);
+        gatherer.incrementUseCount(3, 64, 4096);
+        gatherer.addByteCount(192, ZELMemoryMetricTypeUsed, 64, 4096);
+        gatherer.addByteCount(2048, ZELMemoryMetricTypeFree, 64, 4096);
+        gatherer.incrementUseCount(1, 1024, 4096);
+        gatherer.addByteCount(1000, ZELMemoryMetricTypeUsed, 1024, 4096);
+        gatherer.addByteCount(24, ZELMemoryMetricTypeFragmented, 1024, 4096);
+        gatherer.addByteCount(5, ZELMemoryMetricTypeLost, 0, 8192);
+        gatherer.addByteCount(0, ZELMemoryMetricTypeLost, 128, 0);  // nothing: no bucket made
+    }
+};
+
+TEST(ZELMemoryMetricsGatherer, TextFormNamesOnlyWhatIsThere) {
+    ZELMemoryMetricsGatherer gatherer = ZELMemoryMetricsGatherer::gatherer();
+    EXPECT_EQ(gatherer.description(), "0 K RAM");
+    gatherer.addByteCountToRAM(1536);
+    gatherer.addByteCount(4096, ZELMemoryMetricTypeFree);  // no disk: not shown
+    EXPECT_EQ(gatherer.description(), "1.5 K RAM");
+    gatherer.addByteCount(10240, ZELMemoryMetricTypeDisk);
+    EXPECT_EQ(gatherer.description(), "1.5 K RAM, 10 K disk (free 4 K, )");
+    gatherer.addByteCount(5, ZELMemoryMetricTypeLost);
+    gatherer.addByteCount(2048, ZELMemoryMetricTypeFragmented);
+    EXPECT_EQ(gatherer.description(), "1.5 K RAM, 10 K disk (free 4 K, frag 2 K, lost 5 bytes, )");
+    gatherer.reset();
+    EXPECT_EQ(gatherer.description(), "0 K RAM");
+    EXPECT_EQ(ZELMemoryMetricsGatherer::descriptionForObject(ZELTestStore()),
+              "1.5 K RAM, 10 K disk");
+}
+
+TEST(ZELMemoryMetricsGatherer, BlockTablesListBucketsBySizeWithTotals) {
+    ZELMemoryMetricsGatherer gatherer =
+        ZELMemoryMetricsGatherer::gathererTotaledFor(ZELTestStore());
+    EXPECT_EQ(
+        gatherer.descriptionForBlocks(),
+        "4 K file:     4 objects,  1.1 K used,  2 K free,  24 bytes frag,  0 K lost      \n"
+        "8 K file:     0 objects,  0 K used,    0 K free,  0 K frag,       5 bytes lost  \n"
+        "file TOTALS:  4 objects,  1.1 K used,  2 K free,  24 bytes frag,  5 bytes lost  \n"
+        "--- blocks inside:\n"
+        "64 bytes blocks:  3 objects,  192 bytes used,   2 K free,  0 K frag,       0 K lost  \n"
+        "1 K blocks:       1 objects,  1000 bytes used,  0 K free,  24 bytes frag,  0 K lost  \n"
+        "blocks TOTALS:    4 objects,  1.1 K used,       2 K free,  24 bytes frag,  0 K lost  \n");
+    EXPECT_EQ(gatherer.blockInfoByBlockSize().size(), 2u);
+
+    gatherer.resetAndFreeBuckets();
+    EXPECT_EQ(gatherer.totalByteCountForMetricType(ZELMemoryMetricTypeRAM), 1536u);
+    EXPECT_EQ(gatherer.descriptionForBlocks(),
+              "file TOTALS:  0 objects,  0 K used,  0 K free,  0 K frag,  0 K lost  \n"
+              "--- blocks inside:\n"
+              "blocks TOTALS:  0 objects,  0 K used,  0 K free,  0 K frag,  0 K lost  \n");
+}
+
+TEST(ZELMemoryMetricsGatherer, PrettyRowsPadEveryCellToItsColumn) {
+    EXPECT_EQ(ZELMemoryMetricsGatherer::prettyStringForRows({}), "");
+    EXPECT_EQ(ZELMemoryMetricsGatherer::prettyStringForRows({{"a", "bbb"}, {"cc"}, {"", "d", "e"}}),
+              "a   bbb  \n"
+              "cc  \n"
+              "    d    e  \n");
+}
+
+}  // namespace
