@@ -1,0 +1,841 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELObject.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/platform/ZELString.h"
+#include "zel/platform/ZELValue.h"
+
+namespace {
+
+const std::string kHeader =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n";
+
+struct ReadResult {
+    bool ok = false;
+    ZELValue value;
+    ZELError error;
+};
+
+ReadResult readBytes(const std::string& bytes, const std::string& sourceName = "sample.plist") {
+    ReadResult result;
+    result.ok = ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                          bytes.size(), sourceName, &result.value, &result.error);
+    return result;
+}
+
+ReadResult readBytes(const std::vector<uint8_t>& bytes) {
+    return readBytes(std::string(bytes.begin(), bytes.end()));
+}
+
+ZELValue roundTrip(const ZELValue& value) {
+    std::string xml;
+    ZELError error;
+    EXPECT_TRUE(ZELPropertyList::xmlData(value, &xml, &error)) << error.description();
+    ReadResult result = readBytes(xml);
+    EXPECT_TRUE(result.ok) << result.error.description() << "\n" << xml;
+    return result.value;
+}
+
+std::string writeFailure(const ZELValue& value) {
+    std::string xml;
+    ZELError error;
+    EXPECT_FALSE(ZELPropertyList::xmlData(value, &xml, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    return error.failureReason();
+}
+
+ZELValue nestedArrays(int depth) {
+    ZELValue value = ZELValue(ZELValue::Array{});
+    for (int i = 1; i < depth; ++i) value = ZELValue(ZELValue::Array{value});
+    return value;
+}
+
+std::string nestedArraysXML(int depth) {
+    std::string xml = "<plist>";
+    for (int i = 0; i < depth; ++i) xml += "<array>";
+    for (int i = 0; i < depth; ++i) xml += "</array>";
+    return xml + "</plist>";
+}
+
+ZELDate dateFromText(const std::string& text) {
+    ReadResult result = readBytes("<plist><date>" + text + "</date></plist>");
+    EXPECT_TRUE(result.ok) << text << ": " << result.error.failureReason();
+    return result.value.dateValue();
+}
+
+std::string textOfDate(double seconds) {
+    std::string xml;
+    EXPECT_TRUE(ZELPropertyList::xmlData(ZELValue(ZELDate{seconds}), &xml, nullptr));
+    const size_t start = xml.find("<date>") + 6;
+    return xml.substr(start, xml.find("</date>") - start);
+}
+
+// A random value tree of every kind the format holds, with text from all of Unicode that XML
+// can carry (and the characters that need escaping) and numbers from their whole range.
+class RandomValues {
+public:
+    explicit RandomValues(uint32_t seed) : random_(seed) {}
+
+    ZELValue value(int depth) {
+        switch (pick(depth < 4 ? 9 : 7)) {
+            case 0:
+                return ZELValue(pick(2) == 1);
+            case 1:
+                return ZELValue(static_cast<int64_t>(random_()));
+            case 2:
+                return ZELValue(real());
+            case 3:
+                return ZELValue(text());
+            case 4: {
+                // Anywhere in 0000-01-01 .. 9999-12-31, fraction included.
+                std::uniform_real_distribution<double> seconds(-62167219200.0, 253402300799.0);
+                return ZELValue(
+                    ZELDate{pick(4) == 0 ? std::floor(seconds(random_)) : seconds(random_)});
+            }
+            case 5: {
+                ZELValue::Data data(pick(90));
+                for (uint8_t& byte : data) byte = static_cast<uint8_t>(random_());
+                return ZELValue(std::move(data));
+            }
+            case 6:
+                return ZELValue(static_cast<int64_t>(pick(2000)) - 1000);
+            case 7: {
+                ZELValue::Array array(pick(5));
+                for (ZELValue& element : array) element = value(depth + 1);
+                return ZELValue(std::move(array));
+            }
+            default: {
+                ZELValue::Dictionary dictionary;
+                for (size_t i = pick(5); i > 0; --i) dictionary[text()] = value(depth + 1);
+                return ZELValue(std::move(dictionary));
+            }
+        }
+    }
+
+private:
+    size_t pick(size_t count) {
+        return std::uniform_int_distribution<size_t>(0, count - 1)(random_);
+    }
+
+    double real() {
+        for (;;) {
+            const uint64_t bits = random_();
+            double candidate;
+            std::memcpy(&candidate, &bits, sizeof candidate);
+            if (!std::isnan(candidate)) {
+                return pick(3) == 0 ? candidate
+                                    : std::ldexp(candidate, -1000 + static_cast<int>(pick(1000)));
+            }
+        }
+    }
+
+    ZELString text() {
+        static const char16_t kSpecial[] = {u'&',  u'<', u'>', u'\r', u'\n',
+                                            u'\t', u' ', u']', u'"',  0xFFFD};
+        ZELString result;
+        for (size_t i = pick(12); i > 0; --i) {
+            switch (pick(4)) {
+                case 0:
+                    result.push_back(kSpecial[pick(std::size(kSpecial))]);
+                    break;
+                case 1:
+                    result.push_back(static_cast<char16_t>(0x20 + pick(0x5F)));
+                    break;
+                case 2:
+                    result.push_back(static_cast<char16_t>(0xE000 + pick(0x1FFE)));
+                    break;
+                default: {
+                    const uint32_t scalar = 0x10000 + static_cast<uint32_t>(pick(0x100000));
+                    result.push_back(static_cast<char16_t>(0xD800 + ((scalar - 0x10000) >> 10)));
+                    result.push_back(static_cast<char16_t>(0xDC00 + ((scalar - 0x10000) & 0x3FF)));
+                }
+            }
+        }
+        return result;
+    }
+
+    std::mt19937_64 random_;
+};
+
+class TestObject : public ZELObject {};
+
+// A folder of its own under the system's temporary folder, removed with its files.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        char pattern[] = "/tmp/zel-plist-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+    }
+    ~TemporaryFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    const std::string& path() const { return path_; }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        DIR* folder = ::opendir(path_.c_str());
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(folder);
+        return names;
+    }
+
+private:
+    std::string path_;
+};
+
+std::string fileContents(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// --- Writing --------------------------------------------------------------------------------
+
+TEST(ZELPropertyList, XMLOutputIsLiteral) {
+    ZELValue::Dictionary dictionary;
+    dictionary[u"When"] = ZELValue(ZELDate{978307200.25});
+    dictionary[u"Tags"] = ZELValue(ZELValue::Array{ZELValue(u"x"), ZELValue(-7)});
+    dictionary[u"Ratio"] = ZELValue(0.1);
+    dictionary[u"On"] = ZELValue(true);
+    dictionary[u"Name"] = ZELValue(u"a<b & c>d\r");
+    dictionary[u"Empty"] = ZELValue(ZELValue::Dictionary{});
+    dictionary[u"Count"] = ZELValue(3);
+    dictionary[u"Blob"] = ZELValue(ZELValue::Data{0x00, 0x01, 0x02, 0xFF});
+
+    std::string xml;
+    ASSERT_TRUE(ZELPropertyList::xmlData(ZELValue(dictionary), &xml, nullptr));
+    EXPECT_EQ(xml, kHeader +
+                       "<dict>\n"
+                       "\t<key>Blob</key>\n"
+                       "\t<data>\n"
+                       "\tAAEC/w==\n"
+                       "\t</data>\n"
+                       "\t<key>Count</key>\n"
+                       "\t<integer>3</integer>\n"
+                       "\t<key>Empty</key>\n"
+                       "\t<dict/>\n"
+                       "\t<key>Name</key>\n"
+                       "\t<string>a&lt;b &amp; c&gt;d&#13;</string>\n"
+                       "\t<key>On</key>\n"
+                       "\t<true/>\n"
+                       "\t<key>Ratio</key>\n"
+                       "\t<real>0.1</real>\n"
+                       "\t<key>Tags</key>\n"
+                       "\t<array>\n"
+                       "\t\t<string>x</string>\n"
+                       "\t\t<integer>-7</integer>\n"
+                       "\t</array>\n"
+                       "\t<key>When</key>\n"
+                       "\t<date>2001-01-01T00:00:00.25Z</date>\n"
+                       "</dict>\n"
+                       "</plist>\n");
+}
+
+TEST(ZELPropertyList, LongDataIsCutIntoIndentedLines) {
+    const ZELValue value(ZELValue::Array{ZELValue(ZELValue::Data(60, 0xFF))});
+    std::string xml;
+    ASSERT_TRUE(ZELPropertyList::xmlData(value, &xml, nullptr));
+    EXPECT_EQ(xml, kHeader + "<array>\n\t<data>\n\t" + std::string(76, '/') + "\n\t" +
+                       std::string(4, '/') + "\n\t</data>\n</array>\n</plist>\n");
+}
+
+TEST(ZELPropertyList, ValuesWithoutPropertyListFormAreRefused) {
+    EXPECT_EQ(writeFailure(ZELValue()), "property list: a none value has no property-list form");
+    ZELValue::Dictionary holdsObject{{u"k", ZELValue(std::make_shared<TestObject>())}};
+    EXPECT_NE(writeFailure(ZELValue(holdsObject)).find("a client object ("), std::string::npos);
+    EXPECT_EQ(
+        writeFailure(ZELValue(ZELString{u'a', 0x0001})),
+        "property list: string \"a\\x01\" holds the character U+0001, which XML cannot carry");
+    EXPECT_NE(writeFailure(ZELValue(ZELString{u'x', 0xD800})).find("unpaired surrogate U+D800"),
+              std::string::npos);
+    EXPECT_NE(writeFailure(ZELValue(ZELString{0xFFFE})).find("U+FFFE"), std::string::npos);
+    EXPECT_NE(writeFailure(ZELValue(ZELValue::Dictionary{{ZELString{0x0000}, ZELValue(1)}}))
+                  .find("key \"\\x00\""),
+              std::string::npos);
+    EXPECT_NE(writeFailure(ZELValue(ZELDate{1e300})).find("outside the years 0000 to 9999"),
+              std::string::npos);
+    writeFailure(ZELValue(ZELDate{std::nan("")}));
+    writeFailure(ZELValue(ZELDate{253402300800.0}));  // 10000-01-01
+    EXPECT_EQ(writeFailure(nestedArrays(ZELPropertyList::maximumNestingDepth + 1)),
+              "property list: containers nest deeper than 200 levels");
+}
+
+// --- Round trips ----------------------------------------------------------------------------
+
+TEST(ZELPropertyList, EveryKindRoundTrips) {
+    ZELValue::Dictionary inner;
+    inner[ZELStringFromUTF8("cl\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80")] =
+        ZELValue::fromUTF8("valeur \xE2\x82\xAC \xF0\x9F\x8E\xB5");
+    inner[u""] = ZELValue(u"");
+    inner[u" spaced  "] = ZELValue(u"  leading and trailing\n\t ");
+    inner[u"markup"] = ZELValue(u"<![CDATA[ ]]> &amp; \"quoted\" 'single'");
+    inner[u"crlf"] = ZELValue(u"one\r\ntwo\rthree");
+    ZELValue::Data allBytes(256);
+    for (size_t i = 0; i < allBytes.size(); ++i) allBytes[i] = static_cast<uint8_t>(i);
+
+    const ZELValue value(ZELValue::Array{
+        ZELValue(inner),
+        ZELValue(ZELValue::Array{}),
+        ZELValue(ZELValue::Dictionary{}),
+        ZELValue(true),
+        ZELValue(false),
+        ZELValue(int64_t{0}),
+        ZELValue(int64_t{-1}),
+        ZELValue(std::numeric_limits<int64_t>::max()),
+        ZELValue(std::numeric_limits<int64_t>::min()),
+        ZELValue(0.1),
+        ZELValue(-2.5),
+        ZELValue(1e300),
+        ZELValue(-1e-300),
+        ZELValue(5e-324),
+        ZELValue(std::numeric_limits<double>::max()),
+        ZELValue(std::numeric_limits<double>::infinity()),
+        ZELValue(-std::numeric_limits<double>::infinity()),
+        ZELValue(1.0),
+        ZELValue(ZELDate{0}),
+        ZELValue(ZELDate{1234567890.123456}),
+        ZELValue(ZELDate{-0.3}),
+        ZELValue(ZELDate{-1e-300}),
+        ZELValue(ZELDate{-62167219200.0}),
+        ZELValue(ZELDate{253402300799.99997}),
+        ZELValue(ZELValue::Data{}),
+        ZELValue(allBytes),
+        nestedArrays(ZELPropertyList::maximumNestingDepth - 1),
+    });
+    const ZELValue back = roundTrip(value);
+    EXPECT_EQ(back, value);
+    // Integers and reals keep their kinds.
+    EXPECT_TRUE(back.arrayValue()[17].isReal());
+    EXPECT_TRUE(back.arrayValue()[5].isInteger());
+
+    const ZELValue deepest = nestedArrays(ZELPropertyList::maximumNestingDepth);
+    EXPECT_EQ(roundTrip(deepest), deepest);
+
+    const ZELValue notANumber = roundTrip(ZELValue(std::nan("")));
+    EXPECT_TRUE(notANumber.isReal() && std::isnan(notANumber.realValue()));
+}
+
+TEST(ZELPropertyList, RandomValuesRoundTrip) {
+    RandomValues random(20240611);
+    for (int i = 0; i < 300; ++i) {
+        const ZELValue value = random.value(0);
+        ASSERT_EQ(roundTrip(value), value) << "value " << i;
+    }
+}
+
+TEST(ZELPropertyList, DatesAreUTCCalendarTimes) {
+    EXPECT_EQ(dateFromText("1970-01-01T00:00:00Z").timeIntervalSince1970, 0.0);
+    EXPECT_EQ(dateFromText("2001-01-01T00:00:00Z").timeIntervalSince1970, 978307200.0);
+    EXPECT_EQ(dateFromText("2000-02-29T12:30:15.5Z").timeIntervalSince1970, 951827415.5);
+    EXPECT_EQ(dateFromText("1969-12-31T23:59:59.75Z").timeIntervalSince1970, -0.25);
+    EXPECT_EQ(dateFromText("0000-01-01T00:00:00Z").timeIntervalSince1970, -62167219200.0);
+    EXPECT_EQ(dateFromText("9999-12-31T23:59:59Z").timeIntervalSince1970, 253402300799.0);
+    EXPECT_EQ(dateFromText(" 2001-01-01T00:00:00.000Z\n").timeIntervalSince1970, 978307200.0);
+
+    EXPECT_EQ(textOfDate(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(textOfDate(951827415.5), "2000-02-29T12:30:15.5Z");
+    EXPECT_EQ(textOfDate(-0.25), "1969-12-31T23:59:59.75Z");
+    EXPECT_EQ(textOfDate(-0.3), "1969-12-31T23:59:59.7Z");
+    EXPECT_EQ(textOfDate(-86400.0 * 365), "1969-01-01T00:00:00Z");
+}
+
+// --- Reading what the common tools write ------------------------------------------------------
+
+TEST(ZELPropertyList, ReadsTheFormsOtherWritersUse) {
+    const ReadResult result = readBytes(
+        "<?xml version=\"1.0\"?>\n"
+        "<!-- written by hand -->\n"
+        "<plist>\n"
+        "<dict>\n"
+        "  <key>hex</key> <integer> 0x1F </integer>\n"
+        "  <key>plus</key> <integer>+12</integer>\n"
+        "  <key>inf</key> <real>-Infinity</real>\n"
+        "  <key>exp</key> <real>\t1.5E3 </real>\n"
+        "  <?some-processing instruction?>\n"
+        "  <key>cdata</key> <string><![CDATA[a<b]]>&amp;&#x263A;</string>\n"
+        "  <key>lines</key> <data>\n    AAEC\n    Aw==\n  </data>\n"
+        "  <key>empty</key> <string/>\n"
+        "  <key>yes</key> <true> </true>\n"
+        "</dict>\n"
+        "</plist>\n");
+    ASSERT_TRUE(result.ok) << result.error.failureReason();
+    const ZELValue& value = result.value;
+    EXPECT_EQ(value.valueForKey("hex")->integerValue(), 31);
+    EXPECT_EQ(value.valueForKey("plus")->integerValue(), 12);
+    EXPECT_EQ(value.valueForKey("inf")->realValue(), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(value.valueForKey("exp")->realValue(), 1500.0);
+    EXPECT_EQ(value.valueForKey("cdata")->stringValue(),
+              (ZELString{u'a', u'<', u'b', u'&', 0x263A}));
+    EXPECT_EQ(value.valueForKey("lines")->dataValue(), (ZELValue::Data{0, 1, 2, 3}));
+    EXPECT_EQ(value.valueForKey("empty")->stringValue(), u"");
+    EXPECT_TRUE(value.valueForKey("yes")->booleanValue());
+}
+
+TEST(ZELPropertyList, ReadsUTF16Documents) {
+    const std::string utf8 =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><string>\xC3\xA9</string></plist>";
+    const ZELString utf16 = ZELStringFromUTF8(utf8);
+    std::string bytes = "\xFF\xFE";  // little-endian byte order mark
+    for (const char16_t unit : utf16) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    const ReadResult result = readBytes(bytes);
+    ASSERT_TRUE(result.ok) << result.error.failureReason();
+    EXPECT_EQ(result.value.stringValue(), u"\u00E9");
+}
+
+// --- Damaged XML ----------------------------------------------------------------------------
+
+TEST(ZELPropertyList, DamagedXMLIsRefusedWithAReason) {
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string reason;  // the whole reason after "property list sample.plist: "
+    };
+    const std::string billionLaughs =
+        "<?xml version=\"1.0\"?>\n"
+        "<!DOCTYPE plist [\n"
+        " <!ENTITY lol \"lol\">\n"
+        " <!ENTITY lol2 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
+        " <!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">\n"
+        "]>\n"
+        "<plist><string>&lol3;</string></plist>\n";
+    const std::vector<Case> cases = {
+        {"empty", "", "the input is empty"},
+        {"bad integer", "<plist>\n<dict>\n<key>n</key>\n<integer>12a</integer>\n</dict>\n</plist>",
+         "<integer> value \"12a\" is not an integer (line 4)"},
+        {"empty integer", "<plist><integer/></plist>",
+         "<integer> value \"\" is not an integer (line 1)"},
+        {"double sign", "<plist><integer>--1</integer></plist>",
+         "<integer> value \"--1\" is not an integer (line 1)"},
+        {"integer overflow", "<plist><integer>9223372036854775808</integer></plist>",
+         "<integer> value \"9223372036854775808\" is out of the 64-bit range (line 1)"},
+        {"bad real", "<plist><real>1.2.3</real></plist>",
+         "<real> value \"1.2.3\" is not a number (line 1)"},
+        {"real nan payload", "<plist><real>nan(1)</real></plist>",
+         "<real> value \"nan(1)\" is not a number (line 1)"},
+        {"real overflow", "<plist><real>1e999</real></plist>",
+         "<real> value \"1e999\" is out of the binary64 range (line 1)"},
+        {"bad day", "<plist><date>2001-02-29T00:00:00Z</date></plist>",
+         "<date> value \"2001-02-29T00:00:00Z\" is not a UTC date of the form "
+         "2001-01-01T00:00:00Z (line 1)"},
+        {"date without zone", "<plist><date>2001-01-01T00:00:00</date></plist>",
+         "<date> value \"2001-01-01T00:00:00\" is not a UTC date of the form "
+         "2001-01-01T00:00:00Z (line 1)"},
+        {"date with empty fraction", "<plist><date>2001-01-01T00:00:00.Z</date></plist>",
+         "<date> value \"2001-01-01T00:00:00.Z\" is not a UTC date of the form "
+         "2001-01-01T00:00:00Z (line 1)"},
+        {"base64 length", "<plist><data>AAE</data></plist>",
+         "<data> is not valid base64: its length (3 characters) is not a multiple of 4 (line 1)"},
+        {"base64 character", "<plist><data>AA!A</data></plist>",
+         "<data> is not valid base64: it holds the character \"!\" (line 1)"},
+        {"base64 padding", "<plist><data>A===</data></plist>",
+         "<data> is not valid base64: it has padding before its end (line 1)"},
+        {"duplicate key", "<plist><dict>\n<key>a</key><true/>\n<key>a</key><false/></dict></plist>",
+         "duplicate key \"a\" in <dict> (line 3)"},
+        {"key without value", "<plist><dict><key>a</key><key>b</key><true/></dict></plist>",
+         "<key> \"a\" has no value (line 1)"},
+        {"last key without value", "<plist><dict><key>a</key>\n</dict></plist>",
+         "<key> \"a\" has no value (line 1)"},
+        {"value without key", "<plist><dict><true/></dict></plist>",
+         "<true> in <dict> has no <key> before it (line 1)"},
+        {"key outside dict", "<plist><array><key>a</key></array></plist>",
+         "<key> outside a <dict> (line 1)"},
+        {"unknown element", "<plist><array>\n<foo/></array></plist>",
+         "unknown element <foo> (line 2)"},
+        {"namespaced element", "<plist xmlns:x=\"urn:x\"><x:string>a</x:string></plist>",
+         "unknown element <x:string> (line 1)"},
+        {"element in string", "<plist><string>a<b/></string></plist>",
+         "<string> holds an element <b> (line 1)"},
+        {"text in array", "<plist><array> stray <true/></array></plist>",
+         "text \"stray\" stands between the elements of <array> (line 1)"},
+        {"text in true", "<plist><true>yes</true></plist>", "<true/> holds text \"yes\" (line 1)"},
+        {"wrong root", "<dict/>", "the root element is <dict>, expected <plist> (line 1)"},
+        {"no value", "<plist>\n</plist>", "<plist> holds no value (line 1)"},
+        {"two values", "<plist><true/><false/></plist>",
+         "<plist> holds more than one value (line 1)"},
+        {"bad version", "<plist version=\"2.0\"><true/></plist>",
+         "unsupported <plist> version \"2.0\" (line 1)"},
+        {"too deep for us", nestedArraysXML(ZELPropertyList::maximumNestingDepth + 1),
+         "containers nest deeper than 200 levels (line 1)"},
+        {"billion laughs", billionLaughs,
+         "entity declarations are not allowed (<!ENTITY lol>) (line 3)"},
+        {"external entity",
+         "<!DOCTYPE plist [<!ENTITY secret SYSTEM "
+         "\"file:///etc/passwd\">]><plist><string>&secret;</string></plist>",
+         "entity declarations are not allowed (<!ENTITY secret>) (line 1)"},
+        {"parameter entity",
+         "<!DOCTYPE plist [<!ENTITY % ext SYSTEM \"http://example.com/x.dtd\"> "
+         "%ext;]><plist><true/></plist>",
+         "entity declarations are not allowed (<!ENTITY ext>) (line 1)"},
+        {"unsupported binary", "bplist01",
+         "binary form of an unsupported version (only \"bplist00\" is read)"},
+    };
+    for (const Case& test : cases) {
+        const ReadResult result = readBytes(test.xml);
+        EXPECT_FALSE(result.ok) << test.name;
+        EXPECT_TRUE(result.error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << test.name;
+        EXPECT_EQ(result.error.failureReason(), "property list sample.plist: " + test.reason)
+            << test.name;
+    }
+}
+
+TEST(ZELPropertyList, MalformedXMLGivesTheParsersReason) {
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string reasonStart;
+    };
+    const std::vector<Case> cases = {
+        {"truncated", "<plist>\n<dict>\n<key>a</key>", "malformed XML: "},
+        {"bad UTF-8", "<plist><string>caf\xC3</string></plist>", "malformed XML: "},
+        {"overlong UTF-8", "<plist><string>\xC0\xAF</string></plist>", "malformed XML: "},
+        {"encoded surrogate", "<plist><string>\xED\xA0\x80</string></plist>", "malformed XML: "},
+        {"control character", "<plist><string>\x01</string></plist>", "malformed XML: "},
+        {"trailing garbage", "<plist><true/></plist>garbage", "malformed XML: "},
+        {"second root", "<plist><true/></plist><plist/>", "malformed XML: "},
+        {"undefined entity", "<plist><string>&nope;</string></plist>", "malformed XML: "},
+        {"mismatched tags", "<plist><array></dict></plist>", "malformed XML: "},
+        {"not XML at all", "{ key = value; }", "malformed XML: "},
+        {"too deep for libxml2", nestedArraysXML(100000), "malformed XML: "},
+    };
+    for (const Case& test : cases) {
+        const ReadResult result = readBytes(test.xml);
+        EXPECT_FALSE(result.ok) << test.name;
+        EXPECT_TRUE(result.error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << test.name;
+        EXPECT_EQ(result.error.failureReason().rfind(
+                      "property list sample.plist: " + test.reasonStart, 0),
+                  0u)
+            << test.name << ": " << result.error.failureReason();
+        EXPECT_EQ(result.error.failureReason().find('\n'), std::string::npos) << test.name;
+    }
+}
+
+TEST(ZELPropertyList, ParserComplaintsStayOffStandardError) {
+    // libxml2 reports failed encoding conversions on its own channel, not the parser's.
+    testing::internal::CaptureStderr();
+    const ReadResult result = readBytes(
+        "<?xml version=\"1.0\" encoding=\"EUC-JP\"?><plist><string>\x8E\xFF\xFF</string></plist>");
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error.failureReason().rfind("property list sample.plist: malformed XML: ", 0),
+              0u);
+    EXPECT_EQ(printed, "");
+}
+
+TEST(ZELPropertyList, EveryPrefixOfADocumentFailsCleanly) {
+    const std::string document = kHeader +
+                                 "<array><dict><key>a</key><date>2001-01-01T00:00:00Z</date></dict>"
+                                 "<data>AAEC</data><real>1.5</real></array></plist>";
+    for (size_t length = 0; length + 1 < document.size(); ++length) {
+        ZELError error;
+        EXPECT_FALSE(ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(document.data()),
+                                               length, "prefix", nullptr, &error))
+            << length;
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    }
+}
+
+// --- Binary form ----------------------------------------------------------------------------
+
+namespace {
+
+// Assembles a binary property list from object bytes, with one-byte offsets and references
+// unless told otherwise.
+std::vector<uint8_t> binaryPlist(const std::vector<std::vector<uint8_t>>& objects, uint64_t top = 0,
+                                 uint8_t offsetSize = 1, uint8_t refSize = 1) {
+    std::vector<uint8_t> bytes = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+    std::vector<uint64_t> offsets;
+    for (const auto& object : objects) {
+        offsets.push_back(bytes.size());
+        bytes.insert(bytes.end(), object.begin(), object.end());
+    }
+    const uint64_t tableOffset = bytes.size();
+    for (const uint64_t offset : offsets) {
+        for (int i = offsetSize - 1; i >= 0; --i) {
+            bytes.push_back(static_cast<uint8_t>(offset >> (8 * i)));
+        }
+    }
+    const auto append64 = [&](uint64_t value) {
+        for (int i = 7; i >= 0; --i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    };
+    bytes.insert(bytes.end(), {0, 0, 0, 0, 0, 0, offsetSize, refSize});
+    append64(objects.size());
+    append64(top);
+    append64(tableOffset);
+    return bytes;
+}
+
+std::string binaryFailure(const std::vector<uint8_t>& bytes) {
+    const ReadResult result = readBytes(bytes);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    const std::string prefix = "property list sample.plist: ";
+    return result.error.failureReason().rfind(prefix, 0) == 0
+               ? result.error.failureReason().substr(prefix.size())
+               : result.error.failureReason();
+}
+
+// { "a" = 1; "b" = ( true, "é", 0.5, 2001-01-01, <01 02>, -1 ); }
+const std::vector<uint8_t> kSmallBinaryDictionary = {
+    'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xD2, 0x01, 0x02, 0x03,
+    0x04,                                                  // 8: dict, keys 1 2, values 3 4
+    0x51, 'a',                                             // 13: "a"
+    0x51, 'b',                                             // 15: "b"
+    0x10, 0x01,                                            // 17: 1
+    0xA6, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A,              // 19: array of 5 6 7 8 9 10
+    0x09,                                                  // 26: true
+    0x61, 0x00, 0xE9,                                      // 27: "é" in UTF-16
+    0x23, 0x3F, 0xE0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 30: 0.5
+    0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 39: date 0.0 (2001-01-01)
+    0x42, 0x01, 0x02,                                      // 48: data 01 02
+    0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // 51: -1
+    // 60: offset table
+    8, 13, 15, 17, 19, 26, 27, 30, 39, 48, 51,
+    // 71: trailer
+    0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 11,  // objects
+    0, 0, 0, 0, 0, 0, 0, 0,                           // top
+    0, 0, 0, 0, 0, 0, 0, 60,                          // offset table
+};
+
+}  // namespace
+
+TEST(ZELPropertyList, ReadsAHandMadeBinaryDictionary) {
+    const ReadResult result = readBytes(kSmallBinaryDictionary);
+    ASSERT_TRUE(result.ok) << result.error.failureReason();
+    const ZELValue expected(ZELValue::Dictionary{
+        {u"a", ZELValue(1)},
+        {u"b", ZELValue(ZELValue::Array{ZELValue(true), ZELValue(u"\u00E9"), ZELValue(0.5),
+                                        ZELValue(ZELDate{978307200.0}),
+                                        ZELValue(ZELValue::Data{1, 2}), ZELValue(-1)})},
+    });
+    EXPECT_EQ(result.value, expected);
+    // What was read in binary form writes out as XML and reads back the same.
+    EXPECT_EQ(roundTrip(result.value), expected);
+}
+
+TEST(ZELPropertyList, BinaryCountsSizesAndWideIntegers) {
+    std::vector<uint8_t> longString = {0x5F, 0x10, 20};
+    longString.insert(longString.end(), 20, 'z');
+    const std::vector<uint8_t> bigInteger = {0x14, 0,    0,    0,    0,    0,    0,    0,   0,
+                                             0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const std::vector<uint8_t> negative128 = {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                              0x80, 0,    0,    0,    0,    0,    0,    0};
+    const std::vector<uint8_t> single = {0x22, 0x3F, 0xC0, 0x00, 0x00};  // 1.5f
+    const std::vector<uint8_t> pair = {0xD8, 0x3D, 0xDE, 0x00};          // U+1F600
+    std::vector<uint8_t> smiley = {0x63, 0x00, 'a'};
+    smiley.insert(smiley.end(), pair.begin(), pair.end());
+    const ReadResult result = readBytes(binaryPlist({{0xA6, 1, 2, 3, 4, 5, 6},
+                                                     longString,
+                                                     bigInteger,
+                                                     negative128,
+                                                     single,
+                                                     smiley,
+                                                     {0x12, 0x80, 0, 0, 0}},
+                                                    0, 2, 1));
+    ASSERT_TRUE(result.ok) << result.error.failureReason();
+    EXPECT_EQ(result.value, ZELValue(ZELValue::Array{
+                                ZELValue::fromUTF8(std::string(20, 'z')),
+                                ZELValue(std::numeric_limits<int64_t>::max()),
+                                ZELValue(std::numeric_limits<int64_t>::min()), ZELValue(1.5),
+                                ZELValue::fromUTF8("a\xF0\x9F\x98\x80"),
+                                ZELValue(int64_t{0x80000000}),  // 4-byte integers are unsigned
+                            }));
+}
+
+TEST(ZELPropertyList, DamagedBinaryIsRefusedWithAReason) {
+    // Every prefix is truncated somewhere: never a crash, always an error.
+    for (size_t length = 0; length < kSmallBinaryDictionary.size(); ++length) {
+        const std::vector<uint8_t> prefix(
+            kSmallBinaryDictionary.begin(),
+            kSmallBinaryDictionary.begin() + static_cast<long>(length));
+        binaryFailure(prefix);
+    }
+    // Every single damaged byte either reads or fails with an error.
+    for (size_t position = 0; position < kSmallBinaryDictionary.size(); ++position) {
+        for (const uint8_t flip : {0x01, 0x10, 0x80, 0xFF}) {
+            std::vector<uint8_t> damaged = kSmallBinaryDictionary;
+            damaged[position] ^= flip;
+            const ReadResult result = readBytes(damaged);
+            if (!result.ok) {
+                EXPECT_FALSE(result.error.failureReason().empty());
+            }
+        }
+    }
+
+    EXPECT_EQ(binaryFailure(std::vector<uint8_t>(kSmallBinaryDictionary.begin(),
+                                                 kSmallBinaryDictionary.begin() + 39)),
+              "the binary form is truncated (shorter than its header and trailer)");
+    std::vector<uint8_t> bytes = kSmallBinaryDictionary;
+    bytes[60 + 3] = 71;  // object 3 placed at the offset table
+    EXPECT_EQ(binaryFailure(bytes), "binary object 3: its offset 71 lies outside the objects");
+    bytes = kSmallBinaryDictionary;
+    bytes[9] = 11;  // a key reference past the last object
+    EXPECT_EQ(binaryFailure(bytes), "binary object 0: it refers to object 11 of 11");
+    bytes = kSmallBinaryDictionary;
+    bytes[bytes.size() - 9] = 11;  // top object
+    EXPECT_EQ(binaryFailure(bytes), "the top object 11 is not among the 11 objects");
+    bytes = kSmallBinaryDictionary;
+    bytes[bytes.size() - 1] = 200;  // offset table past the trailer
+    EXPECT_EQ(binaryFailure(bytes), "the offset table offset 200 lies outside the objects");
+    bytes = kSmallBinaryDictionary;
+    bytes[bytes.size() - 17] = 12;  // one object more than the table holds
+    EXPECT_EQ(binaryFailure(bytes),
+              "the offset table of 12 entries does not fit between offset 60 and the trailer");
+    bytes = kSmallBinaryDictionary;
+    bytes[bytes.size() - 26] = 0;  // offset size
+    EXPECT_EQ(binaryFailure(bytes),
+              "the trailer gives offset size 0 and reference size 1; both must be 1 to 8");
+    bytes = kSmallBinaryDictionary;
+    bytes[8] = 0xDF;  // a dictionary whose count comes next, but what comes is a reference
+    EXPECT_EQ(binaryFailure(bytes),
+              "binary object 0: its count is not an integer of at most 8 bytes (marker 0x01)");
+
+    EXPECT_EQ(binaryFailure(binaryPlist({{0xA1, 0}})),
+              "binary object 0: it contains itself (a reference cycle)");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0xA1, 1}, {0xA1, 0}})),
+              "binary object 0: it contains itself (a reference cycle)");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0xD1, 1, 2}, {0x10, 1}, {0x09}})),
+              "binary object 0: a key is a integer, not a string");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0xD2, 1, 1, 2, 2}, {0x51, 'k'}, {0x09}})),
+              "binary object 0: duplicate key \"k\"");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x00}})),
+              "binary object 0: unsupported object type (marker 0x00)");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x80, 1}})),
+              "binary object 0: unsupported object type (marker 0x80)");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x53, 'a', 0xC3, 0xA9}})),
+              "binary object 0: the ASCII string holds the byte 0xC3");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x61, 0xDC, 0x00}})),
+              "binary object 0: the string holds an unpaired surrogate U+DC00");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x45, 1, 2}})),
+              "binary object 0: the data runs past the objects");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}})),
+              "binary object 0: the integer is out of the 64-bit range");
+    EXPECT_EQ(binaryFailure(binaryPlist({{0x33, 0x7F, 0xF8, 0, 0, 0, 0, 0, 0}})),
+              "binary object 0: the date is not a finite number");
+}
+
+TEST(ZELPropertyList, BinaryNestingAndSharingAreBounded) {
+    // 201 nested arrays.
+    std::vector<std::vector<uint8_t>> objects;
+    for (int i = 0; i < ZELPropertyList::maximumNestingDepth; ++i) {
+        objects.push_back({0xA1, static_cast<uint8_t>(i + 1)});
+    }
+    objects.push_back({0xA0});
+    EXPECT_EQ(binaryFailure(binaryPlist(objects, 0, 2, 1)),
+              "binary object 200: containers nest deeper than 200 levels");
+
+    // Each array holds the next one twice: 2^40 values from 41 objects.
+    objects.clear();
+    for (int i = 0; i < 40; ++i) {
+        objects.push_back({0xA2, static_cast<uint8_t>(i + 1), static_cast<uint8_t>(i + 1)});
+    }
+    objects.push_back({0x09});
+    EXPECT_NE(binaryFailure(binaryPlist(objects)).find("shared objects expand to too many values"),
+              std::string::npos);
+
+    // Shared objects within reason are fine: one key used by two dictionaries.
+    const ReadResult shared =
+        readBytes(binaryPlist({{0xA2, 1, 2}, {0xD1, 3, 4}, {0xD1, 3, 4}, {0x51, 'k'}, {0x08}}));
+    ASSERT_TRUE(shared.ok) << shared.error.failureReason();
+    EXPECT_EQ(shared.value.arrayValue().size(), 2u);
+}
+
+// --- Files ----------------------------------------------------------------------------------
+
+TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
+    TemporaryFolder folder;
+    const std::string path = folder.path() + "/info.plist";
+    const ZELValue first(ZELValue::Dictionary{{u"Version", ZELValue(1)}});
+    ZELError error;
+    ASSERT_TRUE(ZELPropertyList::writeFile(path, first, &error)) << error.description();
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+
+    const ZELValue second(ZELValue::Dictionary{{u"Version", ZELValue(2)}});
+    ASSERT_TRUE(ZELPropertyList::writeFile(path, second, &error)) << error.description();
+    ZELValue read;
+    ASSERT_TRUE(ZELPropertyList::readFile(path, &read, &error)) << error.description();
+    EXPECT_EQ(read, second);
+    std::string xml;
+    ASSERT_TRUE(ZELPropertyList::xmlData(second, &xml, nullptr));
+    EXPECT_EQ(fileContents(path), xml);
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);  // a replaced file keeps its permissions
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"info.plist"});  // no temporary left
+
+    // A value that cannot be written leaves the file alone and names it.
+    EXPECT_FALSE(ZELPropertyList::writeFile(path, ZELValue(), &error));
+    EXPECT_EQ(error.failureReason(),
+              "property list " + path + ": a none value has no property-list form");
+    EXPECT_EQ(fileContents(path), xml);
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"info.plist"});
+}
+
+TEST(ZELPropertyList, FileFailuresNameTheFile) {
+    TemporaryFolder folder;
+    ZELError error;
+    ZELValue value;
+    const std::string missing = folder.path() + "/missing.plist";
+    EXPECT_FALSE(ZELPropertyList::readFile(missing, &value, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeFileAccess));
+    EXPECT_EQ(error.failureReason(),
+              "property list " + missing + ": cannot open: No such file or directory");
+
+    EXPECT_FALSE(ZELPropertyList::readFile(folder.path(), &value, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeFileAccess));
+    EXPECT_EQ(error.failureReason(),
+              "property list " + folder.path() + ": cannot read: Is a directory");
+
+    const std::string unwritable = folder.path() + "/no/such/folder/x.plist";
+    EXPECT_FALSE(ZELPropertyList::writeFile(unwritable, ZELValue(true), &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed));
+    EXPECT_EQ(error.failureReason(),
+              "property list " + unwritable +
+                  ": cannot create a temporary file: No such file or directory");
+}
+
+TEST(ZELPropertyList, DamagedSampleFilesAreRefused) {
+    const std::string folder = std::string(ZEL_TEST_DATA_DIR) + "/plist/";
+    const std::vector<std::pair<std::string, std::string>> samples = {
+        {"truncated.plist", "malformed XML: "},
+        {"wrong-type.plist", "<integer> value \"three\" is not an integer (line 6)"},
+        {"bad-utf8.plist", "malformed XML: "},
+        {"deep-nesting.plist", "malformed XML: "},
+        {"duplicate-key.plist", "duplicate key \"Version\" in <dict> (line 8)"},
+        {"unknown-tag.plist", "unknown element <number> (line 6)"},
+        {"billion-laughs.plist", "entity declarations are not allowed (<!ENTITY a>) (line 3)"},
+        {"bad-base64.plist", "<data> is not valid base64: it holds the character \"*\" (line 6)"},
+        {"trailing-garbage.plist", "malformed XML: "},
+        {"truncated.bplist", "binary object 1: the string runs past the objects"},
+        {"bad-offset.bplist", "binary object 2: its offset 250 lies outside the objects"},
+    };
+    for (const auto& [name, reason] : samples) {
+        ZELError error;
+        ZELValue value;
+        EXPECT_FALSE(ZELPropertyList::readFile(folder + name, &value, &error)) << name;
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << name;
+        EXPECT_EQ(error.failureReason().rfind("property list " + folder + name + ": " + reason, 0),
+                  0u)
+            << name << ": " << error.failureReason();
+    }
+}

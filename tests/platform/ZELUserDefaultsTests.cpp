@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/platform/ZELObject.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/platform/ZELUserDefaults.h"
+
+namespace {
+
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        char pattern[] = "/tmp/zel-defaults-XXXXXX";
+        path_ = ::mkdtemp(pattern);
+    }
+    ~TemporaryFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Collects the log lines written while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        previous_ = ZELSetLogSink([this](std::string_view line) {
+            std::lock_guard<std::mutex> guard(lock_);
+            lines_.emplace_back(line);
+        });
+    }
+    ~LogCapture() { ZELSetLogSink(std::move(previous_)); }
+    std::vector<std::string> lines() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lines_;
+    }
+
+private:
+    ZELLogSink previous_;
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+bool exists(const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+class TestObject : public ZELObject {};
+
+}  // namespace
+
+TEST(ZELUserDefaults, ValuesPersistThroughSynchronize) {
+    TemporaryFolder folder;
+    const std::string path = folder.path() + "/App/nested/defaults.plist";
+    {
+        ZELUserDefaults defaults(path);
+        EXPECT_TRUE(defaults.objectForKey("missing").isNone());
+        defaults.setObject("LastFormat", ZELValue(u"public.rtf"));
+        defaults.setObject("Count", ZELValue(3));
+        defaults.setObject("Gone", ZELValue(true));
+        defaults.removeObjectForKey("Gone");
+        defaults.setObject("AlsoGone", ZELValue(1.5));
+        defaults.setObject("AlsoGone", ZELValue());  // none removes
+        EXPECT_EQ(defaults.objectForKey("Count"), ZELValue(3));
+        EXPECT_FALSE(exists(path));  // nothing is written before synchronize
+
+        ZELError error;
+        ASSERT_TRUE(defaults.synchronize(&error)) << error.description();
+    }
+    std::string expected;
+    ASSERT_TRUE(ZELPropertyList::xmlData(
+        ZELValue(ZELValue::Dictionary{{u"Count", ZELValue(3)},
+                                      {u"LastFormat", ZELValue(u"public.rtf")}}),
+        &expected, nullptr));
+    EXPECT_EQ(readText(path), expected);
+
+    ZELUserDefaults reread(path);
+    EXPECT_EQ(reread.objectForKey("LastFormat"), ZELValue(u"public.rtf"));
+    EXPECT_TRUE(reread.objectForKey("Gone").isNone());
+}
+
+TEST(ZELUserDefaults, SynchronizeWritesOnlyAfterAChange) {
+    TemporaryFolder folder;
+    const std::string path = folder.path() + "/defaults.plist";
+    ZELUserDefaults defaults(path);
+    defaults.setObject("Key", ZELValue(1));
+    ASSERT_TRUE(defaults.synchronize(nullptr));
+
+    // Unchanged, and setting an equal value or removing an absent key is no change.
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    defaults.setObject("Key", ZELValue(1));
+    defaults.removeObjectForKey("Absent");
+    ASSERT_TRUE(defaults.synchronize(nullptr));
+    EXPECT_FALSE(exists(path));
+
+    defaults.setObject("Key", ZELValue(2));
+    ASSERT_TRUE(defaults.synchronize(nullptr));
+    EXPECT_TRUE(exists(path));
+}
+
+TEST(ZELUserDefaults, DamagedFilesAreLoggedReadAsEmptyAndKept) {
+    TemporaryFolder folder;
+    const std::string path = folder.path() + "/defaults.plist";
+    const std::string damaged = "<plist><dict><key>A</key><integer>x</integer></dict></plist>";
+    writeText(path, damaged);
+    LogCapture log;
+    ZELUserDefaults defaults(path);
+    EXPECT_TRUE(defaults.objectForKey("A").isNone());
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "user defaults: ignoring the unreadable file " + path +
+                                  ": property list " + path +
+                                  ": <integer> value \"x\" is not an integer (line 1)");
+
+    defaults.setObject("A", ZELValue(1));
+    ASSERT_TRUE(defaults.synchronize(nullptr));
+    EXPECT_EQ(readText(path + ".damaged"), damaged);
+    EXPECT_EQ(ZELUserDefaults(path).objectForKey("A"), ZELValue(1));
+}
+
+TEST(ZELUserDefaults, AFileThatIsNoDictionaryIsIgnored) {
+    TemporaryFolder folder;
+    const std::string path = folder.path() + "/defaults.plist";
+    std::string xml;
+    ASSERT_TRUE(ZELPropertyList::xmlData(ZELValue(ZELValue::Array{ZELValue(1)}), &xml, nullptr));
+    writeText(path, xml);
+    LogCapture log;
+    ZELUserDefaults defaults(path);
+    EXPECT_TRUE(defaults.objectForKey("0").isNone());
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"user defaults: ignoring the file " + path +
+                                       ", which holds a array instead of a dictionary"});
+}
+
+TEST(ZELUserDefaults, ValuesWithoutPropertyListFormAreNotStored) {
+    TemporaryFolder folder;
+    LogCapture log;
+    ZELUserDefaults defaults(folder.path() + "/defaults.plist");
+    defaults.setObject("Object", ZELValue(std::make_shared<TestObject>()));
+    defaults.setObject("Control", ZELValue(ZELString{u'a', 0x0007}));
+    defaults.setObject(std::string_view("Nul\0key", 7), ZELValue(1));
+    EXPECT_TRUE(defaults.objectForKey("Object").isNone());
+    EXPECT_TRUE(defaults.objectForKey("Control").isNone());
+    EXPECT_EQ(log.lines().size(), 3u);
+    // Nothing changed, so nothing is written.
+    ASSERT_TRUE(defaults.synchronize(nullptr));
+    EXPECT_FALSE(exists(folder.path() + "/defaults.plist"));
+}
+
+TEST(ZELUserDefaults, AnUnwritableFileFailsSynchronize) {
+    TemporaryFolder folder;
+    writeText(folder.path() + "/file", "");
+    // A file stands where the store's folder should be.
+    const std::string path = folder.path() + "/file/defaults.plist";
+    LogCapture log;
+    ZELUserDefaults defaults(path);
+    defaults.setObject("Key", ZELValue(1));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"user defaults: ignoring the unreadable file " +
+                                                    path + ": property list " + path +
+                                                    ": cannot open: Not a directory"});
+    ZELError error;
+    EXPECT_FALSE(defaults.synchronize(&error));
+    EXPECT_EQ(error.domain(), ZELPlatformErrorDomain);
+    EXPECT_EQ(error.code(), EEXIST);
+
+    // Once the way is clear, the same store writes.
+    ASSERT_EQ(::unlink((folder.path() + "/file").c_str()), 0);
+    ASSERT_TRUE(defaults.synchronize(&error)) << error.description();
+    EXPECT_EQ(ZELUserDefaults(path).objectForKey("Key"), ZELValue(1));
+}
+
+TEST(ZELUserDefaults, ManyThreadsShareOneStore) {
+    TemporaryFolder folder;
+    ZELUserDefaults defaults(folder.path() + "/defaults.plist");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&defaults, t] {
+            for (int i = 0; i < 200; ++i) {
+                const std::string key = "k" + std::to_string(t) + "." + std::to_string(i);
+                defaults.setObject(key, ZELValue(i));
+                EXPECT_EQ(defaults.objectForKey(key), ZELValue(i));
+                if (i % 50 == 0) {
+                    EXPECT_TRUE(defaults.synchronize(nullptr));
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_TRUE(defaults.synchronize(nullptr));
+    ZELValue stored;
+    ASSERT_TRUE(ZELPropertyList::readFile(defaults.filePath(), &stored, nullptr));
+    EXPECT_EQ(stored.dictionaryValue().size(), 800u);
+    EXPECT_EQ(*stored.valueForKey("k3.199"), ZELValue(199));
+}
+
+TEST(ZELUserDefaults, StandardStoreLivesUnderTheConfigFolder) {
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = savedConfig ? savedConfig : "";
+    const auto endsWith = [](const std::string& text, const std::string& end) {
+        return text.size() >= end.size() &&
+               text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+
+    ::setenv("XDG_CONFIG_HOME", "/config/home", 1);
+    const std::string path = ZELUserDefaults::standardFilePath();
+    EXPECT_EQ(path.rfind("/config/home/", 0), 0u) << path;
+    EXPECT_TRUE(endsWith(path, "/defaults.plist")) << path;
+    ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+    EXPECT_NE(ZELUserDefaults::standardFilePath().find("/.config/"), std::string::npos);
+    if (savedConfig) {
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+
+    LogCapture log;
+    ZELUserDefaults::setApplicationName("a/b");
+    EXPECT_EQ(&ZELUserDefaults::standard(), &ZELUserDefaults::standard());
+    const std::string before = ZELUserDefaults::standardFilePath();
+    ZELUserDefaults::setApplicationName("AnotherName");  // too late: the standard store exists
+    EXPECT_EQ(ZELUserDefaults::standardFilePath(), before);
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[0],
+              "user defaults: ignoring the application name \"a/b\", which cannot name a folder");
+    EXPECT_NE(log.lines()[1].find("comes after the first use"), std::string::npos);
+}
