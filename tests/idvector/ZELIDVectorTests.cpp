@@ -1,0 +1,423 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/idvector/ZELIDVector_BitBlock.h"
+#include "zel/idvector/ZELIDVector_CArray.h"
+#include "zel/idvector/ZELIDVector_IndexSet.h"
+#include "zel/idvector/ZELMutableIDVector.h"
+#include "zel/platform/ZELException.h"
+
+namespace {
+
+using IDs = std::vector<ZELID>;
+
+IDs idsOf(const ZELIDVector& vector) {
+    IDs ids;
+    vector.enumerateIDsUsingBlock([&](ZELID id, bool&) { ids.push_back(id); });
+    return ids;
+}
+
+IDs range(ZELID first, ZELID last) {
+    IDs ids;
+    for (ZELID id = first; id <= last; ++id) ids.push_back(id);
+    return ids;
+}
+
+std::shared_ptr<ZELIDVector> arrayVector(const IDs& ids) {
+    return ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size()));
+}
+
+}  // namespace
+
+// Construction through each type picks its representation.
+
+TEST(ZELIDVectorConstruction, AbstractTypesPickTheArrayForms) {
+    const ZELID ids[] = {1, 2};
+    EXPECT_EQ("ZELIDVector_CArray", ZELIDVector::vector()->className());
+    EXPECT_EQ("ZELIDVector_CArray", ZELIDVector::vectorWithIDs(ids, 2)->className());
+    EXPECT_EQ("ZELIDVector_CArray", ZELIDVector::vectorWithCapacity(9)->className());
+    EXPECT_EQ("ZELMutableIDVector_CArray", ZELMutableIDVector::vectorWithID(3)->className());
+    EXPECT_EQ("ZELMutableIDVector_CArray", ZELMutableIDVector::vector()->className());
+    EXPECT_EQ("ZELIDVector_BitBlock", ZELIDVector_BitBlock::vectorWithIDs(ids, 2)->className());
+    EXPECT_EQ("ZELIDVector_IndexSet", ZELIDVector_IndexSet::vectorWithID(4)->className());
+    EXPECT_EQ("ZELMutableIDVector_IndexSet",
+              ZELMutableIDVector_IndexSet::vectorWithIDs(ids, 2)->className());
+}
+
+TEST(ZELIDVectorConstruction, IsMutableByRepresentation) {
+    EXPECT_FALSE(ZELIDVector_CArray::vector()->isMutable());
+    EXPECT_TRUE(ZELMutableIDVector_CArray::vector()->isMutable());
+    EXPECT_FALSE(ZELIDVector_IndexSet::vector()->isMutable());
+    EXPECT_TRUE(ZELMutableIDVector_IndexSet::vector()->isMutable());
+    EXPECT_TRUE(ZELIDVector_BitBlock::vector()->isMutable());
+}
+
+TEST(ZELIDVectorConstruction, NewWithIDsTakesTheArrayOver) {
+    auto* ids = static_cast<ZELID*>(std::malloc(3 * sizeof(ZELID)));
+    ids[0] = 4;
+    ids[1] = 5;
+    ids[2] = 6;
+    const auto vector = ZELIDVector::newWithIDs(ids, 3, true);
+    EXPECT_EQ(ids, vector->directIDs());
+    EXPECT_EQ((IDs{4, 5, 6}), idsOf(*vector));
+
+    // Handed-over arrays of the other forms are freed once read (the sanitizer build checks
+    // that nothing leaks).
+    auto* moreIDs = static_cast<ZELID*>(std::malloc(2 * sizeof(ZELID)));
+    moreIDs[0] = 1;
+    moreIDs[1] = 900;
+    EXPECT_EQ((IDs{1, 900}), idsOf(*ZELIDVector_BitBlock::newWithIDs(moreIDs, 2, true)));
+    auto* emptyIDs = static_cast<ZELID*>(std::malloc(sizeof(ZELID)));
+    EXPECT_TRUE(ZELIDVector::newWithIDs(emptyIDs, 0, true)->isEmpty());
+}
+
+TEST(ZELIDVectorConstruction, CopiedArraysAreIndependent) {
+    ZELID ids[] = {1, 2, 3};
+    const auto vector = ZELIDVector::newWithIDs(ids, 3, false);
+    ids[0] = 99;
+    EXPECT_NE(ids, vector->directIDs());
+    EXPECT_EQ((IDs{1, 2, 3}), idsOf(*vector));
+}
+
+// Copies follow the representation table.
+
+TEST(ZELIDVectorCopy, ImmutableArraysAreShared) {
+    const auto vector = arrayVector({1, 2, 3});
+    EXPECT_EQ(vector.get(), vector->copy().get());
+    const auto mutableCopy = vector->mutableCopy();
+    EXPECT_EQ("ZELMutableIDVector_CArray", mutableCopy->className());
+    EXPECT_NE(vector->directIDs(), mutableCopy->directIDs());
+    EXPECT_TRUE(mutableCopy->isEqual(*vector));
+}
+
+TEST(ZELIDVectorCopy, MutableCopyTrimsTheCapacity) {
+    auto vector = ZELMutableIDVector_CArray::vectorWithCapacity(100);
+    vector->addID(5);
+    vector->addID(7);
+    const auto copy = vector->copy();
+    EXPECT_EQ("ZELIDVector_CArray", copy->className());
+    EXPECT_TRUE(copy->isEqual(*vector));
+    const auto trimmed = std::static_pointer_cast<ZELMutableIDVector_CArray>(vector->mutableCopy());
+    EXPECT_EQ(2u, trimmed->capacity());
+    EXPECT_EQ(0u, trimmed->memoryResidentUnusedByteCount());
+}
+
+TEST(ZELIDVectorCopy, OtherRepresentations) {
+    const ZELID ids[] = {3, 4, 5, 90};
+    const auto indexed = ZELIDVector_IndexSet::vectorWithIDs(ids, 4);
+    const auto indexedCopy = indexed->copy();
+    EXPECT_NE(indexed.get(), indexedCopy.get());
+    EXPECT_EQ("ZELIDVector_IndexSet", indexedCopy->className());
+    EXPECT_EQ("ZELMutableIDVector_IndexSet", indexed->mutableCopy()->className());
+    EXPECT_EQ("ZELIDVector_IndexSet",
+              ZELMutableIDVector_IndexSet::vectorWithIDs(ids, 4)->copy()->className());
+
+    const auto block = ZELIDVector_BitBlock::vectorWithIDs(ids, 4);
+    EXPECT_EQ("ZELIDVector_CArray", block->copy()->className());
+    const auto blockCopy = std::static_pointer_cast<ZELIDVector_BitBlock>(block->mutableCopy());
+    EXPECT_EQ(block->bitblockScalarCount(), blockCopy->bitblockScalarCount());
+    EXPECT_EQ((IDs{3, 4, 5, 90}), idsOf(*blockCopy));
+    blockCopy->removeID(4);
+    EXPECT_TRUE(block->containsID(4));
+}
+
+// Text form.
+
+TEST(ZELIDVectorDescription, AbbreviatesFromFifteenIDs) {
+    const auto twenty = arrayVector(range(1, 20));
+    EXPECT_EQ(twenty->descriptionHead() +
+                  " with 20 IDs={1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, ... 20}, "
+                  "density=1.0000",
+              twenty->description());
+    const auto fifteen = arrayVector(range(1, 15));
+    EXPECT_EQ(fifteen->descriptionHead() +
+                  " with 15 IDs={1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, ... 15}, "
+                  "density=1.0000",
+              fifteen->description());
+    const auto fourteen = arrayVector(range(2, 15));
+    EXPECT_EQ(fourteen->descriptionHead() +
+                  " with 14 IDs={2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, }, "
+                  "density=0.9333",
+              fourteen->description());
+}
+
+TEST(ZELIDVectorDescription, ShortAndEmptyVectors) {
+    const ZELID ids[] = {2, 4, 8};
+    const auto block = ZELIDVector_BitBlock::vectorWithIDs(ids, 3);
+    EXPECT_EQ(block->descriptionHead() + " with 3 IDs={2, 4, 8, }, density=0.3750",
+              block->description());
+    EXPECT_EQ(0u, block->descriptionHead().find("ZELIDVector_BitBlock<0x"));
+    const auto empty = ZELIDVector_IndexSet::vector();
+    EXPECT_EQ(empty->descriptionHead() + " with 0 IDs={}, density=0.0000", empty->description());
+}
+
+// Queries and their edge cases.
+
+TEST(ZELIDVectorQueries, DensityFactor) {
+    EXPECT_EQ(0.0f, ZELIDVector::vector()->densityFactor());
+    EXPECT_TRUE(std::isinf(ZELIDVector::vectorWithID(0)->densityFactor()));
+    EXPECT_FLOAT_EQ(0.5f, arrayVector({2, 4})->densityFactor());
+}
+
+TEST(ZELIDVectorQueries, EmptyVectorsAreEqualWhateverTheirRepresentation) {
+    const std::vector<std::shared_ptr<ZELIDVector>> empties = {
+        ZELIDVector::vector(), ZELMutableIDVector::vector(), ZELIDVector_IndexSet::vector(),
+        ZELMutableIDVector_IndexSet::vector(), ZELIDVector_BitBlock::vectorWithCapacity(500)};
+    for (const auto& a : empties) {
+        EXPECT_EQ(0u, a->hash());
+        EXPECT_EQ(0u, a->smallestID());
+        EXPECT_EQ(0u, a->largestID());
+        for (const auto& b : empties) EXPECT_TRUE(*a == *b);
+    }
+}
+
+TEST(ZELIDVectorQueries, HashSumsCountAndExtremes) {
+    const ZELID ids[] = {3, 10, 0x7FFFFFFE};
+    EXPECT_EQ(3u + 3u + 0x7FFFFFFEu, ZELIDVector::vectorWithIDs(ids, 3)->hash());
+    EXPECT_EQ(3u + 3u + 0x7FFFFFFEu, ZELIDVector_IndexSet::vectorWithIDs(ids, 3)->hash());
+}
+
+TEST(ZELIDVectorQueries, GetIDsNewIDsAndBufferAccess) {
+    const ZELID ids[] = {3, 9, 27, 81};
+    const auto block = ZELIDVector_BitBlock::vectorWithIDs(ids, 4);
+    ZELID buffer[4] = {};
+    EXPECT_EQ(2u, block->getIDs(buffer, 2));
+    EXPECT_EQ((IDs{3, 9}), IDs(buffer, buffer + 2));
+    EXPECT_EQ(nullptr, block->directIDs());
+
+    ZELID* copied = block->newIDs();
+    EXPECT_EQ((IDs{3, 9, 27, 81}), IDs(copied, copied + 4));
+    std::free(copied);
+    ZELID* single = ZELIDVector::vector()->newIDs();  // one slot even when empty
+    EXPECT_NE(nullptr, single);
+    std::free(single);
+
+    IDs seen;
+    block->accessIDsBuffer(
+        [&](const ZELID* buffered, uint32_t count) { seen.assign(buffered, buffered + count); });
+    EXPECT_EQ((IDs{3, 9, 27, 81}), seen);
+    const auto array = ZELIDVector::vectorWithIDs(ids, 4);
+    array->accessIDsBuffer(
+        [&](const ZELID* buffered, uint32_t) { EXPECT_EQ(array->directIDs(), buffered); });
+}
+
+TEST(ZELIDVectorQueries, IDAtIndex) {
+    const auto vector = ZELIDVector_CArray::vectorWithIDs(range(10, 12).data(), 3);
+    EXPECT_EQ(11u, vector->IDAtIndex(1));
+}
+
+TEST(ZELIDVectorQueries, EnumerationStops) {
+    const IDs ids = range(1, 100);
+    const std::vector<std::shared_ptr<ZELIDVector>> vectors = {
+        arrayVector(ids), ZELIDVector_IndexSet::vectorWithIDs(ids.data(), 100),
+        ZELIDVector_BitBlock::vectorWithIDs(ids.data(), 100)};
+    for (const auto& vector : vectors) {
+        int visits = 0;
+        vector->enumerateIDsUsingBlock([&](ZELID id, bool& stop) {
+            ++visits;
+            stop = id == 7;
+        });
+        EXPECT_EQ(7, visits) << vector->className();
+        visits = 0;
+        vector->enumerateIDs([&](ZELID, bool& stop) { stop = ++visits == 3; });
+        EXPECT_EQ(3, visits) << vector->className();
+    }
+}
+
+// Set algebra edge cases.
+
+TEST(ZELIDVectorAlgebra, UnionWithAnEmptyOperandAnswersTheOtherItself) {
+    const auto vector = arrayVector({1, 2});
+    const auto empty = ZELIDVector_BitBlock::vector();
+    EXPECT_EQ(vector.get(), vector->vectorByUnion(*empty).get());
+    EXPECT_EQ(vector.get(), empty->vectorByUnion(*vector).get());
+    const auto emptyArray = ZELIDVector::vector();
+    EXPECT_EQ(emptyArray.get(), emptyArray->vectorByUnion(*empty).get());
+}
+
+TEST(ZELIDVectorAlgebra, SubtractingAlwaysAnswersANewMutableVector) {
+    const auto vector = arrayVector({1, 2});
+    const auto none = arrayVector({5});
+    const auto difference = vector->vectorBySubtracting(*none);
+    EXPECT_NE(static_cast<const ZELIDVector*>(vector.get()), difference.get());
+    EXPECT_EQ("ZELMutableIDVector_CArray", difference->className());
+    EXPECT_TRUE(difference->isEqual(*vector));
+    const ZELID ids[] = {1, 2};
+    EXPECT_EQ("ZELIDVector_BitBlock",
+              ZELIDVector_BitBlock::vectorWithIDs(ids, 2)->vectorBySubtracting(*none)->className());
+    EXPECT_EQ("ZELMutableIDVector_IndexSet",
+              ZELIDVector_IndexSet::vectorWithIDs(ids, 2)->vectorBySubtracting(*none)->className());
+}
+
+TEST(ZELIDVectorAlgebra, IntersectionResults) {
+    const auto vector = arrayVector({1, 2, 3});
+    const auto result = vector->vectorByIntersection(*ZELIDVector_BitBlock::vector());
+    EXPECT_TRUE(result->isEmpty());
+    EXPECT_EQ("ZELIDVector_CArray", result->className());
+    const auto common = vector->vectorByIntersection(*arrayVector({2, 3, 4}));
+    EXPECT_EQ("ZELIDVector_CArray", common->className());
+    EXPECT_EQ((IDs{2, 3}), idsOf(*common));
+}
+
+TEST(ZELIDVectorAlgebra, OperationsOfAMutableVectorWithItself) {
+    const IDs ids = {2, 3, 5, 7, 11};
+    const std::vector<std::shared_ptr<ZELMutableIDVector>> vectors = {
+        ZELMutableIDVector_CArray::vectorWithIDs(ids.data(), 5),
+        ZELMutableIDVector_IndexSet::vectorWithIDs(ids.data(), 5),
+        ZELIDVector_BitBlock::vectorWithIDs(ids.data(), 5)};
+    for (const auto& vector : vectors) {
+        vector->unionWithVector(*vector);
+        EXPECT_EQ(ids, idsOf(*vector)) << vector->className();
+        vector->intersectWithVector(*vector);
+        EXPECT_EQ(ids, idsOf(*vector)) << vector->className();
+        vector->subtractVector(*vector);
+        EXPECT_TRUE(vector->isEmpty()) << vector->className();
+    }
+}
+
+TEST(ZELIDVectorAlgebra, AddingFromTheVectorsOwnStorage) {
+    auto vector = ZELMutableIDVector_CArray::vectorWithIDs(range(1, 16).data(), 16);
+    // Full to capacity: the add must grow, moving the storage the IDs are read from.
+    vector->addIDs(vector->directIDs() + 2, 5);
+    EXPECT_EQ(range(1, 16), idsOf(*vector));
+    vector->removeIDs(vector->directIDs() + 1, 2);
+    EXPECT_EQ((IDs{1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}), idsOf(*vector));
+}
+
+TEST(ZELIDVectorAlgebra, ManyWayOperationsOfFewVectors) {
+    const auto a = arrayVector({1, 2, 3});
+    EXPECT_TRUE(ZELIDVector::unionOfVectors({})->isEmpty());
+    EXPECT_TRUE(ZELIDVector::intersectionOfVectors({})->isEmpty());
+    EXPECT_EQ(a.get(), ZELIDVector::unionOfVectors({a}).get());
+    EXPECT_EQ(a.get(), ZELIDVector::intersectionOfVectors({a}).get());
+    const auto b = arrayVector({3, 4});
+    const auto c = arrayVector({3, 9});
+    EXPECT_EQ((IDs{1, 2, 3, 4}), idsOf(*ZELIDVector::unionOfVectors({a, b})));
+    const auto intersection = ZELIDVector::intersectionOfVectors({a, b, c});
+    EXPECT_TRUE(intersection->isMutable());
+    EXPECT_EQ((IDs{3}), idsOf(*intersection));
+    const auto unionOfThree = ZELIDVector::unionOfVectors({a, b, c});
+    EXPECT_EQ("ZELIDVector_CArray", unionOfThree->className());
+    EXPECT_EQ((IDs{1, 2, 3, 4, 9}), idsOf(*unionOfThree));
+}
+
+TEST(ZELIDVectorAlgebra, ManyWayUnionOfSparseVectors) {
+    // A few IDs spread over a wide range.
+    const auto a = arrayVector({5, 0x40000000});
+    const auto b = arrayVector({7, 0x7FFFFFFE});
+    const auto c = ZELIDVector_IndexSet::vectorWithID(0x50000000);
+    const auto result = ZELIDVector::unionOfVectors({a, b, c, ZELIDVector::vector()});
+    EXPECT_EQ("ZELIDVector_CArray", result->className());
+    EXPECT_EQ((IDs{5, 7, 0x40000000, 0x50000000, 0x7FFFFFFE}), idsOf(*result));
+}
+
+// Mutating an immutable vector is a programming error.
+
+TEST(ZELIDVectorImmutability, EveryMutationRaisesAndChangesNothing) {
+    const ZELID ids[] = {1, 2, 3};
+    const std::vector<std::shared_ptr<ZELMutableIDVector>> immutables = {
+        ZELIDVector_CArray::vectorWithIDs(ids, 3), ZELIDVector_IndexSet::vectorWithIDs(ids, 3)};
+    const auto empty = ZELIDVector::vector();
+    const auto other = arrayVector({3, 4});
+    for (const auto& vector : immutables) {
+        const std::string reason =
+            "incorrect attempt to mutate " + vector->descriptionHead() + ", which is immutable";
+        const std::vector<std::function<void()>> mutations = {
+            [&] { vector->addID(9); },
+            [&] { vector->removeID(1); },
+            [&] { vector->addIDs(nullptr, 0); },
+            [&] { vector->removeIDs(nullptr, 0); },
+            [&] { vector->unionWithVector(*other); },
+            [&] { vector->unionWithVector(*empty); },
+            [&] { vector->intersectWithVector(*other); },
+            [&] { vector->subtractVector(*empty); },
+            [&] { vector->subtractVector(*vector); },
+        };
+        for (const auto& mutation : mutations) {
+            try {
+                mutation();
+                ADD_FAILURE() << "no exception from " << vector->className();
+            } catch (const ZELException& exception) {
+                EXPECT_EQ("ZELImmutableVectorException", exception.name());
+                EXPECT_EQ(reason, exception.reason());
+            }
+            EXPECT_EQ((IDs{1, 2, 3}), idsOf(*vector));
+        }
+    }
+}
+
+// Memory metrics let the storage layer find vectors worth compacting.
+
+TEST(ZELIDVectorMemory, ByteCountsByRepresentation) {
+    const ZELID ids[] = {1, 2, 3, 4, 5};
+    const auto array = ZELIDVector::vectorWithIDs(ids, 5);
+    EXPECT_EQ(sizeof(ZELIDVector_CArray) + 20, array->byteCountInActiveRAM());
+    EXPECT_EQ(0u, array->memoryResidentUnusedByteCount());
+
+    const auto growable = ZELMutableIDVector_CArray::vectorWithCapacity(10);
+    EXPECT_EQ(10u, growable->capacity());
+    EXPECT_EQ(sizeof(ZELMutableIDVector_CArray) + 40, growable->byteCountInActiveRAM());
+    EXPECT_EQ(40u, growable->memoryResidentUnusedByteCount());
+    growable->addIDs(ids, 3);
+    EXPECT_EQ(28u, growable->memoryResidentUnusedByteCount());
+    EXPECT_EQ(1u, ZELMutableIDVector_CArray::vectorWithCapacity(0)->capacity());
+
+    const auto block = ZELIDVector_BitBlock::vectorWithCapacity(100);  // room up to ID 101
+    EXPECT_EQ(13u, block->bitblockScalarCount());
+    EXPECT_EQ(sizeof(ZELIDVector_BitBlock) + 13, block->byteCountInActiveRAM());
+    EXPECT_EQ(0u, block->memoryResidentUnusedByteCount());
+    block->addID(1000);
+    EXPECT_EQ(126u, block->bitblockScalarCount());
+    EXPECT_EQ(1u, ZELIDVector_BitBlock::vectorWithMaximumID(7)->bitblockScalarCount());
+    EXPECT_EQ(1u, ZELIDVector_BitBlock::vector()->bitblockScalarCount());
+
+    EXPECT_EQ(sizeof(ZELIDVector_IndexSet),
+              ZELIDVector_IndexSet::vectorWithIDs(ids, 5)->byteCountInActiveRAM());
+    EXPECT_EQ(sizeof(ZELMutableIDVector_IndexSet),
+              ZELMutableIDVector_IndexSet::vectorWithIDs(ids, 5)->byteCountInActiveRAM());
+}
+
+TEST(ZELIDVectorMemory, AddingPresentIDsMayGrowButNotForOne) {
+    auto vector = ZELMutableIDVector_CArray::vectorWithIDs(range(1, 16).data(), 16);
+    ASSERT_EQ(16u, vector->capacity());
+    vector->addID(5);
+    EXPECT_EQ(16u, vector->capacity());
+    vector->addIDs(range(1, 16).data(), 16);
+    EXPECT_EQ(range(1, 16), idsOf(*vector));
+    EXPECT_EQ(128u, vector->capacity());
+}
+
+TEST(ZELIDVectorBitBlock, RemovingIDsBeyondTheBlockIgnoresThem) {
+    const ZELID ids[] = {1, 9};
+    const auto block = ZELIDVector_BitBlock::vectorWithIDs(ids, 2);
+    const ZELID removed[] = {9, 5000, 90000};
+    block->removeIDs(removed, 3);
+    EXPECT_EQ((IDs{1}), idsOf(*block));
+    EXPECT_EQ(1u, block->count());
+    EXPECT_FALSE(block->containsID(90000));
+}
+
+// Parsing IDs from text.
+
+TEST(ZELIDVectorText, VectorWithIDsInString) {
+    EXPECT_EQ((IDs{1, 2, 3}), idsOf(*ZELIDVector::vectorWithIDsInString("3, 1;2")));
+    EXPECT_EQ((IDs{5}), idsOf(*ZELIDVector::vectorWithIDsInString("5 x 7")));
+    EXPECT_EQ((IDs{4, 5, 6}), idsOf(*ZELIDVector::vectorWithIDsInString(" +4\n\t5.6.")));
+    EXPECT_EQ((IDs{0xFFFFFFFF}), idsOf(*ZELIDVector::vectorWithIDsInString("-1")));
+    EXPECT_EQ((IDs{7}), idsOf(*ZELIDVector::vectorWithIDsInString("7-")));
+    EXPECT_TRUE(ZELIDVector::vectorWithIDsInString("")->isEmpty());
+    EXPECT_TRUE(ZELIDVector::vectorWithIDsInString("-")->isEmpty());
+    // Beyond 64 bits the value saturates before truncation to 32 bits.
+    EXPECT_EQ((IDs{8, 0xFFFFFFFF}),
+              idsOf(*ZELIDVector::vectorWithIDsInString("8 99999999999999999999999")));
+
+    // Capacity: one slot per five characters.
+    const auto parsed = ZELIDVector::vectorWithIDsInString("5              ");
+    EXPECT_EQ("ZELMutableIDVector_CArray", parsed->className());
+    EXPECT_EQ(3u, std::static_pointer_cast<ZELMutableIDVector_CArray>(parsed)->capacity());
+}
