@@ -1,0 +1,407 @@
+// File streams: opening, buffering, seeking, lending and their error texts, and a randomized
+// comparison against an in-memory model of the file.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "zel/stream/ZELFileStream.h"
+
+namespace {
+
+class FileStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("zel_file_stream_" + std::to_string(getpid()) + "_" + info->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::filesystem::path pathNamed(const std::string& name) const { return folder_ / name; }
+
+    static void writeFile(const std::filesystem::path& path, const ZELData& bytes) {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    static ZELData readFile(const std::filesystem::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return ZELData(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    static ZELData countingBytes(size_t count) {
+        ZELData bytes(count);
+        for (size_t index = 0; index < count; ++index) bytes[index] = static_cast<uint8_t>(index);
+        return bytes;
+    }
+
+    std::filesystem::path folder_;
+};
+
+}  // namespace
+
+TEST_F(FileStreamTest, OpeningForReadAndWriteCreatesAMissingFile) {
+    const auto path = pathNamed("new.data");
+    auto stream = ZELStream::streamForURL(path, ZELFileStreamFlagRead | ZELFileStreamFlagWrite, 64);
+    ASSERT_TRUE(stream->open());
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(stream->logicalFileLength(), 0u);
+    EXPECT_TRUE(stream->closeAndGetError(nullptr));
+}
+
+TEST_F(FileStreamTest, OpeningAMissingFileForReadingFailsWithErrno2) {
+    const auto path = pathNamed("missing.data");
+    auto stream = ZELStream::streamForReadingURL(path, 64);
+    EXPECT_FALSE(stream->open());
+    ZELError error;
+    EXPECT_FALSE(stream->closeAndGetError(&error));
+    EXPECT_EQ(error.domain(), ZELErrorDomain);
+    EXPECT_EQ(error.code(), ZELErrorCodeFileAccess);
+    EXPECT_EQ(error.failureReason(), "Error encountered with file at: " + path.string() +
+                                         "\nError cause: Could not open file, errno=2.");
+}
+
+TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
+    const auto path = pathNamed("w.data");
+    writeFile(path, countingBytes(50));
+    auto stream = ZELStream::streamForWritingURL(path, 16);
+    ASSERT_TRUE(stream->open());
+    EXPECT_EQ(stream->logicalFileLength(), 0u);
+    EXPECT_TRUE(stream->writeUInt32Little(7));
+    uint8_t byte;
+    EXPECT_FALSE(stream->readBytes(&byte, 1));
+    EXPECT_EQ(stream->acquireFilledReadBufferOfSize(1), nullptr);
+    ZELError error;
+    EXPECT_FALSE(stream->closeAndGetError(&error));
+    EXPECT_EQ(error.code(), ZELErrorCodeUnsupportedOperation);
+    EXPECT_THAT(error.failureReason(),
+                ::testing::EndsWith("Error cause: can't read from write-only stream"));
+    EXPECT_EQ(readFile(path), ZELData({7, 0, 0, 0}));
+}
+
+TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
+    const auto path = pathNamed("r.data");
+    writeFile(path, countingBytes(8));
+    auto stream = ZELStream::streamForReadingURL(path, 16);
+    ASSERT_TRUE(stream->open());
+    EXPECT_FALSE(stream->writeZELString(u"x"));
+    EXPECT_FALSE(stream->writeUInt32Little(1));
+    EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
+    EXPECT_EQ(stream->streamError().code(), ZELErrorCodeUnsupportedOperation);
+    EXPECT_THAT(stream->streamError().failureReason(),
+                ::testing::EndsWith("Error cause: can't write to a read-only stream"));
+    stream->close();
+    EXPECT_EQ(readFile(path), countingBytes(8));
+}
+
+TEST_F(FileStreamTest, ZeroByteWriteAnswersFalse) {
+    auto stream = ZELStream::streamForURL(pathNamed("z.data"), 3, 64);
+    ASSERT_TRUE(stream->open());
+    EXPECT_FALSE(stream->writeBytes("", 0));
+    EXPECT_EQ(stream->currentLogicalOffset(), 0u);
+    EXPECT_FALSE(stream->streamError());
+}
+
+TEST_F(FileStreamTest, BufferedWritesReachTheDiskOnFlush) {
+    const auto path = pathNamed("buffered.data");
+    auto stream = ZELStream::streamForURL(path, 3, 1024);
+    ASSERT_TRUE(stream->open());
+    const ZELData ten = countingBytes(10);
+    EXPECT_TRUE(stream->writeData(ten));
+    EXPECT_EQ(stream->currentLogicalOffset(), 10u);
+    EXPECT_GE(stream->logicalFileLength(), 10u);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    EXPECT_TRUE(stream->seek(10, ZELStream::SeekFromStart));
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    EXPECT_TRUE(stream->closeAndGetError(nullptr));
+    EXPECT_EQ(readFile(path), ten);
+}
+
+TEST_F(FileStreamTest, ReadingAfterABufferedWriteSeesTheWrittenBytes) {
+    const auto path = pathNamed("rw.data");
+    writeFile(path, ZELData(8, 0xEE));
+    auto stream = ZELStream::streamForURL(path, 3, 1024);
+    ASSERT_TRUE(stream->open());
+    EXPECT_TRUE(stream->seek(2, ZELStream::SeekFromStart));
+    EXPECT_TRUE(stream->writeUInt32Little(0x04030201));
+    EXPECT_TRUE(stream->seek(0, ZELStream::SeekFromStart));
+    EXPECT_EQ(stream->readUInt64Little(), 0xEEEE04030201EEEEu);
+}
+
+// The stream is uncached, so that its C handle keeps no buffer of its own and a read from the
+// file sees a change made behind the stream's back, while a read from the stream's buffer
+// does not.
+TEST_F(FileStreamTest, SeeksStayInTheReadBufferWhenMoreThanFourBytesRemain) {
+    const auto path = pathNamed("seek.data");
+    writeFile(path, countingBytes(100));
+    auto stream = ZELStream::streamForURL(path, ZELFileStreamFlagRead | ZELFileStreamFlagUncached, 1024);
+    ASSERT_TRUE(stream->open());
+    EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
+    EXPECT_EQ(stream->currentLogicalOffset(), 4u);
+
+    writeFile(path, ZELData(100, 0xAA));
+    ASSERT_TRUE(stream->seek(50, ZELStream::SeekFromStart));
+    uint8_t byte = 0;
+    ASSERT_TRUE(stream->readBytes(&byte, 1));
+    EXPECT_EQ(byte, 50) << "read from the buffer";
+    ASSERT_TRUE(stream->seek(1, ZELStream::SeekFromStart));
+    ASSERT_TRUE(stream->readBytes(&byte, 1));
+    EXPECT_EQ(byte, 1) << "backwards inside the buffer";
+    ASSERT_TRUE(stream->seek(97, ZELStream::SeekFromStart));
+    ASSERT_TRUE(stream->readBytes(&byte, 1));
+    EXPECT_EQ(byte, 0xAA) << "only 3 bytes would have remained: read from the file";
+    EXPECT_EQ(stream->currentLogicalOffset(), 98u);
+}
+
+TEST_F(FileStreamTest, ReadingPastTheEndDeliversWhatThereIsAndKeepsAnError) {
+    const auto path = pathNamed("short.data");
+    writeFile(path, countingBytes(10));
+    auto stream = ZELStream::streamForReadingURL(path, 0);
+    ASSERT_TRUE(stream->open());
+    uint8_t buffer[16] = {};
+    EXPECT_FALSE(stream->readBytes(buffer, 16));
+    EXPECT_EQ(ZELData(buffer, buffer + 10), countingBytes(10));
+    EXPECT_EQ(stream->currentLogicalOffset(), 10u);
+    const ZELError error = stream->streamError();
+    EXPECT_EQ(error.code(), ZELErrorCodeIOFailure);
+    EXPECT_THAT(error.failureReason(),
+                ::testing::MatchesRegex(
+                    "Error encountered with file at: " + path.string() +
+                    "\ncached position=10, ftell=10, logical length=10, disk length=10 \n"
+                    "Error cause: ZELFileStream error: readBytes failed; expected 16 bytes, "
+                    "actual byte count=10\\. ferror=0, errno=[0-9]+"));
+}
+
+TEST_F(FileStreamTest, CorruptLengthPrefixIsRefusedBeforeAllocating) {
+    const auto path = pathNamed("corrupt.data");
+    writeFile(path, ZELData({0xF0, 0xFF, 0xFF, 0x7F, 0x41, 0x00, 0, 0}));
+    auto stream = ZELStream::streamForReadingURL(path, 1024);
+    ASSERT_TRUE(stream->open());
+    EXPECT_FALSE(stream->newReadZELString());
+    EXPECT_THAT(stream->streamError().failureReason(),
+                ::testing::HasSubstr("readBytes failed; expected 2147483632 bytes, actual byte count=4."));
+}
+
+TEST_F(FileStreamTest, LengthCheckSeesAFileThatGrewBehindTheStream) {
+    const auto path = pathNamed("grows.data");
+    writeFile(path, ZELData({8, 0, 0, 0}));
+    auto reader = ZELStream::streamForReadingURL(path, 0);
+    ASSERT_TRUE(reader->open());
+    writeFile(path, ZELData({8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(reader->readUInt32Little(), 8u);
+    EXPECT_EQ(reader->newReadDataOfLength(8), ZELData({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_FALSE(reader->streamError());
+}
+
+TEST_F(FileStreamTest, LendingAReadBufferTwiceGivesConsecutiveRecords) {
+    const auto path = pathNamed("lend.data");
+    writeFile(path, countingBytes(40));
+    for (uint64_t bufferSize : {0, 16, 1024}) {
+        auto stream = ZELStream::streamForReadingURL(path, bufferSize);
+        ASSERT_TRUE(stream->open());
+        for (uint8_t record = 0; record < 3; ++record) {
+            const uint8_t* lent = stream->acquireFilledReadBufferOfSize(12);
+            ASSERT_NE(lent, nullptr);
+            EXPECT_EQ(lent[0], record * 12);
+            EXPECT_EQ(lent[11], record * 12 + 11);
+            stream->relinquishFilledReadBuffer(lent);
+            EXPECT_EQ(stream->currentLogicalOffset(), (record + 1) * 12u);
+        }
+        EXPECT_EQ(stream->acquireFilledReadBufferOfSize(12), nullptr) << "only 4 bytes remain";
+        EXPECT_EQ(stream->currentLogicalOffset(), 36u);
+        EXPECT_EQ(stream->readUInt32Little(), 0x27262524u);
+    }
+}
+
+TEST_F(FileStreamTest, LentWriteRoomIsWrittenByALaterFlush) {
+    const auto path = pathNamed("lendw.data");
+    auto stream = ZELStream::streamForWritingURL(path, 0);
+    ASSERT_TRUE(stream->open());
+    EXPECT_TRUE(stream->writeZELString(u"unbuffered streams lend a buffer of the lent size"));
+    EXPECT_TRUE(stream->writeZELString(u"x"));
+    EXPECT_TRUE(stream->closeAndGetError(nullptr));
+    ZELData expected;
+    ZELData_AppendZELString(expected, u"unbuffered streams lend a buffer of the lent size");
+    ZELData_AppendZELString(expected, u"x");
+    EXPECT_EQ(readFile(path), expected);
+}
+
+TEST_F(FileStreamTest, FailedSeekKeepsTheOffsetAndReportsErrno) {
+    const auto path = pathNamed("seekfail.data");
+    writeFile(path, countingBytes(64));
+    auto stream = ZELStream::streamForReadingURL(path, 16);
+    ASSERT_TRUE(stream->open());
+    EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
+    EXPECT_FALSE(stream->seek(-1, ZELStream::SeekFromStart));
+    EXPECT_EQ(stream->currentLogicalOffset(), 4u);
+    EXPECT_THAT(stream->streamError().failureReason(),
+                ::testing::EndsWith("Error cause: could not seek stream (seek=0, offset=-1, errno=22)"));
+    EXPECT_EQ(stream->readUInt32Little(), 0x07060504u);
+
+    EXPECT_FALSE(stream->seek(0, 7)) << "unknown whence";
+    EXPECT_TRUE(stream->seek(-4, ZELStream::SeekFromEnd));
+    EXPECT_EQ(stream->currentLogicalOffset(), 60u);
+    EXPECT_EQ(stream->readRemainingData(), ZELData({60, 61, 62, 63}));
+}
+
+TEST_F(FileStreamTest, ClosedStreamCannotBeOpenedAgainAndReopeningStartsAtZero) {
+    const auto path = pathNamed("reopen.data");
+    writeFile(path, countingBytes(8));
+    auto stream = ZELStream::streamForURL(path, 3, 16);
+    ASSERT_TRUE(stream->open());
+    EXPECT_TRUE(stream->writeUInt32Little(0xFFFFFFFF));
+    ASSERT_TRUE(stream->open()) << "reopening flushes the pending write";
+    EXPECT_EQ(stream->currentLogicalOffset(), 0u);
+    EXPECT_EQ(stream->readUInt64Little(), 0x07060504FFFFFFFFu);
+    stream->close();
+    stream->close();
+    EXPECT_TRUE(stream->fileURL().empty());
+    EXPECT_FALSE(stream->open());
+}
+
+TEST_F(FileStreamTest, DescriptionNamesTheFile) {
+    const auto path = pathNamed("d.data");
+    auto stream = ZELStream::streamForReadingURL(path, 16);
+    EXPECT_THAT(stream->description(),
+                ::testing::MatchesRegex("ZELFileReadStream<0x[0-9a-f]+> for \"" + path.string() + "\""));
+}
+
+TEST_F(FileStreamTest, TooManyOpenFilesListsTheOpenFiles) {
+    const auto marker = pathNamed("marker.data");
+    writeFile(marker, ZELData(1));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int highest = 0;
+    for (int fd = 0; fd < 4096; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) highest = fd;
+    }
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(highest + 8);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> opened;
+    for (int fd; (fd = ::open(marker.c_str(), O_RDONLY | O_CLOEXEC)) != -1;) opened.push_back(fd);
+
+    auto stream = ZELStream::streamForReadingURL(marker, 16);
+    const bool openedStream = stream->open();
+    for (int fd : opened) ::close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_FALSE(openedStream);
+    const std::string reason = stream->streamError().failureReason();
+    EXPECT_THAT(reason, ::testing::HasSubstr("Error cause: Could not open file, errno=24.\nOpen files:\n"));
+    EXPECT_THAT(reason, ::testing::HasSubstr(std::to_string(opened.front()) + " -> " + marker.string() + "\n"));
+}
+
+// Random reads, writes, seeks and lent buffers on files of random sizes, with each buffer
+// size; after every step the stream's offset and length must match a model of the file, and
+// at the end the file on disk must equal the model.
+TEST_F(FileStreamTest, RandomOperationsMatchAModelOfTheFile) {
+    std::mt19937_64 random(0x5EED2024);
+    const auto below = [&random](uint64_t bound) { return bound ? random() % bound : 0; };
+    const auto randomLength = [&] {
+        const uint64_t kind = below(20);
+        if (kind == 0) return uint64_t{0};
+        if (kind < 16) return 1 + below(40);
+        return 1 + below(2500);
+    };
+    const auto randomBytes = [&](uint64_t count) {
+        ZELData bytes(count);
+        for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+        return bytes;
+    };
+    const auto path = pathNamed("model.data");
+    const uint64_t bufferSizes[] = {0, 16, 1024};
+
+    for (int round = 0; round < 45; ++round) {
+        const uint64_t bufferSize = bufferSizes[round % 3];
+        ZELData model = randomBytes(below(3000));
+        writeFile(path, model);
+        const int32_t flags = ZELFileStreamFlagRead | ZELFileStreamFlagWrite |
+                              (round % 5 == 4 ? ZELFileStreamFlagUncached : 0);
+        auto stream = ZELStream::streamForURL(path, flags, bufferSize);
+        ASSERT_TRUE(stream->open());
+        uint64_t offset = 0;
+        const auto modelWrite = [&](const uint8_t* bytes, uint64_t count) {
+            if (count == 0) return;
+            if (model.size() < offset + count) model.resize(offset + count, 0);
+            std::memcpy(model.data() + offset, bytes, count);
+            offset += count;
+        };
+        const auto available = [&](uint64_t count) {
+            return offset < model.size() ? std::min<uint64_t>(count, model.size() - offset) : 0;
+        };
+
+        for (int step = 0; step < 250; ++step) {
+            SCOPED_TRACE("round " + std::to_string(round) + " step " + std::to_string(step));
+            const uint64_t count = randomLength();
+            switch (below(6)) {
+                case 0: {
+                    ZELData bytes(count + 1);
+                    const bool read = stream->readBytes(bytes.data(), count);
+                    const uint64_t there = available(count);
+                    ASSERT_EQ(read, there == count);
+                    ASSERT_TRUE(std::equal(bytes.begin(), bytes.begin() + static_cast<long>(there),
+                                           model.begin() + static_cast<long>(offset)));
+                    offset += there;
+                    break;
+                }
+                case 1: {
+                    const ZELData bytes = randomBytes(count);
+                    ASSERT_EQ(stream->writeBytes(bytes.data(), count), count > 0);
+                    modelWrite(bytes.data(), count);
+                    break;
+                }
+                case 2: {
+                    const int whence = static_cast<int>(below(3));
+                    const int64_t size = static_cast<int64_t>(model.size());
+                    const int64_t base = whence == ZELStream::SeekFromStart ? 0
+                                         : whence == ZELStream::SeekFromCurrent
+                                             ? static_cast<int64_t>(offset)
+                                             : size;
+                    const int64_t target = static_cast<int64_t>(below(static_cast<uint64_t>(size) + 200)) - 20;
+                    const int64_t argument = target - base;
+                    ASSERT_EQ(stream->seek(argument, whence), target >= 0);
+                    if (target >= 0) offset = static_cast<uint64_t>(target);
+                    break;
+                }
+                case 3: {
+                    if (count == 0) break;
+                    const uint8_t* lent = stream->acquireFilledReadBufferOfSize(count);
+                    ASSERT_EQ(lent != nullptr, available(count) == count);
+                    if (!lent) break;
+                    ASSERT_EQ(std::memcmp(lent, model.data() + offset, count), 0);
+                    stream->relinquishFilledReadBuffer(lent);
+                    offset += count;
+                    break;
+                }
+                case 4: {
+                    if (count == 0) break;
+                    uint8_t* room = stream->acquireWriteBufferWithCapacity(count);
+                    ASSERT_NE(room, nullptr);
+                    const ZELData bytes = randomBytes(below(count + 1));
+                    if (!bytes.empty()) std::memcpy(room, bytes.data(), bytes.size());
+                    stream->relinquishWriteBuffer(room, bytes.size());
+                    modelWrite(bytes.data(), bytes.size());
+                    break;
+                }
+                case 5:
+                    ASSERT_FALSE(stream->seek(0, 3)) << "unknown whence";
+                    break;
+            }
+            ASSERT_EQ(stream->currentLogicalOffset(), offset);
+            ASSERT_EQ(stream->logicalFileLength(), model.size());
+        }
+        stream->close();
+        ASSERT_EQ(readFile(path), model) << "round " << round;
+    }
+}

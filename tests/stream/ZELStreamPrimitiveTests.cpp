@@ -1,0 +1,399 @@
+// The primitive encodings, byte for byte, and the data streams' reading, seeking and error rules.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/idvector/ZELIDVector_BitBlock.h"
+#include "zel/platform/ZELException.h"
+#include "zel/platform/ZELRegistry.h"
+#include "zel/stream/ZELDataStream.h"
+#include "zel/stream/ZELSerializableData.h"
+#include "zel/stream/ZELSerializableString.h"
+
+namespace {
+
+ZELData bytes(std::initializer_list<int> values) {
+    ZELData data;
+    for (int value : values) data.push_back(static_cast<uint8_t>(value));
+    return data;
+}
+
+std::shared_ptr<ZELDataStream> readerOver(const ZELData& data) {
+    return ZELDataStream::streamWithBytes(data);
+}
+
+}  // namespace
+
+TEST(StreamPrimitives, IntegersIDsAndDatesAreLittleEndian) {
+    auto stream = ZELDataWriteStream::stream();
+    EXPECT_TRUE(stream->writeUInt32Little(0x01020304));
+    EXPECT_TRUE(stream->writeInt32Little(-2));
+    EXPECT_TRUE(stream->writeZELID(0xA0B0C0D0));
+    EXPECT_TRUE(stream->writeUInt64Little(0x0102030405060708));
+    EXPECT_TRUE(stream->writeZELDate(ZELDate{1.5}));
+    EXPECT_EQ(*stream->mutableData(),
+              bytes({0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0xD0, 0xC0, 0xB0, 0xA0,
+                     0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,
+                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
+
+    auto reader = ZELStream::streamForReadingData(stream->mutableData());
+    EXPECT_EQ(reader->readUInt32Little(), 0x01020304u);
+    EXPECT_EQ(reader->readInt32Little(), -2);
+    EXPECT_EQ(reader->readZELID(), 0xA0B0C0D0u);
+    EXPECT_EQ(reader->readUInt64Little(), 0x0102030405060708u);
+    EXPECT_EQ(reader->readZELDate(), ZELDate{1.5});
+    EXPECT_FALSE(reader->readZELDate());
+}
+
+TEST(StreamPrimitives, ArraysAreConsecutiveValues) {
+    auto stream = ZELDataWriteStream::stream();
+    const int32_t signedValues[] = {-1, 2};
+    const uint32_t ids[] = {7, 0x01000000};
+    EXPECT_TRUE(stream->writeInt32LittleArray(signedValues, 2));
+    EXPECT_TRUE(stream->writeZELIDs(ids, 2));
+    EXPECT_TRUE(stream->writeZELIDs(ids, 0));
+    EXPECT_EQ(*stream->mutableData(), bytes({0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 7, 0, 0, 0,
+                                             0, 0, 0, 1}));
+    auto reader = ZELStream::streamForReadingData(stream->mutableData());
+    int32_t readSigned[2];
+    uint32_t readIDs[2];
+    ASSERT_TRUE(reader->readSInt32LittleArray(readSigned, 2));
+    ASSERT_TRUE(reader->readZELIDs(readIDs, 2));
+    EXPECT_EQ(readSigned[0], -1);
+    EXPECT_EQ(readIDs[1], 0x01000000u);
+}
+
+TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {
+    struct Case {
+        ZELString string;
+        ZELData expected;
+    };
+    const Case cases[] = {
+        {u"", bytes({0, 0, 0, 0})},
+        {u"A", bytes({2, 0, 0, 0, 0x41, 0, 0, 0})},
+        {u"AB", bytes({4, 0, 0, 0, 0x41, 0, 0x42, 0})},
+        {u"ABC", bytes({6, 0, 0, 0, 0x41, 0, 0x42, 0, 0x43, 0, 0, 0})},
+        {u"\u00e9\u4e2d", bytes({4, 0, 0, 0, 0xE9, 0x00, 0x2D, 0x4E})},
+        {u"\U0001F600", bytes({4, 0, 0, 0, 0x3D, 0xD8, 0x00, 0xDE})},  // a surrogate pair
+    };
+    for (const Case& c : cases) {
+        auto stream = ZELDataWriteStream::stream();
+        EXPECT_TRUE(stream->writeZELString(c.string));
+        EXPECT_EQ(*stream->mutableData(), c.expected);
+        EXPECT_EQ(ZELStream::byteCountForSerializedZELString(c.string), c.expected.size());
+        EXPECT_EQ(readerOver(c.expected)->newReadZELString(), c.string);
+    }
+    auto units = ZELDataWriteStream::stream();
+    EXPECT_TRUE(units->writeZELStringByteUnits(u"ab", 2));
+    EXPECT_EQ(*units->mutableData(), bytes({0x61, 0, 0x62, 0})) << "no length prefix";
+}
+
+TEST(StreamPrimitives, PaddingPatternsAndZeroPadding) {
+    auto stream = ZELDataWriteStream::stream();
+    EXPECT_TRUE(stream->writePaddingOfLength(11));
+    EXPECT_EQ(*stream->mutableData(), bytes({1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3}));
+
+    // Longer runs continue the pattern without a break.
+    auto longRun = ZELDataWriteStream::stream();
+    EXPECT_TRUE(longRun->writePaddingOfLength(203));
+    ASSERT_EQ(longRun->mutableData()->size(), 203u);
+    for (size_t index = 0; index < 203; ++index) {
+        ASSERT_EQ((*longRun->mutableData())[index], index % 8 + 1) << index;
+    }
+
+    auto padded = ZELDataWriteStream::stream();
+    const uint8_t five[] = {9, 9, 9, 9, 9};
+    EXPECT_TRUE(padded->writeBytesAndPadding(five, 5));
+    EXPECT_TRUE(padded->writeBytesAndPadding(five, 4));
+    EXPECT_TRUE(padded->writeBytesAndPadding(five, 0));
+    EXPECT_TRUE(padded->writePaddingOfLength(0));
+    EXPECT_EQ(*padded->mutableData(), bytes({9, 9, 9, 9, 9, 0, 0, 0, 9, 9, 9, 9}));
+
+    auto reader = ZELStream::streamForReadingData(padded->mutableData());
+    uint8_t readBack[5];
+    EXPECT_TRUE(reader->readBytesAndSkipPadding(readBack, 5));
+    EXPECT_EQ(reader->currentLogicalOffset(), 8u);
+    EXPECT_FALSE(readerOver(bytes({1, 2, 3}))->readBytesAndSkipPadding(readBack, 3))
+        << "the padding is missing";
+}
+
+TEST(StreamPrimitives, IDVectorFormIsCountThenIDs) {
+    const ZELID ids[] = {1, 2, 0x010203};
+    const ZELData expected = bytes({3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x03, 0x02, 0x01, 0x00});
+
+    // From the vector's own array and, for a bit block, through a lent buffer.
+    for (const std::shared_ptr<ZELIDVector>& vector :
+         {ZELIDVector::vectorWithIDs(ids, 3),
+          std::shared_ptr<ZELIDVector>(ZELIDVector_BitBlock::vectorWithIDs(ids, 3))}) {
+        auto stream = ZELDataWriteStream::stream();
+        EXPECT_TRUE(stream->writeZELIDVector(*vector));
+        EXPECT_EQ(*stream->mutableData(), expected);
+        EXPECT_EQ(ZELStream::byteCountForSerializedZELIDVector(*vector), 16u);
+        EXPECT_EQ(vector->serializedByteCount(), 16u);
+    }
+    std::shared_ptr<ZELIDVector> readBack = readerOver(expected)->newReadZELIDVector();
+    ASSERT_TRUE(readBack);
+    EXPECT_FALSE(readBack->isMutable());
+    EXPECT_TRUE(readBack->isEqual(*ZELIDVector::vectorWithIDs(ids, 3)));
+
+    auto empty = ZELDataWriteStream::stream();
+    EXPECT_TRUE(empty->writeZELIDVector(*ZELIDVector::vector()));
+    EXPECT_EQ(*empty->mutableData(), bytes({0, 0, 0, 0}));
+    std::shared_ptr<ZELIDVector> emptyBack = readerOver(bytes({0, 0, 0, 0}))->newReadZELIDVector();
+    ASSERT_TRUE(emptyBack);
+    EXPECT_TRUE(emptyBack->isEmpty());
+    EXPECT_FALSE(emptyBack->isMutable());
+}
+
+TEST(StreamPrimitives, ClassTaggedRecordIsClassNameThenObject) {
+    const auto string = ZELSerializableString::stringWithValue(u"hi");
+    auto stream = ZELDataWriteStream::stream();
+    EXPECT_TRUE(stream->writeZELSerializable(*string, false));
+    ZELData expected;
+    ZELData_AppendZELString(expected, u"ZELSerializableString");
+    ZELData_AppendZELString(expected, u"hi");
+    EXPECT_EQ(*stream->mutableData(), expected);
+    EXPECT_EQ(ZELStream::byteCountForZELSerializable(*string, false), expected.size());
+
+    auto object = readerOver(expected)->newReadZELSerializableOfLength(expected.size());
+    auto readString = std::dynamic_pointer_cast<ZELSerializableString>(object);
+    ASSERT_TRUE(readString);
+    EXPECT_EQ(readString->value(), u"hi");
+
+    // With a required class the name is left out.
+    auto bare = ZELDataWriteStream::stream();
+    EXPECT_TRUE(bare->writeZELSerializable(*string, true));
+    EXPECT_EQ(*bare->mutableData(), bytes({4, 0, 0, 0, 0x68, 0, 0x69, 0}));
+    EXPECT_EQ(ZELStream::byteCountForZELSerializable(*string, true), 8u);
+    const ZELStreamDeserializer requiredClass = [](ZELStream& s, uint64_t length) {
+        return ZELSerializableString::newDeserializedFromStream(s, length);
+    };
+    auto bareObject = std::dynamic_pointer_cast<ZELSerializableString>(
+        readerOver(*bare->mutableData())->newReadZELSerializableOfLength(8, requiredClass));
+    ASSERT_TRUE(bareObject);
+    EXPECT_EQ(bareObject->value(), u"hi");
+}
+
+TEST(StreamPrimitives, ClassTaggedDataAndVectorsUseTheLengthLeftAfterTheName) {
+    const auto data = ZELSerializableData::dataWithValue(bytes({1, 2, 3, 4, 5}));
+    const ZELID ids[] = {4, 9};
+    const auto vector = ZELIDVector::vectorWithIDs(ids, 2);
+    auto stream = ZELDataWriteStream::stream();
+    EXPECT_TRUE(stream->writeZELSerializable(*data, false));
+    const uint64_t dataLength = stream->mutableData()->size();
+    EXPECT_EQ(dataLength, ZELStream::byteCountForZELSerializable(*data, false));
+    EXPECT_TRUE(stream->writeZELSerializable(*vector, false));
+
+    auto reader = ZELStream::streamForReadingData(stream->mutableData());
+    auto readData =
+        std::dynamic_pointer_cast<ZELSerializableData>(reader->newReadZELSerializableOfLength(dataLength));
+    ASSERT_TRUE(readData);
+    EXPECT_EQ(readData->value(), bytes({1, 2, 3, 4, 5}));
+    auto readVector = std::dynamic_pointer_cast<ZELIDVector>(reader->newReadZELSerializableOfLength(
+        ZELStream::byteCountForZELSerializable(*vector, false)));
+    ASSERT_TRUE(readVector);
+    EXPECT_TRUE(readVector->isEqual(*vector));
+    EXPECT_FALSE(reader->streamError());
+}
+
+TEST(StreamPrimitives, UnknownClassNameRaisesInternalInconsistency) {
+    ZELData record;
+    ZELData_AppendZELString(record, u"NoSuchClass");
+    ZELData_AppendZELID(record, 1);
+    try {
+        readerOver(record)->newReadZELSerializableOfLength(record.size());
+        FAIL() << "no exception";
+    } catch (const ZELException& exception) {
+        EXPECT_EQ(exception.name(), ZELInternalInconsistencyException);
+        EXPECT_EQ(exception.reason(),
+                  "ZELStream did not find class with name \"NoSuchClass\" in the runtime.");
+    }
+}
+
+TEST(StreamPrimitives, HostRegisteredClassesAreFoundByName) {
+    class Marker final : public ZELStreamSerializable {
+    public:
+        uint64_t serializedByteCount() const override { return 4; }
+        bool serializeToStream(ZELStream& stream) const override { return stream.writeZELID(7); }
+        std::string className() const override { return "StreamTestsMarker"; }
+    };
+    ZELRegistry<ZELStreamDeserializer>::shared().registerEntry(
+        "StreamTestsMarker", [](ZELStream& stream, uint64_t length) -> std::shared_ptr<ZELStreamSerializable> {
+            EXPECT_EQ(length, 4u);
+            return stream.readZELID() == 7 ? std::make_shared<Marker>() : nullptr;
+        });
+    auto stream = ZELDataWriteStream::stream();
+    const Marker marker;
+    EXPECT_TRUE(stream->writeZELSerializable(marker, false));
+    auto reader = ZELStream::streamForReadingData(stream->mutableData());
+    EXPECT_TRUE(std::dynamic_pointer_cast<Marker>(
+        reader->newReadZELSerializableOfLength(stream->mutableData()->size())));
+}
+
+TEST(StreamPrimitives, ClassTaggedRecordShorterThanItsNameFails) {
+    ZELData record;
+    ZELData_AppendZELString(record, u"ZELSerializableString");
+    ZELData_AppendZELString(record, u"x");
+    auto reader = readerOver(record);
+    EXPECT_FALSE(reader->newReadZELSerializableOfLength(8));
+    EXPECT_TRUE(reader->streamError().matchesZELErrorCode(ZELErrorCodeInvalidData));
+}
+
+TEST(StreamPrimitives, CorruptStringLengthsFailWithoutPartialResult) {
+    // Odd byte length: no writer makes one.
+    auto odd = readerOver(bytes({3, 0, 0, 0, 0x41, 0, 0x42, 0}));
+    EXPECT_FALSE(odd->newReadZELString());
+    EXPECT_TRUE(odd->streamError().matchesZELErrorCode(ZELErrorCodeInvalidData));
+
+    // A length far beyond the data: refused before anything is allocated for it.
+    auto huge = readerOver(bytes({0xF0, 0xFF, 0xFF, 0xFF, 0x41, 0}));
+    EXPECT_FALSE(huge->newReadZELString());
+    EXPECT_EQ(huge->streamError(), ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure,
+                                                                   "tried to read too many bytes"));
+
+    // Missing padding, truncated prefix, nothing at all.
+    EXPECT_FALSE(readerOver(bytes({2, 0, 0, 0, 0x41, 0}))->newReadZELString());
+    EXPECT_FALSE(readerOver(bytes({2, 0}))->newReadZELString());
+    EXPECT_FALSE(readerOver(ZELData())->newReadZELString());
+
+    bool visited = false;
+    readerOver(bytes({2, 0}))->readZELStringUsing([&](const ZELString* string) {
+        visited = true;
+        EXPECT_EQ(string, nullptr);
+    });
+    EXPECT_TRUE(visited);
+    readerOver(bytes({0, 0, 0, 0}))->readZELStringUsing([](const ZELString* string) {
+        ASSERT_NE(string, nullptr);
+        EXPECT_TRUE(string->empty());
+    });
+}
+
+TEST(StreamPrimitives, CorruptVectorCountsFailWithoutPartialResult) {
+    auto huge = readerOver(bytes({0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}));
+    EXPECT_FALSE(huge->newReadZELIDVector());
+    EXPECT_TRUE(huge->streamError().matchesZELErrorCode(ZELErrorCodeIOFailure));
+    EXPECT_FALSE(readerOver(bytes({2, 0, 0, 0, 1, 0, 0, 0}))->newReadZELIDVector());
+    EXPECT_FALSE(readerOver(bytes({1, 0}))->newReadZELIDVector());
+}
+
+TEST(DataStream, ReadingTooManyBytesKeepsTheOffsetAndError6) {
+    auto stream = readerOver(bytes({1, 2, 3}));
+    uint8_t buffer[4] = {};
+    EXPECT_FALSE(stream->readBytes(buffer, 4));
+    EXPECT_EQ(stream->currentLogicalOffset(), 0u);
+    EXPECT_EQ(stream->streamError(), ZELError::errorWithZELErrorCode(
+                                         ZELErrorCodeIOFailure, "tried to read too many bytes"));
+    EXPECT_EQ(stream->readUInt32Little(), 0u);
+    EXPECT_EQ(stream->read(buffer, 4), 0);
+    EXPECT_EQ(stream->read(buffer, 3), 3);
+}
+
+TEST(DataStream, SeekRules) {
+    auto stream = readerOver(ZELData(10));
+    EXPECT_TRUE(stream->seek(5, ZELStream::SeekFromEnd));
+    EXPECT_EQ(stream->currentLogicalOffset(), 5u);
+    EXPECT_TRUE(stream->seek(0, ZELStream::SeekFromStart));
+    EXPECT_TRUE(stream->seek(-5, ZELStream::SeekFromEnd));
+    EXPECT_EQ(stream->currentLogicalOffset(), 5u);
+    EXPECT_TRUE(stream->seek(-2, ZELStream::SeekFromCurrent));
+    EXPECT_EQ(stream->currentLogicalOffset(), 3u);
+    EXPECT_TRUE(stream->seek(7, ZELStream::SeekFromCurrent));
+    EXPECT_EQ(stream->currentLogicalOffset(), 10u);
+    EXPECT_TRUE(stream->setCurrentLogicalOffset(4));
+
+    struct Failure {
+        int64_t offset;
+        int whence;
+        const char* message;
+    };
+    const Failure failures[] = {
+        {-5, ZELStream::SeekFromCurrent, "tried to seek data stream backwards by too many bytes"},
+        {11, ZELStream::SeekFromEnd, "tried to seek from end of data stream by too many bytes"},
+        {11, ZELStream::SeekFromStart, "tried to seek to invalid position"},
+        {7, ZELStream::SeekFromCurrent, "tried to seek to invalid position"},
+        {-1, ZELStream::SeekFromStart, "tried to seek to invalid position"},
+    };
+    for (const Failure& failure : failures) {
+        auto fresh = readerOver(ZELData(10));
+        fresh->setCurrentLogicalOffset(4);
+        EXPECT_FALSE(fresh->seek(failure.offset, failure.whence));
+        EXPECT_EQ(fresh->currentLogicalOffset(), 4u);
+        EXPECT_EQ(fresh->streamError().failureReason(), failure.message);
+        EXPECT_EQ(fresh->streamError().code(), ZELErrorCodeIOFailure);
+    }
+}
+
+TEST(DataStream, OnlyTheFirstErrorIsKept) {
+    auto stream = readerOver(bytes({1}));
+    EXPECT_FALSE(stream->seek(5, ZELStream::SeekFromStart));
+    EXPECT_FALSE(stream->readZELDate());
+    EXPECT_EQ(stream->streamError().failureReason(), "tried to seek to invalid position");
+    stream->close();
+    ZELError error;
+    EXPECT_FALSE(stream->closeAndGetError(&error));
+    EXPECT_EQ(error.failureReason(), "tried to seek to invalid position");
+    EXPECT_TRUE(readerOver(bytes({1}))->closeAndGetError(nullptr));
+}
+
+TEST(DataStream, ReadOnlyDataStreamRefusesWrites) {
+    auto stream = readerOver(bytes({1}));
+    EXPECT_EQ(stream->write("x", 1), -1);
+    EXPECT_EQ(stream->streamError(),
+              ZELError::errorWithZELErrorCode(ZELErrorCodeUnsupportedOperation,
+                                              "abstract stream write method called"));
+}
+
+TEST(DataStream, LentBytesAndNewBuffers) {
+    auto stream = readerOver(bytes({1, 2, 3, 4, 5, 6}));
+    const uint8_t* lent = stream->acquireFilledReadBufferOfSize(2);
+    ASSERT_NE(lent, nullptr);
+    EXPECT_EQ(lent[1], 2);
+    stream->relinquishFilledReadBuffer(lent);
+    uint8_t* block = stream->newFilledReadBufferWithReadByteCount(3);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block[0], 3);
+    std::free(block);
+    EXPECT_EQ(stream->newFilledReadBufferWithReadByteCount(0), nullptr);
+    EXPECT_EQ(stream->acquireFilledReadBufferOfSize(2), nullptr);
+    EXPECT_EQ(stream->currentLogicalOffset(), 5u);
+    EXPECT_EQ(stream->newReadDataOfLength(0), ZELData());
+    EXPECT_EQ(stream->readRemainingData(), bytes({6}));
+    EXPECT_FALSE(stream->newReadDataOfLength(UINT64_MAX));
+}
+
+TEST(DataWriteStream, WritesAppendOverwriteOrReplaceTheRest) {
+    auto shared = std::make_shared<ZELData>(bytes({1, 2, 3, 4}));
+    auto stream = ZELStream::streamForData(shared);
+    EXPECT_EQ(stream->currentLogicalOffset(), 4u);
+    EXPECT_TRUE(stream->writeBytes("\x05", 1));
+    EXPECT_EQ(*shared, bytes({1, 2, 3, 4, 5}));
+
+    EXPECT_TRUE(stream->open());
+    EXPECT_TRUE(stream->writeBytes("\x09\x09", 2));
+    EXPECT_EQ(*shared, bytes({9, 9, 3, 4, 5}));
+    EXPECT_TRUE(stream->seek(3, ZELStream::SeekFromStart));
+    EXPECT_TRUE(stream->writeBytes("\x07\x07\x07\x07", 4));
+    EXPECT_EQ(*shared, bytes({9, 9, 3, 7, 7, 7, 7}));
+    EXPECT_EQ(stream->currentLogicalOffset(), 7u);
+
+    // Reading and seeking as for a read stream, over the same buffer.
+    EXPECT_TRUE(stream->seek(1, ZELStream::SeekFromStart));
+    EXPECT_EQ(stream->readUInt32Little(), 0x07070309u);
+
+    auto copy = ZELDataWriteStream::streamWithCopyOfBytes(bytes({1}));
+    EXPECT_TRUE(copy->writeUInt32Little(2));
+    EXPECT_EQ(*copy->mutableData(), bytes({1, 2, 0, 0, 0}));
+}
+
+TEST(DataWriteStream, BufferLendingWritesTheFilledBytes) {
+    auto stream = ZELDataWriteStream::stream();
+    uint8_t* buffer = stream->acquireWriteBufferWithCapacity(8);
+    ASSERT_NE(buffer, nullptr);
+    std::memcpy(buffer, "abcdefgh", 8);
+    stream->relinquishWriteBuffer(buffer, 3);
+    stream->relinquishWriteBuffer(nullptr, 3);
+    EXPECT_EQ(*stream->mutableData(), bytes({'a', 'b', 'c'}));
+}
