@@ -1,0 +1,79 @@
+#include "zel/tokenizer/ZELCharacterClasses+Private.h"
+
+#include <unicode/uchar.h>
+
+#include <array>
+
+namespace {
+
+uint8_t computeClasses(char32_t codePoint) {
+    const auto category = static_cast<UCharCategory>(u_charType(static_cast<UChar32>(codePoint)));
+    const uint32_t mask = U_MASK(category);
+    uint8_t classes = 0;
+    const bool whitespace = (mask & U_GC_Z_MASK) != 0 || (codePoint >= 0x09 && codePoint <= 0x0D) ||
+                            codePoint == 0x85;
+    if (whitespace) classes |= ZELCharacterClassWhitespaceOrNewline;
+    const uint32_t invisible = U_GC_CC_MASK | U_GC_CF_MASK | U_GC_CS_MASK | U_GC_CN_MASK;
+    if (!whitespace && (mask & invisible) == 0) classes |= ZELCharacterClassVisible;
+    if (mask & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) classes |= ZELCharacterClassAlphanumeric;
+    if (mask & (U_GC_ND_MASK | U_GC_P_MASK | U_GC_S_MASK)) classes |= ZELCharacterClassLeadingNonLetter;
+    if (mask & U_GC_MN_MASK) classes |= ZELCharacterClassNonspacingMark;
+    const bool cjk = (codePoint >= 0x2E80 && codePoint <= 0x2FDF) ||  // radicals, Kangxi radicals
+                     (codePoint >= 0x2FF0 && codePoint <= 0x30FF) ||  // description chars to Katakana
+                     (codePoint >= 0x31C0 && codePoint <= 0x4DBF) ||  // strokes to extension A
+                     (codePoint >= 0x4E00 && codePoint <= 0x9FFF) ||  // unified ideographs
+                     (codePoint >= 0xF900 && codePoint <= 0xFAFF) ||  // compatibility ideographs
+                     (codePoint >= 0xFE30 && codePoint <= 0xFE4F) ||  // compatibility forms
+                     (codePoint >= 0xFF00 && codePoint <= 0xFFEF);    // halfwidth and fullwidth
+    if (cjk) classes |= ZELCharacterClassCJK;
+    const bool base64 = (codePoint >= 'A' && codePoint <= 'Z') || (codePoint >= 'a' && codePoint <= 'z') ||
+                        (codePoint >= '0' && codePoint <= '9') || codePoint == '+' || codePoint == '/' ||
+                        codePoint == '=';
+    if (base64) classes |= ZELCharacterClassBase64;
+    return classes;
+}
+
+struct BasicPlaneTable {
+    std::array<uint8_t, 0x10000> classes;
+    BasicPlaneTable() {
+        for (char32_t c = 0; c < 0x10000; ++c) classes[c] = computeClasses(c);
+    }
+};
+
+const BasicPlaneTable& basicPlaneTable() {
+    static const BasicPlaneTable table;
+    return table;
+}
+
+}  // namespace
+
+uint8_t ZELCharacterClassesOf(char32_t codePoint) {
+    if (codePoint < 0x10000) return basicPlaneTable().classes[codePoint];
+    return computeClasses(codePoint);
+}
+
+size_t ZELFindWhitespaceOrNewline(std::u16string_view text, size_t from) {
+    const auto& table = basicPlaneTable().classes;
+    for (size_t i = from; i < text.size(); ++i) {
+        if (table[text[i]] & ZELCharacterClassWhitespaceOrNewline) return i;
+    }
+    return ZELNotFound;
+}
+
+bool ZELContainsVisibleCharacter(std::u16string_view text) {
+    const auto& table = basicPlaneTable().classes;
+    size_t i = 0;
+    while (i < text.size()) {
+        const char16_t unit = text[i];
+        if (unit < 0xD800 || unit >= 0xE000) {
+            if (table[unit] & ZELCharacterClassVisible) return true;
+            ++i;
+            continue;
+        }
+        size_t unitCount;
+        const char32_t codePoint = ZELCodePointAt(text, i, &unitCount);
+        if (ZELCharacterIsIn(codePoint, ZELCharacterClassVisible)) return true;
+        i += unitCount;
+    }
+    return false;
+}

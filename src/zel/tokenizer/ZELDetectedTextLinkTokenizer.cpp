@@ -1,0 +1,6 @@
+#include "zel/tokenizer/ZELDetectedTextLinkTokenizer.h"
+
+std::optional<ZELTokenSet> ZELDetectedTextLinkTokenizer::tokensForDetectedTextInfo(
+    const ZELDetectedTextInfo& record) const {
+    return record.linkTokens();
+}

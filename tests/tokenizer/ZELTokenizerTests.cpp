@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include "TokenizerTestSupport.h"
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELRegistry.h"
+#include "zel/tokenizer/ZELBoolTokenizer.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
+#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
+#include "zel/tokenizer/ZELNonEmptyTokenTokenizer.h"
+#include "zel/tokenizer/ZELTokenizer.h"
+#include "zel/tokenizer/ZELWhitespaceTokenizer.h"
+#include "zel/tokenizer/ZELWordTokenizer.h"
+
+// Client item classes of these tests (at global scope: their names are registered names).
+class TokenizerTestItem : public ZELObject {
+public:
+    explicit TokenizerTestItem(ZELValue title) : title(std::move(title)) {}
+    ZELValue title;
+};
+
+class TokenizerTestSubItem : public TokenizerTestItem {
+public:
+    using TokenizerTestItem::TokenizerTestItem;
+};
+
+class TokenizerTestOtherItem : public ZELObject {};
+
+// A host tokenizer that yields fixed tokens whatever the value.
+class TokenizerTestFixedTokenizer : public ZELTokenizer {
+public:
+    void collectTokensForSingleValue(const ZELValue&, ZELTokenizerState& state) const override {
+        for (const char* token : {"zzz", "RED", "Big"}) state.collectFoundToken(U(token));
+    }
+};
+
+namespace {
+
+void registerTestGetters() {
+    ZELRegistry<ZELValueGetter>::shared().registerEntry("testTitle", [](const ZELObject& item) {
+        const auto* testItem = dynamic_cast<const TokenizerTestItem*>(&item);
+        return testItem ? testItem->title : ZELValue();
+    });
+}
+
+ZELValue Dictionary(std::initializer_list<std::pair<const char*, ZELValue>> entries) {
+    ZELValue::Dictionary dictionary;
+    for (const auto& [key, value] : entries) dictionary.emplace(U(key), value);
+    return ZELValue(std::move(dictionary));
+}
+
+}  // namespace
+
+TEST(ZELTokenizerState, CollectsEachTokenOnceAndIgnoresEmptyText) {
+    ZELTokenizerState state;
+    state.collectFoundToken(u"b");
+    state.collectFoundToken(u"");
+    state.collectFoundToken(u"a");
+    state.collectFoundToken(u"b");
+    EXPECT_EQ(state.finalizeCollectedTokens(), Tokens({"a", "b"}));
+    EXPECT_TRUE(state.finalizeCollectedTokens().empty());  // handed over
+}
+
+TEST(ZELTokenizerState, CutsLongTokensToFourHundredUnitsWithoutSplittingAPair) {
+    ZELTokenizerState state;
+    state.collectFoundToken(ZELString(400, u'a'));
+    state.collectFoundToken(ZELString(401, u'b'));
+    // A surrogate pair at units 399 and 400 (the 400th and 401st) is cut before it.
+    ZELString withPair(399, u'c');
+    withPair += u"\U0001F600tail";
+    state.collectFoundToken(withPair);
+    // A pair ending exactly at unit 400 stays.
+    ZELString pairAtEnd(398, u'd');
+    pairAtEnd += u"\U0001F600more";
+    state.collectFoundToken(pairAtEnd);
+    const ZELTokenSet tokens = state.finalizeCollectedTokens();
+    ZELString keptPair(398, u'd');
+    keptPair += u"\U0001F600";
+    EXPECT_EQ(tokens, (ZELTokenSet{ZELString(400, u'a'), ZELString(400, u'b'), ZELString(399, u'c'), keptPair}));
+}
+
+TEST(ZELTokenizerState, CollectsTokenSetsUnchanged) {
+    ZELTokenizerState state;
+    state.collectFoundTokens(ZELTokenSet{ZELString(500, u'x'), ZELString()});
+    EXPECT_EQ(state.finalizeCollectedTokens(), (ZELTokenSet{ZELString(500, u'x'), ZELString()}));
+}
+
+TEST(ZELTokenizer, BaseYieldsNoneForNoValueAndEmptySetsOtherwise) {
+    const auto tokenizer = ZELTokenizer::tokenizer<ZELTokenizer>();
+    EXPECT_FALSE(tokenizer->tokensForValue(ZELValue()).has_value());
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("text"))), ZELTokenSet{});
+    const auto words = ZELTokenizer::tokenizer<ZELWordTokenizer>();
+    EXPECT_EQ(words->tokensForValue(ZELValue(ZELValue::Array{})), ZELTokenSet{});
+}
+
+TEST(ZELTokenizer, IdentityTokenizerKeepsTheTextWholeUpToFourHundredUnits) {
+    const auto tokenizer = ZELTokenizer::tokenizer<ZELIdentityValueTokenizer>();
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("Big red apple"))), Tokens({"Big red apple"}));
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELString(500, u'q'))), ZELTokenSet{ZELString(400, u'q')});
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(42)), ZELTokenSet{});
+}
+
+TEST(ZELTokenizer, WhitespaceTokenizerSplitsAtWhitespaceAndNewlines) {
+    const auto tokenizer = ZELTokenizer::tokenizer<ZELWhitespaceTokenizer>();
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("a  b\tc\n"))), Tokens({"a", "b", "c"}));
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELValue::Array{ZELValue(U("x y")), ZELValue(U("y z"))})),
+              Tokens({"x", "y", "z"}));
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("\u3000one\u00A0two\u2029"))), Tokens({"one", "two"}));
+}
+
+TEST(ZELTokenizer, NonEmptyTokenTokenizerAnswersYesOrNo) {
+    const auto tokenizer = ZELTokenizer::tokenizer<ZELNonEmptyTokenTokenizer>();
+    const ZELTokenSet yes = Tokens({"yes"});
+    const ZELTokenSet no = Tokens({"no"});
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue()), no);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U(""))), no);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELValue::Array{})), no);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELValue::Dictionary{})), no);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELValue::Data{})), no);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(0)), yes);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("x"))), yes);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELValue::Array{ZELValue()})), yes);
+    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELDate{0})), yes);
+}
+
+TEST(ZELTokenizer, ClientObjectsAnswerThroughTheNamedGetterAndRequiredClass) {
+    registerTestGetters();
+    const auto itemClass = ZELTokenizerItemClass::registerItemClass<TokenizerTestItem>("TokenizerTestItem");
+    const auto tokenizer =
+        ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>("testTitle", itemClass);
+
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(U("red apple")))),
+              Tokens({"red", "apple"}));
+    // A derived class passes the class test; another class does not.
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestSubItem(ZELValue(U("pear")))), Tokens({"pear"}));
+    EXPECT_FALSE(tokenizer->tokensForClientObject(TokenizerTestOtherItem()).has_value());
+    // No value under the getter, or an unregistered getter: none.
+    EXPECT_FALSE(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue())).has_value());
+    const auto unknownGetter =
+        ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>("noSuchGetter", nullptr);
+    EXPECT_FALSE(unknownGetter->tokensForClientObject(TokenizerTestItem(ZELValue(U("x")))).has_value());
+    // The non-empty tokenizer reads a missing value as "no".
+    const auto nonEmpty = ZELTokenizer::tokenizerWithClientObjectGetter<ZELNonEmptyTokenTokenizer>("testTitle", nullptr);
+    EXPECT_EQ(nonEmpty->tokensForClientObject(TokenizerTestOtherItem()), Tokens({"no"}));
+}
+
+TEST(ZELTokenizer, BoolTokenizerAnswersYesOnlyForTrueValues) {
+    registerTestGetters();
+    const auto otherClass = ZELTokenizerItemClass::registerItemClass<TokenizerTestOtherItem>("TokenizerTestOtherItem");
+    // The required class is not consulted.
+    const auto tokenizer = ZELTokenizer::tokenizerWithClientObjectGetter<ZELBoolTokenizer>("testTitle", otherClass);
+    const ZELTokenSet yes = Tokens({"yes"});
+    const ZELTokenSet no = Tokens({"no"});
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(true))), yes);
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(7))), yes);
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(false))), no);
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(0.0))), no);
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(U("yes")))), no);
+    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestOtherItem()), no);
+    EXPECT_EQ(ZELTokenizer::tokenizer<ZELBoolTokenizer>()->tokensForClientObject(TokenizerTestItem(ZELValue(true))), no);
+}
+
+TEST(ZELTokenizerSerialization, RepresentationsRoundTripForEveryBuiltInClass) {
+    const auto itemClass = ZELTokenizerItemClass::registerItemClass<TokenizerTestItem>("TokenizerTestItem");
+    for (const char* name :
+         {"ZELTokenizer", "ZELIdentityValueTokenizer", "ZELNonEmptyTokenTokenizer", "ZELBoolTokenizer",
+          "ZELWhitespaceTokenizer", "ZELWordTokenizer", "ZELJapaneseTokenizer", "ZELDateTokenizer",
+          "ZELDateYearTokenizer", "ZELDateMonthTokenizer", "ZELDateDayTokenizer", "ZELDateHourTokenizer",
+          "ZELDateMinuteTokenizer", "ZELDateSecondTokenizer", "ZELDateWeekdayTokenizer",
+          "ZELDetectedTextInfoTokenizer", "ZELDetectedTextLinkTokenizer"}) {
+        SCOPED_TRACE(name);
+        const ZELValue bare = Dictionary({{"TokenizerClass", ZELValue::fromUTF8(name)}});
+        ZELError error;
+        const auto made = ZELTokenizer::tokenizerForSerializedRepresentation(bare, &error);
+        ASSERT_TRUE(made);
+        EXPECT_FALSE(error.isError());
+        EXPECT_EQ(made->className(), name);
+        EXPECT_EQ(made->serializedRepresentation(), bare);
+
+        made->setClientObjectValueGetter("testTitle");
+        made->setClientObjectRequiredClass(itemClass);
+        const ZELValue full = made->serializedRepresentation();
+        EXPECT_EQ(full, Dictionary({{"TokenizerClass", ZELValue::fromUTF8(name)},
+                                    {"ClientObjectClass", ZELValue(U("TokenizerTestItem"))},
+                                    {"ClientObjectGetter", ZELValue(U("testTitle"))}}));
+        const auto again = ZELTokenizer::tokenizerForSerializedRepresentation(full, &error);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->serializedRepresentation(), full);
+    }
+    const auto weekday = ZELTokenizer::tokenizerForSerializedRepresentation(
+        Dictionary({{"TokenizerClass", ZELValue(U("ZELDateWeekdayTokenizer"))}}), nullptr);
+    ASSERT_TRUE(std::dynamic_pointer_cast<ZELDateTokenizer>(weekday));
+    EXPECT_EQ(std::static_pointer_cast<ZELDateTokenizer>(weekday)->calendarUnit(), ZELCalendarUnitWeekday);
+}
+
+TEST(ZELTokenizerSerialization, MissingClassesGiveNoneWithoutError) {
+    ZELError error = ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure, "left over");
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
+        Dictionary({{"TokenizerClass", ZELValue(U("ZELSpectralTokenizer"))}}), &error));
+    EXPECT_FALSE(error.isError());
+
+    error = ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure, "left over");
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
+        Dictionary({{"TokenizerClass", ZELValue(U("ZELWordTokenizer"))},
+                    {"ClientObjectClass", ZELValue(U("NoSuchItemClass"))}}),
+        &error));
+    EXPECT_FALSE(error.isError());
+
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(Dictionary({}), &error));
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
+        Dictionary({{"TokenizerClass", ZELValue(U(""))}}), &error));
+    EXPECT_FALSE(error.isError());
+
+    // Empty getter and class names mean none.
+    const auto made = ZELTokenizer::tokenizerForSerializedRepresentation(
+        Dictionary({{"TokenizerClass", ZELValue(U("ZELWordTokenizer"))},
+                    {"ClientObjectClass", ZELValue(U(""))},
+                    {"ClientObjectGetter", ZELValue(U(""))}}),
+        &error);
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(made->clientObjectValueGetter().empty());
+    EXPECT_FALSE(made->clientObjectRequiredClass());
+}
+
+TEST(ZELTokenizerSerialization, ARepresentationThatIsNotADictionaryIsInvalidData) {
+    ZELError error;
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
+        ZELValue(ZELValue::Array{ZELValue(U("ZELWordTokenizer"))}), &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_EQ(error.failureReason(), "expected dictionary for tokenizer definition");
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(ZELValue(), nullptr));
+}
+
+TEST(ZELTokenizerSerialization, HostClassesResolveByTheirRegisteredName) {
+    ZELTokenizer::registerTokenizerClass<TokenizerTestFixedTokenizer>("TokenizerTestFixedTokenizer");
+    const ZELValue representation = Dictionary({{"TokenizerClass", ZELValue(U("TokenizerTestFixedTokenizer"))}});
+    const auto made = ZELTokenizer::tokenizerForSerializedRepresentation(representation, nullptr);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->serializedRepresentation(), representation);
+}
+
+TEST(ZELTokenizer, UserInputTokensComeInTheOrderOfTheirFirstOccurrence) {
+    const auto whitespace = ZELTokenizer::tokenizer<ZELWhitespaceTokenizer>();
+    EXPECT_EQ(whitespace->tokensForUserInput(U("Big red apple")), TokenList({"Big", "red", "apple"}));
+    // Found ignoring case; a token that does not occur comes last.
+    const auto fixed = ZELTokenizer::tokenizer<TokenizerTestFixedTokenizer>();
+    EXPECT_EQ(fixed->tokensForUserInput(U("big red apple")), TokenList({"Big", "RED", "zzz"}));
+    // Case folding that changes lengths keeps the order.
+    EXPECT_EQ(whitespace->tokensForUserInput(U("ßa ﬁx end")), TokenList({"ßa", "ﬁx", "end"}));
+}
