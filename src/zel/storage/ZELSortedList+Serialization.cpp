@@ -1,0 +1,152 @@
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELFileManager.h"
+#include "zel/storage/ZELSortedList.h"
+#include "zel/stream/ZELFileStream.h"
+
+// The sort file, "<base URL>.sort", little-endian:
+//
+//   offset 0        uint32        magic number 0x1D1D0001
+//   offset 4        uint32        key count N
+//   offset 8        N x uint32    the key IDs in ascending key order
+//   offset 8 + 4N   uint32        magic number 0x1D1D0001 again
+//
+// Nothing else: the keys themselves live with the list's owner. The layout is stored; never
+// change it.
+
+namespace {
+
+// Buffer size of the file streams: large enough to read or write a list of a hundred thousand
+// keys in a few system calls.
+constexpr uint64_t kStreamBufferSize = 64 * 1024;
+
+// Removes a temporary file made for replacing the sort file, and its private folder when empty.
+void removeTemporaryItem(const std::string& temporaryURL) {
+    std::error_code ignored;
+    const std::filesystem::path path(temporaryURL);
+    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(path.parent_path(), ignored);
+}
+
+// The stream's kept error, or `fallback` when the stream kept none.
+ZELError streamErrorOr(const ZELStream& stream, ZELError fallback) {
+    ZELError error = stream.streamError();
+    return error.isError() ? error : fallback;
+}
+
+}  // namespace
+
+bool ZELSortedList::loadAndGetError(ZELError* outError) {
+    if (!readSortIndexFromURL(sortIndexFileURL(), outError)) return false;
+    hasUnsavedChanges_ = false;
+    return true;
+}
+
+bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outError) {
+    std::error_code statusError;
+    if (!std::filesystem::exists(url, statusError) && !statusError) {
+        slices_.clear();
+        keyCount_ = 0;
+        return true;
+    }
+
+    std::unique_ptr<ZELID, decltype(&std::free)> buffer(
+        static_cast<ZELID*>(std::malloc(loadChunkCount * sizeof(ZELID))), &std::free);
+    if (!buffer) {
+        return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                         ZELErrorCodeOutOfMemory,
+                                         "failed malloc for ZELSortedList read sorted ID buffer"));
+    }
+
+    const auto stream = ZELStream::streamForReadingURL(url, kStreamBufferSize);
+    if (!stream->open()) {
+        stream->closeAndGetError(outError);
+        return false;
+    }
+    const auto fail = [&](ZELError error) {
+        stream->close();
+        return ZELSetError(outError, std::move(error));
+    };
+
+    if (stream->readUInt32Little() != sortFileMagicNumber) {
+        return fail(ZELError::errorWithZELErrorCode(ZELErrorCodeUnsupportedFormat,
+                                                    "bad version in ZELSortedList magic number(1)"));
+    }
+    const uint64_t keyCount = stream->readUInt32Little();
+    // A damaged count must not make the list read (and allocate) far past the file's end.
+    if (stream->streamError().isError() ||
+        !stream->checkReadableByteCount(keyCount * sizeof(ZELID) + sizeof(uint32_t))) {
+        return fail(stream->streamError());
+    }
+
+    // Each chunk of the file becomes one slice, with room to grow before its first split.
+    std::vector<std::unique_ptr<ZELSortedListSlice>> slices;
+    for (uint64_t remaining = keyCount; remaining > 0;) {
+        const uint64_t chunkCount = std::min(remaining, loadChunkCount);
+        if (!stream->readZELIDs(buffer.get(), chunkCount)) {
+            return fail(streamErrorOr(*stream,
+                                      ZELError::errorWithZELErrorCode(
+                                          ZELErrorCodeIOFailure, "ZELSortedList read failed")));
+        }
+        auto slice = ZELSortedListSlice::sliceWithCapacity(newSliceCapacity, buffer.get(),
+                                                           chunkCount);
+        if (!slice) {
+            return fail(ZELError::errorWithZELErrorCode(ZELErrorCodeOutOfMemory,
+                                                        "failed malloc for ZELSortedList slice"));
+        }
+        slices.push_back(std::move(slice));
+        remaining -= chunkCount;
+    }
+
+    if (stream->readUInt32Little() != sortFileMagicNumber) {
+        return fail(ZELError::errorWithZELErrorCode(ZELErrorCodeUnsupportedFormat,
+                                                    "bad version in ZELSortedList magic number(2)"));
+    }
+    if (!stream->closeAndGetError(outError)) return false;
+
+    slices_ = std::move(slices);
+    keyCount_ = keyCount;
+    return true;
+}
+
+bool ZELSortedList::ensureSerializedAndGetError(ZELError* outError) {
+    if (!hasUnsavedChanges_) return true;
+
+    // The owner's folder may be new and empty: the list makes its own folder on its first save.
+    const std::string url = sortIndexFileURL();
+    const std::string folder = std::filesystem::path(url).parent_path().string();
+    if (!folder.empty() && !ZELFileManager::createDirectoryRecursivelyAtURL(folder, outError)) {
+        return false;
+    }
+    const std::optional<std::string> temporaryURL =
+        ZELFileManager::temporaryItemURLForReplacingItemAtURL(url, outError);
+    if (!temporaryURL) return false;
+
+    const auto stream = ZELStream::streamForWritingURL(*temporaryURL, kStreamBufferSize);
+    bool written = stream->open() && stream->writeUInt32Little(sortFileMagicNumber) &&
+                   stream->writeUInt32Little(static_cast<uint32_t>(keyCount_));
+    for (uint64_t index = 0; written && index < slices_.size(); ++index) {
+        written = stream->writeZELIDs(slices_[index]->keyIDs(), slices_[index]->count());
+    }
+    written = written && stream->writeUInt32Little(sortFileMagicNumber);
+    const bool closed = stream->closeAndGetError(nullptr);
+    if (!closed || !written) {
+        ZELSetError(outError, streamErrorOr(*stream, ZELError::errorWithZELErrorCode(
+                                                         ZELErrorCodeWriteFailed,
+                                                         "could not write ZELSortedList sort file")));
+        removeTemporaryItem(*temporaryURL);
+        return false;
+    }
+
+    if (!ZELFileManager::replaceItemAtURL(url, *temporaryURL, outError)) {
+        removeTemporaryItem(*temporaryURL);
+        return false;
+    }
+    hasUnsavedChanges_ = false;
+    return true;
+}

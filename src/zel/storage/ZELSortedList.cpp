@@ -1,0 +1,230 @@
+#include "zel/storage/ZELSortedList.h"
+
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELFileManager.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/platform/ZELString.h"
+
+namespace {
+
+// The description lists at most this many keys.
+constexpr uint64_t kDescribedKeyCount = 11;
+
+}  // namespace
+
+std::shared_ptr<ZELSortedList> ZELSortedList::listWithBaseURL(std::string baseURL,
+                                                              ZELSortedListKeyLoader keyLoader) {
+    return std::shared_ptr<ZELSortedList>(
+        new ZELSortedList(std::move(baseURL), std::move(keyLoader)));
+}
+
+ZELSortedList::ZELSortedList(std::string baseURL, ZELSortedListKeyLoader keyLoader)
+    : baseURL_(std::move(baseURL)), keyLoader_(std::move(keyLoader)) {}
+
+ZELSortedList::~ZELSortedList() { invalidate(); }
+
+void ZELSortedList::setKeyCompareSelector(ZELSortedListKeyCompare compare,
+                                          ZELSortedListKeyPrefixTest prefixTest,
+                                          ZELSortedListKeyPrefixLowerBound prefixLowerBound) {
+    keyCompare_ = std::move(compare);
+    keyPrefixTest_ = std::move(prefixTest);
+    keyPrefixLowerBound_ = std::move(prefixLowerBound);
+}
+
+void ZELSortedList::invalidate() {
+    keyLoader_ = nullptr;
+    keyBatchLoader_ = nullptr;
+    slices_.clear();
+    keyCount_ = 0;
+}
+
+std::string ZELSortedList::sortIndexFileURL() const { return baseURL_ + ".sort"; }
+
+// A binary search over the slices, each probed with its own lower-bound search. A slice that
+// answers index 0 lies after the key, one that answers its count lies before it; the search
+// ends at a slice holding the key, at an index strictly inside a slice, or when the range is
+// empty. The last slice probed and its index are always a valid insertion place: the start of
+// a slice whose first key is greater, inside a slice, or the end of a slice whose last key is
+// smaller.
+ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key) const {
+    Position position;
+    if (!keyLoader_ || !keyCompare_) {
+        position.keyUnavailable = !slices_.empty();
+        return position;
+    }
+    uint64_t lo = 0;
+    uint64_t hi = slices_.size();
+    while (lo < hi) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        const ZELSortedListSlice& slice = *slices_[mid];
+        position.sliceIndex = mid;
+        position.index = slice.indexForKey(key, &position.found, keyCompare_, keyLoader_,
+                                           &position.keyUnavailable);
+        if (position.keyUnavailable || position.found) break;
+        if (position.index == 0) {
+            hi = mid;
+        } else if (position.index < slice.count()) {
+            break;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    return position;
+}
+
+ZELID ZELSortedList::assignedIDForKey(const ZELString& key) const {
+    const Position position = positionForKey(key);
+    if (!position.found || position.keyUnavailable) return ZELNoID;
+    return slices_[position.sliceIndex]->keyIDAtIndex(position.index);
+}
+
+ZELSortedListKey ZELSortedList::keyForAssignedID(ZELID keyID) const {
+    return keyLoader_ ? keyLoader_(keyID, true) : nullptr;
+}
+
+void ZELSortedList::assignID(ZELID keyID, const ZELString& key) {
+    const Position position = positionForKey(key);
+    if (position.found) return;
+    if (position.keyUnavailable) {
+        ZELLogFormat("ZELSortedList could not place key ID %u: a stored key failed to load",
+                     keyID);
+        return;
+    }
+
+    if (slices_.empty()) {
+        auto slice = ZELSortedListSlice::sliceWithCapacity(newSliceCapacity, nullptr, 0);
+        if (!slice) return;
+        slices_.push_back(std::move(slice));
+    }
+    ZELSortedListSlice& slice = *slices_[position.sliceIndex];
+    if (!slice.insertKeyID(keyID, position.index)) return;
+
+    // A full slice hands its upper half to a new slice right after it. When that slice cannot
+    // be had the full one stays whole, and the split is tried again at its next insertion.
+    if (slice.count() >= maximumSliceCount) {
+        const uint64_t keptCount = slice.count() / 2;
+        auto upper = ZELSortedListSlice::sliceWithCapacity(
+            newSliceCapacity, slice.keyIDs() + keptCount, slice.count() - keptCount);
+        if (upper) {
+            slice.setCount(keptCount);
+            slices_.insert(slices_.begin() + static_cast<std::ptrdiff_t>(position.sliceIndex) + 1,
+                           std::move(upper));
+        }
+    }
+    ++keyCount_;
+    hasUnsavedChanges_ = true;
+}
+
+void ZELSortedList::removeAssignedIDForKey(const ZELString& key) {
+    const Position position = positionForKey(key);
+    if (!position.found || position.keyUnavailable) return;
+    ZELSortedListSlice& slice = *slices_[position.sliceIndex];
+    slice.removeKeyIDAtIndex(position.index);
+    if (slice.count() == 0) {
+        slices_.erase(slices_.begin() + static_cast<std::ptrdiff_t>(position.sliceIndex));
+    }
+    --keyCount_;
+    hasUnsavedChanges_ = true;
+}
+
+void ZELSortedList::enumerateFrom(uint64_t sliceIndex, uint64_t index, const ZELString* prefix,
+                                  const ZELIDVector* allowedKeyIDs,
+                                  ZELSortedListKeyVisitor visitor) const {
+    if (!keyLoader_) return;
+    bool stop = false;
+    for (; sliceIndex < slices_.size(); ++sliceIndex, index = 0) {
+        const ZELSortedListSlice& slice = *slices_[sliceIndex];
+        for (; index < slice.count(); ++index) {
+            const ZELID keyID = slice.keyIDAtIndex(index);
+            if (allowedKeyIDs && !allowedKeyIDs->containsID(keyID)) continue;
+            const ZELSortedListKey key = keyLoader_(keyID, true);
+            if (!key) continue;
+            // Keys are in order, so the first key without the prefix ends the run.
+            if (prefix && !keyPrefixTest_(*key, *prefix)) return;
+            visitor(keyID, *key, stop);
+            if (stop) return;
+        }
+    }
+}
+
+void ZELSortedList::enumerateUsingBlock(ZELSortedListKeyVisitor visitor) const {
+    enumerateFrom(0, 0, nullptr, nullptr, visitor);
+}
+
+void ZELSortedList::enumerateWithKeyPrefix(const ZELString& prefix,
+                                           ZELSortedListKeyVisitor visitor) const {
+    enumerateWithKeyPrefix(prefix, nullptr, visitor);
+}
+
+void ZELSortedList::enumerateWithKeyPrefix(const ZELString& prefix,
+                                           const ZELIDVector* allowedKeyIDs,
+                                           ZELSortedListKeyVisitor visitor) const {
+    if (prefix.empty()) {
+        enumerateFrom(0, 0, nullptr, allowedKeyIDs, visitor);
+        return;
+    }
+    if (!keyPrefixTest_) return;
+    const Position start =
+        positionForKey(keyPrefixLowerBound_ ? keyPrefixLowerBound_(prefix) : prefix);
+    if (start.keyUnavailable) return;
+    enumerateFrom(start.sliceIndex, start.index, &prefix, allowedKeyIDs, visitor);
+}
+
+void ZELSortedList::enumerateIDBlocks(ZELSortedListIDBlockVisitor visitor) const {
+    bool stop = false;
+    for (const auto& slice : slices_) {
+        visitor(slice->keyIDs(), slice->count(), stop);
+        if (stop) return;
+    }
+}
+
+void ZELSortedList::compactMemory(int level) { (void)level; }
+
+void ZELSortedList::gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const {
+    uint64_t byteCount = sizeof(*this) + slices_.capacity() * sizeof(slices_[0]);
+    for (const auto& slice : slices_) {
+        byteCount += sizeof(ZELSortedListSlice) + slice->byteCountInActiveRAM();
+    }
+    gatherer.addByteCountToRAM(byteCount);
+    gatherer.addByteCount(ZELFileManager::byteCountOnDiskAtURL(sortIndexFileURL()),
+                          ZELMemoryMetricTypeDisk);
+}
+
+bool ZELSortedList::isEqual(const ZELSortedList& other) const {
+    if (this == &other) return true;
+    // Comparing the counts as well makes equality symmetric (and consistent with hash): a
+    // list holding a subset of the other's entries is not equal to it.
+    if (count() != other.count()) return false;
+    bool equal = true;
+    enumerateUsingBlock([&](ZELID keyID, const ZELString& key, bool& stop) {
+        if (other.assignedIDForKey(key) != keyID) {
+            equal = false;
+            stop = true;
+        }
+    });
+    return equal;
+}
+
+bool ZELSortedList::isEqual(const ZELObject& other) const {
+    const auto* list = dynamic_cast<const ZELSortedList*>(&other);
+    return list && isEqual(*list);
+}
+
+std::string ZELSortedList::description() const {
+    std::string text = descriptionHead();
+    text += ZELStringWithFormat(", %lu keys \n\t stored at %s \n", static_cast<unsigned long>(count()),
+                                baseURL_.c_str());
+    text += "\t KEYS: ";
+    uint64_t described = 0;
+    enumerateUsingBlock([&](ZELID, const ZELString& key, bool& stop) {
+        if (described == kDescribedKeyCount) {
+            text += "...";
+            stop = true;
+            return;
+        }
+        text += ZELStringToUTF8(key);
+        text += ", ";
+        ++described;
+    });
+    return text;
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zel/platform/ZELObject.h"
+#include "zel/storage/ZELSortedListKey.h"
+#include "zel/storage/ZELSortedListSlice.h"
+#include "zel/stream/ZELMemoryMetricsGatherer.h"
+
+class ZELError;
+class ZELIDVector;
+
+// A set of string keys in sorted order, each standing for a 32-bit key ID, with exact and
+// prefix lookup. Only the IDs are kept (four bytes a key, in memory and in the sort file); the
+// key text of an ID comes from the owner's key loader, and searches prefer keys the loader
+// already holds. IDs live in slices of fewer than 2000 so that an insertion shifts little.
+// Each aspect owns one list over the normalized values of its aspect bits. Not thread-safe:
+// every call runs under the owner's lock (for an aspect, the database lock).
+class ZELSortedList : public ZELObject, public ZELMemoryMetricsProvider {
+public:
+    // A slice splits when it reaches this many IDs; the upper half moves to a new slice.
+    static constexpr uint64_t maximumSliceCount = 2000;
+    // Room given to a new slice, and to each slice made while loading.
+    static constexpr uint64_t newSliceCapacity = 1250;
+    // IDs read per chunk (and per loaded slice) from the sort file.
+    static constexpr uint64_t loadChunkCount = 1000;
+    // The sort file's leading and trailing magic number. Stored; never change.
+    static constexpr uint32_t sortFileMagicNumber = 0x1D1D0001;
+
+    // An empty list whose file is `baseURL` with the extension "sort". Nothing is read; call
+    // loadAndGetError. The comparison and prefix test must be set (setKeyCompareSelector)
+    // before the first search.
+    static std::shared_ptr<ZELSortedList> listWithBaseURL(std::string baseURL,
+                                                          ZELSortedListKeyLoader keyLoader);
+    ~ZELSortedList() override;
+
+    // The key order, the prefix test and, when the prefix test is looser than the order, where
+    // the keys with a prefix start (for an aspect: compareZELSort, hasZELSortPrefix and
+    // ZELSortPrefixLowerBound).
+    void setKeyCompareSelector(ZELSortedListKeyCompare compare,
+                               ZELSortedListKeyPrefixTest prefixTest,
+                               ZELSortedListKeyPrefixLowerBound prefixLowerBound = nullptr);
+    const ZELSortedListKeyCompare& keyCompareSelector() const { return keyCompare_; }
+    const ZELSortedListKeyPrefixTest& keyPrefixTestSelector() const { return keyPrefixTest_; }
+    const ZELSortedListKeyPrefixLowerBound& keyPrefixLowerBound() const {
+        return keyPrefixLowerBound_;
+    }
+    const ZELSortedListKeyLoader& keyLoader() const { return keyLoader_; }
+    void setKeyLoader(ZELSortedListKeyLoader keyLoader) { keyLoader_ = std::move(keyLoader); }
+    const ZELSortedListKeyBatchLoader& keyBatchLoader() const { return keyBatchLoader_; }
+    void setKeyBatchLoader(ZELSortedListKeyBatchLoader loader) {
+        keyBatchLoader_ = std::move(loader);
+    }
+
+    // Drops both loaders and every slice; the list is empty afterwards.
+    void invalidate();
+
+    const std::string& baseURL() const { return baseURL_; }
+    // The base URL with the extension "sort".
+    std::string sortIndexFileURL() const;
+    bool hasUnsavedChanges() const { return hasUnsavedChanges_; }
+
+    // Reads the sort file; a missing file is an empty list. On failure the list keeps what it
+    // held. Success clears the unsaved mark.
+    bool loadAndGetError(ZELError* outError);
+    // Writes the sort file when there are unsaved changes, through a temporary file that then
+    // replaces the old one. Failure keeps the unsaved mark.
+    bool ensureSerializedAndGetError(ZELError* outError);
+
+    uint64_t count() const { return keyCount_; }
+
+    // The ID stored for the key equal to `key`; 0 when there is none.
+    ZELID assignedIDForKey(const ZELString& key) const;
+    // keyLoader(keyID, load true).
+    ZELSortedListKey keyForAssignedID(ZELID keyID) const;
+    // Inserts `keyID` at the key's sorted place unless an equal key is present (its ID is not
+    // replaced). Nothing happens when the place cannot be found (a key failed to load) or the
+    // slice cannot grow.
+    void assignID(ZELID keyID, const ZELString& key);
+    // Removes the entry of the key equal to `key`, if any.
+    void removeAssignedIDForKey(const ZELString& key);
+
+    // Every entry in key order. An entry whose key cannot be loaded is skipped.
+    // Requires: the visitor does not change the list.
+    void enumerateUsingBlock(ZELSortedListKeyVisitor visitor) const;
+    // The entries whose key begins with `prefix`, in key order, starting at the place of the
+    // prefix's lower bound (or of the prefix itself); an empty prefix gives every entry. With `allowedKeyIDs`, only IDs it contains are visited, and the keys of the others
+    // are never loaded.
+    // Requires: the visitor does not change the list.
+    void enumerateWithKeyPrefix(const ZELString& prefix, ZELSortedListKeyVisitor visitor) const;
+    void enumerateWithKeyPrefix(const ZELString& prefix, const ZELIDVector* allowedKeyIDs,
+                                ZELSortedListKeyVisitor visitor) const;
+    // Each slice's ID array, in order.
+    void enumerateIDBlocks(ZELSortedListIDBlockVisitor visitor) const;
+
+    uint64_t sliceCount() const { return slices_.size(); }
+    // Requires: index < sliceCount().
+    const ZELSortedListSlice& sliceAtIndex(uint64_t index) const { return *slices_[index]; }
+
+    // Keys are never cached by the list, so there is nothing to shed.
+    void compactMemory(int level);
+    // The list and its slices as RAM; the sort file's size as disk bytes.
+    void gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const override;
+
+    uint64_t hash() const { return count(); }
+    // Same number of keys, and every (id, key) of this list is found in `other` with that id.
+    bool isEqual(const ZELSortedList& other) const;
+    bool isEqual(const ZELObject& other) const;
+
+    // "ZELSortedList<0x...>, N keys \n\t stored at URL \n\t KEYS: k1, k2, ..." listing the first
+    // 11 keys, followed by "..." when there are more.
+    std::string description() const override;
+
+private:
+    ZELSortedList(std::string baseURL, ZELSortedListKeyLoader keyLoader);
+
+    // Where `key` is or would go: a slice index and an index within it (see the .cpp).
+    struct Position {
+        uint64_t sliceIndex = 0;
+        uint64_t index = 0;
+        bool found = false;
+        bool keyUnavailable = false;
+    };
+    Position positionForKey(const ZELString& key) const;
+
+    void enumerateFrom(uint64_t sliceIndex, uint64_t index, const ZELString* prefix,
+                       const ZELIDVector* allowedKeyIDs, ZELSortedListKeyVisitor visitor) const;
+    bool readSortIndexFromURL(const std::string& url, ZELError* outError);
+
+    std::string baseURL_;
+    bool hasUnsavedChanges_ = false;
+    ZELSortedListKeyCompare keyCompare_;
+    ZELSortedListKeyPrefixTest keyPrefixTest_;
+    ZELSortedListKeyPrefixLowerBound keyPrefixLowerBound_;
+    ZELSortedListKeyLoader keyLoader_;
+    ZELSortedListKeyBatchLoader keyBatchLoader_;
+    uint64_t keyCount_ = 0;
+    std::vector<std::unique_ptr<ZELSortedListSlice>> slices_;  // non-empty, in key order
+};

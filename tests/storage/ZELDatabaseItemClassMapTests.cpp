@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/storage/ZELDatabaseItemClassMap.h"
+
+namespace {
+
+// Knows the classes it was given; substitutes by a table.
+class TestResolver : public ZELDatabaseItemClassResolver {
+public:
+    std::set<std::string> known{"ZELItem", "MailItem", "NoteItem"};
+    std::map<std::string, std::string> substitutes;
+
+    bool isKnownItemClassName(const std::string& className) const override {
+        return known.count(className) != 0;
+    }
+    std::optional<std::string> substituteForUnknownItemClassName(
+        const std::string& className) const override {
+        const auto found = substitutes.find(className);
+        if (found == substitutes.end()) return std::nullopt;
+        return found->second;
+    }
+};
+
+class ZELDatabaseItemClassMapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("zel-classmap-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        url_ = (folder_ / "itemClasses.plist").string();
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    void writeFile(const ZELValue& value) {
+        ASSERT_TRUE(ZELPropertyList::writeFile(url_, value, nullptr));
+    }
+    static ZELValue fileWithClassMap(ZELValue classMap) {
+        return ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(1)},
+                                             {u"ClassMap", std::move(classMap)}});
+    }
+
+    std::filesystem::path folder_;
+    std::string url_;
+    TestResolver resolver_;
+};
+
+}  // namespace
+
+TEST_F(ZELDatabaseItemClassMapTest, TokensStartAtOneAndSurviveARoundTrip) {
+    auto map = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
+    ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
+    EXPECT_TRUE(map->hadChanges()) << "a missing file must be created by the first save";
+
+    EXPECT_EQ(map->tokenForItemClass("MailItem"), 1u);
+    EXPECT_EQ(map->tokenForItemClass("NoteItem"), 2u);
+    EXPECT_EQ(map->tokenForItemClass("MailItem"), 1u);
+    EXPECT_EQ(map->itemClassForToken(2), "NoteItem");
+    EXPECT_FALSE(map->itemClassForToken(3));
+
+    ZELError error;
+    ASSERT_TRUE(map->ensureSerializedAndGetError(&error)) << error.description();
+    EXPECT_FALSE(map->hadChanges());
+    ZELValue onDisk;
+    ASSERT_TRUE(ZELPropertyList::readFile(url_, &onDisk, nullptr));
+    EXPECT_EQ(onDisk, fileWithClassMap(ZELValue(ZELValue::Dictionary{
+                          {u"1", ZELValue(u"MailItem")}, {u"2", ZELValue(u"NoteItem")}})));
+
+    auto reloaded = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
+    ASSERT_TRUE(reloaded->loadWithDatabase(resolver_, &error)) << error.description();
+    EXPECT_FALSE(reloaded->hadChanges());
+    EXPECT_EQ(reloaded->tokenForItemClass("NoteItem"), 2u);
+    EXPECT_EQ(reloaded->itemClassForToken(1), "MailItem");
+    EXPECT_EQ(reloaded->tokenForItemClass("ZELItem"), 3u);
+    EXPECT_TRUE(reloaded->hadChanges());
+}
+
+TEST_F(ZELDatabaseItemClassMapTest, UnknownClassesResolveToSubstituteOrBaseAndKeepTheirNames) {
+    writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{
+        {u"1", ZELValue(u"MailItem")}, {u"2", ZELValue(u"GoneItem")},
+        {u"3", ZELValue(u"RenamedItem")}})));
+    resolver_.substitutes["RenamedItem"] = "NoteItem";
+
+    auto map = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
+    ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
+    EXPECT_EQ(map->itemClassForToken(1), "MailItem");
+    EXPECT_EQ(map->itemClassForToken(2), "ZELItem");
+    EXPECT_EQ(map->itemClassForToken(3), "NoteItem");
+
+    // New items of a stand-in class get tokens of their own: were they to share the unknown
+    // class's token, they would be read as that class once it is known again.
+    EXPECT_EQ(map->tokenForItemClass("ZELItem"), 4u);
+    EXPECT_EQ(map->tokenForItemClass("NoteItem"), 5u);
+
+    ASSERT_TRUE(map->ensureSerializedAndGetError(nullptr));
+    ZELValue onDisk;
+    ASSERT_TRUE(ZELPropertyList::readFile(url_, &onDisk, nullptr));
+    const ZELValue* classMap = onDisk.valueForKey("ClassMap");
+    ASSERT_TRUE(classMap);
+    EXPECT_EQ(*classMap->valueForKey("2"), ZELValue(u"GoneItem"));
+    EXPECT_EQ(*classMap->valueForKey("3"), ZELValue(u"RenamedItem"));
+    EXPECT_EQ(*classMap->valueForKey("4"), ZELValue(u"ZELItem"));
+}
+
+TEST_F(ZELDatabaseItemClassMapTest, TokensAfterAGapAreNeverReused) {
+    writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{
+        {u"1", ZELValue(u"MailItem")}, {u"3", ZELValue(u"NoteItem")}})));
+    auto map = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
+    ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
+    EXPECT_EQ(map->tokenForItemClass("ZELItem"), 4u);
+}
+
+TEST_F(ZELDatabaseItemClassMapTest, DamagedFilesFailWithTheirErrorsAndKeepTheMap) {
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"not a property list", [&] { std::ofstream(url_) << "garbage"; }, 0,
+         "database class map file failed to load"},
+        {"an array", [&] { writeFile(ZELValue(ZELValue::Array{})); }, 0,
+         "database class map file failed to load"},
+        {"an empty dictionary", [&] { writeFile(ZELValue(ZELValue::Dictionary{})); }, 0,
+         "database class map file failed to load"},
+        {"version 2",
+         [&] {
+             writeFile(ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(2)},
+                                                     {u"ClassMap", ZELValue(ZELValue::Dictionary{})}}));
+         },
+         1, "unsupported database class map file version"},
+        {"no version",
+         [&] { writeFile(ZELValue(ZELValue::Dictionary{{u"ClassMap", ZELValue(ZELValue::Dictionary{})}})); },
+         1, "unsupported database class map file version"},
+        {"a version string",
+         [&] {
+             writeFile(ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(u"1")},
+                                                     {u"ClassMap", ZELValue(ZELValue::Dictionary{})}}));
+         },
+         1, "unsupported database class map file version"},
+        {"no class map", [&] { writeFile(ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(1)}})); }, 3,
+         "database class map file does not contain dictionary"},
+        {"a class map array", [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Array{}))); }, 3,
+         "database class map file does not contain dictionary"},
+        {"a token that is no number",
+         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"x", ZELValue(u"MailItem")}}))); },
+         3, "database class map file has a malformed entry"},
+        {"token 0",
+         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"0", ZELValue(u"MailItem")}}))); },
+         3, "database class map file has a malformed entry"},
+        {"a token with a leading zero",
+         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"01", ZELValue(u"MailItem")}}))); },
+         3, "database class map file has a malformed entry"},
+        {"a token past 32 bits",
+         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"4294967296", ZELValue(u"MailItem")}}))); },
+         3, "database class map file has a malformed entry"},
+        {"a name that is no string",
+         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"1", ZELValue(7)}}))); }, 3,
+         "database class map file has a malformed entry"},
+    };
+
+    auto map = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
+    ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
+    EXPECT_EQ(map->tokenForItemClass("MailItem"), 1u);
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        std::filesystem::remove(url_);
+        testCase.write();
+        ZELError error;
+        EXPECT_FALSE(map->loadWithDatabase(resolver_, &error));
+        EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << error.description();
+        EXPECT_EQ(error.failureReason(), testCase.message);
+        EXPECT_EQ(map->itemClassForToken(1), "MailItem");
+        EXPECT_TRUE(map->hadChanges());
+    }
+}
+
+TEST_F(ZELDatabaseItemClassMapTest, WriteFailureReportsCode4AndKeepsTheChange) {
+    auto map = ZELDatabaseItemClassMap::mapWithFileAtURL((folder_ / "missing/itemClasses.plist").string());
+    ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
+    map->tokenForItemClass("MailItem");
+    ZELError error;
+    EXPECT_FALSE(map->ensureSerializedAndGetError(&error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed));
+    EXPECT_EQ(error.failureReason(), "could not write database class map");
+    EXPECT_TRUE(map->hadChanges());
+}

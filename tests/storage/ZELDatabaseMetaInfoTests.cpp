@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/storage/ZELDatabaseMetaInfo.h"
+
+namespace {
+
+class ZELDatabaseMetaInfoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("zel-metainfo-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::string path(const char* name) const { return (folder_ / name).string(); }
+
+    // A valid file's dictionary for database "db" at client schema 2, with one key changed.
+    static ZELValue::Dictionary validDictionary() {
+        return ZELDatabaseMetaInfo::infoWithDatabase("db", 2, nullptr)->propertyDictionary();
+    }
+
+    static ZELError validationError(const ZELValue::Dictionary& dictionary,
+                                    int64_t clientSchemaVersion = 2) {
+        ZELError error;
+        EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithPropertyDictionary(dictionary)
+                         ->validForLoadIntoDatabase("db", clientSchemaVersion, &error));
+        return error;
+    }
+
+    std::filesystem::path folder_;
+};
+
+}  // namespace
+
+TEST_F(ZELDatabaseMetaInfoTest, FreshInfoWritesTheSixKeysAndReadsBackEqual) {
+    auto prior = ZELDatabaseMetaInfo::info();
+    prior->setClientPlistValue(ZELValue::fromUTF8("v"), u"Color");
+    const auto info = ZELDatabaseMetaInfo::infoWithDatabase("db", 3, prior.get());
+
+    const ZELValue::Dictionary expected{
+        {u"BitsPerID", ZELValue(32)},
+        {u"ClientIdentifier", ZELValue(u"db")},
+        {u"ClientInfoDict", ZELValue(ZELValue::Dictionary{{u"Color", ZELValue(u"v")}})},
+        {u"ClientVersion", ZELValue(3)},
+        {u"Endianess", ZELValue(u"little")},
+        {u"Version", ZELValue(7)},
+    };
+    EXPECT_EQ(info->propertyDictionary(), expected);
+
+    ZELError error;
+    ASSERT_TRUE(info->writeToURL(path("ZELDatabaseInfo.plist"), &error)) << error.description();
+    ZELValue onDisk;
+    ASSERT_TRUE(ZELPropertyList::readFile(path("ZELDatabaseInfo.plist"), &onDisk, nullptr));
+    EXPECT_EQ(onDisk, ZELValue(expected));
+
+    const auto reread = ZELDatabaseMetaInfo::infoWithURL(path("ZELDatabaseInfo.plist"));
+    ASSERT_TRUE(reread);
+    EXPECT_TRUE(reread->isEqualToInfo(*info));
+    EXPECT_TRUE(reread->isEqual(*info));
+    EXPECT_TRUE(reread->validForLoadIntoDatabase("db", 3, &error));
+    EXPECT_EQ(reread->clientPlistValueForKey(u"Color"), ZELValue(u"v"));
+    EXPECT_TRUE(reread->clientPlistValueForKey(u"Missing").isNone());
+}
+
+TEST_F(ZELDatabaseMetaInfoTest, EachValidationFailureHasItsMessageInCheckOrder) {
+    struct Case {
+        const char16_t* key;
+        ZELValue value;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {u"Version", ZELValue(6), 1, "unsupported version number in database meta-info file for 'db'"},
+        {u"BitsPerID", ZELValue(64), 1, "unsupported ID bit length in database meta-info file for 'db'"},
+        {u"Endianess", ZELValue(u"big"), 1, "unsupported endianess in database meta-info file for 'db'"},
+        {u"Endianess", ZELValue(u"LITTLE"), 1, "unsupported endianess in database meta-info file for 'db'"},
+        {u"ClientIdentifier", ZELValue(u"other"), 1, "mismatched db identifier in database meta-info file for 'db'"},
+        {u"ClientVersion", ZELValue(1), 2, "Database is too old."},
+        {u"ClientVersion", ZELValue(3), 2, "Database is too old."},
+    };
+    for (const Case& testCase : cases) {
+        ZELValue::Dictionary dictionary = validDictionary();
+        dictionary[testCase.key] = testCase.value;
+        const ZELError error = validationError(dictionary);
+        EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << testCase.message;
+        EXPECT_EQ(error.failureReason(), testCase.message);
+    }
+
+    // Several faults: the first check in order wins.
+    ZELValue::Dictionary dictionary = validDictionary();
+    dictionary[u"BitsPerID"] = ZELValue(16);
+    dictionary[u"ClientIdentifier"] = ZELValue(u"other");
+    dictionary[u"ClientVersion"] = ZELValue(9);
+    EXPECT_EQ(validationError(dictionary).failureReason(),
+              "unsupported ID bit length in database meta-info file for 'db'");
+}
+
+TEST_F(ZELDatabaseMetaInfoTest, ClientSchemaMismatchFailsInBothDirections) {
+    const auto writtenWith2 = ZELDatabaseMetaInfo::infoWithDatabase("db", 2, nullptr);
+    const auto writtenWith4 = ZELDatabaseMetaInfo::infoWithDatabase("db", 4, nullptr);
+    for (const auto& info : {writtenWith2, writtenWith4}) {
+        ZELError error;
+        EXPECT_FALSE(info->validForLoadIntoDatabase("db", 3, &error));
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeDatabaseTooOld));
+        EXPECT_EQ(error.failureReason(), "Database is too old.");
+    }
+}
+
+TEST_F(ZELDatabaseMetaInfoTest, MissingKeysAndWrongTypesFailValidation) {
+    // Nothing at all: the version is checked first.
+    EXPECT_EQ(validationError({}).failureReason(),
+              "unsupported version number in database meta-info file for 'db'");
+
+    struct Case {
+        const char16_t* key;
+        ZELValue value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {u"Version", ZELValue(u"7"), "unsupported version number in database meta-info file for 'db'"},
+        {u"Version", ZELValue(true), "unsupported version number in database meta-info file for 'db'"},
+        {u"BitsPerID", ZELValue(ZELValue::Array{ZELValue(32)}), "unsupported ID bit length in database meta-info file for 'db'"},
+        {u"Endianess", ZELValue(true), "unsupported endianess in database meta-info file for 'db'"},
+        {u"ClientIdentifier", ZELValue(5), "mismatched db identifier in database meta-info file for 'db'"},
+        {u"ClientVersion", ZELValue(u"2"), "Database is too old."},
+    };
+    for (const Case& testCase : cases) {
+        ZELValue::Dictionary dictionary = validDictionary();
+        dictionary[testCase.key] = testCase.value;
+        EXPECT_EQ(validationError(dictionary).failureReason(), testCase.message);
+    }
+    for (const char16_t* key : {u"Version", u"BitsPerID", u"Endianess", u"ClientIdentifier"}) {
+        ZELValue::Dictionary dictionary = validDictionary();
+        dictionary.erase(key);
+        EXPECT_TRUE(validationError(dictionary).matchesZELErrorCode(ZELErrorCodeUnsupportedFormat));
+    }
+
+    // A client dictionary of the wrong kind is ignored; the info stays valid.
+    ZELValue::Dictionary dictionary = validDictionary();
+    dictionary[u"ClientInfoDict"] = ZELValue(u"not a dictionary");
+    const auto info = ZELDatabaseMetaInfo::infoWithPropertyDictionary(dictionary);
+    EXPECT_TRUE(info->clientInfoDictionary().empty());
+    EXPECT_TRUE(info->validForLoadIntoDatabase("db", 2, nullptr));
+}
+
+TEST_F(ZELDatabaseMetaInfoTest, UnreadableFilesGiveNoInfoAndSayWhy) {
+    ZELError error;
+    EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("missing.plist"), &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeFileAccess)) << error.description();
+
+    std::ofstream(path("garbage.plist")) << "<plist version=\"1.0\"><dict><key>Version";
+    EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("garbage.plist"), &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
+
+    ASSERT_TRUE(ZELPropertyList::writeFile(path("array.plist"),
+                                           ZELValue(ZELValue::Array{ZELValue(7)}), nullptr));
+    EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("array.plist"), &error));
+    EXPECT_EQ(error.failureReason(), "meta-info file does not contain a dictionary");
+    EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("array.plist")));
+}
+
+TEST_F(ZELDatabaseMetaInfoTest, WriteFailureNamesTheFile) {
+    const std::string target = path("no-such-folder/ZELDatabaseInfo.plist");
+    ZELError error;
+    EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithDatabase("db", 1, nullptr)->writeToURL(target, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed));
+    EXPECT_EQ(error.failureReason(), "could not write meta-info to " + target);
+}
+
+TEST_F(ZELDatabaseMetaInfoTest, ClientValuesAndEquality) {
+    auto info = ZELDatabaseMetaInfo::infoWithDatabase("db", 1, nullptr);
+    auto other = ZELDatabaseMetaInfo::infoWithDatabase("db", 1, nullptr);
+    EXPECT_TRUE(info->isEqualToInfo(*other));
+
+    info->setClientPlistValue(ZELValue(5), u"Count");
+    EXPECT_FALSE(info->isEqualToInfo(*other));
+    info->accessMutableClientInfo([](ZELValue::Dictionary& dictionary) {
+        dictionary[u"Name"] = ZELValue(u"n");
+    });
+    EXPECT_EQ(info->clientInfoDictionary().size(), 2u);
+    info->setClientPlistValue(ZELValue(), u"Count");
+    info->setClientPlistValue(ZELValue(), u"Name");
+    EXPECT_TRUE(info->isEqualToInfo(*other));
+
+    other->setIsLittleEndian(false);
+    EXPECT_FALSE(info->isEqualToInfo(*other));
+    EXPECT_FALSE(info->isEqual(ZELObject()));
+
+    const std::string description = info->description();
+    EXPECT_EQ(description.rfind("ZELDatabaseMetaInfo<0x", 0), 0u) << description;
+    EXPECT_NE(description.find(" with props "), std::string::npos);
+    EXPECT_NE(description.find("ClientIdentifier"), std::string::npos);
+}

@@ -1,0 +1,646 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/platform/ZELString.h"
+#include "zel/storage/ZELSortedList.h"
+
+namespace {
+
+// The keys of a sorted list under test, kept as an owner's store would keep them: every key
+// the owner knows, and the subset it holds "in memory". The loader answers keys in memory
+// without loading, fetches others only when asked to load, and counts those fetches.
+struct ZELTestKeyStore {
+    std::map<ZELID, ZELString> keys;
+    std::set<ZELID> inMemory;
+    std::vector<ZELID> fetched;  // IDs loaded, in order
+
+    ZELSortedListKeyLoader loader() {
+        return [this](ZELID keyID, bool load) -> ZELSortedListKey {
+            const auto found = keys.find(keyID);
+            if (found == keys.end()) return nullptr;
+            if (inMemory.count(keyID) == 0) {
+                if (!load) return nullptr;
+                inMemory.insert(keyID);
+                fetched.push_back(keyID);
+            }
+            // The store outlives the list: lend the key without sharing ownership.
+            return ZELSortedListKey(std::shared_ptr<void>(), &found->second);
+        };
+    }
+
+    // Forgets what is in memory and what was fetched.
+    void evictAll() {
+        inMemory.clear();
+        fetched.clear();
+    }
+};
+
+// A case-insensitive order (ASCII letters folded), so that the tests see the list use the
+// comparison it was given rather than the strings' own order: "abc" and "ABC" are one key.
+inline char16_t ZELTestFold(char16_t unit) {
+    return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+}
+
+inline int ZELTestFoldedCompare(const ZELString& key, const ZELString& other) {
+    const size_t common = std::min(key.size(), other.size());
+    for (size_t index = 0; index < common; ++index) {
+        const char16_t a = ZELTestFold(key[index]);
+        const char16_t b = ZELTestFold(other[index]);
+        if (a != b) return a < b ? -1 : 1;
+    }
+    if (key.size() == other.size()) return 0;
+    return key.size() < other.size() ? -1 : 1;
+}
+
+inline bool ZELTestFoldedHasPrefix(const ZELString& key, const ZELString& prefix) {
+    if (prefix.size() > key.size()) return false;
+    for (size_t index = 0; index < prefix.size(); ++index) {
+        if (ZELTestFold(key[index]) != ZELTestFold(prefix[index])) return false;
+    }
+    return true;
+}
+
+struct ZELTestFoldedLess {
+    bool operator()(const ZELString& a, const ZELString& b) const {
+        return ZELTestFoldedCompare(a, b) < 0;
+    }
+};
+
+ZELString key(const char* utf8) { return ZELStringFromUTF8(utf8); }
+
+// "k0000", "k0001", ...: keys whose order is their number's.
+ZELString numberedKey(uint64_t number) {
+    return ZELStringFromUTF8(ZELStringWithFormat("k%04lu", static_cast<unsigned long>(number)));
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class ZELSortedListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("zel-sortedlist-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        baseURL_ = (folder_ / "aspects" / "title").string();
+        list_ = makeList();
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::shared_ptr<ZELSortedList> makeList() {
+        auto list = ZELSortedList::listWithBaseURL(baseURL_, store_.loader());
+        list->setKeyCompareSelector(ZELTestFoldedCompare, ZELTestFoldedHasPrefix);
+        return list;
+    }
+
+    // Gives the store a key and the list its ID.
+    void add(ZELID keyID, const ZELString& text) {
+        store_.keys[keyID] = text;
+        list_->assignID(keyID, text);
+    }
+
+    // Adds keys k0000 ... with IDs 1 ... in ascending order.
+    void addNumberedKeys(uint64_t count) {
+        for (uint64_t number = 0; number < count; ++number) {
+            add(static_cast<ZELID>(number + 1), numberedKey(number));
+        }
+    }
+
+    static std::vector<ZELID> allIDs(const ZELSortedList& list) {
+        std::vector<ZELID> ids;
+        list.enumerateIDBlocks([&](const ZELID* block, uint64_t count, bool&) {
+            ids.insert(ids.end(), block, block + count);
+        });
+        return ids;
+    }
+
+    static std::vector<uint64_t> sliceCounts(const ZELSortedList& list) {
+        std::vector<uint64_t> counts;
+        for (uint64_t index = 0; index < list.sliceCount(); ++index) {
+            counts.push_back(list.sliceAtIndex(index).count());
+        }
+        return counts;
+    }
+
+    static std::vector<ZELID> prefixIDs(const ZELSortedList& list, const ZELString& prefix,
+                                        const ZELIDVector* allowed = nullptr) {
+        std::vector<ZELID> ids;
+        list.enumerateWithKeyPrefix(prefix, allowed, [&](ZELID keyID, const ZELString&, bool&) {
+            ids.push_back(keyID);
+        });
+        return ids;
+    }
+
+    std::string sortFile() const { return baseURL_ + ".sort"; }
+
+    std::filesystem::path folder_;
+    std::string baseURL_;
+    ZELTestKeyStore store_;
+    std::shared_ptr<ZELSortedList> list_;
+};
+
+// The reference: key -> ID under the same folded order.
+using Model = std::map<ZELString, ZELID, ZELTestFoldedLess>;
+
+std::vector<ZELID> modelIDs(const Model& model) {
+    std::vector<ZELID> ids;
+    for (const auto& [text, keyID] : model) ids.push_back(keyID);
+    return ids;
+}
+
+std::vector<ZELID> modelPrefixIDs(const Model& model, const ZELString& prefix,
+                                  const std::set<ZELID>* allowed) {
+    std::vector<ZELID> ids;
+    for (const auto& [text, keyID] : model) {
+        if (ZELTestFoldedHasPrefix(text, prefix) && (!allowed || allowed->count(keyID))) {
+            ids.push_back(keyID);
+        }
+    }
+    return ids;
+}
+
+}  // namespace
+
+// Random inserts and removals against a std::map under the same order, checked after every
+// step (and in full every 20 steps), through slice splits and removals of whole slices, with
+// saves and reloads on the way.
+TEST_F(ZELSortedListTest, ModelBasedInsertRemoveSaveReload) {
+    std::mt19937 random(20240611);
+    const auto randomText = [&] {
+        static const char16_t alphabet[] = u"abcdeE";
+        ZELString text(1 + random() % 7, u'a');
+        for (char16_t& unit : text) unit = alphabet[random() % 6];
+        return text;
+    };
+
+    Model model;
+    ZELID nextID = 1;
+    uint64_t largestSliceCount = 0;
+    bool removedWholeSlice = false;
+    // After every step: the count, the slices' bounds, the key touched and its neighbours in
+    // the model.
+    const auto checkStep = [&](const ZELString& touched) {
+        ASSERT_EQ(list_->count(), model.size());
+        const auto at = model.lower_bound(touched);
+        if (at != model.end()) {
+            ASSERT_EQ(list_->assignedIDForKey(at->first), at->second);
+        }
+        if (at != model.begin()) {
+            ASSERT_EQ(list_->assignedIDForKey(std::prev(at)->first), std::prev(at)->second);
+        }
+        for (const uint64_t count : sliceCounts(*list_)) {
+            ASSERT_GT(count, 0u);
+            ASSERT_LT(count, ZELSortedList::maximumSliceCount);
+        }
+    };
+    // Every few steps: every ID in order.
+    const auto checkAgainstModel = [&] {
+        ASSERT_EQ(list_->count(), model.size());
+        // The list's IDs in order against the model's, without building copies.
+        auto expected = model.begin();
+        bool sameIDs = true;
+        list_->enumerateIDBlocks([&](const ZELID* block, uint64_t count, bool& stop) {
+            for (uint64_t index = 0; index < count && sameIDs; ++index, ++expected) {
+                sameIDs = expected != model.end() && expected->second == block[index];
+            }
+            stop = !sameIDs;
+        });
+        ASSERT_TRUE(sameIDs && expected == model.end());
+        uint64_t total = 0;
+        for (const uint64_t count : sliceCounts(*list_)) {
+            ASSERT_GT(count, 0u);
+            ASSERT_LT(count, ZELSortedList::maximumSliceCount);
+            total += count;
+        }
+        ASSERT_EQ(total, model.size());
+    };
+    const auto checkPrefixes = [&] {
+        std::vector<ZELID> allowedIDs;
+        for (const auto& [text, keyID] : model) {
+            if (random() % 2) allowedIDs.push_back(keyID);
+        }
+        std::sort(allowedIDs.begin(), allowedIDs.end());
+        const std::set<ZELID> allowedSet(allowedIDs.begin(), allowedIDs.end());
+        const auto allowed = ZELIDVector::vectorWithIDs(allowedIDs.data(),
+                                                        static_cast<uint32_t>(allowedIDs.size()));
+        for (int probe = 0; probe < 6; ++probe) {
+            const ZELString prefix = randomText().substr(0, 1 + probe % 3);
+            ASSERT_EQ(prefixIDs(*list_, prefix), modelPrefixIDs(model, prefix, nullptr));
+            ASSERT_EQ(prefixIDs(*list_, prefix, allowed.get()),
+                      modelPrefixIDs(model, prefix, &allowedSet));
+        }
+        ASSERT_EQ(prefixIDs(*list_, u""), modelIDs(model));
+    };
+    const auto saveAndReload = [&] {
+        ZELError error;
+        ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
+        EXPECT_FALSE(list_->hasUnsavedChanges());
+        auto reloaded = makeList();
+        ASSERT_TRUE(reloaded->loadAndGetError(&error)) << error.description();
+        ASSERT_EQ(allIDs(*reloaded), modelIDs(model));
+        ASSERT_EQ(reloaded->sliceCount(), (model.size() + 999) / 1000);
+        ASSERT_TRUE(reloaded->isEqual(*list_));
+        list_ = reloaded;
+    };
+
+    // Grow to a few thousand keys, shrink, empty the list; then once more on a smaller scale.
+    for (int round = 0; round < 2; ++round) {
+        const int stepCount = round == 0 ? 10000 : 2000;
+        for (int step = 0; step < stepCount; ++step) {
+            const bool growing = step < stepCount * 7 / 10;
+            const ZELString text = randomText();
+            ZELString touched = text;
+            if (random() % 100 < (growing ? 90u : 10u)) {
+                const ZELID keyID = nextID++;
+                store_.keys[keyID] = text;
+                list_->assignID(keyID, text);
+                model.emplace(text, keyID);  // an equal key keeps its ID
+                ASSERT_EQ(list_->assignedIDForKey(text), model.at(text));
+            } else {
+                // Remove a stored key most of the time, an absent one otherwise.
+                ZELString victim = text;
+                if (!model.empty() && random() % 4 != 0) {
+                    victim = std::next(model.begin(), static_cast<long>(random() % model.size()))->first;
+                }
+                const uint64_t slicesBefore = list_->sliceCount();
+                list_->removeAssignedIDForKey(victim);
+                model.erase(victim);
+                removedWholeSlice = removedWholeSlice || list_->sliceCount() < slicesBefore;
+                ASSERT_EQ(list_->assignedIDForKey(victim), ZELNoID);
+                touched = victim;
+            }
+            largestSliceCount = std::max(largestSliceCount, list_->sliceCount());
+            ASSERT_NO_FATAL_FAILURE(checkStep(touched)) << "round " << round << " step " << step;
+            if (step % 20 == 0) {
+                ASSERT_NO_FATAL_FAILURE(checkAgainstModel()) << "round " << round << " step " << step;
+            }
+            if (step % 1500 == 0) {
+                ASSERT_NO_FATAL_FAILURE(checkPrefixes());
+            }
+            if (step % 3000 == 2999) {
+                ASSERT_NO_FATAL_FAILURE(saveAndReload());
+            }
+        }
+        while (!model.empty()) {
+            const ZELString victim = model.begin()->first;
+            list_->removeAssignedIDForKey(victim);
+            model.erase(victim);
+        }
+        ASSERT_NO_FATAL_FAILURE(checkAgainstModel());
+        EXPECT_EQ(list_->sliceCount(), 0u);
+        ASSERT_NO_FATAL_FAILURE(saveAndReload());
+    }
+    EXPECT_GE(largestSliceCount, 3u) << "the test must reach slice splits";
+    EXPECT_TRUE(removedWholeSlice) << "the test must remove whole slices";
+}
+
+TEST_F(ZELSortedListTest, SliceOf1999SplitsIntoTwoOf1000WhenItReaches2000) {
+    addNumberedKeys(1999);
+    EXPECT_EQ(sliceCounts(*list_), std::vector<uint64_t>{1999});
+    add(5000, numberedKey(1999));
+    EXPECT_EQ(sliceCounts(*list_), (std::vector<uint64_t>{1000, 1000}));
+    EXPECT_EQ(list_->sliceAtIndex(1).keyIDAtIndex(0), 1001u);
+    EXPECT_EQ(list_->sliceAtIndex(1).capacity(), ZELSortedList::newSliceCapacity);
+    EXPECT_EQ(list_->count(), 2000u);
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(1999)), 5000u);
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(1000)), 1001u);
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(999)), 1000u);
+}
+
+TEST_F(ZELSortedListTest, AssigningAPresentKeyKeepsItsID) {
+    add(5, key("apple"));
+    store_.keys[7] = key("APPLE");
+    list_->assignID(7, key("APPLE"));
+    EXPECT_EQ(list_->assignedIDForKey(key("Apple")), 5u);
+    EXPECT_EQ(list_->count(), 1u);
+    EXPECT_EQ(*list_->keyForAssignedID(5), key("apple"));
+}
+
+TEST_F(ZELSortedListTest, RemovingTheLastKeysRemovesTheirSlices) {
+    add(1, key("only"));
+    EXPECT_EQ(list_->sliceCount(), 1u);
+    list_->removeAssignedIDForKey(key("other"));
+    EXPECT_EQ(list_->count(), 1u);
+    list_->removeAssignedIDForKey(key("ONLY"));
+    EXPECT_EQ(list_->count(), 0u);
+    EXPECT_EQ(list_->sliceCount(), 0u);
+    EXPECT_EQ(list_->assignedIDForKey(key("only")), ZELNoID);
+
+    // A slice of one key between two others disappears with its key.
+    addNumberedKeys(2000);
+    ASSERT_EQ(sliceCounts(*list_), (std::vector<uint64_t>{1000, 1000}));
+    for (uint64_t number = 0; number < 1000; ++number) list_->removeAssignedIDForKey(numberedKey(number));
+    EXPECT_EQ(sliceCounts(*list_), std::vector<uint64_t>{1000});
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(1500)), 1501u);
+}
+
+TEST_F(ZELSortedListTest, PrefixEnumeration) {
+    const char* texts[] = {"car", "Card", "care", "cart", "cat", "dog", "ca"};
+    ZELID keyID = 1;
+    for (const char* text : texts) add(keyID++, key(text));
+
+    EXPECT_EQ(prefixIDs(*list_, key("car")), (std::vector<ZELID>{1, 2, 3, 4}));
+    EXPECT_EQ(prefixIDs(*list_, key("CA")), (std::vector<ZELID>{7, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(prefixIDs(*list_, u""), (std::vector<ZELID>{7, 1, 2, 3, 4, 5, 6}));
+    EXPECT_TRUE(prefixIDs(*list_, key("cz")).empty());
+    EXPECT_TRUE(prefixIDs(*list_, key("a")).empty());
+    EXPECT_TRUE(prefixIDs(*list_, key("zebra")).empty());
+
+    // Stopping ends the enumeration.
+    std::vector<ZELID> visited;
+    list_->enumerateWithKeyPrefix(key("car"), [&](ZELID id, const ZELString& text, bool& stop) {
+        visited.push_back(id);
+        EXPECT_EQ(text, store_.keys.at(id));
+        stop = visited.size() == 2;
+    });
+    EXPECT_EQ(visited, (std::vector<ZELID>{1, 2}));
+
+    // Disallowed IDs are skipped without loading their keys: with no prefix nothing but the
+    // allowed keys is loaded; with one, only what the search for the start place loads besides.
+    const ZELID allowedIDs[] = {2, 4, 6};
+    const auto allowed = ZELIDVector::vectorWithIDs(allowedIDs, 3);
+    store_.evictAll();
+    EXPECT_EQ(prefixIDs(*list_, u"", allowed.get()), (std::vector<ZELID>{2, 4, 6}));
+    EXPECT_EQ(store_.fetched, (std::vector<ZELID>{2, 4, 6}));
+
+    store_.evictAll();
+    list_->assignedIDForKey(key("car"));
+    std::set<ZELID> expectedLoads(store_.fetched.begin(), store_.fetched.end());
+    expectedLoads.insert({2, 4, 6});
+    store_.evictAll();
+    EXPECT_EQ(prefixIDs(*list_, key("car"), allowed.get()), (std::vector<ZELID>{2, 4}));
+    EXPECT_EQ(std::set<ZELID>(store_.fetched.begin(), store_.fetched.end()), expectedLoads);
+}
+
+// With a prefix test looser than the order, keys with the prefix may sort before the prefix
+// itself; the list starts at the lower bound its owner gives. Here lower case sorts before
+// upper case among keys equal when folded, so "a" lies before the prefix "A".
+TEST_F(ZELSortedListTest, PrefixEnumerationStartsAtTheOwnersLowerBound) {
+    const auto compare = [](const ZELString& a, const ZELString& b) {
+        if (const int folded = ZELTestFoldedCompare(a, b)) return folded;
+        return a == b ? 0 : (a > b ? -1 : 1);
+    };
+    list_->setKeyCompareSelector(compare, ZELTestFoldedHasPrefix);
+    add(1, key("A"));
+    add(2, key("a"));
+    add(3, key("ab"));
+    add(4, key("b"));
+    EXPECT_EQ(prefixIDs(*list_, key("A")), (std::vector<ZELID>{1, 3}));
+
+    list_->setKeyCompareSelector(compare, ZELTestFoldedHasPrefix, [](const ZELString& prefix) {
+        ZELString lowered = prefix;
+        for (char16_t& unit : lowered) unit = ZELTestFold(unit);
+        return lowered;
+    });
+    EXPECT_EQ(prefixIDs(*list_, key("A")), (std::vector<ZELID>{2, 1, 3}));
+}
+
+// The search probes keys the loader already holds near each midpoint rather than loading the
+// midpoint itself, so that lookups next to keys just probed load nothing new.
+TEST_F(ZELSortedListTest, LookupsLoadKeysLazily) {
+    addNumberedKeys(1000);
+    ASSERT_EQ(list_->sliceCount(), 1u);
+
+    // A cold lookup of the middle key loads the first, the last and the middle key only.
+    store_.evictAll();
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(500)), 501u);
+    EXPECT_EQ(store_.fetched, (std::vector<ZELID>{1, 1000, 501}));
+
+    // A key within four places of the midpoint that is in memory is probed instead of it.
+    store_.evictAll();
+    store_.inMemory = {1, 1000, 504};
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(503)), 504u);
+    EXPECT_TRUE(store_.fetched.empty());
+
+    // After a cold lookup, the keys next to the one found load nothing new.
+    store_.evictAll();
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(501)), 502u);
+    EXPECT_GT(store_.fetched.size(), 3u);
+    store_.fetched.clear();
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(502)), 503u);
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(500)), 501u);
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(501)), 502u);
+    EXPECT_TRUE(store_.fetched.empty());
+
+    // Over a whole slice, a lookup right after its neighbour's never loads more than the
+    // search's depth, and lookups in order load every key once at most.
+    store_.evictAll();
+    for (uint64_t number = 0; number < 1000; ++number) {
+        const size_t before = store_.fetched.size();
+        ASSERT_EQ(list_->assignedIDForKey(numberedKey(number)), number + 1);
+        ASSERT_LE(store_.fetched.size() - before, 12u);
+    }
+}
+
+TEST_F(ZELSortedListTest, KeysThatFailToLoadChangeNothing) {
+    std::vector<std::string> logged;
+    const ZELLogSink previousSink =
+        ZELSetLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    addNumberedKeys(10);
+    store_.keys.erase(1);  // the first key of the slice is lost to its owner
+    store_.evictAll();
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(5)), ZELNoID);
+    store_.keys[20] = key("k0003x");
+    list_->assignID(20, key("k0003x"));
+    list_->removeAssignedIDForKey(numberedKey(5));
+    EXPECT_EQ(list_->count(), 10u);
+    std::vector<ZELID> visited;
+    list_->enumerateUsingBlock([&](ZELID id, const ZELString&, bool&) { visited.push_back(id); });
+    EXPECT_EQ(visited, (std::vector<ZELID>{2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    ZELSetLogSink(previousSink);
+    EXPECT_EQ(logged, std::vector<std::string>{
+                          "ZELSortedList could not place key ID 20: a stored key failed to load"});
+}
+
+TEST_F(ZELSortedListTest, SortFileBytesAndChunkedLoad) {
+    add(9, key("b"));
+    add(3, key("a"));
+    add(0x01020304, key("c"));
+    ZELError error;
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
+    EXPECT_EQ(fileBytes(sortFile()), (std::vector<uint8_t>{
+                                         0x01, 0x00, 0x1D, 0x1D,  // magic number
+                                         0x03, 0x00, 0x00, 0x00,  // key count
+                                         0x03, 0x00, 0x00, 0x00,  // "a"
+                                         0x09, 0x00, 0x00, 0x00,  // "b"
+                                         0x04, 0x03, 0x02, 0x01,  // "c"
+                                         0x01, 0x00, 0x1D, 0x1D,  // magic number
+                                     }));
+    // Nothing in the folder but the sort file: the temporary item went away.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ / "aspects"),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    // A list of 2500 keys loads as slices of 1000, 1000 and 500.
+    list_ = makeList();
+    store_.keys.clear();
+    addNumberedKeys(2500);
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
+    EXPECT_EQ(fileBytes(sortFile()).size(), 8u + 4 * 2500 + 4);
+    auto loaded = makeList();
+    ASSERT_TRUE(loaded->loadAndGetError(&error)) << error.description();
+    EXPECT_EQ(sliceCounts(*loaded), (std::vector<uint64_t>{1000, 1000, 500}));
+    EXPECT_EQ(loaded->count(), 2500u);
+    EXPECT_EQ(loaded->assignedIDForKey(numberedKey(2048)), 2049u);
+    EXPECT_FALSE(loaded->hasUnsavedChanges());
+}
+
+TEST_F(ZELSortedListTest, SavingOnlyWhenChangedAndLoadingAMissingFile) {
+    ZELError error;
+    ASSERT_TRUE(list_->loadAndGetError(&error));
+    EXPECT_EQ(list_->count(), 0u);
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error));
+    EXPECT_FALSE(std::filesystem::exists(sortFile()));
+
+    add(1, key("x"));
+    EXPECT_TRUE(list_->hasUnsavedChanges());
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error));
+    EXPECT_TRUE(std::filesystem::exists(sortFile()));
+    EXPECT_FALSE(list_->hasUnsavedChanges());
+}
+
+TEST_F(ZELSortedListTest, SaveFailureKeepsTheUnsavedMark) {
+    // The list's folder cannot be made: a file stands where it should be.
+    writeFileBytes((folder_ / "aspects").string(), {1});
+    add(1, key("x"));
+    ZELError error;
+    EXPECT_FALSE(list_->ensureSerializedAndGetError(&error));
+    EXPECT_TRUE(error.isError());
+    EXPECT_TRUE(list_->hasUnsavedChanges());
+}
+
+TEST_F(ZELSortedListTest, DamagedSortFilesFailAndKeepThePreviousContent) {
+    addNumberedKeys(3);
+    ZELError error;
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error));
+    const std::vector<uint8_t> good = fileBytes(sortFile());
+    ASSERT_EQ(good.size(), 24u);
+
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        int code;
+        const char* message;  // null: a stream error
+    };
+    std::vector<Case> cases;
+    auto damaged = good;
+    damaged[0] ^= 0xFF;
+    cases.push_back({"leading magic", damaged, 1, "bad version in ZELSortedList magic number(1)"});
+    damaged = good;
+    damaged[23] ^= 0x01;
+    cases.push_back({"trailing magic", damaged, 1, "bad version in ZELSortedList magic number(2)"});
+    cases.push_back({"empty file", {}, 1, "bad version in ZELSortedList magic number(1)"});
+    cases.push_back({"truncated ID list", std::vector<uint8_t>(good.begin(), good.begin() + 14), 6, nullptr});
+    cases.push_back({"no trailing magic", std::vector<uint8_t>(good.begin(), good.begin() + 20), 6, nullptr});
+    damaged = good;
+    damaged[4] = 0xFF;
+    damaged[5] = 0xFF;
+    damaged[6] = 0xFF;
+    damaged[7] = 0xFF;
+    cases.push_back({"count larger than the file", damaged, 6, nullptr});
+    damaged = good;
+    damaged[4] = 4;
+    cases.push_back({"count one too large", damaged, 6, nullptr});
+    damaged = good;
+    damaged[4] = 2;
+    cases.push_back({"count one too small", damaged, 1, "bad version in ZELSortedList magic number(2)"});
+
+    auto previous = makeList();
+    store_.keys[100] = key("previous");
+    previous->assignID(100, key("previous"));
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        writeFileBytes(sortFile(), testCase.bytes);
+        error = ZELError();
+        EXPECT_FALSE(previous->loadAndGetError(&error));
+        EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << error.description();
+        if (testCase.message) {
+            EXPECT_EQ(error.failureReason(), testCase.message);
+        }
+        EXPECT_EQ(allIDs(*previous), std::vector<ZELID>{100});
+        EXPECT_EQ(previous->count(), 1u);
+        EXPECT_TRUE(previous->hasUnsavedChanges());
+    }
+}
+
+TEST_F(ZELSortedListTest, EqualityHashAndDescription) {
+    for (uint64_t number = 0; number < 20; ++number) {
+        add(static_cast<ZELID>(100 + number), ZELStringFromUTF8(ZELStringWithFormat("w%02lu", static_cast<unsigned long>(number))));
+    }
+    EXPECT_EQ(list_->hash(), 20u);
+
+    const std::string expected =
+        list_->descriptionHead() + ", 20 keys \n\t stored at " + baseURL_ +
+        " \n\t KEYS: w00, w01, w02, w03, w04, w05, w06, w07, w08, w09, w10, ...";
+    EXPECT_EQ(list_->description(), expected);
+
+    auto other = makeList();
+    for (uint64_t number = 0; number < 19; ++number) {
+        const ZELString text = ZELStringFromUTF8(ZELStringWithFormat("w%02lu", static_cast<unsigned long>(number)));
+        other->assignID(static_cast<ZELID>(100 + number), text);
+    }
+    // A list holding a subset of the entries is not equal, in either direction.
+    EXPECT_FALSE(other->isEqual(*list_));
+    EXPECT_FALSE(list_->isEqual(*other));
+    other->assignID(119, ZELStringFromUTF8("w19"));
+    EXPECT_TRUE(other->isEqual(*list_));
+    EXPECT_TRUE(list_->isEqual(*other));
+    EXPECT_TRUE(list_->isEqual(static_cast<const ZELObject&>(*list_)));
+    EXPECT_FALSE(list_->isEqual(ZELObject()));
+    store_.keys[200] = key("w05");  // same key, other ID
+    auto different = makeList();
+    different->assignID(200, key("w05"));
+    for (uint64_t number = 0; number < 20; ++number) {
+        if (number == 5) continue;
+        const ZELString text = ZELStringFromUTF8(ZELStringWithFormat("w%02lu", static_cast<unsigned long>(number)));
+        different->assignID(static_cast<ZELID>(100 + number), text);
+    }
+    EXPECT_FALSE(different->isEqual(*list_));
+
+    auto small = makeList();
+    small->assignID(100, key("w00"));
+    EXPECT_EQ(small->description(),
+              small->descriptionHead() + ", 1 keys \n\t stored at " + baseURL_ + " \n\t KEYS: w00, ");
+}
+
+TEST_F(ZELSortedListTest, InvalidateDropsEverything) {
+    addNumberedKeys(5);
+    list_->invalidate();
+    EXPECT_EQ(list_->count(), 0u);
+    EXPECT_EQ(list_->sliceCount(), 0u);
+    EXPECT_FALSE(list_->keyLoader());
+    EXPECT_EQ(list_->assignedIDForKey(numberedKey(1)), ZELNoID);
+    EXPECT_FALSE(list_->keyForAssignedID(1));
+}
+
+TEST_F(ZELSortedListTest, MemoryMetricsCountSlicesAndTheFile) {
+    addNumberedKeys(1500);
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(nullptr));
+    ZELMemoryMetricsGatherer gatherer = ZELMemoryMetricsGatherer::gathererTotaledFor(*list_);
+    EXPECT_GE(gatherer.totalByteCountForMetricType(ZELMemoryMetricTypeRAM), 1500u * 4);
+    EXPECT_LT(gatherer.totalByteCountForMetricType(ZELMemoryMetricTypeRAM), 1500u * 8);
+    EXPECT_GE(gatherer.totalByteCountForMetricType(ZELMemoryMetricTypeDisk), 8u + 1500 * 4 + 4);
+}
