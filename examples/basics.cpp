@@ -1,4 +1,5 @@
-// A small host program: builds a few ID vectors, combines them and prints their descriptions.
+// A small host program: builds a few ID vectors, combines them and prints their descriptions,
+// then gathers what they cost in memory into a diagnostic report.
 
 #include <cstdio>
 #include <memory>
@@ -7,6 +8,8 @@
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/idvector/ZELIDVector_BitBlock.h"
 #include "zel/idvector/ZELMutableIDVector.h"
+#include "zel/stream/ZELDiagnosticCollector.h"
+#include "zel/stream/ZELMemoryMetricsGatherer.h"
 
 namespace {
 
@@ -42,5 +45,19 @@ int main() {
         red, large, picked, ZELIDVector_BitBlock::vectorWithIDs(redIDs + 4, 3)};
     show("union of four", *ZELIDVector::unionOfVectors(operands));
     show("intersection of three", *ZELIDVector::intersectionOfVectors({red, large, operands[3]}));
+
+    // Diagnostics: what the vectors hold in memory, and a warning, in one report.
+    ZELMemoryMetricsGatherer gatherer;
+    ZELDiagnosticCollector collector;
+    for (const auto& vector : operands) {
+        gatherer.addByteCountToRAM(vector->byteCountInActiveRAM());
+        collector.addRequiredMemoryByteCount(vector->byteCountInActiveRAM());
+        if (vector->memoryResidentUnusedByteCount() > 0) {
+            collector.reportWarning(vector->className() + " holds spare capacity");
+        }
+    }
+    collector.reportDiagnosticMessage(*picked);
+    std::printf("memory: %s\n%s\n", gatherer.description().c_str(),
+                collector.allCollectedInformationDump().c_str());
     return 0;
 }
