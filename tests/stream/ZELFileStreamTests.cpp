@@ -277,6 +277,11 @@ TEST_F(FileStreamTest, DescriptionNamesTheFile) {
 }
 
 TEST_F(FileStreamTest, TooManyOpenFilesListsTheOpenFiles) {
+#if ZEL_TESTS_UNDER_UBSAN
+    // The sanitizer's check of every virtual call needs descriptors of its own (a pipe) and
+    // fails while they are exhausted; the plain build covers this case.
+    GTEST_SKIP() << "needs descriptors that the undefined-behaviour checks take";
+#endif
     const auto marker = pathNamed("marker.data");
     writeFile(marker, ZELData(1));
     rlimit saved{};
