@@ -1,0 +1,123 @@
+#include <system_error>
+#include <utility>
+
+#include "zel/platform/ZELLog.h"
+#include "zel/storage/ZELDiskDataStorage.h"
+#include "zel/storage/ZELDiskDataStorageIndex.h"
+#include "zel/storage/ZELDiskDataStorageMigrator.h"
+#include "zel/storage/ZELDiskDataStorageStrategyManager.h"
+
+// Loading, saving and compacting a disk data storage.
+
+bool ZELDiskDataStorage::loadAndGetError(ZELError* outError) {
+    if (failIfInvalidated(outError)) return false;
+    const std::filesystem::path indexURL = indexFileURL();
+    std::error_code existsError;
+    if (!std::filesystem::exists(indexURL, existsError)) {
+        // Without its index, a data folder's objects cannot be found; starting over would
+        // overwrite them.
+        if (std::filesystem::exists(baseURL_, existsError)) {
+            return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                             ZELErrorCodeInvalidData,
+                                             "ZELDiskDataStorage index file is missing from a "
+                                             "non-empty data folder"));
+        }
+        resetToEmpty();
+        return ensureSerializedAndGetError(outError);
+    }
+
+    objectStore_->discardReleasedBlocks();
+    if (!objectIndex_->loadIndexFromURL(indexURL, *this, outError)) return false;
+    if (objectIndex_->isFileConversionRequired()) {
+        if (!convertLegacyStoreAndGetError(outError)) return false;
+    } else {
+        // Left by a conversion interrupted after its new index was in place.
+        ZELDiskDataStorageMigrator::removeLegacyFilesAtBaseURL(baseURL_);
+    }
+    if (!objectStore_->preflightLoadAndGetError(outError)) return false;
+    objectStore_->dropFreeBlocksOverlappingObjects(assignedInfos_.data(), assignedCount());
+    return true;
+}
+
+// The objects move into the size-class files (the migrator), the index is rewritten whole in
+// version 10, and only then do the legacy files go: an interruption at any point leaves a store
+// that loads (converting again when the legacy index is still there).
+bool ZELDiskDataStorage::convertLegacyStoreAndGetError(ZELError* outError) {
+    ZELDiskDataStorageMigrator migrator(*this);
+    if (!migrator.migrateDataAndGetError(outError)) return false;
+    const uint64_t count = assignedCount();
+    for (uint64_t index = 0; index < count; ++index) markSlotDirty(index);
+    if (!objectIndex_->writeIndexToURL(indexFileURL(), *this, outError)) return false;
+    clearObjectDirtyInRange(0, count);
+    objectIndex_->setIsFileConversionRequired(false);
+    ZELDiskDataStorageMigrator::removeLegacyFilesAtBaseURL(baseURL_);
+    return true;
+}
+
+void ZELDiskDataStorage::indexDidLoadAndSetsLoadedObjectInfosNoCopy(
+    std::vector<ZELDiskDataStorageObjectInfo> infos) {
+    assignedInfos_ = std::move(infos);
+    smallestUnusedObjectIndexGuess_ = 0;
+    fullDirtyRange_ = ZELDiskDataStorageIndexRange();
+}
+
+bool ZELDiskDataStorage::loadAllAndGetError(ZELError* outError) {
+    if (failIfInvalidated(outError)) return false;
+    lastError_ = ZELError();
+    ZELDiskDataStorageDelegate* const savedDelegate = delegate_;
+    delegate_ = nullptr;
+    const ZELError error = objectStore_->readMassTransactionVisitor([&]() -> ZELError {
+        ZELError loadError;
+        // Reloading the index would throw away unsaved changes.
+        const bool didLoad = fullDirtyRange_.length == 0
+                                 ? loadAndGetError(&loadError)
+                                 : objectStore_->preflightLoadAndGetError(&loadError);
+        if (!didLoad) return loadError;
+        enumerateObjectInfoInDiskOptimalOrderUsing([&](uint64_t index, bool&) {
+            const ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
+            if (info.hasStoredData() && !info.object) {
+                loadObjectInSlot(index, true, serializableObjectClass());
+            }
+        });
+        return ZELError();
+    });
+    delegate_ = savedDelegate;
+    if (error) return ZELSetError(outError, error);
+    if (lastError_) return ZELSetError(outError, lastError_);
+    return true;
+}
+
+bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
+    if (failIfInvalidated(outError)) return false;
+    const ZELDiskDataStorageIndexRange range = fullDirtyRange_;
+    if (range.length == 0 && largestAssignedObjectIndexID() > 0) return true;
+
+    const ZELError writeError = objectStore_->writeMassTransactionVisitor([&]() -> ZELError {
+        const uint64_t end = range.location + range.length;
+        for (uint64_t index = range.location; index < end; ++index) {
+            ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
+            // A removed ID has neither an object nor stored data: only its entry changes.
+            if (!info.dirty || !info.object) continue;
+            ZELError error;
+            if (!objectStore_->writeDataForObjectWithInfo(info, &error)) return error;
+        }
+        return ZELError();
+    });
+    if (writeError) return ZELSetError(outError, writeError);
+    if (!objectIndex_->writeIndexToURL(indexFileURL(), *this, outError)) return false;
+    clearObjectDirtyInRange(range.location, range.length);
+    // The saved index no longer names the blocks objects left: now they may be reused. A
+    // failure here only leaves space unused; it is logged.
+    objectStore_->commitReleasedBlocksAndGetError(nullptr);
+    return true;
+}
+
+void ZELDiskDataStorage::compactMemory(int level, const EvictionPredicate& evictObjectsPassing) {
+    if (level == 2 || level == 3) {
+        ZELError error;
+        if (!ensureSerializedAndGetError(&error)) {
+            ZELLogFormat("data store compacting error: %s", error.description().c_str());
+        }
+    }
+    evictCachedObjectsPassing(evictObjectsPassing);
+}

@@ -1,0 +1,460 @@
+#include "zel/storage/ZELDiskDataStorageStrategyManager.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "zel/platform/ZELFileManager.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/platform/ZELString.h"
+#include "zel/storage/ZELDiskDataStorageStrategy_BatchedSizeBlocks.h"
+#include "zel/storage/ZELDiskDataStorageStrategy_FixedSizeBlocks.h"
+#include "zel/storage/ZELDiskDataStorageStrategy_OneBlock.h"
+#include "zel/storage/ZELDiskFreeSpaceTable.h"
+#include "zel/stream/ZELFileStream.h"
+#include "zel/stream/ZELMemoryMetricsGatherer.h"
+
+namespace {
+
+// The size-class table: file numbers 1-8 hold fixed blocks of these sizes, 9-18 batched blocks
+// up to these bounds. Part of the file layout (file n is position n - 1); never reorder.
+constexpr uint64_t kFixedBlockSizes[] = {16, 32, 48, 64, 80, 96, 112, 128};
+constexpr uint64_t kBatchedSizeBounds[] = {256,   512,   1024,   5120,   10240,
+                                           20480, 51200, 102400, 204800, 512000};
+// File numbers below this belong to the size-class table.
+constexpr uint64_t kLastSharedFileNumber = 99;
+constexpr uint64_t kFolderStride = 100;
+
+}  // namespace
+
+ZELDiskDataStorageStrategyManager::ZELDiskDataStorageStrategyManager(std::filesystem::path baseURL)
+    : baseURL_(std::move(baseURL)) {
+    resetToEmpty();
+}
+
+ZELDiskDataStorageStrategyManager::~ZELDiskDataStorageStrategyManager() {
+    invalidate();
+}
+
+void ZELDiskDataStorageStrategyManager::resetToEmpty() {
+    invalidate();
+    for (const uint64_t blockSize : kFixedBlockSizes) {
+        addFixedStrategyWithClass<ZELDiskDataStorageStrategy_FixedSizeBlocks>(blockSize);
+    }
+    for (const uint64_t bound : kBatchedSizeBounds) {
+        addFixedStrategyWithClass<ZELDiskDataStorageStrategy_BatchedSizeBlocks>(bound);
+    }
+}
+
+void ZELDiskDataStorageStrategyManager::invalidate() {
+    for (const auto& strategy : fixedStrats_) strategy->invalidate();
+    fixedStrats_.clear();
+    fixedStratSizeBounds_.clear();
+    releasedBlocks_.clear();
+}
+
+void ZELDiskDataStorageStrategyManager::setDataStreamReadBufferSize(uint64_t readBufferSize,
+                                                                    uint64_t writeBufferSize) {
+    readBufferSize_ = readBufferSize;
+    writeBufferSize_ = writeBufferSize;
+}
+
+std::filesystem::path ZELDiskDataStorageStrategyManager::dataFileURLForFileNumber(
+    uint64_t fileNumber, bool createDirectories) const {
+    const std::filesystem::path folder =
+        baseURL_ / ZELStringWithFormat("%lu", static_cast<unsigned long>(
+                                                  fileNumber / kFolderStride * kFolderStride));
+    if (createDirectories)
+        ZELFileManager::createDirectoryRecursivelyAtURL(folder.string(), nullptr);
+    return folder / ZELStringWithFormat("%lu.data", static_cast<unsigned long>(fileNumber));
+}
+
+uint64_t ZELDiskDataStorageStrategyManager::firstUnusedOneBlockFileNumber(
+    ZELError* outError) const {
+    std::error_code error;
+    uint64_t highestFolder = kFirstOneBlockFileNumber;
+    for (uint64_t folder = kFirstOneBlockFileNumber; folder <= kLargestFileNumber;
+         folder += kFolderStride) {
+        if (!std::filesystem::is_directory(baseURL_ / std::to_string(folder), error)) break;
+        highestFolder = folder;
+    }
+    uint64_t entryCount = 0;
+    for (std::filesystem::directory_iterator it(baseURL_ / std::to_string(highestFolder), error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        ++entryCount;
+    }
+    const uint64_t start = highestFolder + entryCount;
+    const auto isUnused = [&](uint64_t fileNumber) {
+        std::error_code existsError;
+        return !std::filesystem::exists(dataFileURLForFileNumber(fileNumber, false), existsError) &&
+               !existsError;
+    };
+    for (uint64_t fileNumber = start; fileNumber <= kLargestFileNumber; ++fileNumber) {
+        if (isUnused(fileNumber)) return fileNumber;
+    }
+    // Counting on reached the 16-bit limit of the slots: take a number freed below.
+    for (uint64_t fileNumber = kFirstOneBlockFileNumber;
+         fileNumber < start && fileNumber <= kLargestFileNumber; ++fileNumber) {
+        if (isUnused(fileNumber)) return fileNumber;
+    }
+    ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                              ZELErrorCodeWriteFailed,
+                              "every one-object file number of the store is in use"));
+    return 0;
+}
+
+void ZELDiskDataStorageStrategyManager::fixedStrategiesEnumerateUsing(
+    ZELFunctionRef<void(ZELDiskDataStorageStrategy_MultiBlock& strategy, uint64_t sizeBound,
+                        bool& stop)>
+        visitor) const {
+    bool stop = false;
+    for (size_t i = 0; i < fixedStrats_.size() && !stop; ++i) {
+        visitor(*fixedStrats_[i], fixedStratSizeBounds_[i], stop);
+    }
+}
+
+uint64_t ZELDiskDataStorageStrategyManager::fixedStrategyMaximumBlockSize() const {
+    return fixedStratSizeBounds_.empty() ? 0 : fixedStratSizeBounds_.back();
+}
+
+ZELDiskDataStorageStrategy_MultiBlock*
+ZELDiskDataStorageStrategyManager::fixedStrategyForBlockOfSize(uint64_t byteCount) const {
+    if (byteCount > fixedStrategyMaximumBlockSize()) return nullptr;
+    for (size_t i = 0; i < fixedStrats_.size(); ++i) {
+        if (fixedStratSizeBounds_[i] - ZELDiskDataStorageStrategy::kObjectBlockHeaderLength >=
+            byteCount) {
+            return fixedStrats_[i].get();
+        }
+    }
+    return nullptr;
+}
+
+size_t ZELDiskDataStorageStrategyManager::fixedStrategyIndexForFileNumber(
+    uint64_t fileNumber) const {
+    if (fileNumber < 1 || fileNumber > kLastSharedFileNumber) return kNotFound;
+    if (fileNumber > fixedStrats_.size()) return kNotFound;
+    return fileNumber - 1;
+}
+
+ZELDiskDataStorageStrategy_MultiBlock*
+ZELDiskDataStorageStrategyManager::fixedStrategyForFileNumber(uint64_t fileNumber) const {
+    const size_t index = fixedStrategyIndexForFileNumber(fileNumber);
+    return index == kNotFound ? nullptr : fixedStrats_[index].get();
+}
+
+ZELDiskDataStorageStrategy_MultiBlock*
+ZELDiskDataStorageStrategyManager::fixedStrategyHoldingObjectWithInfo(
+    const ZELDiskDataStorageObjectInfo& info) const {
+    return fixedStrategyForFileNumber(info.fileNumber);
+}
+
+uint64_t ZELDiskDataStorageStrategyManager::fixedStrategySizeBoundForFileNumber(
+    uint64_t fileNumber) const {
+    const size_t index = fixedStrategyIndexForFileNumber(fileNumber);
+    return index == kNotFound ? 0 : fixedStratSizeBounds_[index];
+}
+
+std::shared_ptr<ZELDiskDataStorageStrategy>
+ZELDiskDataStorageStrategyManager::strategyForOneBlockFileNumber(uint64_t fileNumber,
+                                                                 bool createDirectories) const {
+    return std::make_shared<ZELDiskDataStorageStrategy_OneBlock>(
+        fileNumber, dataFileURLForFileNumber(fileNumber, createDirectories));
+}
+
+std::shared_ptr<ZELDiskDataStorageStrategy>
+ZELDiskDataStorageStrategyManager::strategyHoldingObjectWithInfo(
+    const ZELDiskDataStorageObjectInfo& info) const {
+    if (info.fileNumber == 0) return nullptr;
+    if (info.fileNumber > kLastSharedFileNumber) {
+        return strategyForOneBlockFileNumber(info.fileNumber, false);
+    }
+    const size_t index = fixedStrategyIndexForFileNumber(info.fileNumber);
+    return index == kNotFound ? nullptr : fixedStrats_[index];
+}
+
+bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outError) {
+    const uint64_t bufferSize =
+        readBufferSize_ ? readBufferSize_ : ZELDiskDataStorageStrategy::kDefaultBufferSize;
+    for (const auto& strategy : fixedStrats_) {
+        if (strategy->isOpen()) continue;
+        if (!strategy->openWithStreamFlags(ZELFileStreamFlagRead, bufferSize, outError)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ZELDiskDataStorageStrategyManager::dropFreeBlocksOverlappingObjects(
+    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) {
+    std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> freeBlocks(fixedStrats_.size());
+    bool hasFreeBlocks = false;
+    for (size_t i = 0; i < fixedStrats_.size(); ++i) {
+        freeBlocks[i] = fixedStrats_[i]->sortedFreeBlocks();
+        hasFreeBlocks |= !freeBlocks[i].empty();
+    }
+    if (!hasFreeBlocks) return;
+
+    std::vector<std::vector<bool>> overlapped(fixedStrats_.size());
+    for (size_t i = 0; i < fixedStrats_.size(); ++i) overlapped[i].resize(freeBlocks[i].size());
+    for (uint64_t index = 0; index < count; ++index) {
+        const ZELDiskDataStorageObjectInfo& info = infos[index];
+        const size_t strategyIndex = fixedStrategyIndexForFileNumber(info.fileNumber);
+        if (!info.hasStoredData() || strategyIndex == kNotFound) continue;
+        const std::vector<ZELDiskFreeSpaceTableBlock>& blocks = freeBlocks[strategyIndex];
+        if (blocks.empty()) continue;
+        const uint64_t start = info.offset;
+        const uint64_t end = start + fixedStrats_[strategyIndex]->actualBlockSizeForObjectAtOffset(
+                                         info.offset, info.length);
+        // The free blocks are disjoint, so their ends ascend with their offsets.
+        auto block = std::partition_point(blocks.begin(), blocks.end(),
+                                          [&](const ZELDiskFreeSpaceTableBlock& candidate) {
+                                              return candidate.offset + candidate.size <= start;
+                                          });
+        for (; block != blocks.end() && block->offset < end; ++block) {
+            overlapped[strategyIndex][block - blocks.begin()] = true;
+        }
+    }
+    for (size_t i = 0; i < fixedStrats_.size(); ++i) {
+        std::vector<ZELDiskFreeSpaceTableBlock> kept;
+        for (size_t j = 0; j < freeBlocks[i].size(); ++j) {
+            if (!overlapped[i][j]) kept.push_back(freeBlocks[i][j]);
+        }
+        if (kept.size() != freeBlocks[i].size()) {
+            fixedStrats_[i]->replaceFreeBlocks(kept, freeBlocks[i].size() - kept.size(),
+                                               "holding stored objects");
+        }
+    }
+}
+
+ZELError ZELDiskDataStorageStrategyManager::readMassTransactionVisitor(
+    const std::function<ZELError()>& visitor) {
+    const bool useTransactionBuffer = readBufferSize_ == 0;
+    const auto closeReadOnlyStrategies = [this] {
+        for (const auto& strategy : fixedStrats_) {
+            if (strategy->openFlags() == ZELFileStreamFlagRead) strategy->invalidate();
+        }
+    };
+    if (useTransactionBuffer) {
+        closeReadOnlyStrategies();
+        readBufferSize_ = kTransactionBufferSize;
+    }
+    const ZELError error = visitor();
+    if (useTransactionBuffer) {
+        readBufferSize_ = 0;
+        closeReadOnlyStrategies();
+    }
+    return error;
+}
+
+ZELError ZELDiskDataStorageStrategyManager::writeMassTransactionVisitor(
+    const std::function<ZELError()>& visitor) {
+    for (const auto& strategy : fixedStrats_) strategy->closeAndGetError(nullptr);
+    const uint64_t savedWriteBufferSize = writeBufferSize_;
+    if (writeBufferSize_ == 0) writeBufferSize_ = kTransactionBufferSize;
+    const ZELError visitorError = visitor();
+    writeBufferSize_ = savedWriteBufferSize;
+
+    ZELError endError;
+    for (const auto& strategy : fixedStrats_) {
+        ZELError closeError;
+        if (!strategy->closeAndGetError(&closeError) && !endError) endError = closeError;
+    }
+    return visitorError ? visitorError : endError;
+}
+
+bool ZELDiskDataStorageStrategyManager::openStrategyForWriting(ZELDiskDataStorageStrategy& strategy,
+                                                               ZELError* outError) const {
+    if (strategy.isOpen() && (strategy.openFlags() & ZELFileStreamFlagWrite)) return true;
+    const uint64_t bufferSize =
+        writeBufferSize_ ? writeBufferSize_ : ZELDiskDataStorageStrategy::kDefaultBufferSize;
+    return strategy.openWithStreamFlags(ZELFileStreamFlagRead | ZELFileStreamFlagWrite, bufferSize,
+                                        outError);
+}
+
+bool ZELDiskDataStorageStrategyManager::writeDataForObjectWithInfo(
+    ZELDiskDataStorageObjectInfo& info, ZELError* outError) {
+    if (!info.object) {
+        return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                         ZELErrorCodeUnsupportedOperation, "no object to write"));
+    }
+    const ZELStreamSerializable& object = *info.object;
+    const bool withRequiredClass = static_cast<bool>(uniformObjectClass_);
+    const uint64_t objectByteCount =
+        ZELStream::byteCountForZELSerializable(object, withRequiredClass);
+    if (objectByteCount > UINT32_MAX - ZELDiskDataStorageStrategy::kObjectBlockHeaderLength) {
+        return ZELSetError(
+            outError, ZELError::errorWithZELErrorCode(
+                          ZELErrorCodeWriteFailed,
+                          ZELStringWithFormat("object of %llu bytes is too large to store",
+                                              static_cast<unsigned long long>(objectByteCount))));
+    }
+    const auto length = static_cast<uint32_t>(objectByteCount +
+                                              ZELDiskDataStorageStrategy::kObjectBlockHeaderLength);
+
+    const std::shared_ptr<ZELDiskDataStorageStrategy> holder = strategyHoldingObjectWithInfo(info);
+    std::shared_ptr<ZELDiskDataStorageStrategy> target;
+    bool isNewOneBlockFile = false;
+    if (info.fileNumber <= kLastSharedFileNumber) {
+        if (ZELDiskDataStorageStrategy_MultiBlock* fixed =
+                fixedStrategyForBlockOfSize(objectByteCount)) {
+            target = fixedStrats_[fixed->fileNum() - 1];
+        } else {
+            const uint64_t fileNumber = firstUnusedOneBlockFileNumber(outError);
+            if (fileNumber == 0) return false;
+            target = strategyForOneBlockFileNumber(fileNumber, true);
+            isNewOneBlockFile = true;
+        }
+    } else {
+        // A one-object file stays the object's file whatever its new size.
+        target = holder;
+    }
+    const bool staysInItsFile = holder && holder.get() == target.get();
+    const uint32_t lastOffset = staysInItsFile ? info.offset : 0;
+    const uint32_t lastLength = lastOffset != 0 ? info.length : 0;
+
+    const auto abandonNewFile = [&] {
+        if (!isNewOneBlockFile) return;
+        target->invalidate();
+        std::error_code removeError;
+        std::filesystem::remove(target->url(), removeError);
+    };
+    if (!openStrategyForWriting(*target, outError)) {
+        abandonNewFile();
+        return false;
+    }
+    const uint32_t offset =
+        target->writeOffsetForObjectOfLength(length, lastOffset, lastLength, outError);
+    if (offset == 0) {
+        abandonNewFile();
+        return false;
+    }
+    const ZELError error = target->accessWriteStreamForObjectOfLength(
+        length, offset, [&](ZELStream& stream) -> ZELError {
+            if (stream.writeZELSerializable(object, withRequiredClass)) return ZELError();
+            if (ZELError streamError = stream.streamError()) return streamError;
+            return ZELError::errorWithZELErrorCode(ZELErrorCodeWriteFailed,
+                                                   "object could not be serialized");
+        });
+    if (error) {
+        abandonNewFile();
+        return ZELSetError(outError, error);
+    }
+
+    // A one-object file is the object's place whatever the slot said; a shared-file block is
+    // released when the object left it.
+    const bool leftItsBlock =
+        !staysInItsFile || (info.fileNumber <= kLastSharedFileNumber && offset != info.offset);
+    if (leftItsBlock) releaseBlock(info);
+    info.fileNumber = static_cast<uint16_t>(target->fileNum());
+    info.offset = offset;
+    info.length = length;
+    return true;
+}
+
+bool ZELDiskDataStorageStrategyManager::readDataForObjectWithInfo(
+    const ZELDiskDataStorageObjectInfo& info, ZELError* outError, ObjectReader reader) {
+    const std::shared_ptr<ZELDiskDataStorageStrategy> strategy =
+        strategyHoldingObjectWithInfo(info);
+    if (!strategy) {
+        return ZELSetError(outError,
+                           ZELError::errorWithZELErrorCode(ZELErrorCodeUnsupportedOperation,
+                                                           "no file strategy for object"));
+    }
+    if (info.length < ZELDiskDataStorageStrategy::kObjectBlockHeaderLength) {
+        return ZELSetError(
+            outError, ZELError::errorWithZELErrorCode(ZELErrorCodeInvalidData,
+                                                      "loadable object data lengths do not match"));
+    }
+    if (!strategy->isOpen()) {
+        const uint64_t bufferSize =
+            readBufferSize_ ? readBufferSize_ : ZELDiskDataStorageStrategy::kDefaultBufferSize;
+        if (!strategy->openWithStreamFlags(ZELFileStreamFlagRead, bufferSize, outError)) {
+            return false;
+        }
+    }
+    const uint64_t objectByteCount =
+        info.length - ZELDiskDataStorageStrategy::kObjectBlockHeaderLength;
+    const ZELError error = strategy->accessReadStreamForObjectAtOffset(
+        info.offset, info.length, [&](ZELStream& stream) -> ZELError {
+            // A block running past the end of its file fails here, before the reader
+            // allocates for it.
+            if (!stream.checkReadableByteCount(objectByteCount)) return stream.streamError();
+            return reader(stream, objectByteCount);
+        });
+    if (error) return ZELSetError(outError, error);
+    return true;
+}
+
+void ZELDiskDataStorageStrategyManager::discardDataForObjectWithInfo(
+    ZELDiskDataStorageObjectInfo& info) {
+    releaseBlock(info);
+    info.object.reset();
+    info.offset = 0;
+    info.length = 0;
+    info.fileNumber = 0;
+    info.dirty = 1;
+}
+
+void ZELDiskDataStorageStrategyManager::releaseBlock(const ZELDiskDataStorageObjectInfo& info) {
+    // File number 0 is the legacy file, which the migration deletes whole.
+    if (!info.hasStoredData() || info.fileNumber == 0) return;
+    releasedBlocks_.push_back(ReleasedBlock{info.fileNumber, info.offset, info.length});
+}
+
+bool ZELDiskDataStorageStrategyManager::commitReleasedBlocksAndGetError(ZELError* outError) {
+    ZELError firstError;
+    for (const ReleasedBlock& block : releasedBlocks_) {
+        if (block.fileNumber > kLastSharedFileNumber) {
+            std::error_code removeError;
+            std::filesystem::remove(dataFileURLForFileNumber(block.fileNumber, false), removeError);
+            if (removeError && !firstError) {
+                firstError = ZELError::errorWithErrno(removeError.value(),
+                                                      "removing a one-object data file");
+            }
+        } else if (ZELDiskDataStorageStrategy_MultiBlock* strategy =
+                       fixedStrategyForFileNumber(block.fileNumber)) {
+            strategy->discardDataForObjectAtOffset(block.offset, block.length);
+        }
+    }
+    releasedBlocks_.clear();
+    for (const auto& strategy : fixedStrats_) {
+        const ZELError error = strategy->didEndMassWriteTransaction();
+        if (error && !firstError) firstError = error;
+    }
+    if (firstError) {
+        ZELLogFormat("releasing freed blocks failed: %s", firstError.description().c_str());
+        return ZELSetError(outError, firstError);
+    }
+    return true;
+}
+
+void ZELDiskDataStorageStrategyManager::gatherMemoryMetrics(
+    ZELMemoryMetricsGatherer& gatherer, const ZELDiskDataStorageObjectInfo* infos, uint64_t count,
+    ZELFunctionRef<uint64_t(const ZELStreamSerializable& object)> objectMemory) const {
+    gatherer.addByteCount(ZELFileManager::byteCountOnDiskAtURL(baseURL_.string()),
+                          ZELMemoryMetricTypeDisk);
+    for (size_t i = 0; i < fixedStrats_.size(); ++i) {
+        fixedStrats_[i]->gatherNonObjectMemoryMetrics(gatherer, fixedStratSizeBounds_[i]);
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        const ZELDiskDataStorageObjectInfo& info = infos[i];
+        if (info.object) gatherer.addByteCountToRAM(objectMemory(*info.object));
+        if (!info.hasStoredData()) continue;
+        if (ZELDiskDataStorageStrategy_MultiBlock* strategy =
+                fixedStrategyForFileNumber(info.fileNumber)) {
+            strategy->gatherMemoryMetrics(gatherer, info.offset, info.length,
+                                          fixedStratSizeBounds_[info.fileNumber - 1]);
+        } else {
+            // One-object files (and slots naming no known file): the block is the object.
+            gatherer.addByteCount(info.length, ZELMemoryMetricTypeUsed);
+            gatherer.addByteCount(info.length, ZELMemoryMetricTypeUsed, info.length, 0);
+            gatherer.incrementUseCount(1, info.length, 0);
+        }
+    }
+}
+
+uint64_t ZELDiskDataStorageStrategyManager::fileByteCountOnDisk(const std::filesystem::path& url) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(url, error);
+    return error ? 0 : size;
+}

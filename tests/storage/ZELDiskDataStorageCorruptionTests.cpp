@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ZELDiskDataStorageTestSupport.h"
+#include "zel/platform/ZELLog.h"
+
+namespace {
+
+// Damaged index files, free space tables and data files: each gives the error its format names,
+// a damaged object's lookup yields null and reaches the delegate, and nothing crashes.
+class ZELDiskDataStorageCorruptionTest : public ZELDiskStorageTest {
+protected:
+    void SetUp() override {
+        ZELDiskStorageTest::SetUp();
+        previousSink_ = ZELSetLogSink([this](std::string_view line) { log_.emplace_back(line); });
+    }
+    void TearDown() override {
+        ZELSetLogSink(previousSink_);
+        ZELDiskStorageTest::TearDown();
+    }
+
+    // IDs 1-6: 10 bytes (file 1), 20 (file 2), 200 (file 9), 10 (file 1), 3000 (file 12),
+    // 520,000 (file 100); then ID 4 removed so that file 1 has a free block.
+    void writeStore() {
+        auto store = openStore();
+        for (const uint64_t size : {10, 20, 200, 10, 3000, 520000}) {
+            store->assignUniqueIndexIDForObject(
+                ZELTestObjectOfSize(size, static_cast<uint8_t>(size)));
+        }
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+        store->removeObjectAtIndexID(4);
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    }
+
+    void patch32(const std::filesystem::path& url, size_t offset, uint32_t value) {
+        std::vector<uint8_t> bytes = ZELTestReadFile(url);
+        for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+        ZELTestWriteFile(url, bytes);
+    }
+
+    ZELError loadError() {
+        auto store = makeStore();
+        ZELError error;
+        EXPECT_FALSE(store->loadAndGetError(&error));
+        return error;
+    }
+
+    // Loads the store and looks up `objectID`, which must fail; answers the error the delegate
+    // was given.
+    ZELError lookupError(ZELID objectID) {
+        auto store = openStore();
+        ZELTestErrorRecorder recorder;
+        store->setDelegate(&recorder);
+        EXPECT_EQ(store->objectAtIndexID(objectID, true, true), nullptr);
+        EXPECT_EQ(recorder.errors.size(), 1u);
+        EXPECT_EQ(store->lastError(), recorder.errors.empty() ? ZELError() : recorder.errors[0]);
+        // The other objects still read.
+        EXPECT_NE(store->objectAtIndexID(objectID == 1 ? 2 : 1, true, true), nullptr);
+        return recorder.errors.empty() ? ZELError() : recorder.errors[0];
+    }
+
+    static bool mentions(const ZELError& error, const char* text) {
+        return error.failureReason().find(text) != std::string::npos;
+    }
+
+    std::vector<std::string> log_;
+    ZELLogSink previousSink_;
+};
+
+TEST_F(ZELDiskDataStorageCorruptionTest, IndexWithAnUnknownVersionFailsWithCode1) {
+    writeStore();
+    patch32(indexURL(), 0, 7);
+    const ZELError error = loadError();
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedFormat));
+    EXPECT_TRUE(mentions(error, "ZELDiskDataStorage index file has unsupported version"));
+}
+
+TEST_F(ZELDiskDataStorageCorruptionTest, TruncatedIndexFailsWithTheStreamsReadError) {
+    writeStore();
+    const std::vector<uint8_t> index = ZELTestReadFile(indexURL());
+    for (const size_t length : {size_t{0}, size_t{3}, size_t{10}, size_t{19}, index.size() - 1}) {
+        ZELTestWriteFile(indexURL(), std::vector<uint8_t>(index.begin(), index.begin() + length));
+        const ZELError error = loadError();
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure)) << length;
+        EXPECT_TRUE(mentions(error, "readBytes failed")) << error.description();
+    }
+    // An entry count far beyond the file: no allocation for it, the same error.
+    ZELTestWriteFile(indexURL(), index);
+    patch32(indexURL(), 4, 0xFFFFFFFF);
+    EXPECT_TRUE(loadError().matchesZELErrorCode(ZELErrorCodeIOFailure));
+}
+
+TEST_F(ZELDiskDataStorageCorruptionTest, DataFileHeadersAreChecked) {
+    writeStore();
+    patch32(dataFileURL(2), 0, 7);  // fixed 32-byte blocks
+    ZELError error = loadError();
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedFormat));
+    EXPECT_TRUE(mentions(error, "ZELDiskDataStorage data file has unsupported version"));
+    patch32(dataFileURL(2), 0, 8);
+
+    patch32(dataFileURL(9), 4, 2);
+    error = loadError();
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedFormat));
+    EXPECT_TRUE(mentions(error, "bad batched-size-block file version"));
+    patch32(dataFileURL(9), 4, 1);
+
+    patch32(dataFileURL(1), 4, 32);
+    EXPECT_TRUE(loadError().matchesZELErrorCode(ZELErrorCodeUnsupportedFormat));
+    patch32(dataFileURL(1), 4, 16);
+    openStore();
+}
+
+TEST_F(ZELDiskDataStorageCorruptionTest, BlockWhosePrefixDisagreesYieldsNullAndCode3) {
+    writeStore();
+    patch32(dataFileURL(1), 8, 12);  // ID 1's block says 12, its slot 14
+    const ZELError error = lookupError(1);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_EQ(error.failureReason(), "loadable object data lengths do not match");
+    bool logged = false;
+    for (const std::string& line : log_) {
+        logged |= line.rfind("invalid loadableObject at offset=8 (fileLen=", 0) == 0 &&
+                  line.find("expectedSize=14, readSize=12") != std::string::npos;
+    }
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(ZELDiskDataStorageCorruptionTest, DamagedEntriesYieldNullWithTheirErrors) {
+    writeStore();
+    const std::vector<uint8_t> index = ZELTestReadFile(indexURL());
+    const size_t entryOfID2 = 20 + 12;
+
+    patch32(indexURL(), entryOfID2 + 4, 1000000);  // offset past the end of file 2
+    ZELError error = lookupError(2);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure)) << error.description();
+
+    ZELTestWriteFile(indexURL(), index);
+    patch32(indexURL(), entryOfID2 + 8, 0x7FFFFFF0);  // a length past the end of the file
+    error = lookupError(2);
+    EXPECT_FALSE(error.domain().empty());
+
+    ZELTestWriteFile(indexURL(), index);
+    patch32(indexURL(), entryOfID2, 50);  // a file number without a strategy
+    error = lookupError(2);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedOperation));
+    EXPECT_EQ(error.failureReason(), "no file strategy for object");
+
+    ZELTestWriteFile(indexURL(), index);
+    patch32(indexURL(), entryOfID2 + 8, 2);  // a length shorter than the prefix
+    EXPECT_TRUE(lookupError(2).matchesZELErrorCode(ZELErrorCodeInvalidData));
+
+    ZELTestWriteFile(indexURL(), index);
+    std::filesystem::remove(dataFileURL(100));  // ID 6's one-object file is gone
+    EXPECT_TRUE(lookupError(6).matchesZELErrorCode(ZELErrorCodeFileAccess));
+}
+
+TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTables) {
+    writeStore();
+    ASSERT_TRUE(std::filesystem::exists(freeSpaceTableURL(1)));
+    const std::vector<uint8_t> table = ZELTestReadFile(freeSpaceTableURL(1));
+
+    patch32(freeSpaceTableURL(1), 0, 1);
+    const ZELError error = loadError();
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_TRUE(mentions(error, "free space table version number is invalid"));
+
+    ZELTestWriteFile(freeSpaceTableURL(1), std::vector<uint8_t>(table.begin(), table.begin() + 30));
+    EXPECT_TRUE(loadError().matchesZELErrorCode(ZELErrorCodeIOFailure));
+
+    // Tables offering the block of a stored object (ID 1 at offset 8 of file 1), one inside the
+    // file and one running past its end: the block is dropped, so a new object cannot
+    // overwrite ID 1.
+    for (const uint64_t size : {16, 64}) {
+        std::vector<uint8_t> damaged;
+        for (uint32_t field : {2u, 0u, 0u, 0u, 0u, 1u}) ZELTestAppend32(damaged, field);
+        ZELTestAppend64(damaged, 8);
+        ZELTestAppend64(damaged, size);
+        ZELTestWriteFile(freeSpaceTableURL(1), damaged);
+        {
+            auto store = openStore();
+            const ZELID added = store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(9, 9));
+            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+            EXPECT_NE(store->assignedObjectInfoAtIndex(added - 1).offset, 8u) << size;
+            store->removeObjectAtIndexID(added);
+            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+        }
+        auto store = openStore();
+        EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(1, true, true)),
+                  ZELTestObjectOfSize(10, 10)->bytes())
+            << size;
+    }
+}
+
+// Byte flips and truncations of every file of a store: loads, lookups, changes and saves may
+// fail but never crash, and a lookup that fails reaches the delegate.
+TEST_F(ZELDiskDataStorageCorruptionTest, RandomDamageNeverCrashes) {
+    writeStore();
+    const std::filesystem::path pristine = folder_ / "pristine";
+    std::filesystem::create_directories(pristine);
+    std::filesystem::copy(baseURL(), pristine / "items", std::filesystem::copy_options::recursive);
+    std::filesystem::copy_file(indexURL(), pristine / "items.index");
+    std::vector<std::filesystem::path> files{indexURL()};
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(baseURL())) {
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    ASSERT_EQ(files.size(), 7u);  // index, 1.data, 1.free, 2, 9, 12 and 100.data
+
+    std::mt19937 random(99);
+    int failedLoads = 0;
+    for (int round = 0; round < 100; ++round) {
+        std::filesystem::remove_all(baseURL());
+        std::filesystem::copy(pristine / "items", baseURL(),
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::copy_file(pristine / "items.index", indexURL(),
+                                   std::filesystem::copy_options::overwrite_existing);
+        const std::filesystem::path& victim = files[random() % files.size()];
+        std::vector<uint8_t> bytes = ZELTestReadFile(victim);
+        if (bytes.empty()) continue;
+        if (random() % 4 == 0) {
+            bytes.resize(random() % bytes.size());
+        } else {
+            for (int flip = 1 + random() % 4; flip > 0; --flip) {
+                const size_t position = random() % 2 ? random() % std::min<size_t>(bytes.size(), 64)
+                                                     : random() % bytes.size();
+                bytes[position] ^= static_cast<uint8_t>(1 + random() % 255);
+            }
+        }
+        ZELTestWriteFile(victim, bytes);
+
+        auto store = makeStore();
+        ZELTestErrorRecorder recorder;
+        store->setDelegate(&recorder);
+        if (!store->loadAndGetError(nullptr)) {
+            ++failedLoads;
+            continue;
+        }
+        size_t failedLookups = 0;
+        for (ZELID objectID = 1; objectID <= store->assignedCount(); ++objectID) {
+            if (store->isLivingObjectAtIndexID(objectID) &&
+                !store->objectAtIndexID(objectID, true, false)) {
+                ++failedLookups;
+            }
+        }
+        EXPECT_EQ(recorder.errors.size(), failedLookups) << "round " << round;
+        store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(random() % 300, 1));
+        if (store->largestAssignedObjectIndexID() >= 3) {
+            store->setObject(ZELTestObjectOfSize(random() % 300, 2), 3, true);
+        }
+        store->ensureSerializedAndGetError(nullptr);
+        store->loadAllAndGetError(nullptr);
+    }
+    EXPECT_GT(failedLoads, 0);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ZELDiskDataStorageTestSupport.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/storage/ZELDiskDataStorageIndex.h"
+
+namespace {
+
+// Legacy stores written by hand: B.index version 8 (uint32 offset and length per entry) or 9
+// (uint64 each), B.data with the base header and exactly sized blocks (uint32 N, N bytes), and
+// a B.free.
+class ZELDiskDataStorageMigratorTest : public ZELDiskStorageTest {
+protected:
+    void SetUp() override {
+        ZELDiskStorageTest::SetUp();
+        previousSink_ = ZELSetLogSink([this](std::string_view line) { log_.emplace_back(line); });
+    }
+    void TearDown() override {
+        ZELSetLogSink(previousSink_);
+        ZELDiskStorageTest::TearDown();
+    }
+
+    std::filesystem::path legacyDataURL() const { return folder_ / "items.data"; }
+    std::filesystem::path legacyFreeURL() const { return folder_ / "items.free"; }
+
+    // Objects for IDs 1, 3, 4 and 6 (2 and 5 are holes); ID 4 is big enough for a one-object
+    // file, ID 6 is empty.
+    std::vector<std::vector<uint8_t>> objects() const {
+        return {ZELTestObjectOfSize(5, 1)->bytes(),      {}, ZELTestObjectOfSize(300, 3)->bytes(),
+                ZELTestObjectOfSize(520000, 4)->bytes(), {}, {}};
+    }
+
+    // Writes the legacy files; `wideEntries` selects version 9. `highOffsetBits` is added to
+    // every version 9 offset (only the low 32 bits count).
+    void writeLegacyStore(bool wideEntries, uint64_t highOffsetBits) {
+        std::vector<uint8_t> data;
+        ZELTestAppend32(data, 8);
+        std::vector<uint8_t> index;
+        const auto objectList = objects();
+        ZELTestAppend32(index, wideEntries ? 9 : 8);
+        ZELTestAppend32(index, static_cast<uint32_t>(objectList.size()));
+        ZELTestAppend32(index, 4);
+        ZELTestAppend32(index, static_cast<uint32_t>(objectList.size()));
+        ZELTestAppend32(index, 0);
+        // Blocks are laid out in reverse ID order so that disk order differs from ID order.
+        std::vector<std::pair<uint64_t, uint64_t>> entries(objectList.size());
+        for (size_t i = objectList.size(); i-- > 0;) {
+            if (i == 1 || i == 4) continue;
+            entries[i] = {data.size(), objectList[i].size()};
+            ZELTestAppend32(data, static_cast<uint32_t>(objectList[i].size()));
+            data.insert(data.end(), objectList[i].begin(), objectList[i].end());
+        }
+        for (const auto& [offset, length] : entries) {
+            if (wideEntries) {
+                ZELTestAppend64(index, offset == 0 ? 0 : offset + highOffsetBits);
+                ZELTestAppend64(index, length);
+            } else {
+                ZELTestAppend32(index, static_cast<uint32_t>(offset));
+                ZELTestAppend32(index, static_cast<uint32_t>(length));
+            }
+        }
+        ZELTestWriteFile(indexURL(), index);
+        ZELTestWriteFile(legacyDataURL(), data);
+        std::vector<uint8_t> freeTable;
+        for (uint32_t field : {2u, 0u, 0u, 0u, 0u, 0u}) ZELTestAppend32(freeTable, field);
+        ZELTestWriteFile(legacyFreeURL(), freeTable);
+    }
+
+    void expectConvertedStore() {
+        auto store = openStore();
+        EXPECT_FALSE(std::filesystem::exists(legacyDataURL()));
+        EXPECT_FALSE(std::filesystem::exists(legacyFreeURL()));
+        const std::vector<uint8_t> index = ZELTestReadFile(indexURL());
+        ASSERT_EQ(index.size(), 20u + 12u * 6u);
+        EXPECT_EQ(ZELTestRead32(index, 0), 10u);
+        EXPECT_EQ(ZELTestRead32(index, 4), 6u);
+        EXPECT_EQ(ZELTestRead32(index, 8), 4u);
+        EXPECT_EQ(ZELTestRead32(index, 12), 6u);
+        // Objects are copied in the legacy file's order: ID 6 (empty, L 4) takes the first
+        // block of file 1, ID 1 (5 bytes, L 9) the second.
+        EXPECT_EQ(ZELTestRead32(index, 20 + 60), 1u);
+        EXPECT_EQ(ZELTestRead32(index, 20 + 60 + 4), 8u);
+        EXPECT_EQ(ZELTestRead32(index, 20 + 60 + 8), 4u);
+        EXPECT_EQ(ZELTestRead32(index, 20), 1u);
+        EXPECT_EQ(ZELTestRead32(index, 24), 24u);
+        EXPECT_EQ(ZELTestRead32(index, 28), 9u);
+        // ID 4 in the first one-object file.
+        EXPECT_EQ(ZELTestRead32(index, 20 + 36), 100u);
+        EXPECT_EQ(ZELTestRead32(index, 20 + 36 + 4), 4u);
+
+        const auto objectList = objects();
+        for (ZELID objectID = 1; objectID <= objectList.size(); ++objectID) {
+            const bool isHole = objectID == 2 || objectID == 5;
+            EXPECT_EQ(store->isLivingObjectAtIndexID(objectID), !isHole) << objectID;
+            if (isHole) continue;
+            EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(objectID, true, true)),
+                      objectList[objectID - 1])
+                << objectID;
+        }
+        EXPECT_EQ(store->nextUnassignedUniqueIndexID(), 2u);
+        // No temporary folder is left beside the store.
+        for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "items" || name == "items.index") << name;
+        }
+        bool logged = false;
+        for (const std::string& line : log_) logged |= line == "migrating v1 data from items...";
+        EXPECT_TRUE(logged);
+    }
+
+    std::vector<std::string> log_;
+    ZELLogSink previousSink_;
+};
+
+TEST_F(ZELDiskDataStorageMigratorTest, Version8StoreIsConverted) {
+    writeLegacyStore(false, 0);
+    expectConvertedStore();
+}
+
+TEST_F(ZELDiskDataStorageMigratorTest, Version9StoreIsConvertedUsingTheLow32BitsOfOffsets) {
+    writeLegacyStore(true, uint64_t{5} << 32);
+    expectConvertedStore();
+}
+
+TEST_F(ZELDiskDataStorageMigratorTest, ConvertedStoreKeepsWorking) {
+    writeLegacyStore(true, 0);
+    {
+        auto store = openStore();
+        store->removeObjectAtIndexID(4);
+        EXPECT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(40, 9)), 2u);
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    }
+    auto store = openStore();
+    EXPECT_FALSE(store->isLivingObjectAtIndexID(4));
+    EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(2, true, true)),
+              ZELTestObjectOfSize(40, 9)->bytes());
+    EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(3, true, true)), objects()[2]);
+    EXPECT_FALSE(std::filesystem::exists(baseURL() / "100" / "100.data"));
+}
+
+TEST_F(ZELDiskDataStorageMigratorTest, UnreadableObjectFailsTheMigrationAndKeepsTheLegacyFiles) {
+    writeLegacyStore(false, 0);
+    std::vector<uint8_t> data = ZELTestReadFile(legacyDataURL());
+    data.resize(data.size() - 1);  // the last block (ID 1) loses a byte
+    ZELTestWriteFile(legacyDataURL(), data);
+    auto store = makeStore();
+    ZELError error;
+    EXPECT_FALSE(store->loadAndGetError(&error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure)) << error.description();
+    EXPECT_TRUE(std::filesystem::exists(legacyDataURL()));
+    EXPECT_EQ(ZELTestRead32(ZELTestReadFile(indexURL()), 0), 8u);
+
+    // Mended, the next load converts.
+    writeLegacyStore(false, 0);
+    expectConvertedStore();
+}
+
+TEST_F(ZELDiskDataStorageMigratorTest, InterruptedConversionIsRunAgain) {
+    writeLegacyStore(false, 0);
+    // A data folder left by an earlier attempt that stopped before the index was replaced.
+    std::filesystem::create_directories(baseURL() / "0");
+    ZELTestWriteFile(baseURL() / "0" / "1.data", {8, 0, 0, 0, 16, 0, 0, 0, 1, 2, 3});
+    expectConvertedStore();
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ZELDiskDataStorageTestSupport.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/storage/ZELDiskDataStorageStrategyManager.h"
+#include "zel/storage/ZELDiskDataStorageStrategy_BatchedSizeBlocks.h"
+#include "zel/storage/ZELDiskFreeSpaceTable.h"
+
+namespace {
+
+using ZELDiskDataStorageStrategyTest = ZELDiskStorageTest;
+
+// An object whose serialization fails after announcing its size.
+class ZELTestFailingObject final : public ZELStreamSerializable {
+public:
+    explicit ZELTestFailingObject(uint64_t size) : size_(size) {}
+    uint64_t serializedByteCount() const override { return size_; }
+    bool serializeToStream(ZELStream&) const override { return false; }
+
+private:
+    uint64_t size_;
+};
+
+std::map<uint64_t, uint32_t> freeBlocksOf(ZELDiskDataStorage& store, uint64_t fileNumber) {
+    std::map<uint64_t, uint32_t> blocks;
+    store.objectStore()
+        ->fixedStrategyForFileNumber(fileNumber)
+        ->freeSpaceTable()
+        ->visitFreeBlocks([&](const ZELDiskFreeSpaceTableBlock& block, bool&) {
+            blocks[block.offset] = block.size;
+        });
+    return blocks;
+}
+
+TEST(ZELDiskDataStorageStrategyManager, SizeClassesFollowTheBoundsMinusThePrefix) {
+    ZELDiskDataStorageStrategyManager manager("/nonexistent/items");
+    const auto fileFor = [&](uint64_t byteCount) -> uint64_t {
+        auto* strategy = manager.fixedStrategyForBlockOfSize(byteCount);
+        return strategy ? strategy->fileNum() : 0;
+    };
+    EXPECT_EQ(fileFor(0), 1u);
+    EXPECT_EQ(fileFor(12), 1u);
+    EXPECT_EQ(fileFor(13), 2u);
+    EXPECT_EQ(fileFor(124), 8u);
+    EXPECT_EQ(fileFor(125), 9u);
+    EXPECT_EQ(fileFor(252), 9u);
+    EXPECT_EQ(fileFor(253), 10u);
+    EXPECT_EQ(fileFor(511996), 18u);
+    EXPECT_EQ(fileFor(511997), 0u);
+    EXPECT_EQ(manager.fixedStrategyMaximumBlockSize(), 512000u);
+    EXPECT_EQ(manager.fixedStrategyIndexForFileNumber(18), 17u);
+    EXPECT_EQ(manager.fixedStrategyIndexForFileNumber(19),
+              ZELDiskDataStorageStrategyManager::kNotFound);
+    EXPECT_EQ(manager.dataFileURLForFileNumber(7, false), "/nonexistent/items/0/7.data");
+    EXPECT_EQ(manager.dataFileURLForFileNumber(134, false), "/nonexistent/items/100/134.data");
+    EXPECT_EQ(manager.fixedStrategyForFileNumber(3)->description().substr(0, 42),
+              "ZELDiskDataStorageStrategy_FixedSizeBlocks");
+    EXPECT_NE(manager.fixedStrategyForFileNumber(3)->description().find(" - fixed at 48 blocks"),
+              std::string::npos);
+}
+
+TEST(ZELDiskDataStorageStrategy_BatchedSizeBlocks, BlocksAreAlwaysLargerThanTheLength) {
+    ZELDiskDataStorageStrategy_BatchedSizeBlocks strategy(9, "/nonexistent/9.data");
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(160), 192u);
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(144), 160u);
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(204), 224u);
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(512), 544u);
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(513), 640u);
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(5121), 6144u);
+    EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(102401), 122880u);
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, GrowingObjectMovesAndItsOldBlockIsFreedAfterTheSave) {
+    auto store = openStore();
+    ASSERT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1)), 1u);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    const ZELDiskDataStorageObjectInfo& info = store->assignedObjectInfoAtIndex(0);
+    EXPECT_EQ(info.fileNumber, 1u);
+    EXPECT_EQ(info.offset, 8u);
+    EXPECT_EQ(info.length, 14u);
+    std::vector<uint8_t> expected;
+    ZELTestAppend32(expected, 8);
+    ZELTestAppend32(expected, 16);
+    ZELTestAppend32(expected, 14);
+    const auto object = ZELTestObjectOfSize(10, 1);
+    expected.insert(expected.end(), object->bytes().begin(), object->bytes().end());
+    expected.push_back(0);  // the appended block is zero-padded to 16 bytes
+    expected.push_back(0);
+    EXPECT_EQ(ZELTestReadFile(dataFileURL(1)), expected);
+
+    store->setObject(ZELTestObjectOfSize(20, 2), 1, true);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(info.fileNumber, 2u);
+    EXPECT_EQ(info.length, 24u);
+    EXPECT_EQ(freeBlocksOf(*store, 1), (std::map<uint64_t, uint32_t>{{8, 16}}));
+    std::vector<uint8_t> table = ZELTestReadFile(freeSpaceTableURL(1));
+    ASSERT_EQ(table.size(), 40u);
+    EXPECT_EQ(ZELTestRead32(table, 20), 1u);   // one block
+    EXPECT_EQ(ZELTestRead32(table, 24), 8u);   // at offset 8
+    EXPECT_EQ(ZELTestRead32(table, 32), 16u);  // of 16 bytes
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, BatchedObjectKeepsItsBlockWhenItStillFits) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(200, 3));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    const ZELDiskDataStorageObjectInfo& info = store->assignedObjectInfoAtIndex(0);
+    EXPECT_EQ(info.fileNumber, 9u);
+    EXPECT_EQ(info.offset, 8u);
+    EXPECT_EQ(std::filesystem::file_size(dataFileURL(9)), 8u + 224u);
+
+    store->setObject(ZELTestObjectOfSize(190, 4), 1, true);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(info.fileNumber, 9u);
+    EXPECT_EQ(info.offset, 8u);
+    EXPECT_EQ(info.length, 194u);
+    EXPECT_EQ(std::filesystem::file_size(dataFileURL(9)), 8u + 224u);
+    auto reopened = openStore();
+    EXPECT_EQ(ZELTestBytesOf(reopened->objectAtIndexID(1, true, true)),
+              ZELTestObjectOfSize(190, 4)->bytes());
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, LargeObjectGetsAOneObjectFileDeletedOnceNoIndexNamesIt) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(511996, 5));
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(511997, 6));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(0).fileNumber, 18u);
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(1).fileNumber, 100u);
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(1).offset, 4u);
+    EXPECT_EQ(std::filesystem::file_size(dataFileURL(100)), 4u + 4u + 511997u);
+
+    // A one-object file stays the object's file whatever its size.
+    store->setObject(ZELTestObjectOfSize(10, 7), 2, true);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(1).fileNumber, 100u);
+
+    store->removeObjectAtIndexID(2);
+    EXPECT_TRUE(std::filesystem::exists(dataFileURL(100)));  // the saved index still names it
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_FALSE(std::filesystem::exists(dataFileURL(100)));
+
+    // Its number is free again.
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(600000, 8));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(1).fileNumber, 100u);
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, OneObjectFileNumbersAreReusedBelowTheSixteenBitLimit) {
+    // Every hundreds folder up to 65500 exists and the last is full: counting on would pass
+    // 65,535, so the freed numbers below are taken.
+    for (uint64_t folder = 100; folder <= 65500; folder += 100) {
+        std::filesystem::create_directories(baseURL() / std::to_string(folder));
+    }
+    for (uint64_t fileNumber = 65500; fileNumber <= 65535; ++fileNumber) {
+        ZELTestWriteFile(dataFileURL(fileNumber), {8, 0, 0, 0});
+    }
+    ZELTestWriteFile(dataFileURL(100), {8, 0, 0, 0});
+    ZELDiskDataStorageStrategyManager manager(baseURL());
+    EXPECT_EQ(manager.firstUnusedOneBlockFileNumber(nullptr), 101u);
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, FailedPlacementKeepsTheOldBlockOutOfTheFreeSpaceTable) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+
+    // The move to file 2 fails: the slot keeps its block, which nothing may reuse.
+    store->setObject(std::make_shared<ZELTestFailingObject>(20), 1, true);
+    ZELError error;
+    EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(0).fileNumber, 1u);
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(0).offset, 8u);
+    EXPECT_TRUE(freeBlocksOf(*store, 1).empty());
+    EXPECT_NE(store->fullDirtyRange().length, 0u);  // the next save retries
+
+    // Without a successful save the stored object is intact.
+    auto reopened = openStore();
+    EXPECT_EQ(ZELTestBytesOf(reopened->objectAtIndexID(1, true, true)),
+              ZELTestObjectOfSize(10, 1)->bytes());
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, BlocksOfRemovedObjectsAreReusedOnlyAfterTheIndexIsSaved) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    store->removeObjectAtIndexID(1);
+    ASSERT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 2)), 1u);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(0).offset, 24u);  // appended, not the old block
+    EXPECT_EQ(freeBlocksOf(*store, 1), (std::map<uint64_t, uint32_t>{{8, 16}}));
+
+    ASSERT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(12, 3)), 2u);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(1).offset, 8u);  // now reused
+    EXPECT_TRUE(freeBlocksOf(*store, 1).empty());
+}
+
+TEST_F(ZELDiskDataStorageStrategyTest, SharedFileRefusesToGrowPast4GiB) {
+    auto store = openStore();
+    std::filesystem::create_directories(dataFileURL(1).parent_path());
+    {
+        std::vector<uint8_t> header;
+        ZELTestAppend32(header, 8);
+        ZELTestAppend32(header, 16);
+        ZELTestWriteFile(dataFileURL(1), header);
+    }
+    std::filesystem::resize_file(dataFileURL(1), 0xFFFFFFF8);  // sparse
+    std::vector<std::string> log;
+    const ZELLogSink previous =
+        ZELSetLogSink([&](std::string_view line) { log.emplace_back(line); });
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
+    ZELError error;
+    EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
+    ZELSetLogSink(previous);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed)) << error.description();
+    EXPECT_EQ(store->assignedObjectInfoAtIndex(0).offset, 0u);
+    EXPECT_EQ(std::filesystem::file_size(dataFileURL(1)), 0xFFFFFFF8u);
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zel/platform/ZELError.h"
+#include "zel/storage/ZELDiskDataStorage.h"
+#include "zel/stream/ZELStream.h"
+
+// Shared by the disk storage tests: a variable-size byte object, a store on a fresh folder, a
+// delegate that records errors, and file helpers.
+
+// A stored object of arbitrary bytes: its serialized form is the bytes alone (the container
+// knows the length).
+class ZELTestBytesObject final : public ZELStreamSerializable {
+public:
+    explicit ZELTestBytesObject(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+    uint64_t serializedByteCount() const override { return bytes_.size(); }
+    bool serializeToStream(ZELStream& stream) const override {
+        return bytes_.empty() || stream.writeData(bytes_);
+    }
+
+    static ZELStreamDeserializer deserializer() {
+        return [](ZELStream& stream, uint64_t length) -> std::shared_ptr<ZELStreamSerializable> {
+            std::vector<uint8_t> bytes(length);
+            if (length > 0 && !stream.readBytes(bytes.data(), length)) return nullptr;
+            return std::make_shared<ZELTestBytesObject>(std::move(bytes));
+        };
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+inline std::shared_ptr<ZELTestBytesObject> ZELTestObject(std::vector<uint8_t> bytes) {
+    return std::make_shared<ZELTestBytesObject>(std::move(bytes));
+}
+
+// `count` bytes counting up from `seed`, so that objects differ.
+inline std::shared_ptr<ZELTestBytesObject> ZELTestObjectOfSize(uint64_t count, uint8_t seed) {
+    std::vector<uint8_t> bytes(count);
+    for (uint64_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    return ZELTestObject(std::move(bytes));
+}
+
+// The bytes of a stored object, or none.
+inline std::vector<uint8_t> ZELTestBytesOf(const ZELDiskDataStorage::Object& object) {
+    const auto* bytesObject = dynamic_cast<const ZELTestBytesObject*>(object.get());
+    return bytesObject ? bytesObject->bytes() : std::vector<uint8_t>{};
+}
+
+class ZELTestErrorRecorder final : public ZELDiskDataStorageDelegate {
+public:
+    void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage&,
+                                                    const ZELError& error) override {
+        errors.push_back(error);
+    }
+    std::vector<ZELError> errors;
+};
+
+inline std::vector<uint8_t> ZELTestReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+inline void ZELTestWriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// Little-endian builders for hand-written files.
+inline void ZELTestAppend32(std::vector<uint8_t>& bytes, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+inline void ZELTestAppend64(std::vector<uint8_t>& bytes, uint64_t value) {
+    for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+inline uint32_t ZELTestRead32(const std::vector<uint8_t>& bytes, size_t offset) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | bytes.at(offset + i);
+    return value;
+}
+
+// A fresh folder per test, removed afterwards; stores live at <folder>/items.
+class ZELDiskStorageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ =
+            scratchFolder() / ("zel-disk-storage-" + std::to_string(::getpid()) + "-" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    // The stores create, truncate and delete many small files; a RAM-backed folder keeps that
+    // fast where there is one, unless TMPDIR names a folder of its own.
+    static std::filesystem::path scratchFolder() {
+        if (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+        return std::filesystem::temp_directory_path();
+    }
+
+    std::filesystem::path baseURL() const { return folder_ / "items"; }
+    std::filesystem::path indexURL() const { return folder_ / "items.index"; }
+    std::filesystem::path dataFileURL(uint64_t fileNumber) const {
+        return baseURL() / std::to_string(fileNumber / 100 * 100) /
+               (std::to_string(fileNumber) + ".data");
+    }
+    std::filesystem::path freeSpaceTableURL(uint64_t fileNumber) const {
+        return baseURL() / std::to_string(fileNumber / 100 * 100) /
+               (std::to_string(fileNumber) + ".free");
+    }
+
+    std::shared_ptr<ZELDiskDataStorage> makeStore() const {
+        return ZELDiskDataStorage::storageWithBaseNameURL(baseURL(),
+                                                          ZELTestBytesObject::deserializer());
+    }
+    // A store loaded from the folder; fails the test when the load fails.
+    std::shared_ptr<ZELDiskDataStorage> openStore() const {
+        auto store = makeStore();
+        ZELError error;
+        EXPECT_TRUE(store->loadAndGetError(&error)) << error.description();
+        return store;
+    }
+
+    std::filesystem::path folder_;
+};

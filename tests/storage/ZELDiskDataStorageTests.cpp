@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ZELDiskDataStorageTestSupport.h"
+#include "zel/platform/ZELException.h"
+#include "zel/platform/ZELLog.h"
+#include "zel/storage/ZELDiskDataStorageIndex.h"
+
+namespace {
+
+using ZELDiskDataStorageTest = ZELDiskStorageTest;
+
+TEST_F(ZELDiskDataStorageTest, EmptyStoreSavedForTheFirstTimeCreatesItsIndex) {
+    auto store = openStore();
+    std::vector<uint8_t> expected;
+    for (uint32_t field : {10u, 0u, 0u, 0u, 0u}) ZELTestAppend32(expected, field);
+    EXPECT_EQ(ZELTestReadFile(indexURL()), expected);
+    EXPECT_FALSE(std::filesystem::exists(baseURL()));
+    EXPECT_EQ(store->largestAssignedObjectIndexID(), 0u);
+    EXPECT_EQ(store->nextUnassignedUniqueIndexID(), 1u);
+}
+
+TEST_F(ZELDiskDataStorageTest, FreedIDsAreReusedSmallestFirst) {
+    auto store = openStore();
+    for (uint8_t i = 1; i <= 5; ++i) {
+        ASSERT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(4, i)), i);
+    }
+    store->removeObjectAtIndexID(3);
+    EXPECT_EQ(store->livingObjectCount(), 4u);
+    EXPECT_EQ(store->largestAssignedObjectIndexID(), 5u);
+    EXPECT_EQ(store->nextUnassignedUniqueIndexID(), 3u);
+    EXPECT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(4, 9)), 3u);
+    EXPECT_EQ(store->nextUnassignedUniqueIndexID(), 6u);
+
+    // A living ID cannot be assigned again, and nothing changes.
+    EXPECT_FALSE(store->assignUniqueIndexID(2, ZELTestObjectOfSize(1, 1)));
+    EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(2, false, false)),
+              ZELTestObjectOfSize(4, 2)->bytes());
+    EXPECT_FALSE(store->assignUniqueIndexID(0, ZELTestObjectOfSize(1, 1)));
+    EXPECT_EQ(store->livingObjectCount(), 5u);
+}
+
+TEST_F(ZELDiskDataStorageTest, AssigningAFarIDGrowsTheSlotTableInSteps) {
+    auto store = openStore();
+    ASSERT_TRUE(store->assignUniqueIndexID(200, ZELTestObjectOfSize(3, 1)));
+    EXPECT_EQ(store->slotCapacity(), 256u);
+    EXPECT_EQ(store->assignedCount(), 200u);
+    for (ZELID objectID = 1; objectID < 200; ++objectID) {
+        ASSERT_FALSE(store->isLivingObjectAtIndexID(objectID));
+    }
+    EXPECT_TRUE(store->isLivingObjectAtIndexID(200));
+    EXPECT_FALSE(store->isLivingObjectAtIndexID(201));
+    EXPECT_EQ(store->nextUnassignedUniqueIndexID(), 1u);
+    EXPECT_EQ(store->fullDirtyRange().location, 199u);
+    EXPECT_EQ(store->fullDirtyRange().length, 1u);
+    uint32_t length = 7;
+    EXPECT_EQ(store->assignedOffsetForObjectAtIndex(500, &length), 0u);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST_F(ZELDiskDataStorageTest, LookupsLoadOnlyWhenAskedAndCacheOnlyWhenAsked) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(30, 1));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    store->compactMemory(0);
+    EXPECT_EQ(store->objectAtIndexID(1, false, true), nullptr);
+    EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(1, true, false)),
+              ZELTestObjectOfSize(30, 1)->bytes());
+    EXPECT_EQ(store->objectAtIndexID(1, false, false), nullptr);  // not cached
+    EXPECT_NE(store->objectAtIndexID(1, true, true), nullptr);
+    EXPECT_NE(store->objectAtIndexID(1, false, false), nullptr);  // cached now
+    EXPECT_EQ(store->objectAtIndexID(2, true, true), nullptr);
+    EXPECT_EQ(store->objectAtIndexID(0, true, true), nullptr);
+}
+
+TEST_F(ZELDiskDataStorageTest, DeepCompactionSavesFirstLightCompactionKeepsDirtyObjects) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(30, 1));
+    store->compactMemory(0);
+    EXPECT_NE(store->objectAtIndexID(1, false, false), nullptr);  // never stored: kept
+    store->evictCachedObjectAtIndexID(1);
+    EXPECT_NE(store->objectAtIndexID(1, false, false), nullptr);  // dirty: kept
+    store->compactMemory(2);
+    EXPECT_EQ(store->fullDirtyRange().length, 0u);
+    EXPECT_EQ(store->objectAtIndexID(1, false, false), nullptr);
+    EXPECT_EQ(ZELTestBytesOf(openStore()->objectAtIndexID(1, true, true)),
+              ZELTestObjectOfSize(30, 1)->bytes());
+
+    // The predicate sees clean objects only and can stop the walk.
+    store->objectAtIndexID(1, true, true);
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(5, 2));
+    std::vector<ZELID> seen;
+    store->compactMemory(
+        0, [&](const ZELDiskDataStorage::Object&, ZELID objectID, bool isClean, bool& stop) {
+            EXPECT_TRUE(isClean);
+            seen.push_back(objectID);
+            stop = true;
+            return false;
+        });
+    EXPECT_EQ(seen, std::vector<ZELID>{1});
+    EXPECT_NE(store->objectAtIndexID(1, false, false), nullptr);
+}
+
+TEST_F(ZELDiskDataStorageTest, EnumerationsFollowTheirDocumentedOrders) {
+    auto store = openStore();
+    // IDs 1..9 with sizes that spread them over files 3, 1 and 2, so that disk order differs
+    // from ID order.
+    const uint64_t sizes[] = {40, 5, 20, 41, 6, 21, 42, 7, 22};
+    for (uint8_t i = 0; i < 9; ++i)
+        store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(sizes[i], i));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    store->compactMemory(0);
+
+    std::vector<uint64_t> diskOrder;
+    store->enumerateObjectInfoInDiskOptimalOrderUsing(
+        [&](uint64_t index, bool&) { diskOrder.push_back(index + 1); });
+    EXPECT_EQ(diskOrder, (std::vector<uint64_t>{2, 5, 8, 3, 6, 9, 1, 4, 7}));
+
+    const ZELID wanted[] = {9, 2, 5, 77};
+    std::vector<std::vector<uint8_t>> visited;
+    store->enumerateObjectsWithIndexIDs(wanted, 4, true,
+                                        [&](const ZELDiskDataStorage::Object& object) {
+                                            visited.push_back(ZELTestBytesOf(object));
+                                        });
+    ASSERT_EQ(visited.size(), 4u);
+    EXPECT_EQ(visited[0], ZELTestObjectOfSize(22, 8)->bytes());
+    EXPECT_EQ(visited[1], ZELTestObjectOfSize(5, 1)->bytes());
+    EXPECT_EQ(visited[2], ZELTestObjectOfSize(6, 4)->bytes());
+    EXPECT_TRUE(visited[3].empty());
+
+    std::vector<ZELID> inMemory;
+    store->enumerateInMemoryObjectsUsing(
+        [&](const ZELDiskDataStorage::Object&, ZELID objectID, bool isClean, bool&) {
+            EXPECT_TRUE(isClean);
+            inMemory.push_back(objectID);
+        });
+    EXPECT_EQ(inMemory, (std::vector<ZELID>{2, 5, 9}));
+
+    std::vector<ZELID> dataOrder;
+    store->enumerateObjectDataInDiskOptimalOrderUsing([&](ZELID objectID, const uint8_t* bytes,
+                                                          uint64_t byteCount, bool& stop) {
+        EXPECT_EQ(
+            std::vector<uint8_t>(bytes, bytes + byteCount),
+            ZELTestObjectOfSize(sizes[objectID - 1], static_cast<uint8_t>(objectID - 1))->bytes());
+        dataOrder.push_back(objectID);
+        stop = objectID == 6;
+    });
+    EXPECT_EQ(dataOrder, (std::vector<ZELID>{2, 5, 8, 3, 6}));
+
+    std::vector<ZELID> all;
+    store->enumerateObjectsForceLoad(true, [&](const ZELDiskDataStorage::Object&, ZELID objectID,
+                                               bool&) { all.push_back(objectID); });
+    EXPECT_EQ(all, (std::vector<ZELID>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+
+    store->markObjectDirtyAtIndexID(7);
+    store->markObjectDirtyAtIndexID(3);
+    std::vector<uint64_t> dirty;
+    store->enumerateDirtyObjectIndexesUsing([&](uint64_t index, bool&) { dirty.push_back(index); });
+    EXPECT_EQ(dirty, (std::vector<uint64_t>{2, 6}));
+    EXPECT_EQ(store->fullDirtyRange().location, 2u);
+    EXPECT_EQ(store->fullDirtyRange().length, 5u);
+}
+
+TEST_F(ZELDiskDataStorageTest, SavedIndexHasTheDocumentedLayout) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));   // L 14: file 1
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(20, 2));   // L 24: file 2
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(200, 3));  // L 204: file 9
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(11, 4));   // L 15: file 1
+    store->removeObjectAtIndexID(2);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+
+    std::vector<uint8_t> expected;
+    for (uint32_t field : {10u, 4u, 3u, 4u, 0u}) ZELTestAppend32(expected, field);
+    for (uint32_t field : {1u, 8u, 14u, 0u, 0u, 0u, 9u, 8u, 204u, 1u, 24u, 15u}) {
+        ZELTestAppend32(expected, field);
+    }
+    EXPECT_EQ(ZELTestReadFile(indexURL()), expected);
+
+    std::vector<uint8_t> batchedHeader = ZELTestReadFile(dataFileURL(9));
+    ASSERT_EQ(batchedHeader.size(), 8u + 224u);
+    batchedHeader.resize(12);
+    std::vector<uint8_t> expectedHeader;
+    for (uint32_t field : {8u, 1u, 204u}) ZELTestAppend32(expectedHeader, field);
+    EXPECT_EQ(batchedHeader, expectedHeader);
+}
+
+TEST_F(ZELDiskDataStorageTest, SavingOneChangedSlotRewritesOnlyTheHeaderAndItsEntry) {
+    auto store = openStore();
+    for (int i = 0; i < 1000; ++i) {
+        store->assignUniqueIndexIDForObject(
+            ZELTestObjectOfSize(8 + i % 50, static_cast<uint8_t>(i)));
+    }
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    const std::vector<uint8_t> before = ZELTestReadFile(indexURL());
+    ASSERT_EQ(before.size(), 20u + 12u * 1000u);
+
+    // ID 6 grows into another file: its entry changes.
+    store->setObject(ZELTestObjectOfSize(100, 9), 6, true);
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    const std::vector<uint8_t> after = ZELTestReadFile(indexURL());
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (i < 20 || (i >= 80 && i < 92)) continue;
+        ASSERT_EQ(after[i], before[i]) << "byte " << i;
+    }
+    EXPECT_NE(std::vector<uint8_t>(after.begin() + 80, after.begin() + 92),
+              std::vector<uint8_t>(before.begin() + 80, before.begin() + 92));
+
+    // Assigning an ID past the end extends the file; the skipped entries read as empty.
+    ASSERT_TRUE(store->assignUniqueIndexID(1003, ZELTestObjectOfSize(9, 1)));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(std::filesystem::file_size(indexURL()), 20u + 12u * 1003u);
+    auto reopened = openStore();
+    EXPECT_FALSE(reopened->isLivingObjectAtIndexID(1001));
+    EXPECT_TRUE(reopened->isLivingObjectAtIndexID(1003));
+    EXPECT_EQ(reopened->nextUnassignedUniqueIndexID(), 1001u);
+}
+
+TEST_F(ZELDiskDataStorageTest, ResetStoreRewritesItsWholeIndex) {
+    auto store = openStore();
+    for (int i = 0; i < 10; ++i) store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(8, 1));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    store->resetToEmpty();
+    ASSERT_TRUE(store->assignUniqueIndexID(5, ZELTestObjectOfSize(9, 2)));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    EXPECT_EQ(std::filesystem::file_size(indexURL()), 20u + 12u * 5u);
+    auto reopened = openStore();
+    EXPECT_EQ(reopened->livingObjectCount(), 1u);
+    for (ZELID objectID = 1; objectID <= 4; ++objectID) {
+        EXPECT_FALSE(reopened->isLivingObjectAtIndexID(objectID)) << objectID;
+    }
+}
+
+TEST_F(ZELDiskDataStorageTest, MissingIndexBesideADataFolderFailsTheLoad) {
+    {
+        auto store = openStore();
+        store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(8, 1));
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    }
+    std::filesystem::remove(indexURL());
+    auto store = makeStore();
+    ZELError error;
+    EXPECT_FALSE(store->loadAndGetError(&error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_TRUE(std::filesystem::exists(dataFileURL(1)));
+}
+
+TEST_F(ZELDiskDataStorageTest, LoadAllReadsEveryObjectWithoutLosingUnsavedChanges) {
+    {
+        auto store = openStore();
+        for (int i = 0; i < 300; ++i) {
+            store->assignUniqueIndexIDForObject(
+                ZELTestObjectOfSize(i * 37 % 3000, static_cast<uint8_t>(i)));
+        }
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    }
+    auto store = openStore();
+    store->setObject(ZELTestObjectOfSize(3, 3), 7, true);
+    ZELError error;
+    ASSERT_TRUE(store->loadAllAndGetError(&error)) << error.description();
+    for (ZELID objectID = 1; objectID <= 300; ++objectID) {
+        const auto object = store->objectAtIndexID(objectID, false, false);
+        ASSERT_NE(object, nullptr) << objectID;
+        const int i = static_cast<int>(objectID - 1);
+        EXPECT_EQ(ZELTestBytesOf(object),
+                  objectID == 7
+                      ? ZELTestObjectOfSize(3, 3)->bytes()
+                      : ZELTestObjectOfSize(i * 37 % 3000, static_cast<uint8_t>(i))->bytes());
+    }
+}
+
+TEST_F(ZELDiskDataStorageTest, DescriptionsCarryTheLargestIDAndTheMetrics) {
+    auto store = openStore();
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
+    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(700000, 1));
+    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    const std::string description = store->description();
+    EXPECT_EQ(description.rfind("ZELDiskDataStorage<0x", 0), 0u) << description;
+    EXPECT_NE(description.find(", largestID=2, "), std::string::npos) << description;
+    EXPECT_NE(description.find(" RAM, "), std::string::npos) << description;
+    EXPECT_NE(description.find(" disk"), std::string::npos) << description;
+    const std::string detailed = store->descriptionDetailed();
+    EXPECT_NE(detailed.find("DISK ALLOCATION BREAKDOWN:\n"), std::string::npos) << detailed;
+    EXPECT_NE(detailed.find("2 objects,"), std::string::npos) << detailed;
+}
+
+TEST_F(ZELDiskDataStorageTest, InvalidatedStoreRefusesToLoadOrSave) {
+    auto store = openStore();
+    store->invalidate();
+    ZELError error;
+    EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedOperation));
+    EXPECT_FALSE(store->assignUniqueIndexID(1, ZELTestObjectOfSize(1, 1)));
+    EXPECT_EQ(store->objectAtIndexID(1, true, true), nullptr);
+}
+
+}  // namespace

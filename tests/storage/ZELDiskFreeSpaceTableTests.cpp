@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "ZELDiskDataStorageTestSupport.h"
+#include "zel/storage/ZELDiskFreeSpaceTable.h"
+
+namespace {
+
+using ZELDiskFreeSpaceTableTest = ZELDiskStorageTest;
+
+std::shared_ptr<ZELDiskFreeSpaceTable> trackingEverything() {
+    auto table = ZELDiskFreeSpaceTable::table();
+    table->setSmallestTrackedBlockSize(0);
+    return table;
+}
+
+TEST(ZELDiskFreeSpaceTable, RangesBelowTheTrackingSizeAreAbandoned) {
+    auto table = ZELDiskFreeSpaceTable::table();
+    EXPECT_EQ(table->smallestTrackedBlockSize(), 64u);
+    table->addFreeBlockOfSize(40, 1000);
+    EXPECT_EQ(table->byteCountAbandonedOnDisk(), 40u);
+    EXPECT_EQ(table->blocksEntryCount(), 0u);
+    EXPECT_TRUE(table->hasChanges());
+    table->setSmallestTrackedBlockSize(0);
+    EXPECT_EQ(table->smallestTrackedBlockSize(), 1u);
+}
+
+TEST(ZELDiskFreeSpaceTable, PrefersTheTightestRecentFitUnlessABlockHoldsTheRequestTwice) {
+    auto table = trackingEverything();
+    table->addFreeBlockOfSize(100, 1000);  // oldest
+    table->addFreeBlockOfSize(60, 2000);
+    table->addFreeBlockOfSize(70, 3000);  // newest
+
+    // 70 (leftover 20) then 60 (leftover 10) are candidates; 100 leaves 50 >= 50: taken at once.
+    uint64_t offset = 0;
+    ASSERT_TRUE(table->getFreeBlockOffset(&offset, 50, true));
+    EXPECT_EQ(offset, 1000u);
+    EXPECT_EQ(table->blockAtIndex(0).offset, 1050u);
+    EXPECT_EQ(table->blockAtIndex(0).size, 50u);
+
+    // 70 leaves 40 >= 30: taken at once.
+    ASSERT_TRUE(table->getFreeBlockOffset(&offset, 30, true));
+    EXPECT_EQ(offset, 3000u);
+    EXPECT_EQ(table->largestFreeBlockSize(), 60u);
+
+    // Nothing holds 61 bytes.
+    EXPECT_FALSE(table->getFreeBlockOffset(&offset, 61, true));
+}
+
+TEST(ZELDiskFreeSpaceTable, AnExactFitConsumesTheEntry) {
+    auto table = trackingEverything();
+    table->addFreeBlockOfSize(32, 64);
+    table->addFreeBlockOfSize(32, 128);
+    uint64_t offset = 0;
+    ASSERT_TRUE(table->getFreeBlockOffset(&offset, 32, true));
+    EXPECT_EQ(offset, 128u);
+    EXPECT_EQ(table->freeBlockCount(), 1u);
+    EXPECT_EQ(table->blockCountPendingRemoval(), 1u);
+    EXPECT_EQ(table->freeBlocksTotalSize(), 32u);
+    // A peek without dequeue takes nothing.
+    ASSERT_TRUE(table->getFreeBlockOffset(&offset, 16, false));
+    EXPECT_EQ(table->freeBlocksTotalSize(), 32u);
+}
+
+TEST(ZELDiskFreeSpaceTable, CompactionMergesTouchingBlocksOnly) {
+    auto table = trackingEverything();
+    table->addFreeBlockOfSize(10, 20);
+    table->addFreeBlockOfSize(10, 0);
+    table->addFreeBlockOfSize(10, 10);
+    table->addFreeBlockOfSize(5, 100);
+    table->compactFreeBlocks();
+    EXPECT_EQ(table->freeBlockCount(), 2u);
+    std::map<uint64_t, uint32_t> blocks;
+    table->visitFreeBlocks(
+        [&](const ZELDiskFreeSpaceTableBlock& block, bool&) { blocks[block.offset] = block.size; });
+    EXPECT_EQ(blocks, (std::map<uint64_t, uint32_t>{{0, 30}, {100, 5}}));
+    EXPECT_EQ(table->largestFreeBlockSize(), 30u);
+}
+
+TEST(ZELDiskFreeSpaceTable, ManyAddedBlocksCompactWhenRoomIsMissing) {
+    auto table = trackingEverything();
+    // 1001 touching 16-byte blocks hold no 32-byte block until compaction merges them.
+    for (uint64_t i = 0; i < 1001; ++i) table->addFreeBlockOfSize(16, 8 + 16 * i);
+    uint64_t offset = 0;
+    ASSERT_TRUE(table->getFreeBlockOffset(&offset, 32, true));
+    EXPECT_EQ(offset, 8u);
+    EXPECT_EQ(table->freeBlocksTotalSize(), 1001u * 16 - 32);
+}
+
+// A model test: every allocation lies inside a freed range and no byte is handed out twice.
+TEST(ZELDiskFreeSpaceTable, AllocationsNeverOverlapAndStayInsideFreedRanges) {
+    auto table = trackingEverything();
+    std::mt19937 random(7);
+    std::map<uint64_t, uint32_t> freeBytes;  // offset -> size of what was freed, disjoint
+    std::map<uint64_t, uint32_t> taken;
+    uint64_t end = 8;
+    for (int step = 0; step < 4000; ++step) {
+        if (random() % 3 == 0 && !taken.empty()) {
+            auto victim = taken.begin();
+            std::advance(victim, random() % taken.size());
+            table->addFreeBlockOfSize(victim->second, victim->first);
+            taken.erase(victim);
+            continue;
+        }
+        const uint32_t size = 1 + random() % 300;
+        uint64_t offset = 0;
+        if (!table->getFreeBlockOffset(&offset, size, true)) {
+            offset = end;
+            end += size;
+        }
+        const auto next = taken.lower_bound(offset);
+        ASSERT_TRUE(next == taken.end() || next->first >= offset + size) << step;
+        if (next != taken.begin()) {
+            const auto previous = std::prev(next);
+            ASSERT_LE(previous->first + previous->second, offset) << step;
+        }
+        ASSERT_LE(offset + size, end);
+        taken[offset] = size;
+    }
+    uint64_t freeTotal = 0;
+    table->visitFreeBlocks([&](const ZELDiskFreeSpaceTableBlock& block, bool&) {
+        freeTotal += block.size;
+        const auto next = taken.lower_bound(block.offset);
+        EXPECT_TRUE(next == taken.end() || next->first >= block.offset + block.size);
+    });
+    uint64_t takenTotal = 0;
+    for (const auto& [offset, size] : taken) takenTotal += size;
+    EXPECT_EQ(freeTotal + takenTotal + table->byteCountAbandonedOnDisk(), end - 8);
+}
+
+TEST_F(ZELDiskFreeSpaceTableTest, TableFileHasTheDocumentedLayout) {
+    auto table = trackingEverything();
+    table->addFreeBlockOfSize(100, 0x1122334455);
+    table->addFreeBlockOfSize(16, 8);
+    table->addAbandonedByteCount(3);
+    const auto url = folder_ / "1.free";
+    ZELError error;
+    ASSERT_TRUE(table->writeToURL(url, &error)) << error.description();
+    EXPECT_FALSE(table->hasChanges());
+
+    std::vector<uint8_t> expected;
+    ZELTestAppend32(expected, 2);
+    ZELTestAppend64(expected, 3);
+    ZELTestAppend32(expected, 16);
+    ZELTestAppend32(expected, 100);
+    ZELTestAppend32(expected, 2);
+    ZELTestAppend64(expected, 0x1122334455);
+    ZELTestAppend64(expected, 100);
+    ZELTestAppend64(expected, 8);
+    ZELTestAppend64(expected, 16);
+    EXPECT_EQ(ZELTestReadFile(url), expected);
+
+    auto loaded = ZELDiskFreeSpaceTable::table();
+    ASSERT_TRUE(loaded->readFromURL(url, &error)) << error.description();
+    EXPECT_EQ(loaded->freeBlockCount(), 1u);  // the 16-byte block is below the tracking size 64
+    EXPECT_EQ(loaded->byteCountAbandonedOnDisk(), 3u + 16u);
+    EXPECT_EQ(loaded->largestFreeBlockSize(), 100u);
+    EXPECT_FALSE(loaded->hasChanges());
+}
+
+TEST_F(ZELDiskFreeSpaceTableTest, MissingFileIsAnEmptyTable) {
+    auto table = ZELDiskFreeSpaceTable::table();
+    ZELError error;
+    EXPECT_TRUE(table->readFromURL(folder_ / "none.free", &error));
+    EXPECT_EQ(table->freeBlockCount(), 0u);
+}
+
+TEST_F(ZELDiskFreeSpaceTableTest, WrongVersionAndTruncationFailAndLoadNothing) {
+    std::vector<uint8_t> bytes;
+    ZELTestAppend32(bytes, 1);
+    ZELTestAppend64(bytes, 0);
+    ZELTestAppend32(bytes, 0);
+    ZELTestAppend32(bytes, 0);
+    ZELTestAppend32(bytes, 0);
+    const auto url = folder_ / "bad.free";
+    ZELTestWriteFile(url, bytes);
+    auto table = ZELDiskFreeSpaceTable::table();
+    ZELError error;
+    EXPECT_FALSE(table->readFromURL(url, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_NE(error.failureReason().find("free space table version number is invalid"),
+              std::string::npos);
+    EXPECT_EQ(table->freeBlockCount(), 0u);
+
+    // Version 2 claiming a billion blocks in a 40-byte file: a read error, no huge allocation.
+    bytes.clear();
+    ZELTestAppend32(bytes, 2);
+    ZELTestAppend64(bytes, 0);
+    ZELTestAppend32(bytes, 0);
+    ZELTestAppend32(bytes, 0);
+    ZELTestAppend32(bytes, 1000000000);
+    ZELTestAppend64(bytes, 8);
+    ZELTestAppend64(bytes, 16);
+    ZELTestWriteFile(url, bytes);
+    error = ZELError();
+    EXPECT_FALSE(table->readFromURL(url, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure));
+
+    // A header cut short.
+    bytes.resize(10);
+    ZELTestWriteFile(url, bytes);
+    error = ZELError();
+    EXPECT_FALSE(ZELDiskFreeSpaceTable::table()->readFromURL(url, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure));
+}
+
+TEST(ZELDiskFreeSpaceTable, DescriptionNamesCountsAndSizes) {
+    auto table = trackingEverything();
+    table->addFreeBlockOfSize(1536, 8);
+    EXPECT_NE(table->description().find(" 1 free blocks, total free 1.5 K, largest 1.5 K, "
+                                        "abandoned 0 K"),
+              std::string::npos)
+        << table->description();
+}
+
+}  // namespace
