@@ -1,0 +1,62 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/idvector/ZELMutableIDVector.h"
+#include "zel/platform/ZELTypes.h"
+#include "zel/storage/ZELDiskDataStorage.h"
+
+// An ID -> ID vector table: the database keeps two, "aspectBitIDVectors" (item ID -> the aspect
+// bit IDs of the item) and "itemIDVectors" (aspect bit ID -> the items that carry it). Vectors
+// are stored as immutable array vectors; a vector being changed is swapped in its slot for a
+// mutable copy once and then changed in place, and only vectors whose content changed are
+// saved again. Owned by the database; used under the database lock from one thread at a time.
+class ZELIDVectorArray final : public ZELDiskDataStorage {
+public:
+    static std::shared_ptr<ZELIDVectorArray> storageWithBaseNameURL(
+        std::filesystem::path baseNameURL);
+
+    // Stores ZELIDVector_CArray vectors. Not loaded yet.
+    explicit ZELIDVectorArray(std::filesystem::path baseNameURL);
+
+    // The vector, loaded and cached; null for an ID without one or when the read fails (the
+    // error goes to the delegate).
+    std::shared_ptr<ZELIDVector> vectorAtIndexID(ZELID vectorID);
+    // The vector to change in place. An immutable vector is replaced in its slot by a mutable
+    // copy, and the slot is marked dirty. Null (nothing changed) for an ID without a vector.
+    std::shared_ptr<ZELMutableIDVector> mutableVectorAtIndexID(ZELID vectorID);
+    // Stores `vector` at `vectorID`; nothing happens when the ID is 0 or already holds one.
+    void appendVector(std::shared_ptr<ZELIDVector> vector, ZELID vectorID);
+    // Adds `memberID` to the vector of every ID in `vectorIDs` (ascending); a slot is marked
+    // dirty only when its vector changed (or had to be made mutable). IDs without a vector are
+    // skipped.
+    void addID(ZELID memberID, const ZELIDVector& vectorIDs);
+    // The same with removal.
+    void removeID(ZELID memberID, const ZELIDVector& vectorIDs);
+
+    // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
+    // empty for no key, the stored vector itself for one key. A key without a vector counts as
+    // an empty vector (so it empties an intersection).
+    std::shared_ptr<ZELIDVector> intersectionOfVectorsAtIndexIDs(const ZELIDVector& vectorIDs);
+    std::shared_ptr<ZELIDVector> unionOfVectorsAtIndexIDs(const ZELIDVector& vectorIDs);
+
+    using ZELDiskDataStorage::compactMemory;
+    // Base compaction; at levels 2 and 3 the vectors still cached then give up their spare
+    // capacity (32 bytes or more at level 2, any at level 3) without being marked dirty.
+    void compactMemory(int level) override;
+
+    // "ZELIDVectorArray<0x...>, holding N ID vectors, <metrics summary>".
+    std::string description() const override;
+    // One line per vector size bucket, "<low>-<high> IDs: <n> vectors \n", for the buckets
+    // 0, 1, 2-5, 6-10, 11-20 and 21-99999 (larger vectors count in the last). Loads every
+    // vector without caching it.
+    std::string descriptionForVectors();
+
+private:
+    // The stored vectors at the keys, ascending, loaded and cached; a key without one gives an
+    // empty vector.
+    std::vector<std::shared_ptr<ZELIDVector>> vectorsAtIndexIDs(const ZELIDVector& vectorIDs);
+};

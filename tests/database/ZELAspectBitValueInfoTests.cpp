@@ -1,0 +1,318 @@
+// The aspect bit value record: canonical-string voting and compaction, and its stored form.
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "zel/database/ZELAspectBitValueInfo.h"
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELRegistry.h"
+#include "zel/stream/ZELDataStream.h"
+
+namespace {
+
+ZELData bytes(std::initializer_list<int> values) {
+    ZELData data;
+    for (int value : values) data.push_back(static_cast<uint8_t>(value));
+    return data;
+}
+
+void vote(ZELAspectBitValueInfo& info, const char16_t* string, int times) {
+    for (int i = 0; i < times; ++i) info.voteForCanonicalString(string);
+}
+
+// Written form -> votes, whatever the entry order.
+std::map<ZELString, uint64_t> entriesOf(const ZELAspectBitValueInfo& info) {
+    std::map<ZELString, uint64_t> entries;
+    const ZELAspectBitValueInfoCanonGuts& guts = info.canonGuts();
+    for (uint32_t i = 0; i < guts.canonCount; ++i) {
+        entries[guts.canons[i].string] = guts.canons[i].votes;
+    }
+    return entries;
+}
+
+ZELData serialized(const ZELAspectBitValueInfo& info) {
+    auto stream = ZELDataWriteStream::stream();
+    EXPECT_TRUE(info.serializeToStream(*stream));
+    return *stream->mutableData();
+}
+
+// A stored record of `value` with use count 1 and the given entries.
+ZELData recordBytes(std::u16string_view value,
+                    const std::vector<std::pair<std::u16string, uint32_t>>& entries) {
+    ZELData data;
+    ZELData_AppendZELString(data, value);
+    ZELData_AppendZELID(data, 1);
+    ZELData_AppendZELID(data, static_cast<uint32_t>(entries.size()));
+    for (const auto& [string, votes] : entries) {
+        ZELData_AppendZELID(data, votes);
+        ZELData_AppendZELString(data, string);
+    }
+    return data;
+}
+
+std::shared_ptr<ZELAspectBitValueInfo> read(const ZELData& data, ZELError* outError = nullptr) {
+    auto stream = ZELDataStream::streamWithBytes(data);
+    auto info = ZELAspectBitValueInfo::newDeserializedFromStream(*stream, data.size());
+    if (outError) *outError = stream->streamError();
+    return info;
+}
+
+// "paris" with use count 2^32 + 5, Paris twice and PARIS once.
+const ZELData kParisRecord = bytes({
+    0x0A, 0x00, 0x00, 0x00, 'p', 0, 'a', 0, 'r', 0, 'i', 0, 's', 0, 0, 0,  // "paris"
+    0x05, 0x00, 0x00, 0x00,                                                // use count, low 32
+    0x02, 0x00, 0x00, 0x00,                                                // 2 entries
+    0x02, 0x00, 0x00, 0x00,                                                // 2 votes
+    0x0A, 0x00, 0x00, 0x00, 'P', 0, 'a', 0, 'r', 0, 'i', 0, 's', 0, 0, 0,  // "Paris"
+    0x01, 0x00, 0x00, 0x00,                                                // 1 vote
+    0x0A, 0x00, 0x00, 0x00, 'P', 0, 'A', 0, 'R', 0, 'I', 0, 'S', 0, 0, 0,  // "PARIS"
+});
+
+}  // namespace
+
+TEST(AspectBitValueInfo, StoredFormIsByteExact) {
+    ZELAspectBitValueInfo info(u"paris");
+    EXPECT_EQ(info.adjustUseCount(0x100000005), 0x100000005u);
+    vote(info, u"Paris", 2);
+    vote(info, u"PARIS", 1);
+    EXPECT_EQ(info.serializedByteCount(), kParisRecord.size());
+    EXPECT_EQ(serialized(info), kParisRecord);
+
+    // A value without written forms: the string, the use count and a zero count.
+    ZELAspectBitValueInfo empty(u"");
+    EXPECT_EQ(serialized(empty), bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(empty.serializedByteCount(), 12u);
+    EXPECT_EQ(empty.canonicalStringVotedMost(), std::nullopt);
+}
+
+TEST(AspectBitValueInfo, ReadsBackWithCapacityEqualToCountAndGrowsByFour) {
+    auto info = read(kParisRecord);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->normalizedValue(), u"paris");
+    EXPECT_EQ(info->useCount(), 5u);
+    EXPECT_EQ(entriesOf(*info), (std::map<ZELString, uint64_t>{{u"PARIS", 1}, {u"Paris", 2}}));
+    EXPECT_EQ(info->canonGuts().canonCapacity, 2u);
+    EXPECT_EQ(serialized(*info), kParisRecord);
+
+    auto three = read(recordBytes(u"x", {{u"a", 1}, {u"b", 1}, {u"c", 1}}));
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(three->canonGuts().canonCapacity, 3u);
+    three->voteForCanonicalString(u"d");
+    EXPECT_EQ(three->canonGuts().canonCapacity, 8u);
+    EXPECT_EQ(three->canonGuts().canonCount, 4u);
+
+    ZELAspectBitValueInfo fresh(u"x");
+    fresh.voteForCanonicalString(u"a");
+    EXPECT_EQ(fresh.canonGuts().canonCapacity, 4u);
+
+    auto none = read(recordBytes(u"y", {}));
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->canonGuts().canons, nullptr);
+    EXPECT_EQ(none->canonGuts().canonCapacity, 0u);
+}
+
+TEST(AspectBitValueInfo, ClassTaggedRecordsFindTheRegisteredReader) {
+    EXPECT_TRUE(
+        ZELRegistry<ZELStreamDeserializer>::shared().containsEntryNamed("ZELAspectBitValueInfo"));
+    ZELAspectBitValueInfo info(u"paris");
+    vote(info, u"Paris", 3);
+    auto writer = ZELDataWriteStream::stream();
+    ASSERT_TRUE(writer->writeZELSerializable(info, false));
+    const ZELData data = *writer->mutableData();
+    auto reader = ZELDataStream::streamWithBytes(data);
+    auto object = std::dynamic_pointer_cast<ZELAspectBitValueInfo>(
+        reader->newReadZELSerializableOfLength(data.size()));
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(object->canonicalStringVotedMost(), u"Paris");
+}
+
+TEST(AspectBitValueInfo, MostVotesWinsAndTheLaterAmongEquals) {
+    ZELAspectBitValueInfo info(u"apple");
+    vote(info, u"Apple", 1);
+    vote(info, u"APPLE", 1);
+    vote(info, u"apple", 1);
+    EXPECT_EQ(info.canonicalStringVotedMost(), u"apple");
+    vote(info, u"Apple", 1);
+    EXPECT_EQ(info.canonicalStringVotedMost(), u"Apple");
+    EXPECT_EQ(info.canonGuts().canonCount, 3u);  // nobody has 31 votes yet
+}
+
+TEST(AspectBitValueInfo, CompactionDropsFormsBelowATenthOfALeaderWith31Votes) {
+    ZELAspectBitValueInfo dropped(u"paris");
+    vote(dropped, u"PARIS", 3);
+    vote(dropped, u"Paris", 31);
+    EXPECT_EQ(dropped.canonGuts().canonCount, 2u);  // voting alone does not compact
+    EXPECT_EQ(dropped.canonicalStringVotedMost(), u"Paris");
+    EXPECT_EQ(entriesOf(dropped), (std::map<ZELString, uint64_t>{{u"Paris", 31}}));
+
+    ZELAspectBitValueInfo kept(u"paris");
+    vote(kept, u"PARIS", 4);
+    vote(kept, u"Paris", 31);
+    EXPECT_EQ(kept.canonicalStringVotedMost(), u"Paris");
+    EXPECT_EQ(entriesOf(kept), (std::map<ZELString, uint64_t>{{u"PARIS", 4}, {u"Paris", 31}}));
+
+    // Below 31 votes nothing falls away, however far behind.
+    ZELAspectBitValueInfo young(u"paris");
+    vote(young, u"PARIS", 1);
+    vote(young, u"Paris", 30);
+    EXPECT_EQ(young.canonicalStringVotedMost(), u"Paris");
+    EXPECT_EQ(young.canonGuts().canonCount, 2u);
+}
+
+TEST(AspectBitValueInfo, CompactionKeepsTheLeaderWhenItIsMovedIntoAFreedSlot) {
+    // The leader is the last entry; dropping the others moves it down the array.
+    ZELAspectBitValueInfo info(u"x");
+    vote(info, u"a", 1);
+    vote(info, u"b", 5);
+    vote(info, u"c", 2);
+    vote(info, u"d", 40);
+    EXPECT_EQ(info.serializedByteCount(), 8u + 4 + 4 + 2 * (4 + 8));  // asks for the size: compacts
+    EXPECT_EQ(entriesOf(info), (std::map<ZELString, uint64_t>{{u"b", 5}, {u"d", 40}}));
+    EXPECT_EQ(info.canonicalStringVotedMost(), u"d");
+}
+
+TEST(AspectBitValueInfo, WritingCompactsSoBytesMatchTheSizeInAnyOrder) {
+    ZELAspectBitValueInfo info(u"paris");
+    vote(info, u"PARIS", 3);
+    vote(info, u"Paris", 31);
+    const ZELData written = serialized(info);  // without asking the size first
+    EXPECT_EQ(written.size(), info.serializedByteCount());
+    auto back = read(written);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(entriesOf(*back), (std::map<ZELString, uint64_t>{{u"Paris", 31}}));
+}
+
+TEST(AspectBitValueInfo, PastAThousandVotesNewFormsAreRefusedAndNeighboursPushedOut) {
+    ZELAspectBitValueInfo info(u"paris");
+    vote(info, u"Paris", 1000);
+    vote(info, u"PARIS", 5);  // the leader has exactly 1000: still open
+    EXPECT_EQ(info.canonGuts().canonCount, 2u);
+    vote(info, u"Paris", 1);  // 1001 > 10 * 5: its neighbour falls away
+    EXPECT_EQ(entriesOf(info), (std::map<ZELString, uint64_t>{{u"Paris", 1001}}));
+    vote(info, u"paris", 1);  // closed to new forms
+    EXPECT_EQ(entriesOf(info), (std::map<ZELString, uint64_t>{{u"Paris", 1001}}));
+    vote(info, u"Paris", 1);
+    EXPECT_EQ(entriesOf(info), (std::map<ZELString, uint64_t>{{u"Paris", 1002}}));
+
+    // A form voted past 1000 is itself pushed out by a neighbour with ten times its votes.
+    auto record = read(recordBytes(u"x", {{u"weak", 1000}, {u"strong", 20000}}));
+    ASSERT_NE(record, nullptr);
+    record->voteForCanonicalString(u"weak");
+    EXPECT_EQ(entriesOf(*record), (std::map<ZELString, uint64_t>{{u"strong", 20000}}));
+
+    // Neither side far enough ahead: nothing is dropped.
+    auto close = read(recordBytes(u"x", {{u"a", 1000}, {u"b", 500}}));
+    ASSERT_NE(close, nullptr);
+    close->voteForCanonicalString(u"a");
+    EXPECT_EQ(entriesOf(*close), (std::map<ZELString, uint64_t>{{u"a", 1001}, {u"b", 500}}));
+}
+
+TEST(AspectBitValueInfo, EntryCountStopsAt65535AndCapacityNeverWraps) {
+    std::vector<std::pair<std::u16string, uint32_t>> entries;
+    for (uint32_t i = 0; i < 65532; ++i) {
+        entries.emplace_back(std::u16string{char16_t(0x4E00 + i / 256), char16_t(0x4E00 + i % 256)},
+                             1);
+    }
+    auto info = read(recordBytes(u"x", entries));
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->canonGuts().canonCapacity, 65532u);
+    info->voteForCanonicalString(u"new 1");
+    EXPECT_EQ(info->canonGuts().canonCapacity, 65535u);
+    info->voteForCanonicalString(u"new 2");
+    info->voteForCanonicalString(u"new 3");
+    EXPECT_EQ(info->canonGuts().canonCount, 65535u);
+    info->voteForCanonicalString(u"new 4");
+    EXPECT_EQ(info->canonGuts().canonCount, 65535u);
+    info->voteForCanonicalString(u"new 3");  // existing forms still count
+    EXPECT_EQ(info->canonicalStringVotedMost(), u"new 3");
+}
+
+TEST(AspectBitValueInfo, UseCountNeverWrapsBelowZero) {
+    ZELAspectBitValueInfo info(u"x");
+    EXPECT_EQ(info.adjustUseCount(1), 1u);
+    EXPECT_EQ(info.adjustUseCount(2), 3u);
+    EXPECT_EQ(info.adjustUseCount(-1), 2u);
+    EXPECT_EQ(info.adjustUseCount(-5), 0u);
+    EXPECT_EQ(info.adjustUseCount(INT64_MIN), 0u);
+}
+
+TEST(AspectBitValueInfo, EveryTruncationFailsWithTheStreamsError) {
+    for (size_t length = 0; length < kParisRecord.size(); ++length) {
+        const ZELData truncated(kParisRecord.begin(), kParisRecord.begin() + length);
+        ZELError error;
+        EXPECT_EQ(read(truncated, &error), nullptr) << length;
+        EXPECT_TRUE(error.isError()) << length;
+    }
+}
+
+TEST(AspectBitValueInfo, DamagedRecordsFailWithCode3OrARangeError) {
+    // More entries than a record can hold.
+    ZELData tooMany = recordBytes(u"x", {});
+    tooMany[12] = 0x00;
+    tooMany[14] = 0x01;  // 65536 entries
+    ZELError error;
+    EXPECT_EQ(read(tooMany, &error), nullptr);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
+
+    // A count the remaining bytes cannot hold fails before anything is allocated for it.
+    ZELData hugeCount = recordBytes(u"x", {{u"a", 1}});
+    hugeCount[12] = 0xFF;
+    hugeCount[13] = 0xFF;  // 65535 entries
+    error = ZELError();
+    EXPECT_EQ(read(hugeCount, &error), nullptr);
+    EXPECT_TRUE(error.isError());
+
+    // An odd string length inside an entry.
+    ZELData oddString = recordBytes(u"x", {{u"a", 1}});
+    oddString[20] = 0x03;
+    error = ZELError();
+    EXPECT_EQ(read(oddString, &error), nullptr);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
+
+    // Every single-byte flip either reads or fails cleanly.
+    for (size_t offset = 0; offset < kParisRecord.size(); ++offset) {
+        ZELData flipped = kParisRecord;
+        flipped[offset] ^= 0xA5;
+        auto info = read(flipped);
+        if (info) {
+            EXPECT_EQ(serialized(*info).size(), info->serializedByteCount());
+        }
+    }
+}
+
+TEST(AspectBitValueInfoCanonGuts, PlainFunctionsWorkOnABlockOfTheirOwn) {
+    ZELAspectBitValueInfoCanonGuts guts;
+    ZELAspectBitValueInfoCanonGuts_Init(&guts);
+    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&guts), nullptr);
+    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_ByteCountSerialized(&guts), 4u);
+    ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(&guts, u"Ab");
+    ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(&guts, u"AB");
+    ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(&guts, u"AB");
+    ASSERT_NE(ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&guts), nullptr);
+    EXPECT_EQ(*ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&guts), u"AB");
+    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_ByteCountSerialized(&guts), 4u + 2 * (4 + 8));
+    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_ByteCountInRAM(&guts),
+              4 * sizeof(ZELAspectBitValueInfoCanon) + 8);  // 4 entries allocated, 4 code units
+
+    auto writer = ZELDataWriteStream::stream();
+    ASSERT_TRUE(ZELAspectBitValueInfoCanonGuts_SerializeToStream(&guts, *writer));
+    EXPECT_EQ(*writer->mutableData(), bytes({2, 0, 0, 0,                              //
+                                             1, 0, 0, 0, 4, 0, 0, 0, 'A', 0, 'b', 0,  //
+                                             2, 0, 0, 0, 4, 0, 0, 0, 'A', 0, 'B', 0}));
+    ZELAspectBitValueInfoCanonGuts copy;
+    ZELAspectBitValueInfoCanonGuts_Init(&copy);
+    auto reader = ZELDataStream::streamWithBytes(*writer->mutableData());
+    ASSERT_TRUE(ZELAspectBitValueInfoCanonGuts_InitWithStream(&copy, *reader));
+    EXPECT_EQ(copy.canonCount, 2u);
+    EXPECT_EQ(copy.canons[1].string, u"AB");
+    EXPECT_EQ(copy.canons[1].votes, 2u);
+
+    ZELAspectBitValueInfoCanonGuts_Free(&guts);
+    EXPECT_EQ(guts.canonCount, 0u);
+    EXPECT_EQ(guts.canons, nullptr);
+    ZELAspectBitValueInfoCanonGuts_Free(&copy);
+}
