@@ -8,6 +8,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     libicu-dev libxml2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    nlohmann-json3-dev
 )
 
 missing=()
