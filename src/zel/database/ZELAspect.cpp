@@ -1,0 +1,319 @@
+#include "zel/database/ZELAspect.h"
+
+#include <algorithm>
+#include <set>
+
+#include "zel/database/ZELAspectBitValueInfo.h"
+#include "zel/database/ZELDatabase.h"
+#include "zel/database/ZELItem.h"
+#include "zel/database/ZELItemDefinition.h"
+#include "zel/idvector/ZELMutableIDVector.h"
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/storage/ZELSortedList.h"
+#include "zel/tokenizer/ZELStringComparison.h"
+#include "zel/tokenizer/ZELTokenizer.h"
+
+std::shared_ptr<ZELAspect> ZELAspect::aspectWithDatabase(ZELDatabase* db, ZELString identifier,
+                                                         uint32_t aspectID, ZELError* outError) {
+    auto aspect = std::make_shared<ZELAspect>(db, std::move(identifier), aspectID);
+    if (!aspect->loadSortedList(outError)) return nullptr;
+    return aspect;
+}
+
+ZELAspect::ZELAspect(ZELDatabase* db, ZELString identifier, uint32_t aspectID)
+    : db_(db), aspectID_(aspectID), name_(std::move(identifier)) {}
+
+ZELAspect::~ZELAspect() {
+    if (valueSortList_) valueSortList_->invalidate();
+}
+
+std::string ZELAspect::fileBaseNameForAspectIdentifier(const ZELString& identifier) {
+    const bool needsEscape = identifier == u"." || identifier == u".." ||
+                             identifier.find_first_of(std::u16string_view(u"/\0", 2)) !=
+                                 ZELString::npos ||
+                             (!identifier.empty() && identifier.front() == u'%');
+    if (!needsEscape) return ZELStringToUTF8(identifier);
+    ZELString escaped = u"%";
+    for (char16_t unit : identifier) {
+        switch (unit) {
+            case u'%': escaped += u"%25"; break;
+            case u'/': escaped += u"%2F"; break;
+            case u'.': escaped += u"%2E"; break;
+            case u'\0': escaped += u"%00"; break;
+            default: escaped += unit;
+        }
+    }
+    return ZELStringToUTF8(escaped);
+}
+
+bool ZELAspect::loadSortedList(ZELError* outError) {
+    ZELDatabase* db = database();
+    const std::filesystem::path base =
+        db->aspectDataFolderURL() / fileBaseNameForAspectIdentifier(name_);
+    // The list keeps IDs only; its keys are the normalized values in the value store, lent
+    // without copying. The list is used only under the database lock, which the loaders
+    // therefore need not take again.
+    auto list = ZELSortedList::listWithBaseURL(base.string(), [this](ZELID keyID, bool load) {
+        ZELDatabase* owner = database();
+        return owner ? owner->sortedListKeyForAspectBitID(keyID, load) : nullptr;
+    });
+    list->setKeyBatchLoader([this](const ZELID* keyIDs, uint64_t count) {
+        std::vector<ZELSortedListKey> keys;
+        ZELDatabase* owner = database();
+        for (uint64_t i = 0; owner && i < count; ++i) {
+            if (auto key = owner->sortedListKeyForAspectBitID(keyIDs[i], true)) keys.push_back(key);
+        }
+        return keys;
+    });
+    list->setKeyCompareSelector(
+        [](const ZELString& searchKey, const ZELString& otherKey) {
+            return compareZELSort(searchKey, otherKey);
+        },
+        [](const ZELString& key, const ZELString& prefix) { return hasZELSortPrefix(key, prefix); },
+        [](const ZELString& prefix) { return ZELSortPrefixLowerBound(prefix); });
+    if (!list->loadAndGetError(outError)) return false;
+    valueSortList_ = std::move(list);
+    return true;
+}
+
+std::shared_ptr<ZELAspect> ZELAspect::aspectWithDefinition(ZELDatabase* db,
+                                                           const ZELValue& definition,
+                                                           ZELError* outError) {
+    const ZELValue* identifier = definition.valueForKey("identifier");
+    if (!identifier || !identifier->isString() || identifier->stringValue().empty()) {
+        return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                         ZELErrorCodeInvalidData,
+                                         "aspect definition is missing identifier")),
+               nullptr;
+    }
+    const ZELValue* booleanOp = definition.valueForKey("defaultBooleanOp");
+    const ZELValue* aspectID = definition.valueForKey("aspectID");
+    const ZELValue* showLabel = definition.valueForKey("isShowBitValueLabel");
+
+    // An aspect saved without tokenizer (its host had not set one) comes back without one.
+    std::shared_ptr<ZELTokenizer> tokenizer;
+    if (const ZELValue* representation = definition.valueForKey("aspectTokenizer")) {
+        ZELError tokenizerError;
+        tokenizer = ZELTokenizer::tokenizerForSerializedRepresentation(*representation,
+                                                                       &tokenizerError);
+        if (!tokenizer) {
+            if (tokenizerError.isError()) return ZELSetError(outError, tokenizerError), nullptr;
+            std::string shown;
+            ZELPropertyList::xmlData(*representation, &shown, nullptr);
+            db->reportFileLoadWarning(
+                ZELStringWithFormat("aspect tokenizer not available: %s", shown.c_str()), true);
+        }
+    }
+    auto aspect = aspectWithDatabase(
+        db, identifier->stringValue(),
+        aspectID ? static_cast<uint32_t>(aspectID->integerValue()) : 0, outError);
+    if (!aspect) return nullptr;
+    if (booleanOp) aspect->setDefaultAspectBitBooleanOperation(static_cast<int32_t>(booleanOp->integerValue()));
+    aspect->setAspectValueTokenizer(std::move(tokenizer));
+    if (showLabel) aspect->setIsShowBitValueLabel(showLabel->booleanValue());
+    return aspect;
+}
+
+ZELValue ZELAspect::aspectDefinitionDictionary() const {
+    ZELValue::Dictionary definition{
+        {u"aspectID", ZELValue(static_cast<int64_t>(aspectID()))},
+        {u"identifier", ZELValue(name_)},
+        {u"defaultBooleanOp", ZELValue(static_cast<int64_t>(defaultAspectBitBooleanOperation()))},
+        {u"isShowBitValueLabel", ZELValue(isShowBitValueLabel())},
+    };
+    if (auto tokenizer = aspectValueTokenizer()) {
+        definition[u"aspectTokenizer"] = tokenizer->serializedRepresentation();
+    }
+    return ZELValue(std::move(definition));
+}
+
+bool ZELAspect::ensureSerializedAndGetError(ZELError* outError) {
+    return !valueSortList_ || valueSortList_->ensureSerializedAndGetError(outError);
+}
+
+void ZELAspect::invalidate() {
+    db_.store(nullptr);
+    if (valueSortList_) valueSortList_->invalidate();
+    valueSortList_.reset();
+}
+
+std::shared_ptr<ZELTokenizer> ZELAspect::aspectValueTokenizer() const {
+    std::lock_guard<std::mutex> guard(tokenizerLock_);
+    return tokenizer_;
+}
+
+void ZELAspect::setAspectValueTokenizer(std::shared_ptr<ZELTokenizer> tokenizer) {
+    std::lock_guard<std::mutex> guard(tokenizerLock_);
+    tokenizer_ = std::move(tokenizer);
+}
+
+uint64_t ZELAspect::aspectBitCount() const { return valueSortList_ ? valueSortList_->count() : 0; }
+
+void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition, const ZELItem& item) {
+    auto tokenizer = aspectValueTokenizer();
+    if (!tokenizer) return;
+    if (auto tokens = tokenizer->tokensForClientObject(item)) {
+        addAspectBitsToItemDefinition(definition, *tokens);
+    }
+}
+
+void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition,
+                                              const ZELTokenSet& tokens) {
+    ZELDatabase* db = database();
+    if (!db || tokens.empty()) return;
+    auto ids = ZELMutableIDVector::vectorWithCapacity(static_cast<uint32_t>(tokens.size()));
+    // Written forms that share a normalized value ("Apple", "apple") each get their vote, but
+    // the value's use count rises once for the item: it counts the items that carry it.
+    std::set<ZELID> counted;
+    for (const ZELString& token : tokens) {
+        const ZELString normalized = ZELNormalizedCaseInsensitiveComparisonString(token);
+        const ZELID id = db->accessLockedUsing([&]() -> ZELID {
+            ZELSortedList* list = valueSortList_.get();
+            if (!list) return 0;
+            ZELID found = list->assignedIDForKey(normalized);
+            if (found == 0) {
+                found = db->assignAspectBitIDForNormalizedValue(normalized);
+                if (found == 0) return 0;
+                list->assignID(found, normalized);
+                definition.markDefinedNewAspectBit();
+            }
+            if (counted.insert(found).second && !definition.containsAspectBitID(found)) {
+                db->incrementUseCountForAspectBitID(found, &token);
+            } else {
+                db->upvoteCanonicalStringForAspectBitID(found, token);
+            }
+            return found;
+        });
+        if (id != 0) ids->addID(id);
+    }
+    definition.addAspectBitIDs(*ids, *this);
+}
+
+ZELID ZELAspect::aspectBitIDForValue(const ZELString& text, bool assign) {
+    const ZELString normalized = ZELNormalizedCaseInsensitiveComparisonString(text);
+    ZELDatabase* db = database();
+    if (!db) return 0;
+    return db->accessLockedUsing([&]() -> ZELID {
+        ZELSortedList* list = valueSortList_.get();
+        if (!list) return 0;
+        ZELID id = list->assignedIDForKey(normalized);
+        if (id == 0 && assign) {
+            id = db->assignAspectBitIDForNormalizedValue(normalized);
+            if (id != 0) list->assignID(id, normalized);
+        }
+        return id;
+    });
+}
+
+ZELID ZELAspect::aspectBitIDForNormalizedValue(const ZELString& normalized,
+                                               std::optional<ZELString>* outCanonicalString,
+                                               uint64_t* outUseCount) {
+    ZELDatabase* db = database();
+    if (!db) return 0;
+    return db->accessLockedUsing([&]() -> ZELID {
+        ZELSortedList* list = valueSortList_.get();
+        if (!list) return 0;
+        const ZELID id = list->assignedIDForKey(normalized);
+        if (id != 0 && (outCanonicalString || outUseCount)) {
+            if (auto info = db->aspectBitValueInfoForID(id)) {
+                if (outCanonicalString) *outCanonicalString = info->canonicalStringVotedMost();
+                if (outUseCount) *outUseCount = info->useCount();
+            }
+        }
+        return id;
+    });
+}
+
+void ZELAspect::removeAspectBitNormalizedValue(const ZELString& normalized, ZELID aspectBitID) {
+    if (valueSortList_ && valueSortList_->assignedIDForKey(normalized) == aspectBitID) {
+        valueSortList_->removeAssignedIDForKey(normalized);
+    }
+}
+
+void ZELAspect::enumerateCompletionsWithNormalizedPrefix(const ZELString& prefix,
+                                                         const ZELIDVector* allowedAspectBitIDs,
+                                                         CompletionVisitor visitor) {
+    ZELDatabase* db = database();
+    if (!db || !valueSortList_) return;
+    valueSortList_->enumerateWithKeyPrefix(
+        prefix, allowedAspectBitIDs, [&](ZELID keyID, const ZELString& key, bool& stop) {
+            std::optional<ZELString> canonical;
+            if (auto info = db->aspectBitValueInfoForID(keyID)) {
+                canonical = info->canonicalStringVotedMost();
+            }
+            visitor(key, canonical ? *canonical : key, keyID, stop);
+        });
+}
+
+void ZELAspect::gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const {
+    gatherer.addByteCount(sizeof(*this) + name_.size() * sizeof(char16_t), ZELMemoryMetricTypeRAM);
+    if (valueSortList_) valueSortList_->gatherMemoryMetrics(gatherer);
+}
+
+void ZELAspect::compactMemory(int level) {
+    if (valueSortList_) valueSortList_->compactMemory(level);
+}
+
+std::string ZELAspect::description() const {
+    return descriptionHead() + " \"" + ZELStringToUTF8(name_) + "\"";
+}
+
+// "aspects.plist": a dictionary with "com.tarvo.ZEL.aspectDefs" (the same string, identifying
+// the file), "Version" (1), "AspectDefCount" (written, not read) and "AspectDefs" (the aspect
+// definition dictionaries in the database's aspect order).
+std::optional<std::vector<std::shared_ptr<ZELAspect>>> ZELAspect::aspectsLoadedFromInfoFileAtURL(
+    const std::filesystem::path& url, ZELDatabase* db, ZELError* outError) {
+    auto fail = [&](const char* reason) {
+        ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                  ZELErrorCodeInvalidData,
+                                  ZELStringWithFormat("%s in %s", reason, url.c_str())));
+        return std::nullopt;
+    };
+    ZELValue plist;
+    if (!ZELPropertyList::readFile(url, &plist, nullptr) || !plist.isDictionary()) {
+        return fail("could not load");
+    }
+    const ZELValue* identification = plist.valueForKey(aspectDefsFileIdentifier);
+    if (!identification || !identification->isString() ||
+        identification->utf8Value() != aspectDefsFileIdentifier) {
+        return fail("bad identifier");
+    }
+    const ZELValue* version = plist.valueForKey("Version");
+    if (!version || !version->isNumber() || version->integerValue() != aspectDefsFileVersion) {
+        return fail("unsupported version");
+    }
+    const ZELValue* definitions = plist.valueForKey("AspectDefs");
+    if (definitions && !definitions->isArray()) return fail("could not load");
+    std::vector<std::shared_ptr<ZELAspect>> aspects;
+    if (definitions) {
+        for (const ZELValue& definition : definitions->arrayValue()) {
+            auto aspect = aspectWithDefinition(db, definition, outError);
+            if (!aspect) {
+                for (auto& made : aspects) made->invalidate();
+                return std::nullopt;
+            }
+            aspects.push_back(std::move(aspect));
+        }
+    }
+    return aspects;
+}
+
+bool ZELAspect::saveInfoForAspects(const std::vector<std::shared_ptr<ZELAspect>>& aspects,
+                                   const std::filesystem::path& url, ZELError* outError) {
+    ZELValue::Array definitions;
+    for (const auto& aspect : aspects) definitions.push_back(aspect->aspectDefinitionDictionary());
+    ZELValue::Dictionary plist{
+        {ZELStringFromUTF8(aspectDefsFileIdentifier), ZELValue::fromUTF8(aspectDefsFileIdentifier)},
+        {u"Version", ZELValue(aspectDefsFileVersion)},
+        {u"AspectDefCount", ZELValue(static_cast<int64_t>(aspects.size()))},
+        {u"AspectDefs", ZELValue(std::move(definitions))},
+    };
+    // Replaced atomically (a crash leaves the old or the new definitions, never a torn file).
+    if (!ZELPropertyList::writeFile(url, ZELValue(std::move(plist)), nullptr)) {
+        return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                         ZELErrorCodeWriteFailed,
+                                         "Could not save aspect meta info file."));
+    }
+    return true;
+}
