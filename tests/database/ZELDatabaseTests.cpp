@@ -62,6 +62,14 @@ TEST_F(ZELDatabaseTest, OpeningAMissingFolderCreatesItAndTheFirstSaveWritesMetaI
     EXPECT_TRUE(db_->bootstrapFromDisk());  // a repeated call answers true at once
 }
 
+TEST_F(ZELDatabaseTest, AnExistingEmptyFolderOpensAsANewDatabase) {
+    std::filesystem::create_directories(folder_);
+    db_ = openDatabase();
+    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
+    ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
+    EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+}
+
 TEST_F(ZELDatabaseTest, SaveRewritesAspectsFileOnlyAfterAnAspectWasAdded) {
     db_ = openDatabase();
     ASSERT_TRUE(db_->ensureSerialized());

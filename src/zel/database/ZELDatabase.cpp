@@ -181,15 +181,15 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
                                 ZELDatabaseMetaInfo::fileName));
         return;
     } else {
+        // A new database, in a folder that is missing or empty: the stores write their files
+        // into "storage" as they load, so it must exist before them.
         ZELError createError;
-        bool created = true;
-        if (!folderExists) {
-            created = baseFolderURLAndCreate(true, &createError).has_value() &&
-                      ZELFileManager::createDirectoryRecursivelyAtURL(
-                          (folder / storageFolderName).string(), &createError) &&
-                      ZELFileManager::createDirectoryRecursivelyAtURL(
-                          (folder / aspectsFolderName).string(), &createError);
-        }
+        const bool created =
+            (folderExists || baseFolderURLAndCreate(true, &createError).has_value()) &&
+            ZELFileManager::createDirectoryRecursivelyAtURL((folder / storageFolderName).string(),
+                                                            &createError) &&
+            ZELFileManager::createDirectoryRecursivelyAtURL((folder / aspectsFolderName).string(),
+                                                            &createError);
         info = ZELDatabaseMetaInfo::infoWithDatabase(ident_, schemaVersion, nullptr);
         isSavedInfoDirty_ = true;
         if (!created) {

@@ -2,6 +2,7 @@
 
 #include <typeindex>
 
+#include "zel/database/ZELRecordItem.h"
 #include "zel/platform/ZELString.h"
 #include "zel/stream/ZELStream.h"
 
@@ -18,6 +19,9 @@ std::string typeKey(const std::type_info& type) { return type.name(); }
 void ensureBaseItemClassRegistered() {
     static const bool registered = [] {
         ZELItemClass::registerItemClass<ZELItem>("ZELItem");
+        // The library's ready item class, so that a folder of records opens as records
+        // before the host has made one.
+        ZELRecordItem::registerItemClass();
         return true;
     }();
     (void)registered;

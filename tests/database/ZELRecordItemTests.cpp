@@ -1,0 +1,307 @@
+#include "zel/database/ZELRecordItem.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "zel/platform/ZELRegistry.h"
+#include "zel/stream/ZELDataStream.h"
+#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
+#include "zel/tokenizer/ZELTokenizer.h"
+
+namespace {
+
+ZELString u(const char* utf8) { return ZELStringFromUTF8(utf8); }
+
+// The blob bytes a record writes after its class token: existence token, then the record.
+ZELData blobOf(const ZELRecordItem& item) {
+    auto stream = ZELDataWriteStream::stream();
+    EXPECT_TRUE(item.serializeDatabaseBlobToStream(*stream));
+    return *stream->mutableData();
+}
+
+// The record alone, without the 8 token bytes.
+ZELData recordOf(const ZELRecordItem& item) {
+    ZELData blob = blobOf(item);
+    return ZELData(blob.begin() + 8, blob.end());
+}
+
+// The record read back from blob bytes, or null; the stream's error in `*outError`.
+std::shared_ptr<ZELRecordItem> readBlob(const ZELData& blob, ZELError* outError = nullptr) {
+    auto stream = ZELDataStream::streamWithBytes(blob);
+    auto item = std::make_shared<ZELRecordItem>();
+    const bool built = item->initByDeserializingDatabaseBlobFromStream(*stream, 7);
+    if (outError) *outError = stream->streamError();
+    return built ? item : nullptr;
+}
+
+// A blob with a zero token and the given record bytes.
+ZELData blobWithRecord(std::initializer_list<uint8_t> record) {
+    ZELData blob(8, 0);
+    blob.insert(blob.end(), record.begin(), record.end());
+    return blob;
+}
+
+ZELData bytes(std::initializer_list<uint8_t> list) { return ZELData(list); }
+
+// A plain item class with a getter of its own, to check that record getters pass other items on.
+class PlainItem : public ZELItem {};
+
+}  // namespace
+
+TEST(ZELRecordItem, SmallRecordHasExactBytes) {
+    auto item = ZELRecordItem::itemWithValues({{u"a", ZELValue(1)}, {u"b", ZELValue(u("hé"))}}, u"a");
+
+    EXPECT_EQ(blobOf(*item), bytes({
+                                 0xB0, 0x4F, 0xEE, 0xB4, 0x07, 0xEC, 0x35, 0x08,  // existence token of 1
+                                 0x01,                                            // format
+                                 0x05, 0x01, 0x61,                                // existence key "a"
+                                 0x0A, 0x02,                                      // dictionary of 2
+                                 0x05, 0x01, 0x61, 0x03, 0x02,                    // "a": 1
+                                 0x05, 0x01, 0x62, 0x05, 0x02, 0x68, 0xE9,        // "b": "hé" (narrow)
+                             }));
+    EXPECT_EQ(item->getExistenceToken(), (ZELItemExistenceToken{0xB4EE4FB0u, 0x0835EC07u}));
+}
+
+TEST(ZELRecordItem, EachValueKindHasExactBytes) {
+    struct Case {
+        ZELValue value;
+        ZELData encoded;  // the value's bytes inside a one-entry dictionary under key "k"
+    };
+    const Case cases[] = {
+        {ZELValue(), bytes({0x00})},
+        {ZELValue(false), bytes({0x01})},
+        {ZELValue(true), bytes({0x02})},
+        {ZELValue(0), bytes({0x03, 0x00})},
+        {ZELValue(-2), bytes({0x03, 0x03})},
+        {ZELValue(300), bytes({0x03, 0xD8, 0x04})},
+        {ZELValue(std::numeric_limits<int64_t>::min()),
+         bytes({0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01})},
+        {ZELValue(1.5), bytes({0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F})},
+        {ZELValue(u("")), bytes({0x05, 0x00})},
+        {ZELValue(u("€x")), bytes({0x06, 0x02, 0xAC, 0x20, 0x78, 0x00})},
+        {ZELValue(ZELDate{1.5}), bytes({0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F})},
+        {ZELValue(ZELValue::Data{1, 2}), bytes({0x08, 0x02, 0x01, 0x02})},
+        {ZELValue(ZELValue::Array{ZELValue(true), ZELValue()}), bytes({0x09, 0x02, 0x02, 0x00})},
+        {ZELValue(ZELValue::Dictionary{{u"", ZELValue(1)}}), bytes({0x0A, 0x01, 0x05, 0x00, 0x03, 0x02})},
+    };
+    for (const Case& c : cases) {
+        ZELRecordItem item({{u"k", c.value}}, ZELString());
+        ZELData expected = bytes({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B});
+        expected.insert(expected.end(), c.encoded.begin(), c.encoded.end());
+        EXPECT_EQ(recordOf(item), expected) << ZELValue::kindName(c.value.kind());
+        auto read = readBlob(blobOf(item));
+        ASSERT_TRUE(read) << ZELValue::kindName(c.value.kind());
+        EXPECT_EQ(read->values(), item.values());
+        EXPECT_EQ(read->itemID(), 7u);
+    }
+}
+
+TEST(ZELRecordItem, EveryValueKindRoundTrips) {
+    ZELValue::Dictionary nested{{u"deep", ZELValue(ZELValue::Array{ZELValue(-1), ZELValue(u("ü"))})}};
+    const ZELValue::Dictionary values{
+        {u"none", ZELValue()},
+        {u"yes", ZELValue(true)},
+        {u"no", ZELValue(false)},
+        {u"max", ZELValue(std::numeric_limits<int64_t>::max())},
+        {u"min", ZELValue(std::numeric_limits<int64_t>::min())},
+        {u"negativeZero", ZELValue(-0.0)},
+        {u"real", ZELValue(6.02214076e23)},
+        {u"narrow", ZELValue(u("café ÿ"))},
+        {u"wide", ZELValue(u("日本語 😀"))},
+        {u"unpaired", ZELValue(ZELString(u"a\xD800z"))},
+        {u"nul", ZELValue(ZELString(u"a\0b", 3))},
+        {u"date", ZELValue(ZELDate{-86400.25})},
+        {u"emptyData", ZELValue(ZELValue::Data{})},
+        {u"data", ZELValue(ZELValue::Data{0, 255, 7})},
+        {u"emptyArray", ZELValue(ZELValue::Array{})},
+        {u"dictionary", ZELValue(nested)},
+        {u"키", ZELValue(u("wide key"))},
+    };
+    ZELRecordItem item(values, u"wide");
+
+    auto read = readBlob(blobOf(item));
+
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->values(), values);
+    EXPECT_EQ(read->existenceKey(), u"wide");
+    EXPECT_TRUE(std::signbit(read->valueForKey(u"negativeZero").realValue()));
+    EXPECT_EQ(read->getExistenceToken(), item.getExistenceToken());
+    EXPECT_EQ(recordOf(*read), recordOf(item));
+}
+
+TEST(ZELRecordItem, ClientObjectsAndTooDeepValuesAreStoredAsNone) {
+    ZELValue deep(1);
+    for (int level = 0; level < ZELRecordItem::maximumNestingDepth + 3; ++level) deep = ZELValue(ZELValue::Array{deep});
+    ZELRecordItem item({{u"object", ZELValue(std::make_shared<PlainItem>())}, {u"deep", deep}}, ZELString());
+
+    auto read = readBlob(blobOf(item));
+
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->valueForKey(u"object").isNone());
+    // The record's dictionary is level 1: 63 arrays fit inside it, the 64th is cut to none.
+    const ZELValue* level = &read->values().at(u"deep");
+    int arrays = 0;
+    while (level->isArray()) {
+        ++arrays;
+        level = &level->arrayValue().front();
+    }
+    EXPECT_EQ(arrays, ZELRecordItem::maximumNestingDepth - 1);
+    EXPECT_TRUE(level->isNone());
+}
+
+TEST(ZELRecordItem, MalformedRecordsAreRefused) {
+    const struct {
+        const char* what;
+        ZELData blob;
+    } cases[] = {
+        {"no record", blobWithRecord({})},
+        {"short token", ZELData{1, 2, 3}},
+        {"unknown format", blobWithRecord({0x02, 0x00, 0x0A, 0x00})},
+        {"unknown tag", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B, 0x0B})},
+        {"values not a dictionary", blobWithRecord({0x01, 0x00, 0x09, 0x00})},
+        {"existence key not a string", blobWithRecord({0x01, 0x03, 0x02, 0x0A, 0x00})},
+        {"key not a string", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x03, 0x02, 0x00})},
+        {"keys out of order", blobWithRecord({0x01, 0x00, 0x0A, 0x02, 0x05, 0x01, 0x62, 0x00, 0x05, 0x01, 0x61, 0x00})},
+        {"repeated key", blobWithRecord({0x01, 0x00, 0x0A, 0x02, 0x05, 0x01, 0x61, 0x00, 0x05, 0x01, 0x61, 0x00})},
+        {"redundant varint group", blobWithRecord({0x01, 0x00, 0x0A, 0x81, 0x00})},
+        {"varint too long", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B, 0x03, 0xFF, 0xFF, 0xFF, 0xFF,
+                                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02})},
+        {"huge string count", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F})},
+        {"count beyond 32 bits", blobWithRecord({0x01, 0x00, 0x08, 0x80, 0x80, 0x80, 0x80, 0x10})},
+        {"wide string of odd bytes", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x06, 0x01, 0x6B})},
+        {"huge array count", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B, 0x09, 0xFF, 0xFF, 0x03})},
+        {"real cut short", blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B, 0x04, 0x00, 0x00})},
+        {"bytes after the record", blobWithRecord({0x01, 0x00, 0x0A, 0x00, 0x00})},
+    };
+    for (const auto& c : cases) {
+        ZELError error;
+        EXPECT_FALSE(readBlob(c.blob, &error)) << c.what;
+        EXPECT_TRUE(error.isError()) << c.what;
+    }
+    ZELError error;
+    readBlob(blobWithRecord({0x01, 0x00, 0x0A, 0x02, 0x05, 0x01, 0x62, 0x00, 0x05, 0x01, 0x61, 0x00}), &error);
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_EQ(error.failureReason(), "damaged record item blob: dictionary keys out of order");
+}
+
+TEST(ZELRecordItem, NestingBeyondTheLimitIsRefusedWithoutExhaustingTheStack) {
+    ZELData blob = blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B});
+    for (int level = 0; level < 100000; ++level) {
+        blob.push_back(0x09);
+        blob.push_back(0x01);
+    }
+    blob.push_back(0x00);
+    EXPECT_FALSE(readBlob(blob));
+}
+
+TEST(ZELRecordItem, TruncatedAndFlippedBlobsNeverCrash) {
+    ZELRecordItem item({{u"title", ZELValue(u("Fête 😀"))},
+                        {u"n", ZELValue(-123456789)},
+                        {u"list", ZELValue(ZELValue::Array{ZELValue(ZELDate{3.0}), ZELValue(ZELValue::Data{9})})},
+                        {u"sub", ZELValue(ZELValue::Dictionary{{u"x", ZELValue(2.5)}})}},
+                       u"title");
+    const ZELData blob = blobOf(item);
+    for (size_t length = 0; length < blob.size(); ++length) {
+        EXPECT_FALSE(readBlob(ZELData(blob.begin(), blob.begin() + length))) << length;
+    }
+    std::mt19937 random(20240301);
+    for (size_t position = 8; position < blob.size(); ++position) {
+        for (int trial = 0; trial < 8; ++trial) {
+            ZELData damaged = blob;
+            damaged[position] ^= static_cast<uint8_t>(1u << (random() % 8));
+            auto read = readBlob(damaged);
+            // A flip may still give a well-formed record; it then writes back the same bytes.
+            if (read) {
+                EXPECT_EQ(recordOf(*read), ZELData(damaged.begin() + 8, damaged.end())) << position;
+            }
+        }
+    }
+}
+
+TEST(ZELRecordItem, ExistenceTokenComesFromTheChosenKey) {
+    auto a = ZELRecordItem::itemWithValues({{u"path", ZELValue(u("/a"))}, {u"size", ZELValue(1)}}, u"path");
+    auto b = ZELRecordItem::itemWithValues({{u"path", ZELValue(u("/a"))}, {u"size", ZELValue(2)}}, u"path");
+    auto c = ZELRecordItem::itemWithValues({{u"path", ZELValue(u("/c"))}}, u"path");
+
+    EXPECT_EQ(a->getExistenceToken(), b->getExistenceToken());
+    EXPECT_NE(a->getExistenceToken(), c->getExistenceToken());
+    EXPECT_EQ(a->getExistenceToken(), ZELRecordItem::existenceTokenForValue(ZELValue(u("/a"))));
+    EXPECT_EQ(ZELRecordItem::itemWithValues({{u"path", ZELValue(u("/a"))}})->getExistenceToken(), ZELItemExistenceToken{});
+    EXPECT_EQ(ZELRecordItem::itemWithValues({}, u"path")->getExistenceToken(), ZELItemExistenceToken{});
+    EXPECT_TRUE(ZELRecordItem::isExistenceCheckable());
+
+    // The class-level reader finds the same token in the blob.
+    const ZELData blob = blobOf(*a);
+    ZELItemExistenceToken fromBlob;
+    ASSERT_TRUE(ZELRecordItem::getExistenceToken(&fromBlob, blob.data(), blob.size()));
+    EXPECT_EQ(fromBlob, a->getExistenceToken());
+}
+
+TEST(ZELRecordItem, DuplicatesShareTheExistenceValue) {
+    auto stored = ZELRecordItem::itemWithValues({{u"id", ZELValue(5)}, {u"title", ZELValue(u("old"))}}, u"id");
+    auto incoming = ZELRecordItem::itemWithValues({{u"id", ZELValue(5)}, {u"title", ZELValue(u("new"))}}, u"id");
+    auto other = ZELRecordItem::itemWithValues({{u"id", ZELValue(6)}, {u"title", ZELValue(u("new"))}}, u"id");
+    auto noValue = ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}, u"id");
+
+    EXPECT_TRUE(incoming->isDuplicateImportedItem(stored.get()));
+    EXPECT_FALSE(other->isDuplicateImportedItem(stored.get()));
+    EXPECT_FALSE(noValue->isDuplicateImportedItem(noValue.get()));
+    EXPECT_FALSE(incoming->isDuplicateImportedItem(nullptr));
+    PlainItem plain;
+    EXPECT_FALSE(incoming->isDuplicateImportedItem(&plain));
+
+    // Without an existence key, only equal records are duplicates.
+    auto loose = ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}});
+    EXPECT_TRUE(loose->isDuplicateImportedItem(ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}).get()));
+    EXPECT_FALSE(loose->isDuplicateImportedItem(ZELRecordItem::itemWithValues({{u"title", ZELValue(u("x"))}}).get()));
+
+    // The stored record takes the newer values, once.
+    EXPECT_TRUE(stored->wasDiscoveredAsOriginalFor(*incoming));
+    EXPECT_EQ(stored->valueForKey(u"title"), ZELValue(u("new")));
+    EXPECT_FALSE(stored->wasDiscoveredAsOriginalFor(*incoming));
+}
+
+TEST(ZELRecordItem, KeysAnswerAsValueGetters) {
+    // A host getter registered before any record used the name keeps serving other items.
+    ZELRegistry<ZELValueGetter>::shared().registerEntry(
+        "recordTestShared", [](const ZELObject& item) -> ZELValue {
+            return dynamic_cast<const PlainItem*>(&item) ? ZELValue(u("from plain")) : ZELValue();
+        });
+    auto record = ZELRecordItem::itemWithValues(
+        {{u"recordTestTitle", ZELValue(u("Hello"))}, {u"recordTestShared", ZELValue(u("from record"))}});
+    auto titles = ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("recordTestTitle", nullptr);
+    auto shared = ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("recordTestShared", nullptr);
+
+    EXPECT_EQ(titles->tokensForClientObject(*record), (ZELTokenSet{u"Hello"}));
+    EXPECT_EQ(shared->tokensForClientObject(*record), (ZELTokenSet{u"from record"}));
+    PlainItem plain;
+    EXPECT_EQ(shared->tokensForClientObject(plain), (ZELTokenSet{u"from plain"}));
+    EXPECT_EQ(titles->tokensForClientObject(plain), std::nullopt);
+
+    // A record without the key has no value; one read from a blob answers its keys too.
+    EXPECT_EQ(titles->tokensForClientObject(*ZELRecordItem::itemWithValues({})), std::nullopt);
+    ZELRecordItem written({{u"recordTestFromBlob", ZELValue(u("Stored"))}}, ZELString());
+    auto read = readBlob(blobOf(written));
+    ASSERT_TRUE(read);
+    auto fromBlob = ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("recordTestFromBlob", nullptr);
+    EXPECT_EQ(fromBlob->tokensForClientObject(*read), (ZELTokenSet{u"Stored"}));
+
+    // The record's item class is registered under its stored name.
+    ASSERT_TRUE(ZELItemClass::itemClassNamed("ZELRecordItem"));
+    EXPECT_EQ(ZELItemClass::registeredNameForItem(*record), "ZELRecordItem");
+    EXPECT_TRUE(ZELItemClass::itemClassNamed("ZELRecordItem")->isExistenceCheckable());
+}
+
+TEST(ZELRecordItem, SetValueAddsReplacesAndRemoves) {
+    ZELRecordItem item;
+    item.setValue(ZELValue(1), u"a");
+    item.setValue(ZELValue(2), u"a");
+    item.setValue(ZELValue(3), u"b");
+    item.setValue(ZELValue(), u"b");
+    EXPECT_EQ(item.values(), (ZELValue::Dictionary{{u"a", ZELValue(2)}}));
+    EXPECT_NE(item.description().find(", {a}"), std::string::npos);
+}

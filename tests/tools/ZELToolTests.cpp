@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ZELJSON.h"
+#include "ZELTool.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun zel(std::vector<std::string> arguments) {
+    std::ostringstream out, err;
+    const int status = ZELToolMain(arguments, ZELToolOutput{out, err});
+    return {status, out.str(), err.str()};
+}
+
+size_t lineCount(const std::string& text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Every file under `folder` with its bytes, to check that a failed command changed nothing.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream file(entry.path(), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << file.rdbuf();
+        files[fs::relative(entry.path(), folder).string()] = bytes.str();
+    }
+    return files;
+}
+
+const char* kSchema = R"({
+  "identifier": "org.example.notes",
+  "clientVersion": 2,
+  "existenceKey": "id",
+  "dateKeys": ["date"],
+  "aspects": [
+    {"identifier": "title", "tokenizer": "ZELWordTokenizer"},
+    {"identifier": "id", "tokenizer": "ZELIdentityValueTokenizer", "detectsDuplicates": true},
+    {"identifier": "year", "tokenizer": "ZELDateYearTokenizer", "key": "date"}
+  ]
+}
+)";
+
+class ZELToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/dev/shm") + "/zel-tool-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string write(const std::string& name, const std::string& text) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // A database "db" made from kSchema.
+    std::string createDatabase() {
+        const ToolRun created = zel({"create", path("db"), "--schema", write("schema.json", kSchema)});
+        EXPECT_EQ(created.status, ZELToolExitSuccess) << created.err;
+        return path("db");
+    }
+
+    fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(ZELToolTest, TokenizeListsTokensWithTheirNormalizedForms) {
+    const ToolRun plain = zel({"tokenize", "ZELWordTokenizer", "hello Zebra Hello apple"});
+    EXPECT_EQ(plain.status, ZELToolExitSuccess);
+    EXPECT_EQ(plain.out, "apple\tapple\nHello\thello\nhello\thello\nZebra\tzebra\n");
+
+    const ToolRun typed = zel({"tokenize", "ZELWordTokenizer", "--user-input", "zebra apple"});
+    EXPECT_EQ(typed.status, ZELToolExitSuccess);
+    EXPECT_EQ(typed.out, "zebra\tzebra\napple\tapple\n");
+
+    const ToolRun identity = zel({"tokenize", "ZELIdentityValueTokenizer", "Café Noir"});
+    EXPECT_EQ(identity.out, "Café Noir\tcafe\xCC\x81 noir\n");  // normalized: decomposed, lower case
+}
+
+TEST_F(ZELToolTest, TokenizeRefusesUnknownClassesAndBadArguments) {
+    const ToolRun unknown = zel({"tokenize", "ZELNoSuchTokenizer", "text"});
+    EXPECT_EQ(unknown.status, ZELToolExitFailure);
+    EXPECT_EQ(unknown.err, "zel: unknown tokenizer class \"ZELNoSuchTokenizer\"\n");
+    EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer"}).status, ZELToolExitUsage);
+    EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer", "x", "--colour"}).status, ZELToolExitUsage);
+    const ToolRun badOptions = zel({"tokenize", "ZELWordTokenizer", "x", "--options", "{nope"});
+    EXPECT_EQ(badOptions.status, ZELToolExitFailure);
+    EXPECT_EQ(lineCount(badOptions.err), 1u);
+}
+
+TEST_F(ZELToolTest, HelpAndUnknownCommands) {
+    const ToolRun help = zel({"--help"});
+    EXPECT_EQ(help.status, ZELToolExitSuccess);
+    EXPECT_NE(help.out.find("zel create DIR --schema SCHEMA.json"), std::string::npos);
+    EXPECT_NE(help.out.find("ZELWordTokenizer"), std::string::npos);
+    EXPECT_EQ(zel({"add", "--help"}).status, ZELToolExitSuccess);
+    EXPECT_EQ(zel({}).status, ZELToolExitUsage);
+    const ToolRun unknown = zel({"frobnicate"});
+    EXPECT_EQ(unknown.status, ZELToolExitUsage);
+    EXPECT_NE(unknown.err.find("unknown command \"frobnicate\""), std::string::npos);
+}
+
+TEST_F(ZELToolTest, CreateAddDumpAndStats) {
+    const std::string db = createDatabase();
+    const std::string items = write("items.jsonl",
+                                    "{\"id\": \"a\", \"title\": \"Hello World\", \"date\": \"2021-03-04\"}\n"
+                                    "\n"
+                                    "{\"id\": \"b\", \"title\": \"Hello again\", \"date\": 1640995200}\n");
+
+    const ToolRun added = zel({"add", db, items});
+    ASSERT_EQ(added.status, ZELToolExitSuccess) << added.err;
+    EXPECT_EQ(added.out, "added 2 records, matched 0 duplicates; 2 items in " + db + "\n");
+    EXPECT_EQ(added.err, "");
+
+    // Each command opens the folder afresh: what dump shows was saved.
+    const ToolRun dump = zel({"dump", db});
+    ASSERT_EQ(dump.status, ZELToolExitSuccess) << dump.err;
+    EXPECT_EQ(dump.out.substr(0, dump.out.find('\n')), "database \"org.example.notes\": 2 items, 3 aspects");
+    for (const char* expected : {
+             "aspect 1 \"title\" (ZELWordTokenizer, key \"title\"): 3 terms\n",
+             "\"Hello\" (\"hello\") uses 2\n",
+             "\"World\" (\"world\") uses 1\n",
+             "aspect 2 \"id\" (ZELIdentityValueTokenizer, key \"id\", detects duplicates): 2 terms\n",
+             "aspect 3 \"year\" (ZELDateYearTokenizer, key \"date\"): 2 terms\n",
+             "\"2021\" uses 1\n",
+             "\"2022\" uses 1\n",
+             "item 1 {\"date\":{\"$date\":\"2021-03-04T00:00:00Z\"},\"id\":\"a\",\"title\":\"Hello World\"}\n",
+             "item 2 {\"date\":{\"$date\":\"2022-01-01T00:00:00Z\"},\"id\":\"b\",\"title\":\"Hello again\"}\n",
+         }) {
+        EXPECT_NE(dump.out.find(expected), std::string::npos) << expected << "\n--- in ---\n" << dump.out;
+    }
+
+    const ToolRun stats = zel({"stats", db});
+    ASSERT_EQ(stats.status, ZELToolExitSuccess) << stats.err;
+    EXPECT_NE(stats.out.find("database \"org.example.notes\" in " + db + "\n"), std::string::npos);
+    EXPECT_NE(stats.out.find("client version: 2"), std::string::npos);
+    EXPECT_NE(stats.out.find("items: 2 (largest item ID 2)\n"), std::string::npos);
+    EXPECT_NE(stats.out.find("  1 \"title\": 3 terms (ZELWordTokenizer)\n"), std::string::npos);
+    EXPECT_NE(stats.out.find("Items: 2 count"), std::string::npos);
+}
+
+TEST_F(ZELToolTest, RecordsWithAKnownExistenceValueUpdateTheStoredOne) {
+    const std::string db = createDatabase();
+    ASSERT_EQ(zel({"add", db, write("first.jsonl", "{\"id\": \"a\", \"title\": \"old words\"}\n")}).status,
+              ZELToolExitSuccess);
+
+    const ToolRun again = zel({"add", db, write("second.jsonl", "{\"id\": \"a\", \"title\": \"new words\"}\n")});
+
+    ASSERT_EQ(again.status, ZELToolExitSuccess) << again.err;
+    EXPECT_EQ(again.out, "added 0 records, matched 1 duplicate; 1 items in " + db + "\n");
+    const ToolRun dump = zel({"dump", db});
+    EXPECT_NE(dump.out.find("item 1 {\"id\":\"a\",\"title\":\"new words\"}"), std::string::npos) << dump.out;
+    EXPECT_NE(dump.out.find("\"words\" uses 1\n"), std::string::npos) << dump.out;
+    EXPECT_EQ(dump.out.find("\"old\""), std::string::npos) << dump.out;
+}
+
+TEST_F(ZELToolTest, BadRecordsLeaveTheDatabaseAsItWas) {
+    const std::string db = createDatabase();
+    ASSERT_EQ(zel({"add", db, write("good.jsonl", "{\"id\": \"a\", \"title\": \"kept\"}\n")}).status, ZELToolExitSuccess);
+    const auto before = snapshot(db);
+    const struct {
+        const char* lines;
+        const char* error;  // after "zel: <path>:"
+    } cases[] = {
+        {"{\"id\": \"b\"}\n{\"id\": \"c\"}\n{\"id\": \n", "3: not valid JSON: syntax error"},
+        {"{\"id\": \"b\"}\n[1, 2]\n", "2: a record must be a JSON object\n"},
+        {"{\"id\": \"b\", \"date\": \"yesterday\"}\n",
+         "1: \"date\" is not a date (an ISO 8601 text or a number of seconds)\n"},
+        {"\n\n{\"when\": {\"$date\": true}}\n", "3: \"$date\" needs an ISO 8601 date text"},
+        {"{\"id\": \"b\"}\n{\"blob\": {\"$data\": \"abc\"}}\n", "2: \"$data\" needs a base64 text\n"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = zel({"add", db, write("bad.jsonl", c.lines)});
+        EXPECT_EQ(run.status, ZELToolExitFailure) << c.lines;
+        EXPECT_EQ(run.err.rfind("zel: " + path("bad.jsonl") + ":" + c.error, 0), 0u) << run.err;
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_EQ(snapshot(db), before) << c.lines;
+    }
+    const ToolRun missing = zel({"add", db, path("missing.jsonl")});
+    EXPECT_EQ(missing.status, ZELToolExitFailure);
+    EXPECT_EQ(snapshot(db), before);
+}
+
+TEST_F(ZELToolTest, SchemaErrorsNameTheFileAndLine) {
+    const struct {
+        const char* schema;
+        const char* error;  // after "zel: <path>:"
+    } cases[] = {
+        {"{\"identifier\": \"x\",\n \"aspects\": [\n  {\"identifier\": \"t\",\n   \"tokenizer\": \"ZELNope\"}]}",
+         "4: aspect \"t\": unknown tokenizer class \"ZELNope\""},
+        {"{\"identifier\": \"x\",\n \"aspects\": [\n  {\"identifier\": \"t\", \"tokenizer\": \"ZELWordTokenizer\",\n   \"colour\": 1}]}",
+         "4: aspect 1: unknown key \"colour\""},
+        {"{\"identifier\": \"x\",\n \"aspects\": [{\"identifier\": \"t\", \"tokenizer\": \"ZELWordTokenizer\"},\n"
+         "   {\"identifier\": \"t\", \"tokenizer\": \"ZELWordTokenizer\"}]}",
+         "3: aspect \"t\" is defined twice"},
+        {"{\"identifier\": \"x\",\n\n \"aspects\": []}", "3: \"aspects\" must be a non-empty list of aspect objects"},
+        {"{\"aspects\": [{\"identifier\": \"t\", \"tokenizer\": \"ZELWordTokenizer\"}]}",
+         "1: \"identifier\" must be a non-empty text"},
+        {"{\"identifier\": \"x\",\n \"aspects\": [\n{\"identifier\": \"t\", \"tokenizer\": \"ZELWordTokenizer\",\n"
+         " \"defaultBooleanOp\": \"XOR\"}]}",
+         "4: aspect \"t\": \"defaultBooleanOp\" must be \"AND\", \"OR\" or \"NOT\""},
+        {"{\"identifier\": \"x\",\n \"aspects\": [\n  {\"identifier\": \"t\",,}]}", "3: not valid JSON: "},
+        {"{\"identifier\": \"x\", \"colour\": 1,\n \"aspects\": []}", "1: unknown key \"colour\""},
+    };
+    for (const auto& c : cases) {
+        const std::string schema = write("schema.json", c.schema);
+        const ToolRun run = zel({"create", path("db"), "--schema", schema});
+        EXPECT_EQ(run.status, ZELToolExitFailure) << c.schema;
+        EXPECT_EQ(run.err.rfind("zel: " + schema + ":" + c.error, 0), 0u) << run.err;
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_FALSE(fs::exists(path("db"))) << c.schema;
+    }
+}
+
+TEST_F(ZELToolTest, CreateRefusesFoldersOfOtherDatabasesAndOtherFiles) {
+    const std::string db = createDatabase();
+    const auto before = snapshot(db);
+    std::string other = kSchema;
+    other.replace(other.find("org.example.notes"), 17, "org.example.other");
+
+    const ToolRun foreign = zel({"create", db, "--schema", write("other.json", other)});
+    EXPECT_EQ(foreign.status, ZELToolExitFailure);
+    EXPECT_EQ(foreign.err, "zel: " + db + ": the folder belongs to the database \"org.example.notes\", not \"org.example.other\"\n");
+    const ToolRun same = zel({"create", db, "--schema", path("schema.json")});
+    EXPECT_EQ(same.status, ZELToolExitFailure);
+    EXPECT_EQ(snapshot(db), before);
+
+    fs::create_directory(path("full"));
+    write("full/.hidden", "x");
+    const ToolRun full = zel({"create", path("full"), "--schema", path("schema.json")});
+    EXPECT_EQ(full.status, ZELToolExitFailure);
+    EXPECT_EQ(full.err, "zel: " + path("full") + ": the folder is not empty and holds no database\n");
+    EXPECT_EQ(snapshot(path("full")).size(), 1u);
+
+    // An empty folder is fine.
+    fs::create_directory(path("empty"));
+    EXPECT_EQ(zel({"create", path("empty"), "--schema", path("schema.json")}).status, ZELToolExitSuccess);
+}
+
+TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
+    fs::create_directory(path("plain"));
+    const ToolRun add = zel({"add", path("plain"), write("items.jsonl", "{}\n")});
+    EXPECT_EQ(add.status, ZELToolExitFailure);
+    EXPECT_EQ(add.err, "zel: " + path("plain") + ": not a database folder (it has no ZELDatabaseInfo.plist)\n");
+    EXPECT_TRUE(fs::is_empty(path("plain")));
+    EXPECT_EQ(zel({"dump", path("missing")}).status, ZELToolExitFailure);
+    EXPECT_EQ(zel({"stats", path("missing")}).status, ZELToolExitFailure);
+
+    // A damaged meta info is named with its file.
+    const std::string db = createDatabase();
+    write("db/ZELDatabaseInfo.plist", "garbage");
+    const ToolRun damaged = zel({"dump", db});
+    EXPECT_EQ(damaged.status, ZELToolExitFailure);
+    EXPECT_EQ(damaged.err.rfind("zel: " + db + "/ZELDatabaseInfo.plist: ", 0), 0u) << damaged.err;
+}
+
+TEST(ZELJSON, ValuesRoundTrip) {
+    const ZELValue value(ZELValue::Dictionary{
+        {u"text", ZELValue(u"Grüße")},
+        {u"int", ZELValue(int64_t{-9007199254740993})},
+        {u"real", ZELValue(0.25)},
+        {u"flag", ZELValue(true)},
+        {u"none", ZELValue()},
+        {u"date", ZELValue(ZELDate{1.5})},
+        {u"data", ZELValue(ZELValue::Data{0, 1, 254})},
+        {u"list", ZELValue(ZELValue::Array{ZELValue(1), ZELValue(u"x")})},
+    });
+    const nlohmann::json json = ZELJSON_JSONFromValue(value);
+    EXPECT_EQ(json.dump(),
+              "{\"data\":{\"$data\":\"AAH+\"},\"date\":{\"$date\":\"1970-01-01T00:00:01.5Z\"},\"flag\":true,"
+              "\"int\":-9007199254740993,\"list\":[1,\"x\"],\"none\":null,\"real\":0.25,\"text\":\"Grüße\"}");
+    std::string problem;
+    EXPECT_EQ(ZELJSON_ValueFromJSON(json, &problem), value) << problem;
+    EXPECT_EQ(ZELJSON_ValueFromJSON(nlohmann::json::parse("18446744073709551615"), &problem),
+              ZELValue(18446744073709551615.0));
+}
+
+TEST(ZELJSON, NestingBeyondTheLimitIsRefused) {
+    std::string text(ZELJSON_MaximumNestingDepth + 1, '[');
+    text += std::string(ZELJSON_MaximumNestingDepth + 1, ']');
+    std::string problem;
+    EXPECT_FALSE(ZELJSON_ValueFromJSON(nlohmann::json::parse(text), &problem));
+    EXPECT_EQ(problem, "values nest deeper than 64 levels");
+    EXPECT_TRUE(ZELJSON_ValueFromJSON(nlohmann::json::parse(text.substr(1, text.size() - 2)), &problem));
+}
+
+TEST(ZELJSON, ISO8601Dates) {
+    EXPECT_EQ(ZELJSON_DateFromISO8601("1970-01-01"), ZELDate{0});
+    EXPECT_EQ(ZELJSON_DateFromISO8601("2000-02-29T12:30:15Z"), ZELDate{951827415});
+    EXPECT_EQ(ZELJSON_DateFromISO8601("2000-02-29 14:30:15.25+02:00"), ZELDate{951827415.25});
+    EXPECT_EQ(ZELJSON_DateFromISO8601("1969-12-31T23:00-0100"), ZELDate{0});
+    EXPECT_EQ(ZELJSON_DateFromISO8601("0000-01-01T00:00:00Z"), ZELDate{-62167219200});
+    for (const char* bad : {"", "2001-02-29", "2000-13-01", "2000-01-01T24:00", "2000-01-01T10", "2000-1-01",
+                            "2000-01-01Z", "2000-01-01T10:00:00.Z", "2000-01-01T10:00+25:00", "2000-01-01 junk"}) {
+        EXPECT_EQ(ZELJSON_DateFromISO8601(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(ZELJSON_ISO8601FromDate(ZELDate{951827415.25}), "2000-02-29T12:30:15.25Z");
+    EXPECT_EQ(ZELJSON_ISO8601FromDate(ZELDate{-1}), "1969-12-31T23:59:59Z");
+    EXPECT_EQ(ZELJSON_ISO8601FromDate(ZELDate{-62167219200}), "0000-01-01T00:00:00Z");
+    // Dates without a four-digit year keep their seconds, in text and in JSON.
+    EXPECT_EQ(ZELJSON_JSONFromValue(ZELValue(ZELDate{1e12})).dump(), "{\"$date\":1000000000000.0}");
+    std::string problem;
+    EXPECT_EQ(ZELJSON_ValueFromJSON(ZELJSON_JSONFromValue(ZELValue(ZELDate{-1e12})), &problem), ZELValue(ZELDate{-1e12}));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ZELToolSchema.h"
+#include "zel/database/ZELDatabase.h"
+
+// The delegate of the databases the tool opens: answers the client schema version the folder
+// was made with. (Background errors are logged to standard error by the database itself.)
+class ZELToolDatabaseDelegate : public ZELDatabaseDelegate {
+public:
+    explicit ZELToolDatabaseDelegate(int64_t clientVersion) : clientVersion_(clientVersion) {}
+    std::optional<int64_t> databaseClientSchemaVersionNumber(ZELDatabase& database) override;
+
+private:
+    int64_t clientVersion_;
+};
+
+// An existing database folder opened by a command: the database with its aspects restored
+// from "aspects.plist", their duplicate-detection flags set from the tool's settings. The
+// delegate lives as long as the database.
+struct ZELToolOpenDatabase {
+    std::unique_ptr<ZELToolDatabaseDelegate> delegate;
+    std::shared_ptr<ZELDatabase> database;
+    ZELToolSettings settings;
+
+    ZELToolOpenDatabase() = default;
+    ZELToolOpenDatabase(ZELToolOpenDatabase&&) = default;
+    ZELToolOpenDatabase& operator=(ZELToolOpenDatabase&&) = default;
+    // Invalidates the database (saving nothing).
+    ~ZELToolOpenDatabase();
+};
+
+// Opens the database in `folder` with the identifier and client version its meta info names;
+// nothing on disk changes. None with a one-line message naming the folder or file when the
+// folder is not a database or cannot be opened.
+std::optional<ZELToolOpenDatabase> ZELToolOpenDatabaseInFolder(const std::string& folder, std::string* outMessage);
+
+// The message of a database error: its failure reason, else its description.
+std::string ZELToolErrorText(const ZELError& error);
