@@ -1,0 +1,318 @@
+// Completion latency: prefixes of 1, 2 and 3 letters with a limit of 10, over every aspect, with
+// and without a result set of about 1,000 items limiting the values; median and 99th
+// percentile per collection, in microseconds.
+//
+// Two databases: this machine's Debian changelog entries as record items (built as in
+// bench/database.cpp; ZEL_BENCH_CHANGELOG_TEXT may name a file of changelog text instead of
+// `zcat /usr/share/doc/*/changelog.Debian.gz`), and a synthetic database of
+// ZEL_BENCH_COMPLETION_ITEMS items (default 1000000): titles of 3 to 6 words drawn with a
+// Zipf-like skew from 60,000 made-up words, plus one of 500 tags.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zel/database/ZELAspect.h"
+#include "zel/database/ZELDatabase.h"
+#include "zel/database/ZELRecordItem.h"
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/query/ZELCompletionCollector.h"
+#include "zel/query/ZELItemResultSet.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
+#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
+#include "zel/tokenizer/ZELTokenizer.h"
+#include "zel/tokenizer/ZELWhitespaceTokenizer.h"
+#include "zel/tokenizer/ZELWordTokenizer.h"
+
+namespace {
+
+// ---- The changelog database (as bench/database.cpp builds it) ----
+
+std::vector<ZELValue::Dictionary> parseChangelogEntries(std::istream& input) {
+    static const std::regex header(R"(^(\S+) \(([^)]+)\) ([^;]+); urgency=(\S+))");
+    static const std::regex trailer(R"(^ -- (.*) <([^>]*)>  (.*)$)");
+    std::vector<ZELValue::Dictionary> entries;
+    ZELValue::Dictionary entry;
+    std::string body;
+    std::string line;
+    std::smatch match;
+    while (std::getline(input, line)) {
+        if (std::regex_search(line, match, header)) {
+            entry.clear();
+            body.clear();
+            entry[u"package"] = ZELValue::fromUTF8(match[1].str());
+            entry[u"version"] = ZELValue::fromUTF8(match[2].str());
+            entry[u"distribution"] = ZELValue::fromUTF8(match[3].str());
+            entry[u"urgency"] = ZELValue::fromUTF8(match[4].str());
+        } else if (!entry.empty() && std::regex_match(line, match, trailer)) {
+            entry[u"authorName"] = ZELValue::fromUTF8(match[1].str());
+            entry[u"authorEmail"] = ZELValue::fromUTF8(match[2].str());
+            std::tm parts{};
+            if (strptime(match[3].str().c_str(), "%a, %d %b %Y %H:%M:%S %z", &parts)) {
+                const long offset = parts.tm_gmtoff;
+                entry[u"date"] = ZELValue(ZELDate{static_cast<double>(timegm(&parts) - offset)});
+            }
+            entry[u"body"] = ZELValue::fromUTF8(body);
+            entries.push_back(std::move(entry));
+            entry.clear();
+        } else if (!entry.empty()) {
+            body += line;
+            body += '\n';
+        }
+    }
+    return entries;
+}
+
+std::vector<ZELValue::Dictionary> changelogEntries() {
+    if (const char* path = std::getenv("ZEL_BENCH_CHANGELOG_TEXT")) {
+        std::ifstream file(path);
+        return parseChangelogEntries(file);
+    }
+    std::string text;
+    if (FILE* pipe = popen("zcat /usr/share/doc/*/changelog.Debian.gz 2>/dev/null", "r")) {
+        char buffer[1 << 16];
+        size_t count;
+        while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, count);
+        pclose(pipe);
+    }
+    std::istringstream stream(text);
+    return parseChangelogEntries(stream);
+}
+
+template <typename T>
+void addAspect(ZELDatabase& db, const char16_t* identifier, const char* getter,
+               bool detectsDuplicates = false) {
+    auto aspect = db.ensureAspectExistsWithIdentifier(identifier);
+    aspect->setAspectValueTokenizer(ZELTokenizer::tokenizerWithClientObjectGetter<T>(getter, nullptr));
+    aspect->setIsUsedToDetectDuplicates(detectsDuplicates);
+}
+
+std::filesystem::path scratchFolder(const std::string& name) {
+    const std::filesystem::path base = (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    return base / ("zel-bench-completion-" + name + "-" + std::to_string(getpid()));
+}
+
+// A database kept open for the whole run; its folder is removed at exit.
+struct BenchDatabase {
+    std::filesystem::path folder;
+    std::shared_ptr<ZELDatabase> db;
+    std::vector<ZELID> itemIDs;
+    double buildSeconds = 0;
+    ~BenchDatabase() {
+        if (db) db->invalidate();
+        if (!folder.empty()) std::filesystem::remove_all(folder);
+    }
+};
+
+BenchDatabase* changelogDatabase() {
+    static BenchDatabase database;
+    static const bool built = [](BenchDatabase* made) {
+        const auto entries = changelogEntries();
+        if (entries.empty()) return false;
+        ZELRecordItem::registerItemClass();
+        made->folder = scratchFolder("changelog");
+        std::filesystem::remove_all(made->folder);
+        auto db = ZELDatabase::databaseWithIdentifier("bench.changelogs", nullptr, made->folder);
+        if (!db->bootstrapFromDisk()) return false;
+        addAspect<ZELIdentityValueTokenizer>(*db, u"package", "package", true);
+        addAspect<ZELIdentityValueTokenizer>(*db, u"version", "version", true);
+        addAspect<ZELIdentityValueTokenizer>(*db, u"distribution", "distribution");
+        addAspect<ZELIdentityValueTokenizer>(*db, u"urgency", "urgency");
+        addAspect<ZELWordTokenizer>(*db, u"author", "authorName");
+        addAspect<ZELIdentityValueTokenizer>(*db, u"email", "authorEmail");
+        addAspect<ZELDateYearTokenizer>(*db, u"year", "date");
+        addAspect<ZELDateMonthTokenizer>(*db, u"month", "date");
+        addAspect<ZELDateDayTokenizer>(*db, u"day", "date");
+        addAspect<ZELDateWeekdayTokenizer>(*db, u"weekday", "date");
+        addAspect<ZELWordTokenizer>(*db, u"body", "body");
+        const auto start = std::chrono::steady_clock::now();
+        db->beginItemChanges();
+        for (const auto& entry : entries) {
+            bool wasAdded = false;
+            db->addItem(ZELRecordItem::itemWithValues(entry), &wasAdded);
+        }
+        db->endItemChanges();
+        made->buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        made->db = db;
+        db->allExistingItemIDs()->enumerateIDs([&](ZELID id, bool&) { made->itemIDs.push_back(id); });
+        return true;
+    }(&database);
+    (void)built;
+    return &database;
+}
+
+// ---- The synthetic database ----
+
+BenchDatabase* syntheticDatabase() {
+    static BenchDatabase database;
+    static const bool built = [](BenchDatabase* made) {
+        const char* sizeText = std::getenv("ZEL_BENCH_COMPLETION_ITEMS");
+        const long itemCount = sizeText ? std::atol(sizeText) : 1000000;
+        ZELRecordItem::registerItemClass();
+        made->folder = scratchFolder("synthetic");
+        std::filesystem::remove_all(made->folder);
+        auto db = ZELDatabase::databaseWithIdentifier("bench.synthetic", nullptr, made->folder);
+        if (!db->bootstrapFromDisk()) return false;
+        addAspect<ZELWhitespaceTokenizer>(*db, u"title", "title");
+        addAspect<ZELIdentityValueTokenizer>(*db, u"tag", "tag");
+
+        std::mt19937 random(42);
+        std::vector<std::string> words;
+        std::set<std::string> seen;
+        // Letter frequencies roughly as in English text, so that prefixes are unevenly full.
+        const std::string letters = "eeeeeeeeeeeettttttttaaaaaaaooooooiiiiiinnnnnnsssssshhhhhrrrrrddddlllcccuummwwffggyyppbbvkjxqz";
+        while (words.size() < 60000) {
+            std::string word;
+            const int length = 3 + static_cast<int>(random() % 8);
+            for (int index = 0; index < length; ++index) word += letters[random() % letters.size()];
+            if (seen.insert(word).second) words.push_back(word);
+        }
+        // Zipf-like: index = n * u^3 favours the first words.
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        auto pickWord = [&] {
+            const double u = unit(random);
+            return words[static_cast<size_t>(u * u * u * static_cast<double>(words.size() - 1))];
+        };
+        const auto start = std::chrono::steady_clock::now();
+        db->beginItemChanges();
+        for (long item = 0; item < itemCount; ++item) {
+            std::string title;
+            const int count = 3 + static_cast<int>(random() % 4);
+            for (int index = 0; index < count; ++index) title += pickWord() + " ";
+            ZELValue::Dictionary values;
+            values[u"title"] = ZELValue::fromUTF8(title);
+            values[u"tag"] = ZELValue::fromUTF8("tag" + std::to_string(random() % 500));
+            values[u"serial"] = ZELValue(static_cast<int64_t>(item));
+            bool wasAdded = false;
+            db->addItem(ZELRecordItem::itemWithValues(std::move(values)), &wasAdded);
+        }
+        db->endItemChanges();
+        made->buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        made->db = db;
+        db->allExistingItemIDs()->enumerateIDs([&](ZELID id, bool&) { made->itemIDs.push_back(id); });
+        return true;
+    }(&database);
+    (void)built;
+    return &database;
+}
+
+// ---- Measuring ----
+
+// Prefixes of `length` letters: for one letter a to z, otherwise the beginnings of up to 60
+// terms of the database's aspects, so that most of them find values.
+std::vector<ZELString> prefixesOfLength(ZELDatabase& db, size_t length) {
+    std::vector<ZELString> prefixes;
+    if (length == 1) {
+        for (char16_t letter = u'a'; letter <= u'z'; ++letter) prefixes.push_back(ZELString(1, letter));
+        return prefixes;
+    }
+    std::set<ZELString> found;
+    std::mt19937 random(7);
+    std::vector<ZELString> all;
+    db.accessLockedUsing([&] {
+        for (const auto& aspect : db.allAspects()) {
+            aspect->enumerateCompletionsWithNormalizedPrefix(
+                ZELString(), nullptr, [&](const ZELString& normalized, const ZELString&, ZELID, bool&) {
+                    if (normalized.size() < length) return;
+                    const ZELString head = normalized.substr(0, length);
+                    if (std::all_of(head.begin(), head.end(), [](char16_t c) { return c >= u'a' && c <= u'z'; })) {
+                        all.push_back(head);
+                    }
+                });
+        }
+    });
+    std::shuffle(all.begin(), all.end(), random);
+    for (const ZELString& prefix : all) {
+        if (found.insert(prefix).second) prefixes.push_back(prefix);
+        if (prefixes.size() == 60) break;
+    }
+    return prefixes;
+}
+
+void measureCompletion(benchmark::State& state, BenchDatabase* database) {
+    if (!database || !database->db) {
+        state.SkipWithError("no database (no changelog text found: set ZEL_BENCH_CHANGELOG_TEXT)");
+        return;
+    }
+    ZELDatabase& db = *database->db;
+    const size_t prefixLength = static_cast<size_t>(state.range(0));
+    const bool restricted = state.range(1) != 0;
+    const auto aspects = db.allAspects();
+    const std::vector<ZELString> prefixes = prefixesOfLength(db, prefixLength);
+
+    std::shared_ptr<ZELItemResultSet> resultSet;
+    double viableMicroseconds = 0;
+    if (restricted) {
+        std::vector<ZELID> chosen = database->itemIDs;
+        std::mt19937 random(11);
+        std::shuffle(chosen.begin(), chosen.end(), random);
+        chosen.resize(std::min<size_t>(chosen.size(), 1000));
+        std::sort(chosen.begin(), chosen.end());
+        resultSet = ZELItemResultSet::resultSetWithItemIDs(
+            *ZELIDVector::vectorWithIDs(chosen.data(), static_cast<uint32_t>(chosen.size())), database->db);
+        // Computed once per result set and cached; timed on its own.
+        const auto start = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(resultSet->viableAspectBitIDs());
+        viableMicroseconds = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+    }
+
+    std::vector<double> samples;
+    uint64_t answered = 0;
+    for (auto _ : state) {
+        for (int repeat = 0; repeat < 5; ++repeat) {
+            for (const ZELString& prefix : prefixes) {
+                const auto start = std::chrono::steady_clock::now();
+                bool surpassed = false;
+                const auto completions = ZELCompletionCollector::completionsForMatchingPrefix(
+                    &prefix, aspects, resultSet, 10, &surpassed);
+                samples.push_back(
+                    std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+                answered += completions.size();
+            }
+        }
+    }
+    std::sort(samples.begin(), samples.end());
+    auto percentile = [&](double fraction) {
+        return samples[std::min(samples.size() - 1, static_cast<size_t>(fraction * static_cast<double>(samples.size())))];
+    };
+    state.counters["items"] = static_cast<double>(database->itemIDs.size());
+    state.counters["build_s"] = database->buildSeconds;
+    state.counters["prefixes"] = static_cast<double>(prefixes.size());
+    state.counters["median_us"] = percentile(0.5);
+    state.counters["p99_us"] = percentile(0.99);
+    state.counters["max_us"] = samples.back();
+    state.counters["answers_per_call"] = static_cast<double>(answered) / static_cast<double>(samples.size());
+    if (restricted) state.counters["viable_ids_first_us"] = viableMicroseconds;
+}
+
+void BM_CompleteChangelog(benchmark::State& state) { measureCompletion(state, changelogDatabase()); }
+void BM_CompleteSynthetic(benchmark::State& state) { measureCompletion(state, syntheticDatabase()); }
+
+// Arguments: prefix length, and whether a result set of about 1,000 items limits the values.
+BENCHMARK(BM_CompleteChangelog)
+    ->ArgsProduct({{1, 2, 3}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompleteSynthetic)
+    ->ArgsProduct({{1, 2, 3}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

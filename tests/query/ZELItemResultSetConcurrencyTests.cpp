@@ -1,0 +1,219 @@
+// Background loading of item result sets: progress on the main thread's queue, cancellation,
+// the waiting allItems, and loading again after the items were discarded. Also run under
+// ThreadSanitizer.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "query/ZELQueryTestSupport.h"
+#include "zel/platform/ZELMainQueue.h"
+#include "zel/platform/ZELTickClock.h"
+#include "zel/query/ZELItemResultSet.h"
+
+namespace {
+
+// A closed gate holds the loader inside its first item until the test opens it.
+class ZELTestGate {
+public:
+    void wait() {
+        std::unique_lock<std::mutex> guard(lock_);
+        opened_.wait(guard, [&] { return isOpen_; });
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            isOpen_ = true;
+        }
+        opened_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable opened_;
+    bool isOpen_ = false;
+};
+
+// What one notify call saw.
+struct ZELTestReport {
+    uint32_t loadedCount;
+    bool finished;
+};
+
+}  // namespace
+
+class ZELItemResultSetBackgroundTest : public ZELQueryDatabaseTest {
+protected:
+    void SetUp() override {
+        ZELQueryDatabaseTest::SetUp();
+        ZELSetTickSourceForTesting([this] { return ticks_.load(); });
+    }
+    void addItems(int count) {
+        for (int index = 0; index < count; ++index) {
+            // Keys sort in the reverse of the ID order.
+            ids_.push_back(addItem(std::string(1, static_cast<char>('z' - index)), "word"));
+        }
+    }
+    // Every item load advances the clock past the report interval.
+    void advanceTicksOnEveryLoad(std::function<void(ZELID)> also = nullptr) {
+        ZELQueryTestItem::loadHook() = [this, also](ZELID itemID) {
+            ticks_ += 200;
+            if (also) also(itemID);
+        };
+    }
+    // Drains the main queue until `done` holds (at most 10 seconds).
+    template <typename Predicate>
+    bool drainUntil(Predicate done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            ZELMainQueue::waitAndDrain(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    ZELItemResultSet::Notify recorder(std::vector<ZELTestReport>& reports) {
+        return [&reports](const std::shared_ptr<ZELItemResultSet>& set) {
+            EXPECT_TRUE(ZELMainQueue::isMainThread());
+            reports.push_back({set->loadedItemCount(), set->finishedLoading()});
+        };
+    }
+    static std::string keysOf(const ZELItemResultSet::SharedItemList& items) {
+        std::string keys;
+        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELQueryTestItem&>(*item).key);
+        return keys;
+    }
+    std::shared_ptr<ZELItemResultSet> sortedSet() {
+        auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+        set->setLoadedItemSortDescriptors(ZELItemResultSet::SortCriteria{ZELItemSortDescriptor("queryTestKey", true)});
+        return set;
+    }
+
+    std::atomic<uint32_t> ticks_{1000};
+    std::vector<ZELID> ids_;
+};
+
+TEST_F(ZELItemResultSetBackgroundTest, ProgressReportsArriveOnTheMainQueue) {
+    addItems(6);
+    auto gate = std::make_shared<ZELTestGate>();
+    std::atomic<bool> first{true};
+    advanceTicksOnEveryLoad([gate, &first](ZELID) {
+        if (first.exchange(false)) gate->wait();
+    });
+    auto set = sortedSet();
+    std::vector<ZELTestReport> reports, ignored;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    // While the load runs, a second request starts nothing and is never answered.
+    set->loadInBackgroundAndNotifyUsing(recorder(ignored));
+    EXPECT_FALSE(set->finishedLoading());
+    gate->open();
+
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    // One report per item (the clock jumps past the interval every time), then the last one.
+    EXPECT_EQ(reports.size(), 7u);
+    for (size_t index = 1; index < reports.size(); ++index) {
+        EXPECT_GE(reports[index].loadedCount, reports[index - 1].loadedCount);
+    }
+    EXPECT_EQ(reports.back().loadedCount, 6u);
+    EXPECT_EQ(keysOf(set->loadedItems()), "uvwxyz");
+    EXPECT_TRUE(ignored.empty());
+    EXPECT_EQ(set->allItems(), set->loadedItems());
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, NoReportBeforeTheFirstIntervalPasses) {
+    addItems(4);
+    auto set = sortedSet();  // the clock stands still: only the last report comes
+    std::vector<ZELTestReport> reports;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty(); }));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].finished);
+    EXPECT_EQ(reports[0].loadedCount, 4u);
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, CancellationKeepsWhatWasLoaded) {
+    addItems(10);
+    auto set = sortedSet();
+    ZELItemResultSet* raw = set.get();
+    const ZELID fourth = ids_[3];
+    advanceTicksOnEveryLoad([raw, fourth](ZELID itemID) {
+        if (itemID == fourth) raw->cancelBackgroundLoading();
+    });
+    std::vector<ZELTestReport> reports;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    // The loader stopped at the progress point after the fourth item and finished with four.
+    EXPECT_EQ(reports.size(), 4u);
+    EXPECT_EQ(keysOf(set->loadedItems()), "wxyz");
+    EXPECT_EQ(keysOf(set->allItems()), "wxyz");
+    EXPECT_EQ(set->itemCount(), 4u);
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, AllItemsWaitsForTheRunningLoad) {
+    addItems(20);
+    auto gate = std::make_shared<ZELTestGate>();
+    std::atomic<bool> first{true};
+    ZELQueryTestItem::loadHook() = [gate, &first](ZELID) {
+        if (first.exchange(false)) gate->wait();
+    };
+    auto set = sortedSet();
+    std::vector<ZELTestReport> reports;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    std::thread opener([gate] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        gate->open();
+    });
+    auto items = set->allItems();
+    opener.join();
+    EXPECT_EQ(items->size(), 20u);
+    EXPECT_TRUE(set->finishedLoading());
+    EXPECT_EQ(items, set->loadedItems());
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, LoadingAgainAfterDiscardingABackgroundLoad) {
+    addItems(5);
+    auto set = sortedSet();
+    std::vector<ZELTestReport> reports;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+
+    // allItems must not wait for the finished loader.
+    set->discardLoadedItems();
+    EXPECT_EQ(keysOf(set->allItems()), "vwxyz");
+
+    // Nor may a new background load be refused.
+    set->discardLoadedItems();
+    std::vector<ZELTestReport> again;
+    set->loadInBackgroundAndNotifyUsing(recorder(again));
+    ASSERT_TRUE(drainUntil([&] { return !again.empty() && again.back().finished; }));
+    EXPECT_EQ(again.back().loadedCount, 5u);
+    EXPECT_EQ(keysOf(set->loadedItems()), "vwxyz");
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, ALoaderLeftBehindByDiscardingStoresNothing) {
+    addItems(8);
+    auto gate = std::make_shared<ZELTestGate>();
+    std::atomic<bool> first{true};
+    advanceTicksOnEveryLoad([gate, &first](ZELID) {
+        if (first.exchange(false)) gate->wait();
+    });
+    auto set = sortedSet();
+    std::vector<ZELTestReport> reports;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+
+    // Finished from a similar set meanwhile (which cancels the load), then discarded.
+    auto whole = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    whole->allItems();
+    EXPECT_TRUE(set->takeLoadedItemsFromSimilarResultSet(*whole));
+    set->discardLoadedItems();
+    gate->open();
+
+    // The old loader's partial list never becomes the set's items.
+    EXPECT_EQ(keysOf(set->allItems()), "stuvwxyz");
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty(); }));
+    EXPECT_EQ(keysOf(set->loadedItems()), "stuvwxyz");
+}

@@ -1,0 +1,192 @@
+// Item result sets on the calling thread: synchronous loading, taking items from a similar
+// set, refreshing, sort criteria, viable aspect bit IDs.
+
+#include <gtest/gtest.h>
+
+#include "query/ZELQueryTestSupport.h"
+#include "zel/query/ZELItemResultSet.h"
+#include "zel/query/ZELQuery.h"
+
+class ZELItemResultSetTest : public ZELQueryDatabaseTest {
+protected:
+    void SetUp() override {
+        ZELQueryDatabaseTest::SetUp();
+        for (const char* key : {"d", "b", "e", "a", "c"}) {
+            ids_.push_back(addItem(key, std::string("word ") + key, "tag"));
+        }
+    }
+    static std::string keysOf(const ZELItemResultSet::SharedItemList& items) {
+        std::string keys;
+        if (!items) return "(none)";
+        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELQueryTestItem&>(*item).key);
+        return keys;
+    }
+    static ZELItemResultSet::SortCriteria byKey(bool ascending) {
+        return {ZELItemSortDescriptor("queryTestKey", ascending)};
+    }
+    std::vector<ZELID> ids_;  // of d, b, e, a, c
+};
+
+TEST_F(ZELItemResultSetTest, SynchronousLoadLeavesOutMissingItems) {
+    std::vector<ZELID> withMissing = ids_;
+    withMissing.push_back(9001);
+    withMissing.push_back(9002);
+    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(withMissing), db_);
+    EXPECT_EQ(set->itemCount(), 7u);
+    EXPECT_EQ(set->loadedItemCount(), 0u);
+    EXPECT_FALSE(set->finishedLoading());
+    EXPECT_EQ(set->description(), set->descriptionHead() + " holds 7 items");
+
+    auto items = set->allItems();
+    EXPECT_EQ(keysOf(items), "dbeac");  // ID order without criteria
+    EXPECT_TRUE(set->finishedLoading());
+    EXPECT_EQ(set->itemCount(), 5u);
+    EXPECT_EQ(set->loadedItems(), items);
+    EXPECT_EQ(set->allItems(), items);  // a finished set answers its list
+
+    // Notify on a finished set runs at once on this thread.
+    int calls = 0;
+    set->loadInBackgroundAndNotifyUsing([&](const std::shared_ptr<ZELItemResultSet>& notified) {
+        EXPECT_EQ(notified, set);
+        ++calls;
+    });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(ZELItemResultSetTest, EqualityAndHashFollowTheIDs) {
+    auto a = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto b = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    b->allItems();
+    EXPECT_TRUE(a->isEqual(*b));
+    EXPECT_EQ(a->hash(), b->hash());
+    EXPECT_FALSE(a->isEqual(*ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0]}), db_)));
+    EXPECT_FALSE(a->isEqual(*vectorOf(ids_)));
+}
+
+TEST_F(ZELItemResultSetTest, SortCriteriaApplyAtOnceOrAtTheNextStore) {
+    auto finished = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    finished->allItems();
+    finished->setLoadedItemSortDescriptors(byKey(true));
+    EXPECT_EQ(keysOf(finished->loadedItems()), "abcde");
+    finished->setLoadedItemSortDescriptors(byKey(false));
+    EXPECT_EQ(keysOf(finished->loadedItems()), "edcba");
+    finished->setLoadedItemSortDescriptors(std::nullopt);  // keeps the present order
+    EXPECT_EQ(keysOf(finished->loadedItems()), "edcba");
+    EXPECT_FALSE(finished->loadedItemSortDescriptors().has_value());
+
+    auto unfinished = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    unfinished->setLoadedItemSortDescriptors(byKey(true));
+    EXPECT_EQ(keysOf(unfinished->loadedItems()), "");
+    EXPECT_EQ(keysOf(unfinished->allItems()), "abcde");
+    ASSERT_TRUE(unfinished->loadedItemSortDescriptors());
+    EXPECT_EQ(*unfinished->loadedItemSortDescriptors(), byKey(true));
+}
+
+TEST(ZELItemSortDescriptor, ValueOrderAndTies) {
+    using D = ZELItemSortDescriptor;
+    EXPECT_LT(D::compareValues(ZELValue(), ZELValue(1)), 0);
+    EXPECT_LT(D::compareValues(ZELValue(1), ZELValue(1.5)), 0);
+    EXPECT_GT(D::compareValues(ZELValue(2.5), ZELValue(int64_t{2})), 0);
+    EXPECT_EQ(D::compareValues(ZELValue(true), ZELValue(1)), 0);
+    EXPECT_LT(D::compareValues(ZELValue(u"apple"), ZELValue(u"Banana")), 0);
+    EXPECT_LT(D::compareValues(ZELValue(ZELDate{1.0}), ZELValue(ZELDate{2.0})), 0);
+    // A second criterion decides ties of the first; equal items keep their order.
+    std::vector<std::shared_ptr<ZELItem>> items;
+    for (auto [key, words] : {std::pair{"b", "2"}, std::pair{"a", "9"}, std::pair{"b", "1"}, std::pair{"a", "9"}}) {
+        items.push_back(std::make_shared<ZELQueryTestItem>(key, words));
+    }
+    auto first = items[1], last = items[3];
+    ZELQueryTestRegisterItemClass();
+    D::sortItems(items, {D("queryTestKey", true), D("queryTestWords", false)});
+    std::string order;
+    for (const auto& item : items) {
+        const auto& test = static_cast<ZELQueryTestItem&>(*item);
+        order += ZELStringToUTF8(test.key + test.words);
+    }
+    EXPECT_EQ(order, "a9a9b2b1");
+    EXPECT_EQ(items[0], first);
+    EXPECT_EQ(items[1], last);
+    // An unknown getter tells nothing apart.
+    D::sortItems(items, {D("noSuchGetter", true)});
+    EXPECT_EQ(items[0], first);
+}
+
+TEST_F(ZELItemResultSetTest, TakingItemsFromASimilarSet) {
+    auto all = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto some = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0], ids_[3]}), db_);
+    // Not finished yet: nothing changes.
+    EXPECT_FALSE(some->takeLoadedItemsFromSimilarResultSet(*all));
+    EXPECT_FALSE(some->finishedLoading());
+    all->allItems();
+    all->setLoadedItemSortDescriptors(byKey(true));
+    EXPECT_TRUE(some->takeLoadedItemsFromSimilarResultSet(*all));
+    EXPECT_TRUE(some->finishedLoading());
+    EXPECT_EQ(keysOf(some->loadedItems()), "ad");  // the other's order
+    EXPECT_EQ(some->loadedItems()->front(), all->loadedItems()->front());  // the same objects
+
+    // Not a subset: false.
+    auto outside = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0], 9001}), db_);
+    EXPECT_FALSE(outside->takeLoadedItemsFromSimilarResultSet(*all));
+    EXPECT_FALSE(outside->finishedLoading());
+}
+
+TEST_F(ZELItemResultSetTest, RefreshReplacesChangedItemsAndRemovesDeletedOnes) {
+    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    // Not finished: nothing happens.
+    set->forceReloadItemsWithIDs(*vectorOf({ids_[0]}));
+    EXPECT_EQ(set->loadedItemCount(), 0u);
+
+    set->setLoadedItemSortDescriptors(byKey(true));
+    auto before = set->allItems();
+    db_->removeItemsWithIDs(*vectorOf({ids_[1]}));  // "b"
+    set->forceReloadItemsWithIDs(*vectorOf({ids_[1], ids_[2], 9001}));
+    auto after = set->loadedItems();
+    EXPECT_EQ(keysOf(after), "acde");
+    EXPECT_NE((*after)[3], (*before)[4]);  // "e" was loaded again
+    EXPECT_EQ((*after)[0], (*before)[0]);  // "a" was not
+    EXPECT_EQ(set->itemIDs()->count(), 5u);  // the IDs stay
+    EXPECT_TRUE(set->finishedLoading());
+
+    // IDs the set does not hold leave the list as it was.
+    set->forceReloadItemsWithIDs(*vectorOf({9001}));
+    EXPECT_EQ(*set->loadedItems(), *after);
+}
+
+TEST_F(ZELItemResultSetTest, DiscardingAndLoadingAgain) {
+    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    set->discardLoadedItems();  // not finished: nothing happens
+    EXPECT_EQ(set->loadedItemCount(), 0u);
+    EXPECT_TRUE(set->loadedItems());
+
+    set->allItems();
+    set->discardLoadedItems();
+    EXPECT_FALSE(set->finishedLoading());
+    EXPECT_EQ(set->loadedItems(), nullptr);
+    EXPECT_EQ(set->itemCount(), 5u);
+    EXPECT_EQ(set->allItems()->size(), 5u);
+}
+
+TEST_F(ZELItemResultSetTest, ViableAspectBitIDsAreAskedOnce) {
+    auto empty = ZELItemResultSet::resultSetWithItemIDs(*ZELIDVector::vector(), db_);
+    EXPECT_EQ(empty->viableAspectBitIDs(), nullptr);
+    EXPECT_TRUE(empty->allItems()->empty());
+    EXPECT_TRUE(empty->finishedLoading());
+
+    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0], ids_[1]}), db_);
+    auto viable = set->viableAspectBitIDs();
+    EXPECT_EQ(idsOf(viable), idsOf(vectorOf({idOf(u"words", "word"), idOf(u"words", "d"), idOf(u"words", "b"),
+                                            idOf(u"tags", "tag")})));
+    db_->removeItemsWithIDs(*vectorOf({ids_[0]}));
+    EXPECT_EQ(set->viableAspectBitIDs(), viable);  // the cached vector
+}
+
+TEST_F(ZELItemResultSetTest, ResultSetOfAQuery) {
+    auto query = ZELQuery::queryCombiningQueries(
+        {ZELQuery::queryMatchingID(idOf(u"words", "word")),
+         ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(idOf(u"words", "c")))},
+        ZELBooleanOperationAND);
+    auto set = query->resultSetInDatabase(db_);
+    EXPECT_EQ(set->database(), db_);
+    set->setLoadedItemSortDescriptors(byKey(false));
+    EXPECT_EQ(keysOf(set->allItems()), "edba");
+}

@@ -1,0 +1,410 @@
+// Query nodes: factories, equality, hash, descriptions and the property-list form.
+
+#include <gtest/gtest.h>
+
+#include "query/ZELQueryTestSupport.h"
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELError.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/query/ZELQuery.h"
+#include "zel/query/ZELQuery_Empty.h"
+#include "zel/query/ZELQuery_MatchIDs.h"
+#include "zel/query/ZELQuery_Negation.h"
+#include "zel/query/ZELQuery_SubQueries.h"
+#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
+
+namespace {
+
+using QueryList = ZELQuery::QueryList;
+
+// A vector of the IDs in any order.
+std::shared_ptr<ZELIDVector> ids(std::vector<ZELID> list) {
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+    return ZELIDVector::vectorWithIDs(list.data(), static_cast<uint32_t>(list.size()));
+}
+std::shared_ptr<ZELQuery> match(std::vector<ZELID> list, ZELBooleanOperation operation) {
+    return ZELQuery::queryMatchingIDsInVector(ids(std::move(list)).get(), operation);
+}
+std::vector<ZELID> idList(const std::shared_ptr<ZELQuery>& query) {
+    std::vector<ZELID> result;
+    if (auto vector = query->aspectBitIDs()) {
+        vector->enumerateIDs([&](ZELID id, bool&) { result.push_back(id); });
+    }
+    return result;
+}
+template <typename T>
+bool isKind(const std::shared_ptr<ZELQuery>& query) {
+    return dynamic_cast<const T*>(query.get()) != nullptr;
+}
+
+ZELValue::Dictionary dict(std::initializer_list<std::pair<const ZELString, ZELValue>> entries) {
+    return ZELValue::Dictionary(entries);
+}
+ZELValue node(const char16_t* operatorName, ZELValue::Array operands) {
+    return ZELValue(dict({{u"operator", ZELValue(operatorName)}, {u"operands", ZELValue(std::move(operands))}}));
+}
+ZELValue document(ZELValue query, ZELValue version = ZELValue(1.0)) {
+    ZELValue::Dictionary entries{{u"query", std::move(query)}};
+    if (!version.isNone()) entries.emplace(u"version", std::move(version));
+    return ZELValue(std::move(entries));
+}
+
+}  // namespace
+
+// ---- Factories ----
+
+TEST(ZELQueryFactories, MatchingIDAndEmptyVectorsGiveTheEmptyQuery) {
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryMatchingID(0)));
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(match({}, ZELBooleanOperationOR)));
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryMatchingIDsInVector(nullptr, ZELBooleanOperationOR)));
+    auto single = ZELQuery::queryMatchingID(7);
+    ASSERT_TRUE(isKind<ZELQuery_MatchIDs>(single));
+    EXPECT_EQ(single->booleanOperation(), ZELBooleanOperationAND);
+    EXPECT_EQ(idList(single), (std::vector<ZELID>{7}));
+}
+
+TEST(ZELQueryFactories, MatchNodeKeepsItsOwnCopyOfAMutableVector) {
+    auto mutableIDs = ZELMutableIDVector::vectorWithID(3);
+    auto query = ZELQuery::queryMatchingIDsInVector(mutableIDs.get(), ZELBooleanOperationOR);
+    mutableIDs->addID(4);
+    EXPECT_EQ(idList(query), (std::vector<ZELID>{3}));
+    EXPECT_FALSE(query->aspectBitIDs()->isMutable());
+}
+
+TEST(ZELQueryFactories, CombiningMergesMatchNodesOfTheOperationOrWithOneID) {
+    auto merged = ZELQuery::queryCombiningQueries(
+        {match({3}, ZELBooleanOperationAND), match({5}, ZELBooleanOperationOR)}, ZELBooleanOperationAND);
+    ASSERT_TRUE(isKind<ZELQuery_MatchIDs>(merged));
+    EXPECT_EQ(merged->booleanOperation(), ZELBooleanOperationAND);
+    EXPECT_EQ(idList(merged), (std::vector<ZELID>{3, 5}));
+
+    auto a = match({3, 4}, ZELBooleanOperationAND);
+    auto b = match({5, 6}, ZELBooleanOperationOR);
+    auto wrapped = ZELQuery::queryCombiningQueries({a, b}, ZELBooleanOperationAND);
+    ASSERT_TRUE(isKind<ZELQuery_SubQueries>(wrapped));
+    ASSERT_EQ(wrapped->subqueries()->size(), 2u);
+    EXPECT_EQ((*wrapped->subqueries())[0], a);
+    EXPECT_EQ((*wrapped->subqueries())[1], b);
+
+    auto empty = ZELQuery::emptyQuery();
+    auto withEmpty = ZELQuery::queryCombiningQueries({empty, match({3}, ZELBooleanOperationAND)},
+                                                     ZELBooleanOperationAND);
+    EXPECT_TRUE(isKind<ZELQuery_SubQueries>(withEmpty));
+    EXPECT_EQ(ZELQuery::queryCombiningQueries({b}, ZELBooleanOperationAND), b);
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryCombiningQueries({}, ZELBooleanOperationOR)));
+}
+
+TEST(ZELQueryFactories, NegationIsNeverSimplified) {
+    auto inner = ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(2));
+    auto twice = ZELQuery::queryNegatingQuery(inner);
+    ASSERT_TRUE(isKind<ZELQuery_Negation>(twice));
+    EXPECT_EQ(static_cast<ZELQuery_Negation&>(*twice).subquery(), inner);
+    EXPECT_EQ(twice->booleanOperation(), ZELBooleanOperationNOT);
+    EXPECT_TRUE(isKind<ZELQuery_Negation>(ZELQuery::queryNegatingQuery(ZELQuery::emptyQuery())));
+}
+
+// ---- Equality and hash ----
+
+TEST(ZELQueryEquality, QueriesWithoutCriteriaAreAllEqual) {
+    auto empty = ZELQuery::emptyQuery();
+    auto negatedEmpty = ZELQuery::queryNegatingQuery(ZELQuery::emptyQuery());
+    auto twoEmpty = std::make_shared<ZELQuery_SubQueries>(
+        QueryList{ZELQuery::emptyQuery(), ZELQuery::emptyQuery()}, ZELBooleanOperationOR);
+    for (const auto& a : {empty, negatedEmpty, std::shared_ptr<ZELQuery>(twoEmpty)}) {
+        for (const auto& b : {empty, negatedEmpty, std::shared_ptr<ZELQuery>(twoEmpty)}) {
+            EXPECT_TRUE(a->isEqual(b)) << a->description() << " vs " << b->description();
+        }
+        EXPECT_FALSE(a->isEqual(ZELQuery::queryMatchingID(1)));
+        EXPECT_FALSE(ZELQuery::queryMatchingID(1)->isEqual(a));
+    }
+}
+
+TEST(ZELQueryEquality, ComparesContentsButNotTheOperation) {
+    EXPECT_TRUE(match({1, 2}, ZELBooleanOperationAND)->isEqual(match({1, 2}, ZELBooleanOperationOR)));
+    EXPECT_FALSE(match({1, 2}, ZELBooleanOperationAND)->isEqual(match({1, 3}, ZELBooleanOperationAND)));
+
+    auto x = match({4, 5}, ZELBooleanOperationOR);
+    auto wrapped = std::make_shared<ZELQuery_SubQueries>(QueryList{x}, ZELBooleanOperationAND);
+    EXPECT_FALSE(wrapped->isEqual(ZELQuery::queryNegatingQuery(x)));
+    EXPECT_FALSE(ZELQuery::queryNegatingQuery(x)->isEqual(*wrapped));
+    EXPECT_TRUE(ZELQuery::queryNegatingQuery(x)->isEqual(ZELQuery::queryNegatingQuery(match({4, 5}, ZELBooleanOperationAND))));
+
+    auto y = match({6, 7}, ZELBooleanOperationAND);
+    auto xy = ZELQuery::queryCombiningQueries({x, y}, ZELBooleanOperationAND);
+    EXPECT_TRUE(xy->isEqual(ZELQuery::queryCombiningQueries({match({4, 5}, ZELBooleanOperationOR), y}, ZELBooleanOperationOR)));
+    EXPECT_FALSE(xy->isEqual(ZELQuery::queryCombiningQueries({y, x}, ZELBooleanOperationAND)));
+    EXPECT_FALSE(x->isEqual(*ids({4, 5})));  // not a query
+}
+
+TEST(ZELQueryEquality, HashIsTheNumberOfSubqueries) {
+    EXPECT_EQ(ZELQuery::emptyQuery()->hash(), 0u);
+    EXPECT_EQ(match({1, 2, 3}, ZELBooleanOperationOR)->hash(), 0u);
+    EXPECT_EQ(ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(1))->hash(), 1u);
+    auto three = ZELQuery::queryCombiningQueries(
+        {match({1, 2}, ZELBooleanOperationOR), ZELQuery::emptyQuery(), ZELQuery::queryMatchingID(9)},
+        ZELBooleanOperationAND);
+    EXPECT_EQ(three->hash(), 3u);
+}
+
+// ---- Descriptions without database ----
+
+TEST(ZELQueryDescription, FormsWithoutDatabase) {
+    auto empty = ZELQuery::emptyQuery();
+    EXPECT_EQ(empty->descriptionWithDatabase(nullptr, ZELQueryDescriptionTypeUser), "(Empty Query)");
+    EXPECT_EQ(empty->descriptionImplementation(nullptr, ZELQueryDescriptionTypeDebug), "{EMPTY_QUERY}");
+    EXPECT_EQ(empty->descriptionWithDatabase(nullptr, ZELQueryDescriptionTypeBrief),
+              empty->descriptionHead());
+    EXPECT_EQ(empty->description(), empty->descriptionHead() + ": \n{EMPTY_QUERY}");
+    EXPECT_EQ(empty->descriptionHead().rfind("ZELQuery_Empty<0x", 0), 0u);
+
+    auto orNode = match({12, 3}, ZELBooleanOperationOR);
+    EXPECT_EQ(orNode->descriptionWithDatabase(nullptr, ZELQueryDescriptionTypeUser), "ID=12 OR ID=3");
+    EXPECT_EQ(orNode->descriptionImplementation(nullptr, ZELQueryDescriptionTypeDebug), "ID=12 || ID=3");
+    auto andNode = match({1, 2}, ZELBooleanOperationAND);
+    EXPECT_EQ(andNode->descriptionImplementation(nullptr, ZELQueryDescriptionTypeDebug), "ID=1 && ID=2");
+
+    auto tree = ZELQuery::queryCombiningQueries({andNode, ZELQuery::queryNegatingQuery(orNode)},
+                                                ZELBooleanOperationOR);
+    EXPECT_EQ(tree->descriptionWithDatabase(nullptr, ZELQueryDescriptionTypeUser),
+              "(ID=1 AND ID=2) OR ((NOT (ID=12 OR ID=3)))");
+    EXPECT_EQ(tree->descriptionImplementation(nullptr, ZELQueryDescriptionTypeDebug),
+              "(ID=1 && ID=2)\n    OR \n((NOT (ID=12 || ID=3)))");
+    EXPECT_EQ(ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(5))
+                  ->descriptionWithDatabase(nullptr, ZELQueryDescriptionTypeUser),
+              "(NOT ID=5)");
+    // A child whose text spans lines is wrapped on lines of its own.
+    EXPECT_EQ(ZELQuery::queryNegatingQuery(tree)->descriptionImplementation(nullptr, ZELQueryDescriptionTypeDebug),
+              "(NOT:(\n(ID=1 && ID=2)\n    OR \n((NOT (ID=12 || ID=3)))\n))");
+    EXPECT_EQ(std::make_shared<ZELQuery_SubQueries>(QueryList{}, ZELBooleanOperationAND)
+                  ->descriptionImplementation(nullptr, ZELQueryDescriptionTypeUser),
+              "");
+}
+
+// ---- Operator names ----
+
+TEST(ZELQueryPlist, OperatorFunctions) {
+    EXPECT_EQ(ZELQueryPlistOperatorValueForBooleanOperator(0), u"AND");
+    EXPECT_EQ(ZELQueryPlistOperatorValueForBooleanOperator(1), u"OR");
+    EXPECT_EQ(ZELQueryPlistOperatorValueForBooleanOperator(2), u"NOT");
+    EXPECT_EQ(ZELQueryPlistOperatorValueForBooleanOperator(3), u"");
+    EXPECT_EQ(ZELQueryPlistOperatorValueForBooleanOperator(-1), u"");
+
+    ZELBooleanOperation operation = ZELBooleanOperationAND;
+    ZELString name = u"NOT";
+    EXPECT_TRUE(ZELQueryPlistOperatorValueGetBooleanOperator(&name, &operation, nullptr));
+    EXPECT_EQ(operation, ZELBooleanOperationNOT);
+    ZELError error;
+    name = u"or";
+    EXPECT_FALSE(ZELQueryPlistOperatorValueGetBooleanOperator(&name, &operation, &error));
+    EXPECT_EQ(error.code(), 3);
+    EXPECT_EQ(error.failureReason(), "ZELQuery serialization has unknown operator \"or\".");
+    EXPECT_FALSE(ZELQueryPlistOperatorValueGetBooleanOperator(nullptr, &operation, &error));
+    EXPECT_EQ(error.failureReason(), "ZELQuery serialization has unknown operator \"(null)\".");
+    EXPECT_EQ(std::u16string(ZELQueryPlistAspectValueDelimiter), u": ");
+}
+
+// ---- With a database ----
+
+class ZELQueryPlistTest : public ZELQueryDatabaseTest {
+protected:
+    void SetUp() override {
+        ZELQueryDatabaseTest::SetUp();
+        // "City": the whole key is the term, so values keep their spaces.
+        db_->ensureAspectExistsWithIdentifier(u"City")->setAspectValueTokenizer(
+            ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("queryTestKey", nullptr));
+        addItem("New York", "alpha beta", "red");
+        addItem("Paris", "beta gamma", "blue");
+        addItem("x: y", "gamma", "red");
+        newYork_ = idOf(u"City", "new york");
+        paris_ = idOf(u"City", "paris");
+        alpha_ = idOf(u"words", "alpha");
+        beta_ = idOf(u"words", "beta");
+        gamma_ = idOf(u"words", "gamma");
+        ASSERT_NE(newYork_, 0u);
+        ASSERT_NE(gamma_, 0u);
+    }
+
+    std::shared_ptr<ZELQuery> read(const ZELValue& value, ZELError* error) {
+        return ZELQuery::queryWithPlistSerialization(value, db_.get(), error);
+    }
+    // Reading fails with this code and message.
+    void expectFailure(const ZELValue& value, int code, const std::string& message) {
+        ZELError error;
+        EXPECT_EQ(read(value, &error), nullptr);
+        EXPECT_TRUE(error.matchesZELErrorCode(code)) << error.description();
+        EXPECT_EQ(error.failureReason(), message);
+        EXPECT_EQ(read(value, nullptr), nullptr);  // without an error slot
+    }
+
+    ZELID newYork_ = 0, paris_ = 0, alpha_ = 0, beta_ = 0, gamma_ = 0;
+};
+
+TEST_F(ZELQueryPlistTest, DescriptionsWithTheDatabase) {
+    auto cities = match({newYork_, paris_}, ZELBooleanOperationOR);
+    const std::string debug = cities->descriptionImplementation(db_.get(), ZELQueryDescriptionTypeDebug);
+    EXPECT_TRUE(debug == "City=\"New York\" || City=Paris" || debug == "City=Paris || City=\"New York\"")
+        << debug;
+    const std::string user = cities->descriptionWithDatabase(db_.get(), ZELQueryDescriptionTypeUser);
+    EXPECT_TRUE(user == "\"New York\" OR Paris" || user == "Paris OR \"New York\"") << user;
+    EXPECT_EQ(match({alpha_, 999}, ZELBooleanOperationAND)
+                  ->descriptionWithDatabase(db_.get(), ZELQueryDescriptionTypeUser),
+              "ID=999 AND alpha");
+    EXPECT_EQ(ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(newYork_))
+                  ->descriptionWithDatabase(db_.get(), ZELQueryDescriptionTypeUser),
+              "(NOT (\"New York\"))");
+}
+
+TEST_F(ZELQueryPlistTest, SingleTermWritesItsStringAndReadsBackAsAnANDNode) {
+    for (auto operation : {ZELBooleanOperationAND, ZELBooleanOperationOR}) {
+        auto query = match({newYork_}, operation);
+        const ZELValue written = query->plistSerialization(db_.get());
+        EXPECT_EQ(written, document(ZELValue(u"City: New York")));
+        EXPECT_TRUE(written.valueForKey(u"version")->isReal());
+        auto back = read(written, nullptr);
+        ASSERT_TRUE(isKind<ZELQuery_MatchIDs>(back));
+        EXPECT_EQ(back->booleanOperation(), ZELBooleanOperationAND);
+        EXPECT_EQ(idList(back), (std::vector<ZELID>{newYork_}));
+    }
+    // The value after the first delimiter is taken whole.
+    auto tricky = read(document(ZELValue(u"City: x: y")), nullptr);
+    ASSERT_TRUE(tricky);
+    EXPECT_EQ(idList(tricky), (std::vector<ZELID>{idOf(u"City", "x: y")}));
+    EXPECT_EQ(tricky->plistSerialization(db_.get()), document(ZELValue(u"City: x: y")));
+}
+
+TEST_F(ZELQueryPlistTest, EmptyQueryAndEmptyOperands) {
+    const ZELValue written = ZELQuery::emptyQuery()->plistSerialization(db_.get());
+    EXPECT_EQ(written, document(ZELValue(ZELValue::Dictionary{})));
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(read(written, nullptr)));
+
+    // An empty child is written as an empty dictionary, which fails to read at that depth.
+    auto withEmpty = ZELQuery::queryCombiningQueries(
+        {ZELQuery::emptyQuery(), match({alpha_, beta_}, ZELBooleanOperationOR)}, ZELBooleanOperationAND);
+    const ZELValue nested = withEmpty->plistSerialization(db_.get());
+    // Terms in ascending ID order.
+    ZELValue::Array terms{ZELValue(u"words: alpha"), ZELValue(u"words: beta")};
+    if (alpha_ > beta_) std::swap(terms[0], terms[1]);
+    EXPECT_EQ(nested, document(node(u"AND", {ZELValue(ZELValue::Dictionary{}), node(u"OR", terms)})));
+    expectFailure(nested, 3, "ZELQuery serialization has unknown operator \"(null)\".");
+
+    // Without a database a match node has no operands to write.
+    EXPECT_EQ(match({alpha_, beta_}, ZELBooleanOperationOR)->plistSerialization(nullptr),
+              document(node(u"OR", {})));
+    EXPECT_TRUE(ZELQuery::queryNegatingQuery(match({alpha_}, ZELBooleanOperationOR))
+                    ->plistSerialization(nullptr)
+                    .valueForKey(u"query")
+                    ->isDictionary());
+}
+
+TEST_F(ZELQueryPlistTest, NegationOfSeveralOperandsNegatesTheirDisjunction) {
+    auto query = read(document(node(u"NOT", {ZELValue(u"words: beta"), ZELValue(u"words: Alpha")})), nullptr);
+    ASSERT_TRUE(isKind<ZELQuery_Negation>(query));
+    const auto& inner = static_cast<ZELQuery_Negation&>(*query).subquery();
+    ASSERT_TRUE(isKind<ZELQuery_MatchIDs>(inner));
+    EXPECT_EQ(inner->booleanOperation(), ZELBooleanOperationOR);
+    EXPECT_EQ(idList(inner), idList(match({alpha_, beta_}, ZELBooleanOperationOR)));
+    // A negation keeps its node dictionary even around one term.
+    EXPECT_EQ(ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(gamma_))->plistSerialization(db_.get()),
+              document(node(u"NOT", {ZELValue(u"words: gamma")})));
+}
+
+TEST_F(ZELQueryPlistTest, TermsFollowNestedNodesInIDOrder) {
+    auto query = read(document(node(u"AND", {ZELValue(u"words: alpha"),
+                                              node(u"OR", {ZELValue(u"words: beta"), ZELValue(u"words: gamma")}),
+                                              ZELValue(u"City: paris")})),
+                      nullptr);
+    ASSERT_TRUE(isKind<ZELQuery_SubQueries>(query));
+    EXPECT_EQ(query->booleanOperation(), ZELBooleanOperationAND);
+    const auto& children = *query->subqueries();
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0]->booleanOperation(), ZELBooleanOperationOR);
+    EXPECT_EQ(idList(children[0]), idList(match({beta_, gamma_}, ZELBooleanOperationOR)));
+    const ZELID first = std::min(alpha_, paris_), second = std::max(alpha_, paris_);
+    EXPECT_EQ(idList(children[1]), (std::vector<ZELID>{first}));
+    EXPECT_EQ(idList(children[2]), (std::vector<ZELID>{second}));
+    EXPECT_EQ(children[1]->booleanOperation(), ZELBooleanOperationAND);
+}
+
+TEST_F(ZELQueryPlistTest, VersionMustBeOnePointSomething) {
+    EXPECT_TRUE(read(document(ZELValue(u"words: alpha"), ZELValue(1.99)), nullptr));
+    EXPECT_TRUE(read(document(ZELValue(u"words: alpha"), ZELValue(1)), nullptr));
+    expectFailure(document(ZELValue(u"words: alpha"), ZELValue(2.0)), 3,
+                  "ZELQuery serializaion has unsupported version=2.00");
+    expectFailure(document(ZELValue(u"words: alpha"), ZELValue()), 3,
+                  "ZELQuery serializaion has unsupported version=0.00");
+    expectFailure(document(ZELValue(u"words: alpha"), ZELValue(0.5)), 3,
+                  "ZELQuery serializaion has unsupported version=0.50");
+}
+
+TEST_F(ZELQueryPlistTest, EveryFailureMessage) {
+    expectFailure(document(ZELValue(ZELValue::Array{})), 3, "Expected dictionary or string for query object.");
+    expectFailure(ZELValue(dict({{u"version", ZELValue(1.0)}})), 3,
+                  "Expected dictionary or string for query object.");
+    expectFailure(document(node(u"XOR", {ZELValue(u"words: alpha")})), 3,
+                  "ZELQuery serialization has unknown operator \"XOR\".");
+    expectFailure(document(ZELValue(dict({{u"operator", ZELValue(1)}, {u"operands", ZELValue(ZELValue::Array{ZELValue(u"words: alpha")})}}))),
+                  3, "ZELQuery serialization has unknown operator \"(null)\".");
+    expectFailure(document(node(u"OR", {ZELValue(u"words: alpha"), ZELValue(42)})), 3,
+                  "ZELQuery serialization has unknown operand: 42");
+    expectFailure(document(node(u"OR", {})), 3, "ZELQuery serialization cannot contain empty operands.");
+    expectFailure(document(ZELValue(dict({{u"operator", ZELValue(u"AND")}}))), 3,
+                  "ZELQuery serialization cannot contain empty operands.");
+    expectFailure(document(ZELValue(u"words alpha")), 3,
+                  "ZELQuery serialization is invalid for the aspect value string \"words alpha\".");
+    expectFailure(document(node(u"AND", {ZELValue(u"words:alpha")})), 3,
+                  "ZELQuery serialization is invalid for the aspect value string \"words:alpha\".");
+    expectFailure(document(ZELValue(u"colour: red")), 9,
+                  "The aspect \"colour\" is unknown, and cannot be used for search criteria.");
+    expectFailure(document(node(u"OR", {node(u"AND", {ZELValue(u"words: alpha"), ZELValue(u"words: delta")})})), 9,
+                  "The selector \"delta\" does not occur for the \"words\" aspect, and cannot be used as a "
+                  "search condition.");
+    // A failure deep in the tree fails the whole read.
+    expectFailure(document(node(u"OR", {ZELValue(u"words: alpha"), node(u"NOT", {node(u"AND", {})})})), 3,
+                  "ZELQuery serialization cannot contain empty operands.");
+    // Without a database no aspect is known.
+    ZELError error;
+    EXPECT_EQ(ZELQuery::queryWithPlistSerialization(document(ZELValue(u"words: alpha")), nullptr, &error), nullptr);
+    EXPECT_EQ(error.code(), 9);
+}
+
+TEST_F(ZELQueryPlistTest, WrittenDocumentsReadBackAsEqualTrees) {
+    auto nyOrParis = match({newYork_, paris_}, ZELBooleanOperationOR);
+    auto alphaAndBeta = match({alpha_, beta_}, ZELBooleanOperationAND);
+    auto notGamma = ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(gamma_));
+    auto red = ZELQuery::queryMatchingID(idOf(u"tags", "red"));
+    const std::vector<std::shared_ptr<ZELQuery>> trees = {
+        nyOrParis,
+        alphaAndBeta,
+        notGamma,
+        ZELQuery::queryCombiningQueries({nyOrParis, notGamma}, ZELBooleanOperationAND),
+        ZELQuery::queryCombiningQueries({alphaAndBeta, ZELQuery::queryNegatingQuery(nyOrParis)}, ZELBooleanOperationOR),
+        ZELQuery::queryNegatingQuery(ZELQuery::queryCombiningQueries({alphaAndBeta, nyOrParis}, ZELBooleanOperationOR)),
+        ZELQuery::queryCombiningQueries({ZELQuery::queryCombiningQueries({nyOrParis, notGamma}, ZELBooleanOperationAND),
+                                         alphaAndBeta, red},
+                                        ZELBooleanOperationOR),
+    };
+    for (const auto& tree : trees) {
+        const ZELValue written = tree->plistSerialization(db_.get());
+        // Through the file form, as a host stores it.
+        std::string xml;
+        ASSERT_TRUE(ZELPropertyList::xmlData(written, &xml, nullptr));
+        ZELValue parsed;
+        ZELError error;
+        ASSERT_TRUE(ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(xml.data()), xml.size(),
+                                              "query", &parsed, &error))
+            << error.description();
+        auto back = read(parsed, &error);
+        ASSERT_TRUE(back) << error.description() << "\n" << xml;
+        EXPECT_TRUE(back->isEqual(tree)) << tree->description() << "\nread back as\n" << back->description();
+        EXPECT_EQ(back->plistSerialization(db_.get()), written);
+    }
+}
+
+TEST_F(ZELQueryPlistTest, QueryMatchingValue) {
+    auto query = ZELQuery::queryMatchingValue(u"NEW YORK", u"City", *db_);
+    EXPECT_EQ(idList(query), (std::vector<ZELID>{newYork_}));
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryMatchingValue(u"Rome", u"City", *db_)));
+    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryMatchingValue(u"Paris", u"Town", *db_)));
+    EXPECT_EQ(idOf(u"City", "rome"), 0u);  // looked up, never assigned
+}
