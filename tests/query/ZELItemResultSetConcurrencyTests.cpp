@@ -65,6 +65,14 @@ protected:
             if (also) also(itemID);
         };
     }
+    // The first item load off the test thread waits at `gate`. Loads on the test thread
+    // itself never wait: the test thread is the one that opens the gate.
+    void holdFirstBackgroundLoadAt(std::shared_ptr<ZELTestGate> gate) {
+        auto first = std::make_shared<std::atomic<bool>>(true);
+        advanceTicksOnEveryLoad([gate, first, testThread = std::this_thread::get_id()](ZELID) {
+            if (std::this_thread::get_id() != testThread && first->exchange(false)) gate->wait();
+        });
+    }
     // Drains the main queue until `done` holds (at most 10 seconds).
     template <typename Predicate>
     bool drainUntil(Predicate done) {
@@ -99,10 +107,7 @@ protected:
 TEST_F(ZELItemResultSetBackgroundTest, ProgressReportsArriveOnTheMainQueue) {
     addItems(6);
     auto gate = std::make_shared<ZELTestGate>();
-    std::atomic<bool> first{true};
-    advanceTicksOnEveryLoad([gate, &first](ZELID) {
-        if (first.exchange(false)) gate->wait();
-    });
+    holdFirstBackgroundLoadAt(gate);
     auto set = sortedSet();
     std::vector<ZELTestReport> reports, ignored;
     set->loadInBackgroundAndNotifyUsing(recorder(reports));
@@ -197,10 +202,7 @@ TEST_F(ZELItemResultSetBackgroundTest, LoadingAgainAfterDiscardingABackgroundLoa
 TEST_F(ZELItemResultSetBackgroundTest, ALoaderLeftBehindByDiscardingStoresNothing) {
     addItems(8);
     auto gate = std::make_shared<ZELTestGate>();
-    std::atomic<bool> first{true};
-    advanceTicksOnEveryLoad([gate, &first](ZELID) {
-        if (first.exchange(false)) gate->wait();
-    });
+    holdFirstBackgroundLoadAt(gate);
     auto set = sortedSet();
     std::vector<ZELTestReport> reports;
     set->loadInBackgroundAndNotifyUsing(recorder(reports));
