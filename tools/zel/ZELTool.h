@@ -30,6 +30,16 @@ int ZELToolAdd(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolDump(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolStats(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolTokenize(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolComplete(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolSaved(const std::vector<std::string>& arguments, ZELToolOutput output);
+
+class ZELDatabase;
+class ZELUserQuery;
+// Prints "query: <the user query's text form>", the number of items it finds in `database`
+// and each item ("item ID <record as JSON>"), in item ID order. Used by search and saved.
+void ZELToolPrintUserQueryResults(ZELDatabase& database, const ZELUserQuery& userQuery,
+                                  ZELToolOutput output);
 
 // The text of "zel --help".
 std::string ZELToolUsage();

@@ -48,6 +48,21 @@ Commands:
       normalized form, in sorted-list order. With --user-input: the tokens of typed search
       text, in the order a search uses them. --options adds keys to the tokenizer's
       representation. Needs no database.
+  zel complete DIR PREFIX [--aspect ID]... [--limit N] [--within QUERY.plist]
+      Prints the completions of PREFIX, one per line as a JSON string, from the terms of
+      the named aspects (default: every aspect), sorted, without duplicates, a term folded
+      into a longer one that finds the same items; then their number and whether more
+      exist. --limit answers at most N (0: all); --within offers only terms of the items
+      that the query in the property list QUERY.plist finds.
+  zel search DIR WORDS... [--save FILE.query]
+      Searches as the search field does: every word is one token, searched in every aspect;
+      "!word" excludes, "ASPECT:word" (an aspect identifier as prefix) searches only that
+      aspect. Prints the search's text form, the number of items found and each item.
+      --save also writes the search as a saved-search file, titled by the file name.
+  zel saved FOLDER [--db DIR [--run TITLE]]
+      Lists the saved searches (files ending in ".query") in FOLDER, subfolders indented
+      below their name; with --db, each with its text form in that database. --run runs
+      the one titled TITLE ("Sub/TITLE" inside a subfolder) and prints as search does.
   zel --help
       Prints this text.
 
@@ -119,5 +134,8 @@ int ZELToolMain(const std::vector<std::string>& arguments, ZELToolOutput output)
     if (command == "dump") return ZELToolDump(rest, output);
     if (command == "stats") return ZELToolStats(rest, output);
     if (command == "tokenize") return ZELToolTokenize(rest, output);
+    if (command == "complete") return ZELToolComplete(rest, output);
+    if (command == "search") return ZELToolSearch(rest, output);
+    if (command == "saved") return ZELToolSaved(rest, output);
     return ZELToolUsageError(output, "unknown command \"" + command + "\"");
 }

@@ -1,0 +1,206 @@
+#include "zel/userquery/ZELUserQuery.h"
+
+#include <unicode/uchar.h>
+
+#include "zel/database/ZELAspect.h"
+#include "zel/database/ZELDatabase.h"
+#include "zel/database/ZELJoinedAspectSet.h"
+#include "zel/idvector/ZELMutableIDVector.h"
+#include "zel/platform/ZELError.h"
+#include "zel/query/ZELGroupedMatchIDMap.h"
+#include "zel/query/ZELJoinedAspectSetMatchMap.h"
+#include "zel/query/ZELQuery.h"
+#include "zel/tokenizer/ZELStringComparison.h"
+
+const char16_t* const ZELUserQueryPlistKey_Criteria = u"criteria";
+
+namespace {
+
+// Space, tab or another Unicode space separator; line breaks do not count.
+bool containsWhitespace(const ZELString& text) {
+    for (char16_t c : text) {
+        if (c == u'\t' || u_charType(c) == U_SPACE_SEPARATOR) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::shared_ptr<ZELUserQuery> ZELUserQuery::queryWithPlistSerialization(const ZELValue& plist,
+                                                                        ZELDatabase& database,
+                                                                        ZELError* outError) {
+    if (!plist.isDictionary()) {
+        ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                  ZELErrorCodeInvalidData, "ZELUserQuery plist should be dictionary."));
+        return nullptr;
+    }
+    const ZELValue* array = plist.valueForKey("criteria", ZELValue::Kind::Array, outError);
+    if (!array) return nullptr;
+    CriteriaList criterias;
+    for (const ZELValue& element : array->arrayValue()) {
+        auto criteria = ZELUserCriteria::criteriaWithPlistSerialization(element, database, outError);
+        if (!criteria) return nullptr;
+        criterias.push_back(std::move(criteria));
+    }
+    auto query = std::make_shared<ZELUserQuery>();
+    query->criterias_ = std::move(criterias);
+    return query;
+}
+
+void ZELUserQuery::addUserCriterias(const CriteriaList& criterias) {
+    criterias_.insert(criterias_.end(), criterias.begin(), criterias.end());
+    plist_.reset();
+}
+
+void ZELUserQuery::addMatchValue(const ZELString& value,
+                                 const std::vector<std::shared_ptr<ZELAspect>>& aspects) {
+    if (value.empty() || aspects.empty()) return;
+    auto criteria = std::make_shared<ZELUserCriteria>();
+    criteria->setSearchTerms({value});
+    criteria->setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects(aspects)});
+    addUserCriterias({criteria});
+}
+
+void ZELUserQuery::addMatchValue(const ZELString& value, const std::shared_ptr<ZELAspect>& aspect) {
+    if (aspect) addMatchValue(value, std::vector<std::shared_ptr<ZELAspect>>{aspect});
+}
+
+bool ZELUserQuery::hasMatchValue(const std::optional<ZELString>& value,
+                                 const ZELAspect& aspect) const {
+    for (const auto& criteria : criterias_) {
+        bool searchesAspect = false;
+        for (const auto& chosen : criteria->chosenAspects()) {
+            if (chosen.get() == &aspect) searchesAspect = true;
+        }
+        if (!searchesAspect) continue;
+        if (!value) return true;
+        for (const ZELString& term : criteria->searchTerms()) {
+            if (term == *value) return true;
+        }
+    }
+    return false;
+}
+
+bool ZELUserQuery::isEqual(const ZELUserQuery& other) const {
+    if (this == &other) return true;
+    if (criterias_.size() != other.criterias_.size()) return false;
+    std::vector<bool> paired(other.criterias_.size(), false);
+    for (const auto& criteria : criterias_) {
+        bool found = false;
+        for (size_t i = 0; i < other.criterias_.size() && !found; ++i) {
+            if (!paired[i] && criteria->isEqual(*other.criterias_[i])) paired[i] = found = true;
+        }
+        if (!found) return false;
+    }
+    return true;
+}
+
+const ZELValue& ZELUserQuery::plistSerialization() const {
+    if (!plist_) {
+        ZELValue::Array array;
+        for (const auto& criteria : criterias_) {
+            ZELValue element = criteria->plistSerialization();
+            if (!element.isNone()) array.push_back(std::move(element));
+        }
+        ZELValue::Dictionary dictionary;
+        dictionary[ZELUserQueryPlistKey_Criteria] = std::move(array);
+        plist_ = ZELValue(std::move(dictionary));
+    }
+    return *plist_;
+}
+
+ZELString ZELUserQuery::stringRepresentation() const {
+    if (criterias_.empty()) return u"{Empty Query}";
+    if (criterias_.size() == 1) return criterias_.front()->displayTitle().plainText();
+    ZELString text;
+    for (size_t i = 0; i < criterias_.size(); ++i) {
+        if (i) text += u" AND ";
+        ZELString title = criterias_[i]->displayTitle().plainText();
+        text += containsWhitespace(title) ? u"(" + title + u")" : title;
+    }
+    return text;
+}
+
+std::string ZELUserQuery::description() const {
+    return descriptionHead() + ": " + ZELStringToUTF8(stringRepresentation());
+}
+
+// Each criteria matches the items carrying any of its terms in any chosen aspect; criteria are
+// joined by AND, except that criteria whose terms fall only into OR-aspects of one and the same
+// group (told apart by identity) are joined by OR with each other in the grouped map; terms of
+// OR-aspects in a joined aspect set are matched as combinations, one term per aspect; negated
+// criteria exclude, after everything else.
+std::shared_ptr<ZELQuery> ZELUserQuery::generatedQueryForDatabase(ZELDatabase& database) const {
+    if (criterias_.empty()) return nullptr;
+    ZELQuery::QueryList conjunction;
+    auto negatedIDs = ZELMutableIDVector::vector();
+    ZELGroupedMatchIDMap groupedIDs;
+    ZELJoinedAspectSetMatchMap joinedTerms;
+
+    for (const auto& criteria : criterias_) {
+        auto plainIDs = ZELMutableIDVector::vector();
+        auto groupIDs = ZELMutableIDVector::vector();
+        bool isSingleGroup = true;
+        const ZELAspectTokenFieldGroup* currentGroup = nullptr;
+        const bool negated = criteria->isNegate();
+
+        for (const ZELString& value : criteria->aspectBitValues()) {
+            const ZELString normalized = ZELNormalizedCaseInsensitiveComparisonString(value);
+            for (const auto& group : criteria->chosenAspectGroups()) {
+                if (!group) continue;
+                for (const auto& aspect : group->aspects()) {
+                    if (!aspect) continue;
+                    const bool isOR =
+                        aspect->defaultAspectBitBooleanOperation() == ZELBooleanOperationOR;
+                    if (!negated && isOR) {
+                        auto joinedSet =
+                            database.joinedAspectSetForAspectWithIdentifier(aspect->aspectIdentifier());
+                        if (joinedSet) {
+                            joinedTerms.addNormalizedTerm(normalized, aspect, joinedSet.get());
+                            continue;
+                        }
+                    }
+                    const ZELID id = aspect->aspectBitIDForNormalizedValue(normalized, nullptr, nullptr);
+                    if (id == ZELNoID) continue;
+                    if (negated) {
+                        negatedIDs->addID(id);
+                        isSingleGroup = false;
+                    } else if (!isOR) {
+                        plainIDs->addID(id);
+                        isSingleGroup = false;
+                    } else {
+                        if (currentGroup && currentGroup != group.get()) {
+                            isSingleGroup = false;
+                        } else {
+                            currentGroup = group.get();
+                        }
+                        groupIDs->addID(id);
+                    }
+                }
+            }
+        }
+
+        if (isSingleGroup && currentGroup) {
+            groupedIDs.addMatchIDs(*groupIDs, currentGroup);
+        } else {
+            plainIDs->unionWithVector(*groupIDs);
+        }
+        if (plainIDs->count() != 0) {
+            conjunction.push_back(ZELQuery::queryMatchingIDsInVector(*plainIDs, ZELBooleanOperationOR));
+        }
+    }
+
+    for (auto& query : groupedIDs.queriesJoinedUsingOperator(ZELBooleanOperationOR)) {
+        conjunction.push_back(std::move(query));
+    }
+    ZELQuery::QueryList combinations = joinedTerms.generatedQueries();
+    if (!combinations.empty()) {
+        conjunction.push_back(ZELQuery::queryCombiningQueries(combinations, ZELBooleanOperationOR));
+    }
+    if (negatedIDs->count() != 0) {
+        conjunction.push_back(ZELQuery::queryNegatingQuery(
+            ZELQuery::queryMatchingIDsInVector(*negatedIDs, ZELBooleanOperationOR)));
+    }
+    if (conjunction.empty()) return nullptr;
+    return ZELQuery::queryCombiningQueries(conjunction, ZELBooleanOperationAND);
+}

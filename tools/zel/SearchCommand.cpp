@@ -1,0 +1,103 @@
+// zel search DIR WORDS... [--save FILE.query]
+#include <filesystem>
+#include <map>
+#include <ostream>
+
+#include "ZELJSON.h"
+#include "ZELTool.h"
+#include "ZELToolDatabase.h"
+#include "zel/database/ZELAspect.h"
+#include "zel/database/ZELRecordItem.h"
+#include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/query/ZELQuery.h"
+#include "zel/userquery/ZELUserQuery.h"
+#include "zel/userquery/ZELUserQueryListEntry.h"
+
+void ZELToolPrintUserQueryResults(ZELDatabase& database, const ZELUserQuery& userQuery,
+                                  ZELToolOutput output) {
+    output.out << "query: " << ZELStringToUTF8(userQuery.stringRepresentation()) << '\n';
+    std::shared_ptr<ZELQuery> query = userQuery.generatedQueryForDatabase(database);
+    std::vector<ZELID> itemIDs;
+    if (query) {
+        std::shared_ptr<ZELIDVector> matches = database.accessLockedUsing(
+            [&] { return query->calculateMatchingItemIDVector(database, nullptr); });
+        if (matches) matches->enumerateIDs([&](ZELID id, bool&) { itemIDs.push_back(id); });
+    }
+    output.out << itemIDs.size() << (itemIDs.size() == 1 ? " item\n" : " items\n");
+    for (ZELID itemID : itemIDs) {
+        ZELError error;
+        std::shared_ptr<ZELItem> item = database.itemForItemID(itemID, &error);
+        output.out << "item " << itemID;
+        if (!item) {
+            output.out << ": unreadable: " << ZELToolErrorText(error) << '\n';
+        } else if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
+            output.out << " " << ZELJSON_JSONFromValue(ZELValue(record->values())).dump() << '\n';
+        } else {
+            output.out << " (" << ZELItemClass::registeredNameForItem(*item) << ")\n";
+        }
+    }
+    output.out.flush();
+}
+
+int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput output) {
+    std::vector<std::string> words;
+    std::string savePath;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--save") {
+            if (i + 1 >= arguments.size()) return ZELToolUsageError(output, "--save needs FILE.query");
+            savePath = arguments[++i];
+        } else {
+            words.push_back(arguments[i]);
+        }
+    }
+    if (words.size() < 2) return ZELToolUsageError(output, "search needs DIR and at least one word");
+    std::string message;
+    std::optional<ZELToolOpenDatabase> opened = ZELToolOpenDatabaseInFolder(words[0], &message);
+    if (!opened) return ZELToolFail(output, message);
+    ZELDatabase& database = *opened->database;
+
+    // As the search field makes tokens: every word is one criteria; unprefixed words share one
+    // group of every aspect and a prefixed word ("title:oak") the group of its aspect, so that
+    // words in the same OR-aspects widen the search as tokens of one field do.
+    auto everywhere = ZELAspectTokenFieldGroup::groupWithAspects(database.allAspects());
+    std::map<std::shared_ptr<ZELAspect>, std::shared_ptr<ZELAspectTokenFieldGroup>> prefixGroups;
+    ZELUserQuery::CriteriaList criterias;
+    for (size_t i = 1; i < words.size(); ++i) {
+        std::string word = words[i];
+        auto criteria = ZELUserCriteria::criteria();
+        if (word.size() > 1 && word[0] == '!') {
+            criteria->setIsNegate(true);
+            word.erase(0, 1);
+        }
+        std::shared_ptr<ZELAspectTokenFieldGroup> group = everywhere;
+        if (const size_t colon = word.find(':'); colon != std::string::npos && colon > 0) {
+            if (auto aspect = database.aspectWithIdentifier(ZELStringFromUTF8(word.substr(0, colon)))) {
+                auto& prefixGroup = prefixGroups[aspect];
+                if (!prefixGroup) {
+                    prefixGroup = ZELAspectTokenFieldGroup::groupWithAspects({aspect}, aspect->aspectIdentifier());
+                }
+                group = prefixGroup;
+                word.erase(0, colon + 1);
+            }
+        }
+        if (word.empty()) return ZELToolUsageError(output, "empty search word \"" + words[i] + "\"");
+        criteria->setSearchTerms({ZELStringFromUTF8(word)});
+        criteria->setAspectGroups({group});
+        criterias.push_back(std::move(criteria));
+    }
+    ZELUserQuery userQuery;
+    userQuery.addUserCriterias(criterias);
+
+    if (!savePath.empty()) {
+        auto entry = ZELUserQueryListEntry::entryWithTitle(
+            ZELStringFromUTF8(std::filesystem::path(savePath).stem().string()),
+            std::make_shared<ZELUserQuery>(userQuery));
+        ZELError error;
+        if (!ZELPropertyList::writeFile(savePath, entry->plistSerialization(), &error)) {
+            return ZELToolFail(output, savePath + ": " + ZELToolErrorText(error));
+        }
+    }
+    ZELToolPrintUserQueryResults(database, userQuery, output);
+    return ZELToolExitSuccess;
+}
