@@ -2,9 +2,8 @@
 // and without a result set of about 1,000 items limiting the values; median and 99th
 // percentile per collection, in microseconds.
 //
-// Two databases: this machine's Debian changelog entries as record items (built as in
-// bench/database.cpp; ZEL_BENCH_CHANGELOG_TEXT may name a file of changelog text instead of
-// `zcat /usr/share/doc/*/changelog.Debian.gz`), and a synthetic database of
+// Two databases: this machine's Debian changelog entries as record items
+// (ZELBenchChangelogs.h), and a synthetic database of
 // ZEL_BENCH_COMPLETION_ITEMS items (default 1000000): titles of 3 to 6 words drawn with a
 // Zipf-like skew from 60,000 made-up words, plus one of 500 tags.
 
@@ -25,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELBenchChangelogs.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
@@ -38,74 +38,6 @@
 #include "zel/tokenizer/ZELWordTokenizer.h"
 
 namespace {
-
-// ---- The changelog database (as bench/database.cpp builds it) ----
-
-std::vector<ZELValue::Dictionary> parseChangelogEntries(std::istream& input) {
-    static const std::regex header(R"(^(\S+) \(([^)]+)\) ([^;]+); urgency=(\S+))");
-    static const std::regex trailer(R"(^ -- (.*) <([^>]*)>  (.*)$)");
-    std::vector<ZELValue::Dictionary> entries;
-    ZELValue::Dictionary entry;
-    std::string body;
-    std::string line;
-    std::smatch match;
-    while (std::getline(input, line)) {
-        if (std::regex_search(line, match, header)) {
-            entry.clear();
-            body.clear();
-            entry[u"package"] = ZELValue::fromUTF8(match[1].str());
-            entry[u"version"] = ZELValue::fromUTF8(match[2].str());
-            entry[u"distribution"] = ZELValue::fromUTF8(match[3].str());
-            entry[u"urgency"] = ZELValue::fromUTF8(match[4].str());
-        } else if (!entry.empty() && std::regex_match(line, match, trailer)) {
-            entry[u"authorName"] = ZELValue::fromUTF8(match[1].str());
-            entry[u"authorEmail"] = ZELValue::fromUTF8(match[2].str());
-            std::tm parts{};
-            if (strptime(match[3].str().c_str(), "%a, %d %b %Y %H:%M:%S %z", &parts)) {
-                const long offset = parts.tm_gmtoff;
-                entry[u"date"] = ZELValue(ZELDate{static_cast<double>(timegm(&parts) - offset)});
-            }
-            entry[u"body"] = ZELValue::fromUTF8(body);
-            entries.push_back(std::move(entry));
-            entry.clear();
-        } else if (!entry.empty()) {
-            body += line;
-            body += '\n';
-        }
-    }
-    return entries;
-}
-
-std::vector<ZELValue::Dictionary> changelogEntries() {
-    if (const char* path = std::getenv("ZEL_BENCH_CHANGELOG_TEXT")) {
-        std::ifstream file(path);
-        return parseChangelogEntries(file);
-    }
-    std::string text;
-    if (FILE* pipe = popen("zcat /usr/share/doc/*/changelog.Debian.gz 2>/dev/null", "r")) {
-        char buffer[1 << 16];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, count);
-        pclose(pipe);
-    }
-    std::istringstream stream(text);
-    return parseChangelogEntries(stream);
-}
-
-template <typename T>
-void addAspect(ZELDatabase& db, const char16_t* identifier, const char* getter,
-               bool detectsDuplicates = false) {
-    auto aspect = db.ensureAspectExistsWithIdentifier(identifier);
-    aspect->setAspectValueTokenizer(ZELTokenizer::tokenizerWithClientObjectGetter<T>(getter, nullptr));
-    aspect->setIsUsedToDetectDuplicates(detectsDuplicates);
-}
-
-std::filesystem::path scratchFolder(const std::string& name) {
-    const std::filesystem::path base = (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    return base / ("zel-bench-completion-" + name + "-" + std::to_string(getpid()));
-}
 
 // A database kept open for the whole run; its folder is removed at exit.
 struct BenchDatabase {
@@ -122,31 +54,13 @@ struct BenchDatabase {
 BenchDatabase* changelogDatabase() {
     static BenchDatabase database;
     static const bool built = [](BenchDatabase* made) {
-        const auto entries = changelogEntries();
-        if (entries.empty()) return false;
-        ZELRecordItem::registerItemClass();
-        made->folder = scratchFolder("changelog");
+        if (ZELBench_ChangelogEntries().empty()) return false;
+        made->folder = ZELBench_ScratchFolder("completion-changelog");
         std::filesystem::remove_all(made->folder);
-        auto db = ZELDatabase::databaseWithIdentifier("bench.changelogs", nullptr, made->folder);
-        if (!db->bootstrapFromDisk()) return false;
-        addAspect<ZELIdentityValueTokenizer>(*db, u"package", "package", true);
-        addAspect<ZELIdentityValueTokenizer>(*db, u"version", "version", true);
-        addAspect<ZELIdentityValueTokenizer>(*db, u"distribution", "distribution");
-        addAspect<ZELIdentityValueTokenizer>(*db, u"urgency", "urgency");
-        addAspect<ZELWordTokenizer>(*db, u"author", "authorName");
-        addAspect<ZELIdentityValueTokenizer>(*db, u"email", "authorEmail");
-        addAspect<ZELDateYearTokenizer>(*db, u"year", "date");
-        addAspect<ZELDateMonthTokenizer>(*db, u"month", "date");
-        addAspect<ZELDateDayTokenizer>(*db, u"day", "date");
-        addAspect<ZELDateWeekdayTokenizer>(*db, u"weekday", "date");
-        addAspect<ZELWordTokenizer>(*db, u"body", "body");
+        auto db = ZELBench_OpenChangelogDatabase(made->folder);
+        if (!db) return false;
         const auto start = std::chrono::steady_clock::now();
-        db->beginItemChanges();
-        for (const auto& entry : entries) {
-            bool wasAdded = false;
-            db->addItem(ZELRecordItem::itemWithValues(entry), &wasAdded);
-        }
-        db->endItemChanges();
+        ZELBench_AddChangelogEntries(*db);
         made->buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         made->db = db;
         db->allExistingItemIDs()->enumerateIDs([&](ZELID id, bool&) { made->itemIDs.push_back(id); });
@@ -164,12 +78,12 @@ BenchDatabase* syntheticDatabase() {
         const char* sizeText = std::getenv("ZEL_BENCH_COMPLETION_ITEMS");
         const long itemCount = sizeText ? std::atol(sizeText) : 1000000;
         ZELRecordItem::registerItemClass();
-        made->folder = scratchFolder("synthetic");
+        made->folder = ZELBench_ScratchFolder("completion-synthetic");
         std::filesystem::remove_all(made->folder);
         auto db = ZELDatabase::databaseWithIdentifier("bench.synthetic", nullptr, made->folder);
         if (!db->bootstrapFromDisk()) return false;
-        addAspect<ZELWhitespaceTokenizer>(*db, u"title", "title");
-        addAspect<ZELIdentityValueTokenizer>(*db, u"tag", "tag");
+        ZELBench_AddAspect<ZELWhitespaceTokenizer>(*db, u"title", "title");
+        ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"tag", "tag");
 
         std::mt19937 random(42);
         std::vector<std::string> words;

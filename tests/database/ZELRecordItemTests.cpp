@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -40,8 +41,8 @@ std::shared_ptr<ZELRecordItem> readBlob(const ZELData& blob, ZELError* outError 
 
 // A blob with a zero token and the given record bytes.
 ZELData blobWithRecord(std::initializer_list<uint8_t> record) {
-    ZELData blob(8, 0);
-    blob.insert(blob.end(), record.begin(), record.end());
+    ZELData blob(8 + record.size(), 0);
+    std::copy(record.begin(), record.end(), blob.begin() + 8);
     return blob;
 }
 

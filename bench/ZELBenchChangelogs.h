@@ -1,0 +1,133 @@
+#pragma once
+
+// The benchmark corpus shared by the database, query and completion benchmarks: this machine's
+// Debian changelog entries as records (package, version, distribution, urgency, author name
+// and e-mail, date, body), and the database schema they are indexed with.
+// ZEL_BENCH_CHANGELOG_TEXT may name a file of uncompressed changelog text to use instead of
+// `zcat /usr/share/doc/*/changelog.Debian.gz`.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zel/database/ZELAspect.h"
+#include "zel/database/ZELDatabase.h"
+#include "zel/database/ZELRecordItem.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
+#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
+#include "zel/tokenizer/ZELTokenizer.h"
+#include "zel/tokenizer/ZELWordTokenizer.h"
+
+inline std::vector<ZELValue::Dictionary> ZELBench_ParseChangelogEntries(std::istream& input) {
+    static const std::regex header(R"(^(\S+) \(([^)]+)\) ([^;]+); urgency=(\S+))");
+    static const std::regex trailer(R"(^ -- (.*) <([^>]*)>  (.*)$)");
+    std::vector<ZELValue::Dictionary> entries;
+    ZELValue::Dictionary entry;
+    std::string body;
+    std::string line;
+    std::smatch match;
+    while (std::getline(input, line)) {
+        if (std::regex_search(line, match, header)) {
+            entry.clear();
+            body.clear();
+            entry[u"package"] = ZELValue::fromUTF8(match[1].str());
+            entry[u"version"] = ZELValue::fromUTF8(match[2].str());
+            entry[u"distribution"] = ZELValue::fromUTF8(match[3].str());
+            entry[u"urgency"] = ZELValue::fromUTF8(match[4].str());
+        } else if (!entry.empty() && std::regex_match(line, match, trailer)) {
+            entry[u"authorName"] = ZELValue::fromUTF8(match[1].str());
+            entry[u"authorEmail"] = ZELValue::fromUTF8(match[2].str());
+            std::tm parts{};
+            if (strptime(match[3].str().c_str(), "%a, %d %b %Y %H:%M:%S %z", &parts)) {
+                const long offset = parts.tm_gmtoff;
+                entry[u"date"] = ZELValue(ZELDate{static_cast<double>(timegm(&parts) - offset)});
+            }
+            entry[u"body"] = ZELValue::fromUTF8(body);
+            entries.push_back(std::move(entry));
+            entry.clear();
+        } else if (!entry.empty()) {
+            body += line;
+            body += '\n';
+        }
+    }
+    return entries;
+}
+
+// The entries, read once per process; empty when no changelog text is found.
+inline const std::vector<ZELValue::Dictionary>& ZELBench_ChangelogEntries() {
+    static const std::vector<ZELValue::Dictionary> entries = [] {
+        if (const char* path = std::getenv("ZEL_BENCH_CHANGELOG_TEXT")) {
+            std::ifstream file(path);
+            return ZELBench_ParseChangelogEntries(file);
+        }
+        std::string text;
+        if (FILE* pipe = popen("zcat /usr/share/doc/*/changelog.Debian.gz 2>/dev/null", "r")) {
+            char buffer[1 << 16];
+            size_t count;
+            while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, count);
+            pclose(pipe);
+        }
+        std::istringstream stream(text);
+        return ZELBench_ParseChangelogEntries(stream);
+    }();
+    return entries;
+}
+
+template <typename T>
+void ZELBench_AddAspect(ZELDatabase& db, const char16_t* identifier, const char* getter,
+                        bool detectsDuplicates = false) {
+    auto aspect = db.ensureAspectExistsWithIdentifier(identifier);
+    aspect->setAspectValueTokenizer(ZELTokenizer::tokenizerWithClientObjectGetter<T>(getter, nullptr));
+    aspect->setIsUsedToDetectDuplicates(detectsDuplicates);
+}
+
+// A scratch folder for a benchmark database: under /dev/shm when TMPDIR is unset (the disk of
+// a shared machine makes file creation slow and noisy), else under the temporary folder.
+inline std::filesystem::path ZELBench_ScratchFolder(const std::string& name) {
+    const std::filesystem::path base = (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0)
+                                           ? std::filesystem::path("/dev/shm")
+                                           : std::filesystem::temp_directory_path();
+    return base / ("zel-bench-" + name + "-" + std::to_string(getpid()));
+}
+
+// Opens (or creates) the changelog database in `folder` with its eleven aspects: identity for
+// package, version, distribution, urgency and e-mail; words for author and body; year, month,
+// day and weekday for the date. Package and version detect duplicates, so the entries that
+// binary packages of one source repeat are stored once.
+inline std::shared_ptr<ZELDatabase> ZELBench_OpenChangelogDatabase(
+    const std::filesystem::path& folder) {
+    ZELRecordItem::registerItemClass();
+    auto db = ZELDatabase::databaseWithIdentifier("bench.changelogs", nullptr, folder);
+    if (!db->bootstrapFromDisk()) return nullptr;
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"package", "package", true);
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"version", "version", true);
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"distribution", "distribution");
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"urgency", "urgency");
+    ZELBench_AddAspect<ZELWordTokenizer>(*db, u"author", "authorName");
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"email", "authorEmail");
+    ZELBench_AddAspect<ZELDateYearTokenizer>(*db, u"year", "date");
+    ZELBench_AddAspect<ZELDateMonthTokenizer>(*db, u"month", "date");
+    ZELBench_AddAspect<ZELDateDayTokenizer>(*db, u"day", "date");
+    ZELBench_AddAspect<ZELDateWeekdayTokenizer>(*db, u"weekday", "date");
+    ZELBench_AddAspect<ZELWordTokenizer>(*db, u"body", "body");
+    return db;
+}
+
+// Adds every entry as a record item in one batch.
+inline void ZELBench_AddChangelogEntries(ZELDatabase& db) {
+    db.beginItemChanges();
+    for (const auto& entry : ZELBench_ChangelogEntries()) {
+        bool wasAdded = false;
+        db.addItem(ZELRecordItem::itemWithValues(entry), &wasAdded);
+    }
+    db.endItemChanges();
+}
