@@ -33,6 +33,7 @@ int ZELToolTokenize(const std::vector<std::string>& arguments, ZELToolOutput out
 int ZELToolComplete(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolSaved(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolQuery(const std::vector<std::string>& arguments, ZELToolOutput output);
 
 class ZELDatabase;
 class ZELUserQuery;

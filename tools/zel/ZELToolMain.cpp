@@ -63,6 +63,10 @@ Commands:
       Lists the saved searches (files ending in ".query") in FOLDER, subfolders indented
       below their name; with --db, each with its text form in that database. --run runs
       the one titled TITLE ("Sub/TITLE" inside a subfolder) and prints as search does.
+  zel query DIR QUERY.plist [--items | --describe]
+      Runs the query in the property list QUERY.plist and prints the IDs of the items it
+      finds, one per line, in item ID order; with --items, each item with its record as
+      dump shows it. --describe prints the query as a user reads it instead.
   zel --help
       Prints this text.
 
@@ -137,5 +141,6 @@ int ZELToolMain(const std::vector<std::string>& arguments, ZELToolOutput output)
     if (command == "complete") return ZELToolComplete(rest, output);
     if (command == "search") return ZELToolSearch(rest, output);
     if (command == "saved") return ZELToolSaved(rest, output);
+    if (command == "query") return ZELToolQuery(rest, output);
     return ZELToolUsageError(output, "unknown command \"" + command + "\"");
 }
