@@ -28,8 +28,8 @@ const char* kSchema = R"({
   "identifier": "org.example.mail",
   "aspects": [
     {"identifier": "subject", "tokenizer": "ZELWordTokenizer"},
-    {"identifier": "from", "tokenizer": "ZELIdentityValueTokenizer"},
-    {"identifier": "tag", "tokenizer": "ZELWordTokenizer", "defaultBooleanOp": "OR"}
+    {"identifier": "from", "tokenizer": "ZELIdentityValueTokenizer", "searchPrefixes": ["sender", "who"]},
+    {"identifier": "tag", "tokenizer": "ZELWordTokenizer", "defaultBooleanOp": "OR", "searchPrefixes": ["who"]}
   ]
 }
 )";
@@ -184,6 +184,12 @@ TEST_F(ZELToolQueryTest, SearchWordsNegationsAndAspectPrefixes) {
     ASSERT_EQ(narrowed.status, ZELToolExitSuccess) << narrowed.err;
     EXPECT_EQ(narrowed.out, "query: ann\n1 item\n"
               "item 1 {\"from\":\"ann\",\"subject\":\"Garden report\",\"tag\":\"home\"}\n");
+
+    // The schema's prefixes: "sender" names the senders, "who" senders and tags together.
+    EXPECT_EQ(zel({"search", db_, "sender:ann"}).out, narrowed.out);
+    EXPECT_NE(zel({"search", db_, "who:ann"}).out.find("2 items\n"), std::string::npos);
+    // An unknown prefix is part of the word.
+    EXPECT_NE(zel({"search", db_, "nobody:ann"}).out.find("0 items\n"), std::string::npos);
 }
 
 TEST_F(ZELToolQueryTest, SavedSearchesAreListedAndRun) {

@@ -58,10 +58,26 @@ int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput outpu
     ZELDatabase& database = *opened->database;
 
     // As the search field makes tokens: every word is one criteria; unprefixed words share one
-    // group of every aspect and a prefixed word ("title:oak") the group of its aspect, so that
+    // group of every aspect and a prefixed word ("title:oak") the group of its prefix, so that
     // words in the same OR-aspects widen the search as tokens of one field do.
     auto everywhere = ZELAspectTokenFieldGroup::groupWithAspects(database.allAspects());
-    std::map<std::shared_ptr<ZELAspect>, std::shared_ptr<ZELAspectTokenFieldGroup>> prefixGroups;
+    // The group a prefix narrows to: the schema's search prefixes first, then an aspect's own
+    // identifier. None for a text that is not a prefix (the colon is then part of the word).
+    std::map<ZELString, std::shared_ptr<ZELAspectTokenFieldGroup>> prefixGroups;
+    auto groupForPrefix = [&](const ZELString& prefix) -> std::shared_ptr<ZELAspectTokenFieldGroup> {
+        if (auto known = prefixGroups.find(prefix); known != prefixGroups.end()) return known->second;
+        std::vector<std::shared_ptr<ZELAspect>> aspects;
+        if (auto named = opened->settings.searchPrefixes.find(prefix);
+            named != opened->settings.searchPrefixes.end()) {
+            for (const ZELString& identifier : named->second) {
+                if (auto aspect = database.aspectWithIdentifier(identifier)) aspects.push_back(aspect);
+            }
+        } else if (auto aspect = database.aspectWithIdentifier(prefix)) {
+            aspects.push_back(aspect);
+        }
+        if (aspects.empty()) return nullptr;
+        return prefixGroups[prefix] = ZELAspectTokenFieldGroup::groupWithAspects(aspects, prefix);
+    };
     ZELUserQuery::CriteriaList criterias;
     for (size_t i = 1; i < words.size(); ++i) {
         std::string word = words[i];
@@ -72,11 +88,7 @@ int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput outpu
         }
         std::shared_ptr<ZELAspectTokenFieldGroup> group = everywhere;
         if (const size_t colon = word.find(':'); colon != std::string::npos && colon > 0) {
-            if (auto aspect = database.aspectWithIdentifier(ZELStringFromUTF8(word.substr(0, colon)))) {
-                auto& prefixGroup = prefixGroups[aspect];
-                if (!prefixGroup) {
-                    prefixGroup = ZELAspectTokenFieldGroup::groupWithAspects({aspect}, aspect->aspectIdentifier());
-                }
+            if (auto prefixGroup = groupForPrefix(ZELStringFromUTF8(word.substr(0, colon)))) {
                 group = prefixGroup;
                 word.erase(0, colon + 1);
             }

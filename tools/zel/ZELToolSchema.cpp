@@ -57,7 +57,7 @@ struct SchemaLines {
 const std::set<std::string> kTopLevelKeys = {"identifier", "clientVersion", "existenceKey", "dateKeys", "aspects"};
 const std::set<std::string> kAspectKeys = {"identifier",        "tokenizer",  "key",
                                            "options",           "showsLabel", "defaultBooleanOp",
-                                           "detectsDuplicates"};
+                                           "detectsDuplicates", "searchPrefixes"};
 
 class SchemaReader {
 public:
@@ -179,6 +179,18 @@ private:
                 return fail(aspectLine(index, "defaultBooleanOp"), named + ": \"defaultBooleanOp\" must be \"AND\", \"OR\" or \"NOT\"");
             }
         }
+        if (aspect.contains("searchPrefixes")) {
+            const nlohmann::json& prefixes = aspect["searchPrefixes"];
+            const bool wellFormed = prefixes.is_array() && std::all_of(prefixes.begin(), prefixes.end(), [](const auto& prefix) {
+                return prefix.is_string() && !prefix.template get<std::string>().empty() &&
+                       prefix.template get<std::string>().find(':') == std::string::npos;
+            });
+            if (!wellFormed) {
+                return fail(aspectLine(index, "searchPrefixes"),
+                            named + ": \"searchPrefixes\" must be a list of non-empty texts without \":\"");
+            }
+            for (const auto& prefix : prefixes) result.searchPrefixes.push_back(ZELStringFromUTF8(prefix.template get<std::string>()));
+        }
         return result;
     }
 
@@ -266,6 +278,9 @@ ZELToolSettings ZELToolSettings::fromSchema(const ZELToolSchema& schema) {
     settings.dateKeys = schema.dateKeys;
     for (const ZELToolAspectSchema& aspect : schema.aspects) {
         if (aspect.detectsDuplicates) settings.duplicateDetectionAspects.push_back(aspect.identifier);
+        for (const ZELString& prefix : aspect.searchPrefixes) {
+            settings.searchPrefixes[prefix].push_back(aspect.identifier);
+        }
     }
     return settings;
 }
@@ -284,6 +299,13 @@ ZELToolSettings ZELToolSettings::fromPlistValue(const ZELValue& value) {
     };
     texts("DateKeys", settings.dateKeys);
     texts("DuplicateDetectionAspects", settings.duplicateDetectionAspects);
+    if (const ZELValue* prefixes = value.valueForKey("SearchPrefixes"); prefixes && prefixes->isDictionary()) {
+        for (const auto& [prefix, aspects] : prefixes->dictionaryValue()) {
+            for (const ZELValue& aspect : aspects.arrayValue()) {
+                if (aspect.isString()) settings.searchPrefixes[prefix].push_back(aspect.stringValue());
+            }
+        }
+    }
     return settings;
 }
 
@@ -296,5 +318,10 @@ ZELValue ZELToolSettings::plistValue() const {
     ZELValue::Dictionary dictionary{{u"DateKeys", list(dateKeys)},
                                     {u"DuplicateDetectionAspects", list(duplicateDetectionAspects)}};
     if (!existenceKey.empty()) dictionary.emplace(u"ExistenceKey", ZELValue(existenceKey));
+    if (!searchPrefixes.empty()) {
+        ZELValue::Dictionary prefixes;
+        for (const auto& [prefix, aspects] : searchPrefixes) prefixes.emplace(prefix, list(aspects));
+        dictionary.emplace(u"SearchPrefixes", ZELValue(std::move(prefixes)));
+    }
     return ZELValue(std::move(dictionary));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,7 +27,10 @@
 //         "options": {},                      extra keys of the tokenizer's representation
 //         "detectsDuplicates": false,         terms take part in duplicate detection
 //         "showsLabel": false,                the aspect's label is shown beside its values
-//         "defaultBooleanOp": "AND"           "AND", "OR" or "NOT" (or 0, 1, 2)
+//         "defaultBooleanOp": "AND",          "AND", "OR" or "NOT" (or 0, 1, 2)
+//         "searchPrefixes": ["from"]          words typed as "from:word" search this aspect
+//                                             (a prefix may name several aspects; an aspect's
+//                                             identifier always works as its prefix)
 //       }
 //     ]
 //   }
@@ -41,6 +45,7 @@ struct ZELToolAspectSchema {
     bool detectsDuplicates = false;
     bool showsLabel = false;
     int32_t defaultBooleanOp = 0;
+    std::vector<ZELString> searchPrefixes;
 };
 
 struct ZELToolSchema {
@@ -59,12 +64,14 @@ std::optional<ZELToolSchema> ZELToolParseSchema(const std::string& text, const s
                                                 std::string* outMessage);
 
 // The tool's own settings as kept in the database's client property-list values (under
-// "ZELTool": "ExistenceKey", "DateKeys", "DuplicateDetectionAspects"), so that `zel add`
-// treats records as the schema said.
+// "ZELTool": "ExistenceKey", "DateKeys", "DuplicateDetectionAspects", "SearchPrefixes"), so
+// that `zel add` treats records and `zel search` reads prefixes as the schema said.
 struct ZELToolSettings {
     ZELString existenceKey;
     std::vector<ZELString> dateKeys;
     std::vector<ZELString> duplicateDetectionAspects;
+    // Search prefix → the identifiers of the aspects it narrows a word to, in schema order.
+    std::map<ZELString, std::vector<ZELString>> searchPrefixes;
 
     static constexpr const char16_t* clientPlistKey = u"ZELTool";
     static ZELToolSettings fromSchema(const ZELToolSchema& schema);
