@@ -84,16 +84,8 @@ int ZELToolDump(const std::vector<std::string>& arguments, ZELToolOutput output)
 
     // Every item with its record and its terms, grouped by aspect in aspect order.
     for (ZELID itemID : itemIDs) {
-        ZELError error;
-        std::shared_ptr<ZELItem> item = database.itemForItemID(itemID, &error);
-        output.out << "\nitem " << itemID;
-        if (!item) {
-            output.out << ": unreadable: " << ZELToolErrorText(error) << '\n';
-        } else if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
-            output.out << " " << ZELJSON_JSONFromValue(ZELValue(record->values())).dump() << '\n';
-        } else {
-            output.out << " (" << ZELItemClass::registeredNameForItem(*item) << ")\n";
-        }
+        output.out << '\n';
+        ZELToolWriteItemLine(database, itemID, output.out);
         std::map<uint32_t, std::vector<std::string>> termsByAspectID;
         std::vector<std::string> unknown;
         for (ZELID aspectBitID : idsOf(database.aspectIDVectorForItemID(itemID))) {

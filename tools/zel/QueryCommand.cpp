@@ -60,16 +60,7 @@ int ZELToolQuery(const std::vector<std::string>& arguments, ZELToolOutput output
             output.out << itemID << '\n';
             continue;
         }
-        // As dump shows an item: "item ID <record as JSON>".
-        std::shared_ptr<ZELItem> item = database->itemForItemID(itemID, &error);
-        output.out << "item " << itemID;
-        if (!item) {
-            output.out << ": unreadable: " << ZELToolErrorText(error) << '\n';
-        } else if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
-            output.out << " " << ZELJSON_JSONFromValue(ZELValue(record->values())).dump() << '\n';
-        } else {
-            output.out << " (" << ZELItemClass::registeredNameForItem(*item) << ")\n";
-        }
+        ZELToolWriteItemLine(*database, itemID, output.out);
     }
     output.out.flush();
     return ZELToolExitSuccess;

@@ -25,18 +25,7 @@ void ZELToolPrintUserQueryResults(ZELDatabase& database, const ZELUserQuery& use
         if (matches) matches->enumerateIDs([&](ZELID id, bool&) { itemIDs.push_back(id); });
     }
     output.out << itemIDs.size() << (itemIDs.size() == 1 ? " item\n" : " items\n");
-    for (ZELID itemID : itemIDs) {
-        ZELError error;
-        std::shared_ptr<ZELItem> item = database.itemForItemID(itemID, &error);
-        output.out << "item " << itemID;
-        if (!item) {
-            output.out << ": unreadable: " << ZELToolErrorText(error) << '\n';
-        } else if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
-            output.out << " " << ZELJSON_JSONFromValue(ZELValue(record->values())).dump() << '\n';
-        } else {
-            output.out << " (" << ZELItemClass::registeredNameForItem(*item) << ")\n";
-        }
-    }
+    for (ZELID itemID : itemIDs) ZELToolWriteItemLine(database, itemID, output.out);
     output.out.flush();
 }
 

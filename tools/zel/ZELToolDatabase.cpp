@@ -1,5 +1,7 @@
 #include "ZELToolDatabase.h"
 
+#include "ZELJSON.h"
+
 #include <filesystem>
 
 #include "zel/database/ZELAspect.h"
@@ -55,4 +57,17 @@ std::optional<ZELToolOpenDatabase> ZELToolOpenDatabaseInFolder(const std::string
         if (auto aspect = opened.database->aspectWithIdentifier(identifier)) aspect->setIsUsedToDetectDuplicates(true);
     }
     return opened;
+}
+
+void ZELToolWriteItemLine(ZELDatabase& database, ZELID itemID, std::ostream& out) {
+    ZELError error;
+    std::shared_ptr<ZELItem> item = database.itemForItemID(itemID, &error);
+    out << "item " << itemID;
+    if (!item) {
+        out << ": unreadable: " << ZELToolErrorText(error) << '\n';
+    } else if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
+        out << " " << ZELJSON_JSONFromValue(ZELValue(record->values())).dump() << '\n';
+    } else {
+        out << " (" << ZELItemClass::registeredNameForItem(*item) << ")\n";
+    }
 }

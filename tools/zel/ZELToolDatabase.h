@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "ZELToolSchema.h"
@@ -41,3 +42,7 @@ std::optional<ZELToolOpenDatabase> ZELToolOpenDatabaseInFolder(const std::string
 
 // The message of a database error: its failure reason, else its description.
 std::string ZELToolErrorText(const ZELError& error);
+
+// Writes one line for the item: "item ID" and the record's values as JSON, its class name for
+// an item that is not a record, or why it cannot be read.
+void ZELToolWriteItemLine(ZELDatabase& database, ZELID itemID, std::ostream& out);
