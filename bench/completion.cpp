@@ -3,7 +3,7 @@
 // percentile per collection, in microseconds.
 //
 // Two databases: this machine's Debian changelog entries as record items
-// (ZELBenchChangelogs.h), and a synthetic database of
+// (ZELBenchCorpora.h), and a synthetic database of
 // ZEL_BENCH_COMPLETION_ITEMS items (default 1000000): titles of 3 to 6 words drawn with a
 // Zipf-like skew from 60,000 made-up words, plus one of 500 tags.
 
@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "ZELBenchChangelogs.h"
+#include "ZELBenchCorpora.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
@@ -77,45 +77,11 @@ BenchDatabase* syntheticDatabase() {
     static const bool built = [](BenchDatabase* made) {
         const char* sizeText = std::getenv("ZEL_BENCH_COMPLETION_ITEMS");
         const long itemCount = sizeText ? std::atol(sizeText) : 1000000;
-        ZELRecordItem::registerItemClass();
         made->folder = ZELBench_ScratchFolder("completion-synthetic");
         std::filesystem::remove_all(made->folder);
-        auto db = ZELDatabase::databaseWithIdentifier("bench.synthetic", nullptr, made->folder);
-        if (!db->bootstrapFromDisk()) return false;
-        ZELBench_AddAspect<ZELWhitespaceTokenizer>(*db, u"title", "title");
-        ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"tag", "tag");
-
-        std::mt19937 random(42);
-        std::vector<std::string> words;
-        std::set<std::string> seen;
-        // Letter frequencies roughly as in English text, so that prefixes are unevenly full.
-        const std::string letters = "eeeeeeeeeeeettttttttaaaaaaaooooooiiiiiinnnnnnsssssshhhhhrrrrrddddlllcccuummwwffggyyppbbvkjxqz";
-        while (words.size() < 60000) {
-            std::string word;
-            const int length = 3 + static_cast<int>(random() % 8);
-            for (int index = 0; index < length; ++index) word += letters[random() % letters.size()];
-            if (seen.insert(word).second) words.push_back(word);
-        }
-        // Zipf-like: index = n * u^3 favours the first words.
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        auto pickWord = [&] {
-            const double u = unit(random);
-            return words[static_cast<size_t>(u * u * u * static_cast<double>(words.size() - 1))];
-        };
         const auto start = std::chrono::steady_clock::now();
-        db->beginItemChanges();
-        for (long item = 0; item < itemCount; ++item) {
-            std::string title;
-            const int count = 3 + static_cast<int>(random() % 4);
-            for (int index = 0; index < count; ++index) title += pickWord() + " ";
-            ZELValue::Dictionary values;
-            values[u"title"] = ZELValue::fromUTF8(title);
-            values[u"tag"] = ZELValue::fromUTF8("tag" + std::to_string(random() % 500));
-            values[u"serial"] = ZELValue(static_cast<int64_t>(item));
-            bool wasAdded = false;
-            db->addItem(ZELRecordItem::itemWithValues(std::move(values)), &wasAdded);
-        }
-        db->endItemChanges();
+        auto db = ZELBench_MakeSyntheticDatabase(made->folder, itemCount);
+        if (!db) return false;
         made->buildSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         made->db = db;
         db->allExistingItemIDs()->enumerateIDs([&](ZELID id, bool&) { made->itemIDs.push_back(id); });

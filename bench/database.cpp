@@ -1,4 +1,4 @@
-// Indexes this machine's Debian changelog entries (ZELBenchChangelogs.h) into a database of
+// Indexes this machine's Debian changelog entries (ZELBenchCorpora.h) into a database of
 // record items, saves it, and reopens it; reports items per second, bytes on disk and peak
 // memory. Without changelog text the benchmark is skipped.
 
@@ -8,7 +8,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "ZELBenchChangelogs.h"
+#include "ZELBenchCorpora.h"
 #include "zel/platform/ZELFileManager.h"
 
 namespace {

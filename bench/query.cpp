@@ -1,7 +1,9 @@
-// Query latency on the changelog database (ZELBenchChangelogs.h): single term, two-term AND,
-// three-term OR, AND with NOT, and a four-level nested tree, each built from terms of the
-// body aspect drawn at random and evaluated into a result set; median and 99th percentile per
-// query, in microseconds. Without changelog text the benchmarks are skipped.
+// Query latency (ZELBenchCorpora.h) on the changelog database, with terms of its body aspect,
+// and on a synthetic database of ZEL_BENCH_QUERY_ITEMS items (default 1,000,000), with terms
+// of its titles: single term, two-term AND, three-term OR, AND with NOT, and a four-level
+// nested tree, each built from terms drawn at random (among those carried by at least 50
+// items) and evaluated into a result set; median and 99th percentile per query, in
+// microseconds. Without changelog text the changelog benchmarks are skipped.
 
 #include <benchmark/benchmark.h>
 
@@ -11,44 +13,61 @@
 #include <random>
 #include <vector>
 
-#include "ZELBenchChangelogs.h"
+#include "ZELBenchCorpora.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/query/ZELItemResultSet.h"
 #include "zel/query/ZELQuery.h"
 
 namespace {
 
-// The database, built once and kept open for the run; its folder is removed at exit.
+// A database, built once and kept open for the run; its folder is removed at exit.
 struct QueryBenchDatabase {
     std::filesystem::path folder;
     std::shared_ptr<ZELDatabase> db;
-    std::vector<ZELID> bodyTerms;  // aspect bit IDs of frequent body words
+    std::vector<ZELID> terms;  // aspect bit IDs carried by at least 50 items
     ~QueryBenchDatabase() {
         if (db) db->invalidate();
         if (!folder.empty()) std::filesystem::remove_all(folder);
     }
 };
 
+// Gathers the terms of `aspectIdentifier` carried by at least 50 items: the words a user
+// searches for.
+bool gatherFrequentTerms(QueryBenchDatabase& made, const char16_t* aspectIdentifier) {
+    auto aspect = made.db->aspectWithIdentifier(aspectIdentifier);
+    made.db->accessLockedUsing([&] {
+        aspect->enumerateCompletionsWithNormalizedPrefix(
+            u"", nullptr, [&](const ZELString&, const ZELString&, ZELID aspectBitID, bool&) {
+                if (made.db->itemIDVectorForAspectBitID(aspectBitID)->count() >= 50) {
+                    made.terms.push_back(aspectBitID);
+                }
+            });
+    });
+    return !made.terms.empty();
+}
+
 QueryBenchDatabase* changelogDatabase() {
     static QueryBenchDatabase database;
     static const bool built = [](QueryBenchDatabase* made) {
         if (ZELBench_ChangelogEntries().empty()) return false;
-        made->folder = ZELBench_ScratchFolder("query");
+        made->folder = ZELBench_ScratchFolder("query-changelog");
         std::filesystem::remove_all(made->folder);
         made->db = ZELBench_OpenChangelogDatabase(made->folder);
         if (!made->db) return false;
         ZELBench_AddChangelogEntries(*made->db);
-        // Terms carried by at least 50 items: the words a user searches for.
-        auto body = made->db->aspectWithIdentifier(u"body");
-        made->db->accessLockedUsing([&] {
-            body->enumerateCompletionsWithNormalizedPrefix(
-                u"", nullptr, [&](const ZELString&, const ZELString&, ZELID aspectBitID, bool&) {
-                    if (made->db->itemIDVectorForAspectBitID(aspectBitID)->count() >= 50) {
-                        made->bodyTerms.push_back(aspectBitID);
-                    }
-                });
-        });
-        return !made->bodyTerms.empty();
+        return gatherFrequentTerms(*made, u"body");
+    }(&database);
+    return built ? &database : nullptr;
+}
+
+QueryBenchDatabase* syntheticDatabase() {
+    static QueryBenchDatabase database;
+    static const bool built = [](QueryBenchDatabase* made) {
+        const char* sizeText = std::getenv("ZEL_BENCH_QUERY_ITEMS");
+        made->folder = ZELBench_ScratchFolder("query-synthetic");
+        std::filesystem::remove_all(made->folder);
+        made->db = ZELBench_MakeSyntheticDatabase(made->folder, sizeText ? std::atol(sizeText) : 1000000);
+        return made->db && gatherFrequentTerms(*made, u"title");
     }(&database);
     return built ? &database : nullptr;
 }
@@ -90,17 +109,17 @@ std::shared_ptr<ZELQuery> nested(const std::vector<ZELID>& terms, std::mt19937& 
         ZELBooleanOperationAND);
 }
 
-void measureQueries(benchmark::State& state, QueryMaker make) {
-    QueryBenchDatabase* database = changelogDatabase();
+void measureQueries(benchmark::State& state, QueryBenchDatabase* (*databaseMaker)(), QueryMaker make) {
+    QueryBenchDatabase* database = databaseMaker();
     if (!database) {
-        state.SkipWithError("no changelog text found (set ZEL_BENCH_CHANGELOG_TEXT)");
+        state.SkipWithError("no database (for the changelogs: set ZEL_BENCH_CHANGELOG_TEXT)");
         return;
     }
     std::mt19937 random(42);
     std::vector<double> micros;
     uint64_t matched = 0;
     for (auto _ : state) {
-        const auto query = make(database->bodyTerms, random);
+        const auto query = make(database->terms, random);
         const auto start = std::chrono::steady_clock::now();
         const auto resultSet = query->resultSetInDatabase(database->db);
         const auto end = std::chrono::steady_clock::now();
@@ -111,20 +130,19 @@ void measureQueries(benchmark::State& state, QueryMaker make) {
     state.counters["median_us"] = micros[micros.size() / 2];
     state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
     state.counters["mean_matches"] = static_cast<double>(matched) / static_cast<double>(micros.size());
-    state.counters["terms"] = static_cast<double>(database->bodyTerms.size());
+    state.counters["terms"] = static_cast<double>(database->terms.size());
 }
 
-void BM_QuerySingleTerm(benchmark::State& state) { measureQueries(state, singleTerm); }
-void BM_QueryTwoTermAND(benchmark::State& state) { measureQueries(state, twoTermAND); }
-void BM_QueryThreeTermOR(benchmark::State& state) { measureQueries(state, threeTermOR); }
-void BM_QueryANDWithNOT(benchmark::State& state) { measureQueries(state, andWithNOT); }
-void BM_QueryNested(benchmark::State& state) { measureQueries(state, nested); }
-
-BENCHMARK(BM_QuerySingleTerm)->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_QueryTwoTermAND)->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_QueryThreeTermOR)->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_QueryANDWithNOT)->Iterations(2000)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_QueryNested)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(measureQueries, ChangelogSingleTerm, changelogDatabase, singleTerm)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, ChangelogTwoTermAND, changelogDatabase, twoTermAND)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, ChangelogThreeTermOR, changelogDatabase, threeTermOR)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, ChangelogANDWithNOT, changelogDatabase, andWithNOT)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, ChangelogNested, changelogDatabase, nested)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, SyntheticSingleTerm, syntheticDatabase, singleTerm)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, SyntheticTwoTermAND, syntheticDatabase, twoTermAND)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, SyntheticThreeTermOR, syntheticDatabase, threeTermOR)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, SyntheticANDWithNOT, syntheticDatabase, andWithNOT)->Iterations(2000);
+BENCHMARK_CAPTURE(measureQueries, SyntheticNested, syntheticDatabase, nested)->Iterations(2000);
 
 }  // namespace
 

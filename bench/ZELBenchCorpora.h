@@ -1,8 +1,9 @@
 #pragma once
 
-// The benchmark corpus shared by the database, query and completion benchmarks: this machine's
+// The benchmark corpora shared by the database, query and completion benchmarks: this machine's
 // Debian changelog entries as records (package, version, distribution, urgency, author name
-// and e-mail, date, body), and the database schema they are indexed with.
+// and e-mail, date, body) with the database schema they are indexed with, and a synthetic
+// database of many short titles.
 // ZEL_BENCH_CHANGELOG_TEXT may name a file of uncompressed changelog text to use instead of
 // `zcat /usr/share/doc/*/changelog.Debian.gz`.
 
@@ -14,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <set>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -25,6 +28,7 @@
 #include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/tokenizer/ZELIdentityValueTokenizer.h"
 #include "zel/tokenizer/ZELTokenizer.h"
+#include "zel/tokenizer/ZELWhitespaceTokenizer.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
 
 inline std::vector<ZELValue::Dictionary> ZELBench_ParseChangelogEntries(std::istream& input) {
@@ -130,4 +134,48 @@ inline void ZELBench_AddChangelogEntries(ZELDatabase& db) {
         db.addItem(ZELRecordItem::itemWithValues(entry), &wasAdded);
     }
     db.endItemChanges();
+}
+
+// A synthetic database in `folder` with `itemCount` records: titles of 3 to 6 words drawn with
+// a Zipf-like skew from 60,000 made-up words (aspect "title", split at white space), plus one
+// of 500 tags (aspect "tag"). The same seed makes the same database.
+inline std::shared_ptr<ZELDatabase> ZELBench_MakeSyntheticDatabase(const std::filesystem::path& folder,
+                                                                  long itemCount) {
+    ZELRecordItem::registerItemClass();
+    auto db = ZELDatabase::databaseWithIdentifier("bench.synthetic", nullptr, folder);
+    if (!db->bootstrapFromDisk()) return nullptr;
+    ZELBench_AddAspect<ZELWhitespaceTokenizer>(*db, u"title", "title");
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"tag", "tag");
+
+    std::mt19937 random(42);
+    std::vector<std::string> words;
+    std::set<std::string> seen;
+    // Letter frequencies roughly as in English text, so that prefixes are unevenly full.
+    const std::string letters = "eeeeeeeeeeeettttttttaaaaaaaooooooiiiiiinnnnnnsssssshhhhhrrrrrddddlllcccuummwwffggyyppbbvkjxqz";
+    while (words.size() < 60000) {
+        std::string word;
+        const int length = 3 + static_cast<int>(random() % 8);
+        for (int index = 0; index < length; ++index) word += letters[random() % letters.size()];
+        if (seen.insert(word).second) words.push_back(word);
+    }
+    // Zipf-like: index = n * u^3 favours the first words.
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto pickWord = [&] {
+        const double u = unit(random);
+        return words[static_cast<size_t>(u * u * u * static_cast<double>(words.size() - 1))];
+    };
+    db->beginItemChanges();
+    for (long item = 0; item < itemCount; ++item) {
+        std::string title;
+        const int count = 3 + static_cast<int>(random() % 4);
+        for (int index = 0; index < count; ++index) title += pickWord() + " ";
+        ZELValue::Dictionary values;
+        values[u"title"] = ZELValue::fromUTF8(title);
+        values[u"tag"] = ZELValue::fromUTF8("tag" + std::to_string(random() % 500));
+        values[u"serial"] = ZELValue(static_cast<int64_t>(item));
+        bool wasAdded = false;
+        db->addItem(ZELRecordItem::itemWithValues(std::move(values)), &wasAdded);
+    }
+    db->endItemChanges();
+    return db;
 }
