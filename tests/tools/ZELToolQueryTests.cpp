@@ -7,22 +7,14 @@
 #include <sstream>
 
 #include "ZELTool.h"
+#include "ZELToolTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun zel(std::vector<std::string> arguments) {
-    std::ostringstream out, err;
-    const int status = ZELToolMain(arguments, ZELToolOutput{out, err});
-    return {status, out.str(), err.str()};
-}
+using ToolRun = ZELToolRun;
+ToolRun zel(std::vector<std::string> arguments) { return ZELToolRunCommand(std::move(arguments)); }
 
 const char* kSchema = R"({
   "identifier": "org.example.mail",
@@ -55,32 +47,17 @@ std::string operation(const std::string& name, const std::vector<std::string>& o
 
 std::string term(const std::string& text) { return "<string>" + text + "</string>"; }
 
-class ZELToolQueryTest : public ::testing::Test {
+class ZELToolQueryTest : public ZELToolScratchTest {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/dev/shm") + "/zel-tool-query-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        ZELToolScratchTest::SetUp();
         const ToolRun created = zel({"create", path("db"), "--schema", write("schema.json", kSchema)});
         ASSERT_EQ(created.status, ZELToolExitSuccess) << created.err;
         const ToolRun added = zel({"add", path("db"), write("items.jsonl", kItems)});
         ASSERT_EQ(added.status, ZELToolExitSuccess) << added.err;
         db_ = path("db");
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
 
-    std::string write(const std::string& name, const std::string& text) {
-        const fs::path file = dir_ / name;
-        std::ofstream(file, std::ios::binary) << text;
-        return file.string();
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    fs::path dir_;
     std::string db_;
 };
 

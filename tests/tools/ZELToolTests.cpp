@@ -8,22 +8,14 @@
 
 #include "ZELJSON.h"
 #include "ZELTool.h"
+#include "ZELToolTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun zel(std::vector<std::string> arguments) {
-    std::ostringstream out, err;
-    const int status = ZELToolMain(arguments, ZELToolOutput{out, err});
-    return {status, out.str(), err.str()};
-}
+using ToolRun = ZELToolRun;
+ToolRun zel(std::vector<std::string> arguments) { return ZELToolRunCommand(std::move(arguments)); }
 
 size_t lineCount(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -55,34 +47,14 @@ const char* kSchema = R"({
 }
 )";
 
-class ZELToolTest : public ::testing::Test {
+class ZELToolTest : public ZELToolScratchTest {
 protected:
-    void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/dev/shm") + "/zel-tool-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    std::string write(const std::string& name, const std::string& text) {
-        const fs::path path = dir_ / name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path.string();
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
     // A database "db" made from kSchema.
     std::string createDatabase() {
         const ToolRun created = zel({"create", path("db"), "--schema", write("schema.json", kSchema)});
         EXPECT_EQ(created.status, ZELToolExitSuccess) << created.err;
         return path("db");
     }
-
-    fs::path dir_;
 };
 
 }  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+
+// What the tool tests share: running a command in-process, and a scratch folder per test
+// (under /dev/shm unless TMPDIR is set).
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ZELTool.h"
+
+// The exit status and the texts one command wrote.
+struct ZELToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline ZELToolRun ZELToolRunCommand(std::vector<std::string> arguments) {
+    std::ostringstream out, err;
+    const int status = ZELToolMain(arguments, ZELToolOutput{out, err});
+    return {status, out.str(), err.str()};
+}
+
+class ZELToolScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/dev/shm") + "/zel-tool-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    // Writes `text` to the file `name` in the scratch folder; answers its path.
+    std::string write(const std::string& name, const std::string& text) {
+        const std::filesystem::path file = dir_ / name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file.string();
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    std::filesystem::path dir_;
+};
