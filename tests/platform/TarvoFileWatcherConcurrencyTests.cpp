@@ -121,14 +121,17 @@ TEST_F(TarvoFileWatcherTest, RegistrationsFilterActionsAndShareTokensPerDelegate
 TEST_F(TarvoFileWatcherTest, ADelegateMayRemoveItselfWhileCalled) {
     struct SelfRemoving : TarvoFileWatcherDelegate {
         void fileWatcherNotedAction(TarvoFileWatcher& watcher, uint64_t, const std::string&) override {
-            watcher.removeFileWithToken(token);
+            // A change may be reported before the test thread has stored the token.
+            const TarvoFileWatcher::Token registered = token.load();
+            if (registered == 0) return;
+            watcher.removeFileWithToken(registered);
             ++calls;
         }
-        TarvoFileWatcher::Token token = 0;
+        std::atomic<TarvoFileWatcher::Token> token{0};
         std::atomic<int> calls{0};
     } delegate;
     delegate.token = watcher_.addFileAtPath(folder_.string(), TarvoFileWatcherActionsFolderChange, &delegate);
-    ASSERT_NE(delegate.token, 0u);
+    ASSERT_NE(delegate.token.load(), 0u);
     std::ofstream(folder_ / "a") << "x";
     ASSERT_TRUE(waitFor([&] { return watcher_.registrationCount() == 0; }));
     EXPECT_EQ(delegate.calls.load(), 1);
