@@ -113,8 +113,11 @@ protected:
     std::shared_ptr<ZELSortedList> makeList() {
         auto list = ZELSortedList::listWithBaseURL(baseURL_, store_.loader());
         list->setKeyCompareSelector(ZELTestFoldedCompare, ZELTestFoldedHasPrefix);
+        if (keyHash_) list->setKeyHash(keyHash_);
         return list;
     }
+
+    void checkModelBasedInsertRemoveSaveReload();
 
     // Gives the store a key and the list its ID.
     void add(ZELID keyID, const ZELString& text) {
@@ -160,6 +163,7 @@ protected:
     std::string baseURL_;
     ZELTestKeyStore store_;
     std::shared_ptr<ZELSortedList> list_;
+    ZELSortedListKeyHash keyHash_;  // set before makeList to use the ID cache
 };
 
 // The reference: key -> ID under the same folded order.
@@ -186,8 +190,8 @@ std::vector<ZELID> modelPrefixIDs(const Model& model, const ZELString& prefix,
 
 // Random inserts and removals against a std::map under the same order, checked after every
 // step (and in full every 20 steps), through slice splits and removals of whole slices, with
-// saves and reloads on the way.
-TEST_F(ZELSortedListTest, ModelBasedInsertRemoveSaveReload) {
+// saves and reloads on the way. Half the inserts go through the find-or-assign lookup.
+void ZELSortedListTest::checkModelBasedInsertRemoveSaveReload() {
     std::mt19937 random(20240611);
     const auto randomText = [&] {
         static const char16_t alphabet[] = u"abcdeE";
@@ -274,10 +278,25 @@ TEST_F(ZELSortedListTest, ModelBasedInsertRemoveSaveReload) {
             const ZELString text = randomText();
             ZELString touched = text;
             if (random() % 100 < (growing ? 90u : 10u)) {
-                const ZELID keyID = nextID++;
-                store_.keys[keyID] = text;
-                list_->assignID(keyID, text);
-                model.emplace(text, keyID);  // an equal key keeps its ID
+                if (step % 2) {
+                    const ZELID keyID = nextID++;
+                    store_.keys[keyID] = text;
+                    list_->assignID(keyID, text);
+                    model.emplace(text, keyID);  // an equal key keeps its ID
+                } else {
+                    const bool present = model.count(text) != 0;
+                    bool wasAssigned = !present;
+                    const ZELID keyID = list_->assignedIDForKey(
+                        text,
+                        [&] {
+                            store_.keys[nextID] = text;
+                            return nextID++;
+                        },
+                        &wasAssigned);
+                    ASSERT_EQ(wasAssigned, !present);
+                    model.emplace(text, keyID);
+                    ASSERT_EQ(keyID, model.at(text));
+                }
                 ASSERT_EQ(list_->assignedIDForKey(text), model.at(text));
             } else {
                 // Remove a stored key most of the time, an absent one otherwise.
@@ -315,6 +334,19 @@ TEST_F(ZELSortedListTest, ModelBasedInsertRemoveSaveReload) {
     }
     EXPECT_GE(largestSliceCount, 3u) << "the test must reach slice splits";
     EXPECT_TRUE(removedWholeSlice) << "the test must remove whole slices";
+}
+
+TEST_F(ZELSortedListTest, ModelBasedInsertRemoveSaveReload) {
+    checkModelBasedInsertRemoveSaveReload();
+}
+
+// The same walk with the ID cache on, under a hash that lets many keys collide (the length
+// agrees with the folded order), so that lookups must tell cached IDs apart by their keys and
+// removals must leave every probe run whole.
+TEST_F(ZELSortedListTest, ModelBasedWithTheIDCacheAndCollidingHashes) {
+    keyHash_ = [](const ZELString& key) { return static_cast<uint32_t>(key.size() % 3); };
+    list_ = makeList();
+    checkModelBasedInsertRemoveSaveReload();
 }
 
 TEST_F(ZELSortedListTest, SliceOf1999SplitsIntoTwoOf1000WhenItReaches2000) {

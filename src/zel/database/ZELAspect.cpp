@@ -72,6 +72,7 @@ bool ZELAspect::loadSortedList(ZELError* outError) {
         },
         [](const ZELString& key, const ZELString& prefix) { return hasZELSortPrefix(key, prefix); },
         [](const ZELString& prefix) { return ZELSortPrefixLowerBound(prefix); });
+    list->setKeyHash([](const ZELString& key) { return hashZELSort(key); });
     if (!list->loadAndGetError(outError)) return false;
     valueSortList_ = std::move(list);
     return true;
@@ -171,13 +172,12 @@ void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition,
         const ZELID id = db->accessLockedUsing([&]() -> ZELID {
             ZELSortedList* list = valueSortList_.get();
             if (!list) return 0;
-            ZELID found = list->assignedIDForKey(normalized);
-            if (found == 0) {
-                found = db->assignAspectBitIDForNormalizedValue(normalized);
-                if (found == 0) return 0;
-                list->assignID(found, normalized);
-                definition.markDefinedNewAspectBit();
-            }
+            bool isNew = false;
+            const ZELID found = list->assignedIDForKey(
+                normalized, [&] { return db->assignAspectBitIDForNormalizedValue(normalized); },
+                &isNew);
+            if (found == 0) return 0;
+            if (isNew) definition.markDefinedNewAspectBit();
             if (counted.insert(found).second && !definition.containsAspectBitID(found)) {
                 db->incrementUseCountForAspectBitID(found, &token);
             } else {
@@ -197,12 +197,10 @@ ZELID ZELAspect::aspectBitIDForValue(const ZELString& text, bool assign) {
     return db->accessLockedUsing([&]() -> ZELID {
         ZELSortedList* list = valueSortList_.get();
         if (!list) return 0;
-        ZELID id = list->assignedIDForKey(normalized);
-        if (id == 0 && assign) {
-            id = db->assignAspectBitIDForNormalizedValue(normalized);
-            if (id != 0) list->assignID(id, normalized);
-        }
-        return id;
+        if (!assign) return list->assignedIDForKey(normalized);
+        return list->assignedIDForKey(
+            normalized, [&] { return db->assignAspectBitIDForNormalizedValue(normalized); },
+            nullptr);
     });
 }
 

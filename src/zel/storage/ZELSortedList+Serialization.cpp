@@ -43,6 +43,7 @@ ZELError streamErrorOr(const ZELStream& stream, ZELError fallback) {
 
 bool ZELSortedList::loadAndGetError(ZELError* outError) {
     if (!readSortIndexFromURL(sortIndexFileURL(), outError)) return false;
+    idCache_.clear();
     hasUnsavedChanges_ = false;
     return true;
 }

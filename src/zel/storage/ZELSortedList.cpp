@@ -31,7 +31,13 @@ void ZELSortedList::setKeyCompareSelector(ZELSortedListKeyCompare compare,
     keyPrefixLowerBound_ = std::move(prefixLowerBound);
 }
 
+void ZELSortedList::setKeyHash(ZELSortedListKeyHash keyHash) {
+    keyHash_ = std::move(keyHash);
+    idCache_.clear();
+}
+
 void ZELSortedList::invalidate() {
+    idCache_.clear();
     keyLoader_ = nullptr;
     keyBatchLoader_ = nullptr;
     slices_.clear();
@@ -72,10 +78,24 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key) cons
     return position;
 }
 
+ZELID ZELSortedList::cachedIDForKey(const ZELString& key, uint32_t hash) const {
+    return idCache_.findID(hash, [&](ZELID keyID) {
+        const ZELSortedListKey cachedKey = keyLoader_(keyID, true);
+        return cachedKey && keyCompare_(key, *cachedKey) == 0;
+    });
+}
+
 ZELID ZELSortedList::assignedIDForKey(const ZELString& key) const {
+    const bool usesCache = keyHash_ && keyLoader_ && keyCompare_;
+    const uint32_t hash = usesCache ? keyHash_(key) : 0;
+    if (usesCache) {
+        if (const ZELID cached = cachedIDForKey(key, hash)) return cached;
+    }
     const Position position = positionForKey(key);
     if (!position.found || position.keyUnavailable) return ZELNoID;
-    return slices_[position.sliceIndex]->keyIDAtIndex(position.index);
+    const ZELID keyID = slices_[position.sliceIndex]->keyIDAtIndex(position.index);
+    if (usesCache) idCache_.addID(hash, keyID);
+    return keyID;
 }
 
 ZELSortedListKey ZELSortedList::keyForAssignedID(ZELID keyID) const {
@@ -90,14 +110,41 @@ void ZELSortedList::assignID(ZELID keyID, const ZELString& key) {
                      keyID);
         return;
     }
+    insertID(keyID, key, position);
+}
 
+ZELID ZELSortedList::assignedIDForKey(const ZELString& key, ZELFunctionRef<ZELID()> newKeyID,
+                                      bool* outWasAssigned) {
+    if (outWasAssigned) *outWasAssigned = false;
+    const bool usesCache = keyHash_ && keyLoader_ && keyCompare_;
+    const uint32_t hash = usesCache ? keyHash_(key) : 0;
+    if (usesCache) {
+        if (const ZELID cached = cachedIDForKey(key, hash)) return cached;
+    }
+    const Position position = positionForKey(key);
+    if (position.keyUnavailable) {
+        ZELLog("ZELSortedList could not place a new key: a stored key failed to load");
+        return ZELNoID;
+    }
+    if (position.found) {
+        const ZELID keyID = slices_[position.sliceIndex]->keyIDAtIndex(position.index);
+        if (usesCache) idCache_.addID(hash, keyID);
+        return keyID;
+    }
+    const ZELID keyID = newKeyID();
+    if (keyID == ZELNoID || !insertID(keyID, key, position)) return ZELNoID;
+    if (outWasAssigned) *outWasAssigned = true;
+    return keyID;
+}
+
+bool ZELSortedList::insertID(ZELID keyID, const ZELString& key, const Position& position) {
     if (slices_.empty()) {
         auto slice = ZELSortedListSlice::sliceWithCapacity(newSliceCapacity, nullptr, 0);
-        if (!slice) return;
+        if (!slice) return false;
         slices_.push_back(std::move(slice));
     }
     ZELSortedListSlice& slice = *slices_[position.sliceIndex];
-    if (!slice.insertKeyID(keyID, position.index)) return;
+    if (!slice.insertKeyID(keyID, position.index)) return false;
 
     // A full slice hands its upper half to a new slice right after it. When that slice cannot
     // be had the full one stays whole, and the split is tried again at its next insertion.
@@ -113,12 +160,15 @@ void ZELSortedList::assignID(ZELID keyID, const ZELString& key) {
     }
     ++keyCount_;
     hasUnsavedChanges_ = true;
+    if (keyHash_) idCache_.addID(keyHash_(key), keyID);
+    return true;
 }
 
 void ZELSortedList::removeAssignedIDForKey(const ZELString& key) {
     const Position position = positionForKey(key);
     if (!position.found || position.keyUnavailable) return;
     ZELSortedListSlice& slice = *slices_[position.sliceIndex];
+    if (keyHash_) idCache_.removeID(keyHash_(key), slice.keyIDAtIndex(position.index));
     slice.removeKeyIDAtIndex(position.index);
     if (slice.count() == 0) {
         slices_.erase(slices_.begin() + static_cast<std::ptrdiff_t>(position.sliceIndex));
@@ -178,10 +228,14 @@ void ZELSortedList::enumerateIDBlocks(ZELSortedListIDBlockVisitor visitor) const
     }
 }
 
-void ZELSortedList::compactMemory(int level) { (void)level; }
+void ZELSortedList::compactMemory(int level) {
+    (void)level;
+    idCache_.clear();
+}
 
 void ZELSortedList::gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const {
-    uint64_t byteCount = sizeof(*this) + slices_.capacity() * sizeof(slices_[0]);
+    uint64_t byteCount =
+        sizeof(*this) + slices_.capacity() * sizeof(slices_[0]) + idCache_.byteCount();
     for (const auto& slice : slices_) {
         byteCount += sizeof(ZELSortedListSlice) + slice->byteCountInActiveRAM();
     }

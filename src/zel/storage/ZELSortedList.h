@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zel/platform/ZELObject.h"
+#include "zel/storage/ZELSortedListIDCache.h"
 #include "zel/storage/ZELSortedListKey.h"
 #include "zel/storage/ZELSortedListSlice.h"
 #include "zel/stream/ZELMemoryMetricsGatherer.h"
@@ -43,6 +44,9 @@ public:
     void setKeyCompareSelector(ZELSortedListKeyCompare compare,
                                ZELSortedListKeyPrefixTest prefixTest,
                                ZELSortedListKeyPrefixLowerBound prefixLowerBound = nullptr);
+    // The key hash that agrees with the comparison. Without one (the default) every lookup is
+    // a binary search; with one, keys found before are found again through the ID cache.
+    void setKeyHash(ZELSortedListKeyHash keyHash);
     const ZELSortedListKeyCompare& keyCompareSelector() const { return keyCompare_; }
     const ZELSortedListKeyPrefixTest& keyPrefixTestSelector() const { return keyPrefixTest_; }
     const ZELSortedListKeyPrefixLowerBound& keyPrefixLowerBound() const {
@@ -80,6 +84,12 @@ public:
     // replaced). Nothing happens when the place cannot be found (a key failed to load) or the
     // slice cannot grow.
     void assignID(ZELID keyID, const ZELString& key);
+    // The ID stored for the key equal to `key`; when there is none, the ID `newKeyID` answers
+    // is inserted at the key's place (one search for both) and `outWasAssigned` set. 0 when
+    // the key is absent and newKeyID answers 0, or when the place cannot be found or the slice
+    // cannot grow.
+    ZELID assignedIDForKey(const ZELString& key, ZELFunctionRef<ZELID()> newKeyID,
+                           bool* outWasAssigned);
     // Removes the entry of the key equal to `key`, if any.
     void removeAssignedIDForKey(const ZELString& key);
 
@@ -100,9 +110,9 @@ public:
     // Requires: index < sliceCount().
     const ZELSortedListSlice& sliceAtIndex(uint64_t index) const { return *slices_[index]; }
 
-    // Keys are never cached by the list, so there is nothing to shed.
+    // Forgets the ID cache (keys themselves are never held by the list).
     void compactMemory(int level);
-    // The list and its slices as RAM; the sort file's size as disk bytes.
+    // The list, its slices and its ID cache as RAM; the sort file's size as disk bytes.
     void gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const override;
 
     uint64_t hash() const { return count(); }
@@ -125,6 +135,11 @@ private:
         bool keyUnavailable = false;
     };
     Position positionForKey(const ZELString& key) const;
+    // The cached ID of the key equal to `key` (checked by loading its key), or 0.
+    ZELID cachedIDForKey(const ZELString& key, uint32_t hash) const;
+    // Inserts `keyID` for `key` at `position`, a place positionForKey found for it; false when
+    // the slice cannot grow.
+    bool insertID(ZELID keyID, const ZELString& key, const Position& position);
 
     void enumerateFrom(uint64_t sliceIndex, uint64_t index, const ZELString* prefix,
                        const ZELIDVector* allowedKeyIDs, ZELSortedListKeyVisitor visitor) const;
@@ -135,6 +150,11 @@ private:
     ZELSortedListKeyCompare keyCompare_;
     ZELSortedListKeyPrefixTest keyPrefixTest_;
     ZELSortedListKeyPrefixLowerBound keyPrefixLowerBound_;
+    ZELSortedListKeyHash keyHash_;
+    // Holds only (hash, ID) pairs of entries present in the slices: filled by successful
+    // lookups and insertions, emptied of a key when it is removed, cleared whenever the
+    // slices are replaced. Lookups fill it, hence mutable.
+    mutable ZELSortedListIDCache idCache_;
     ZELSortedListKeyLoader keyLoader_;
     ZELSortedListKeyBatchLoader keyBatchLoader_;
     uint64_t keyCount_ = 0;

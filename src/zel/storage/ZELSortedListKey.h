@@ -32,6 +32,10 @@ using ZELSortedListKeyBatchLoader =
 using ZELSortedListKeyCompare =
     std::function<int(const ZELString& searchKey, const ZELString& otherKey)>;
 
+// A hash of a key under the list's comparison: keys the comparison finds equal must hash alike.
+// With one, the list remembers the IDs of the keys it has found (ZELSortedListIDCache).
+using ZELSortedListKeyHash = std::function<uint32_t(const ZELString& key)>;
+
 // Whether `key` begins with `prefix` under the list's comparison. Keys that begin with a prefix
 // must sort together, right at or after the prefix itself.
 using ZELSortedListKeyPrefixTest =

@@ -300,6 +300,16 @@ int compareZELSort(std::u16string_view text, std::u16string_view other) {
     return compareDecomposed(a, b);
 }
 
+// 64-bit FNV-1a over the code units of the canonical decomposition, folded to 32 bits.
+uint32_t hashZELSort(std::u16string_view text) {
+    const std::u16string_view units = decomposed(text, threadBuffers().first);
+    uint64_t hash = 0xCBF29CE484222325ULL;
+    for (const char16_t unit : units) {
+        hash = (hash ^ unit) * 0x100000001B3ULL;
+    }
+    return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
 bool hasZELSortPrefix(std::u16string_view text, std::u16string_view prefix) {
     if (prefix.empty()) return true;
     if (isPlainText(text) && isPlainText(prefix)) return text.substr(0, prefix.size()) == prefix;

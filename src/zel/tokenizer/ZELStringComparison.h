@@ -31,6 +31,10 @@ ZELString ZELNormalizedCaseInsensitiveComparisonString(std::u16string_view text)
 // place (step 3 puts a text without marks first among the texts equal to it in step 2).
 int compareZELSort(std::u16string_view text, std::u16string_view other);
 
+// A hash that agrees with `compareZELSort`: texts it finds equal (canonically equivalent
+// texts) hash alike. Not stored; may change between versions.
+uint32_t hashZELSort(std::u16string_view text);
+
 // Whether `text` begins with `prefix`, ignoring diacritics (nonspacing marks) and treating
 // canonically equivalent forms as equal; case matters. An empty prefix answers true. The prefix
 // "e" matches a text beginning with "é" and the prefix "é" one beginning with "e".
