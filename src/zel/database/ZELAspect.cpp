@@ -1,7 +1,7 @@
 #include "zel/database/ZELAspect.h"
 
 #include <algorithm>
-#include <set>
+#include <vector>
 
 #include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/database/ZELDatabase.h"
@@ -163,31 +163,57 @@ void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition,
                                               const ZELTokenSet& tokens) {
     ZELDatabase* db = database();
     if (!db || tokens.empty()) return;
-    auto ids = ZELMutableIDVector::vectorWithCapacity(static_cast<uint32_t>(tokens.size()));
-    // Written forms that share a normalized value ("Apple", "apple") each get their vote, but
-    // the value's use count rises once for the item: it counts the items that carry it.
-    std::set<ZELID> counted;
+    // Each token with the ID of its normalized value.
+    struct FoundToken {
+        ZELID aspectBitID;
+        const ZELString* token;
+    };
+    std::vector<ZELString> normalizedValues;
+    normalizedValues.reserve(tokens.size());
     for (const ZELString& token : tokens) {
-        const ZELString normalized = ZELNormalizedCaseInsensitiveComparisonString(token);
-        const ZELID id = db->accessLockedUsing([&]() -> ZELID {
-            ZELSortedList* list = valueSortList_.get();
-            if (!list) return 0;
-            bool isNew = false;
-            const ZELID found = list->assignedIDForKey(
-                normalized, [&] { return db->assignAspectBitIDForNormalizedValue(normalized); },
-                &isNew);
-            if (found == 0) return 0;
-            if (isNew) definition.markDefinedNewAspectBit();
-            if (counted.insert(found).second && !definition.containsAspectBitID(found)) {
-                db->incrementUseCountForAspectBitID(found, &token);
-            } else {
-                db->upvoteCanonicalStringForAspectBitID(found, token);
-            }
-            return found;
-        });
-        if (id != 0) ids->addID(id);
+        normalizedValues.push_back(ZELNormalizedCaseInsensitiveComparisonString(token));
     }
-    definition.addAspectBitIDs(*ids, *this);
+    std::vector<FoundToken> found;
+    found.reserve(tokens.size());
+    db->accessLockedUsing([&] {
+        ZELSortedList* list = valueSortList_.get();
+        if (!list) return;
+        auto normalized = normalizedValues.begin();
+        for (const ZELString& token : tokens) {
+            bool isNew = false;
+            const ZELID id = list->assignedIDForKey(
+                *normalized, [&] { return db->assignAspectBitIDForNormalizedValue(*normalized); },
+                &isNew);
+            ++normalized;
+            if (id == 0) continue;
+            if (isNew) definition.markDefinedNewAspectBit();
+            found.push_back(FoundToken{id, &token});
+        }
+        // Written forms that share a normalized value ("Apple", "apple") each get their vote,
+        // but the value's use count rises once for the item: it counts the items that carry
+        // it. The stable sort keeps each value's votes in token order.
+        std::stable_sort(found.begin(), found.end(), [](const FoundToken& a, const FoundToken& b) {
+            return a.aspectBitID < b.aspectBitID;
+        });
+        for (size_t index = 0; index < found.size(); ++index) {
+            const ZELID id = found[index].aspectBitID;
+            const bool firstOfValue = index == 0 || found[index - 1].aspectBitID != id;
+            if (firstOfValue && !definition.containsAspectBitID(id)) {
+                db->incrementUseCountForAspectBitID(id, found[index].token);
+            } else {
+                db->upvoteCanonicalStringForAspectBitID(id, *found[index].token);
+            }
+        }
+    });
+    if (found.empty()) return;
+    std::vector<ZELID> ids;
+    ids.reserve(found.size());
+    for (const FoundToken& token : found) {
+        if (ids.empty() || ids.back() != token.aspectBitID) ids.push_back(token.aspectBitID);
+    }
+    if (auto vector = ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size()))) {
+        definition.addAspectBitIDs(*vector, *this);
+    }
 }
 
 ZELID ZELAspect::aspectBitIDForValue(const ZELString& text, bool assign) {
