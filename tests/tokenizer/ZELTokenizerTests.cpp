@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
+
 #include "TokenizerTestSupport.h"
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELRegistry.h"
@@ -82,6 +86,48 @@ TEST(ZELTokenizerState, CollectsTokenSetsUnchanged) {
     ZELTokenizerState state;
     state.collectFoundTokens(ZELTokenSet{ZELString(500, u'x'), ZELString()});
     EXPECT_EQ(state.finalizeCollectedTokens(), (ZELTokenSet{ZELString(500, u'x'), ZELString()}));
+}
+
+// The state against a plain set given the same reservations and insertions: the same texts
+// in the same iteration order (which decides the order in which a database meets them). The
+// tokens come from a small alphabet, so that most repeat one already collected.
+TEST(ZELTokenizerState, MatchesAPlainSetInContentsAndOrder) {
+    static const char16_t alphabet[] = {u'a', u'b', u'A', u'-', 0x00E9, 0xD83D, 0xDE00};
+    std::mt19937 random(7);
+    auto randomToken = [&] {
+        const size_t length = random() % 50 == 0 ? 395 + random() % 10 : random() % 9;
+        ZELString token;
+        for (size_t i = 0; i < length; ++i) token += alphabet[random() % std::size(alphabet)];
+        return token;
+    };
+    for (int round = 0; round < 300; ++round) {
+        ZELTokenizerState state;
+        ZELTokenSet model;
+        const int steps = static_cast<int>(random() % 600);
+        for (int step = 0; step < steps; ++step) {
+            const unsigned kind = random() % 100;
+            if (kind < 2) {
+                const size_t count = random() % 300;
+                state.reserve(count);
+                model.reserve(count);
+            } else if (kind < 4) {
+                ZELTokenSet tokens;
+                for (int i = 0; i < 4; ++i) tokens.insert(randomToken());
+                state.collectFoundTokens(tokens);
+                model.insert(tokens.begin(), tokens.end());
+            } else {
+                ZELString token = randomToken();
+                state.collectFoundToken(token);
+                // Long tokens keep their first 400 units, or 399 before a pair that would split.
+                if (token.size() > 400) token.resize(token[399] >= 0xD800 && token[399] < 0xDC00 ? 399 : 400);
+                if (!token.empty()) model.insert(token);
+            }
+        }
+        ASSERT_EQ(state.collectedCount(), model.size());
+        const ZELTokenSet collected = state.finalizeCollectedTokens();
+        ASSERT_EQ(collected, model);
+        ASSERT_TRUE(std::equal(collected.begin(), collected.end(), model.begin(), model.end())) << "round " << round;
+    }
 }
 
 TEST(ZELTokenizer, BaseYieldsNoneForNoValueAndEmptySetsOtherwise) {

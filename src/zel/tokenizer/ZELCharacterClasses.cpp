@@ -35,7 +35,8 @@ uint8_t computeClasses(char32_t codePoint) {
 
 struct BasicPlaneTable {
     std::array<uint8_t, 0x10000> classes;
-    BasicPlaneTable() {
+    // Kept out of line, so that the lookups which call basicPlaneTable() stay small.
+    [[gnu::noinline]] BasicPlaneTable() {
         for (char32_t c = 0; c < 0x10000; ++c) classes[c] = computeClasses(c);
     }
 };

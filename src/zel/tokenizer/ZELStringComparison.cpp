@@ -255,17 +255,23 @@ bool isWhitespaceOrNewline(char16_t unit) {
 }  // namespace
 
 ZELString ZELNormalizedCaseInsensitiveComparisonString(std::u16string_view text) {
-    if (isPlainText(text)) {
-        ZELString result(text);
-        for (char16_t& unit : result) {
-            if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + (u'a' - u'A'));
+    // Plain text (see isPlainText) is lower-cased in the copy, in one pass: below U+00C0
+    // only A-Z have lower-case mappings. The first unit beyond that range sends the whole
+    // text to ICU.
+    ZELString result(text);
+    bool plain = true;
+    for (char16_t& unit : result) {
+        if (unit >= 0xC0) {
+            plain = false;
+            break;
         }
-        return result;  // below U+00C0 only A-Z have lower-case mappings
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + (u'a' - u'A'));
     }
+    if (plain) return result;
     std::u16string& decomposition = threadBuffers().first;
     const std::u16string_view source = decomposed(text, decomposition);
     const int32_t length = icuLength(source);
-    ZELString result(static_cast<size_t>(length) + 8, u'\0');
+    result.assign(static_cast<size_t>(length) + 8, u'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
         UErrorCode status = U_ZERO_ERROR;
         // "" asks for the root locale: the locale-independent mapping.

@@ -60,7 +60,7 @@ ZELRange ZELWordTokenizer::base64BlockRangeAtSegment(std::u16string_view text, Z
     }
 }
 
-ZELString ZELWordTokenizer::wordForHyphenAtIndex(size_t index, std::u16string_view text) {
+std::u16string_view ZELWordTokenizer::wordForHyphenAtIndex(size_t index, std::u16string_view text) {
     size_t start = index;
     while (start > 0) {
         size_t unitCount;
@@ -78,7 +78,7 @@ ZELString ZELWordTokenizer::wordForHyphenAtIndex(size_t index, std::u16string_vi
         if (!isHyphenWordCharacter(ZELCodePointAt(text, end, &unitCount))) break;
         end += unitCount;
     }
-    return ZELString(text.substr(start, end - start));
+    return text.substr(start, end - start);
 }
 
 // The walk takes the segments in order. For each segment S a skip range K (empty at first)

@@ -31,8 +31,8 @@ public:
                                    unsigned options, ZELTokenizerState& state) const;
 
     // The word around the hyphen at `index`: the longest stretch of letters, marks, numbers
-    // and hyphens that contains it.
-    static ZELString wordForHyphenAtIndex(size_t index, std::u16string_view text);
+    // and hyphens that contains it (a view into `text`).
+    static std::u16string_view wordForHyphenAtIndex(size_t index, std::u16string_view text);
 
     // The range of the base64 block that begins with `segment`, or an empty range: the
     // segment must start a line of at least 64 units (terminator included) whose only unit
