@@ -8,7 +8,8 @@ packages=(
     clang-14 libclang-rt-14-dev
     libicu-dev libxml2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    nlohmann-json3-dev
+    nlohmann-json3-dev zlib1g-dev
+    libsqlite3-dev libxapian-dev
 )
 
 missing=()

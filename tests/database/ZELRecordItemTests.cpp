@@ -6,10 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <random>
 
+#include "ZELDatabaseTestSupport.h"
 #include "zel/platform/ZELRegistry.h"
 #include "zel/stream/ZELDataStream.h"
+#include "zel/tokenizer/ZELWordTokenizer.h"
 #include "zel/tokenizer/ZELIdentityValueTokenizer.h"
 #include "zel/tokenizer/ZELTokenizer.h"
 
@@ -305,4 +308,153 @@ TEST(ZELRecordItem, SetValueAddsReplacesAndRemoves) {
     item.setValue(ZELValue(), u"b");
     EXPECT_EQ(item.values(), (ZELValue::Dictionary{{u"a", ZELValue(2)}}));
     EXPECT_NE(item.description().find(", {a}"), std::string::npos);
+}
+
+TEST(ZELRecordItem, DuplicateKeysDecideInsteadOfTheExistenceKey) {
+    const std::vector<ZELString> keys{u"package", u"version"};
+    auto entry = [&](const char* package, const char* version, const char* body, std::vector<ZELString> duplicateKeys) {
+        ZELValue::Dictionary values{{u"package", ZELValue(u(package))}, {u"body", ZELValue(u(body))}};
+        if (*version) values.emplace(u"version", ZELValue(u(version)));
+        return ZELRecordItem::itemWithValues(std::move(values), u"body", std::move(duplicateKeys));
+    };
+    auto stored = entry("bash", "5.2-1", "old text", {});
+    EXPECT_TRUE(stored->duplicateKeys().empty());
+
+    // Equal values under every key make a duplicate, whatever the other values and the
+    // existence key say; the incoming record's rule decides.
+    EXPECT_TRUE(entry("bash", "5.2-1", "new text", keys)->isDuplicateImportedItem(stored.get()));
+    EXPECT_FALSE(entry("bash", "5.2-1", "new text", {})->isDuplicateImportedItem(stored.get()));
+    EXPECT_FALSE(entry("bash", "5.2-2", "old text", keys)->isDuplicateImportedItem(stored.get()));
+    EXPECT_FALSE(entry("dash", "5.2-1", "old text", keys)->isDuplicateImportedItem(stored.get()));
+    // A key missing on either side, or none, matches nothing, not even the record itself.
+    auto unversioned = entry("bash", "", "old text", keys);
+    EXPECT_FALSE(unversioned->isDuplicateImportedItem(unversioned.get()));
+    EXPECT_FALSE(entry("bash", "5.2-1", "x", keys)->isDuplicateImportedItem(unversioned.get()));
+    auto noneVersion = ZELRecordItem::itemWithValues({{u"package", ZELValue(u("bash"))}, {u"version", ZELValue()}},
+                                                     ZELString(), keys);
+    EXPECT_FALSE(noneVersion->isDuplicateImportedItem(noneVersion.get()));
+    // Values compare by kind as well: the integer 1 is not the text "1".
+    auto numbered = ZELRecordItem::itemWithValues({{u"package", ZELValue(u("p"))}, {u"version", ZELValue(1)}},
+                                                  ZELString(), keys);
+    auto texted = ZELRecordItem::itemWithValues({{u"package", ZELValue(u("p"))}, {u"version", ZELValue(u("1"))}},
+                                                ZELString(), keys);
+    EXPECT_FALSE(numbered->isDuplicateImportedItem(texted.get()));
+    PlainItem plain;
+    EXPECT_FALSE(entry("bash", "5.2-1", "x", keys)->isDuplicateImportedItem(&plain));
+
+    // The keys are a rule of the adding host, not part of the record: the blob is the same
+    // with or without them, and a record read back has none.
+    auto ruled = entry("bash", "5.2-1", "old text", keys);
+    EXPECT_EQ(blobOf(*ruled), blobOf(*stored));
+    auto read = readBlob(blobOf(*ruled));
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->duplicateKeys().empty());
+    read->setDuplicateKeys(keys);
+    EXPECT_EQ(read->duplicateKeys(), keys);
+    EXPECT_TRUE(read->isDuplicateImportedItem(stored.get()));
+}
+
+namespace {
+
+// A database of changelog-like records: package and version detect duplicates, the body is
+// split into words; records are added with the duplicate keys package and version.
+class ZELRecordItemDatabaseTest : public ZELDatabaseTest {
+protected:
+    void open() {
+        if (db_) {
+            ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
+            db_->invalidate();
+        }
+        ZELRecordItem::registerItemClass();
+        db_ = ZELDatabase::databaseWithIdentifier("test.records", nullptr, folder_);
+        ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
+        for (const char16_t* key : {u"package", u"version"}) {
+            auto aspect = db_->ensureAspectExistsWithIdentifier(key);
+            aspect->setAspectValueTokenizer(ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>(
+                ZELStringToUTF8(key), nullptr));
+            aspect->setIsUsedToDetectDuplicates(true);
+        }
+        db_->ensureAspectExistsWithIdentifier(u"body")->setAspectValueTokenizer(
+            ZELTokenizer::tokenizerWithClientObjectGetter<ZELWordTokenizer>("body", nullptr));
+    }
+
+    // Adds one entry; answers its item ID and whether it was new.
+    std::pair<ZELID, bool> add(const std::string& package, const std::string& version, const std::string& body) {
+        bool wasAdded = false;
+        const ZELID itemID = db_->addItem(
+            ZELRecordItem::itemWithValues({{u"package", ZELValue::fromUTF8(package)},
+                                           {u"version", ZELValue::fromUTF8(version)},
+                                           {u"body", ZELValue::fromUTF8(body)}},
+                                          ZELString(), {u"package", u"version"}),
+            &wasAdded);
+        return {itemID, wasAdded};
+    }
+
+    ZELValue::Dictionary valuesOf(ZELID itemID) {
+        auto record = std::dynamic_pointer_cast<ZELRecordItem>(db_->itemForItemID(itemID, nullptr));
+        return record ? record->values() : ZELValue::Dictionary();
+    }
+};
+
+}  // namespace
+
+TEST_F(ZELRecordItemDatabaseTest, RepeatedEntriesMergeIntoOneItem) {
+    open();
+    const auto [first, firstAdded] = add("bash", "5.2-1", "Fix the prompt.");
+    EXPECT_TRUE(firstAdded);
+
+    // The same package and version with another body: the stored item takes the new body and
+    // its terms.
+    const auto [again, againAdded] = add("bash", "5.2-1", "Fix the history file.");
+    EXPECT_FALSE(againAdded);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(db_->itemCount(), 1u);
+    EXPECT_EQ(valuesOf(first).at(u"body"), ZELValue(u("Fix the history file.")));
+    EXPECT_EQ(idsOf(db_->itemIDVectorForAspectBitID(idOf(u"body", "history"))), std::vector<ZELID>{first});
+    EXPECT_TRUE(idsOf(db_->itemIDVectorForAspectBitID(idOf(u"body", "prompt"))).empty());
+
+    // Another version, or the version under another package, is another item.
+    const auto [other, otherAdded] = add("bash", "5.2-2", "Fix the history file.");
+    EXPECT_TRUE(otherAdded);
+    EXPECT_NE(other, first);
+    EXPECT_TRUE(add("dash", "5.2-1", "Fix the history file.").second);
+    EXPECT_EQ(db_->itemCount(), 3u);
+
+    // After a save and reopen the stored records carry no keys, and still match the new ones.
+    open();
+    const auto [reopened, reopenedAdded] = add("bash", "5.2-1", "Third text.");
+    EXPECT_FALSE(reopenedAdded);
+    EXPECT_EQ(reopened, first);
+    EXPECT_EQ(db_->itemCount(), 3u);
+}
+
+TEST_F(ZELRecordItemDatabaseTest, RandomEntriesMatchAMapOfTheLastBodies) {
+    open();
+    std::mt19937 random(20240611);
+    std::map<std::pair<std::string, std::string>, std::string> model;  // (package, version) -> body
+    std::map<std::pair<std::string, std::string>, ZELID> itemIDs;
+    const char* packages[] = {"bash", "dash", "zsh", "fish"};
+    for (int step = 0; step < 400; ++step) {
+        const std::string package = packages[random() % 4];
+        const std::string version = "1." + std::to_string(random() % 5);
+        const std::string body = "change " + std::to_string(random() % 3);
+        const auto key = std::make_pair(package, version);
+        const bool isNew = !model.count(key);
+        const auto [itemID, wasAdded] = add(package, version, body);
+        ASSERT_NE(itemID, 0u);
+        EXPECT_EQ(wasAdded, isNew) << step;
+        if (!isNew) {
+            EXPECT_EQ(itemID, itemIDs[key]) << step;
+        }
+        model[key] = body;
+        itemIDs[key] = itemID;
+        if (step == 200) open();
+    }
+    EXPECT_EQ(db_->itemCount(), model.size());
+    for (const auto& [key, body] : model) {
+        const ZELValue::Dictionary values = valuesOf(itemIDs[key]);
+        EXPECT_EQ(values.at(u"package"), ZELValue::fromUTF8(key.first));
+        EXPECT_EQ(values.at(u"version"), ZELValue::fromUTF8(key.second));
+        EXPECT_EQ(values.at(u"body"), ZELValue::fromUTF8(body));
+    }
 }

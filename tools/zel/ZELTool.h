@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,17 @@ int ZELToolComplete(const std::vector<std::string>& arguments, ZELToolOutput out
 int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolSaved(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolQuery(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolImportChangelogs(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolDemo(const std::vector<std::string>& arguments, ZELToolOutput output);
 
 class ZELDatabase;
 class ZELUserQuery;
+struct ZELToolOpenDatabase;
+// The search `zel search` makes of its words (see docs/TOOL.md, "Searching"); null with a
+// message for an empty word. Used by search and demo.
+std::shared_ptr<ZELUserQuery> ZELToolUserQueryFromWords(ZELToolOpenDatabase& opened,
+                                                        const std::vector<std::string>& words,
+                                                        std::string* outMessage);
 // Prints "query: <the user query's text form>", the number of items it finds in `database`
 // and each item ("item ID <record as JSON>"), in item ID order. Used by search and saved.
 void ZELToolPrintUserQueryResults(ZELDatabase& database, const ZELUserQuery& userQuery,

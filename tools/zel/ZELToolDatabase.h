@@ -35,6 +35,17 @@ struct ZELToolOpenDatabase {
     ~ZELToolOpenDatabase();
 };
 
+// Makes the database that `schema` describes in `folder` (which must not exist or be empty)
+// and saves it; the tool's settings go to its client values. Answers a one-line message naming
+// the folder on failure, when the folder is left as it was, else an empty text.
+std::string ZELToolCreateDatabaseInFolder(const std::string& folder, const ZELToolSchema& schema);
+
+// Opens the database in `folder`, first making it as `schema` describes when the folder does
+// not exist or is empty. None with a one-line message when it cannot, or when the folder
+// holds a database of another identifier.
+std::optional<ZELToolOpenDatabase> ZELToolOpenOrCreateDatabase(const std::string& folder, const ZELToolSchema& schema,
+                                                               std::string* outMessage);
+
 // Opens the database in `folder` with the identifier and client version its meta info names;
 // nothing on disk changes. None with a one-line message naming the folder or file when the
 // folder is not a database or cannot be opened.

@@ -67,6 +67,15 @@ Commands:
       Runs the query in the property list QUERY.plist and prints the IDs of the items it
       finds, one per line, in item ID order; with --items, each item with its record as
       dump shows it. --describe prints the query as a user reads it instead.
+  zel import-changelogs DIR [FILES...]
+      Makes (or opens) the changelog database in DIR and adds the entries of the Debian
+      changelogs FILES (plain or gzip; default /usr/share/doc/*/changelog.Debian.gz), one
+      record per entry; entries that repeat a stored package and version are merged. Prints
+      the entries read and skipped, the items stored, the repeats merged and the time.
+  zel demo [--records FILE.jsonl --schema SCHEMA.json] [--searches FOLDER] [--db DIR]
+      Indexes this machine's changelogs (or the records FILE.jsonl with the schema) in a
+      scratch database (or DIR), then prints searches, completions and the saved searches
+      of FOLDER with their timings.
   zel --help
       Prints this text.
 
@@ -77,6 +86,9 @@ Schema (SCHEMA.json):
     "existenceKey": "path",              record key whose value identifies a record's source:
                                          it gives the existence token, and records with equal
                                          values under it are duplicates (optional)
+    "duplicateKeys": ["package", "version"]
+                                         record keys whose equal values make records duplicates
+                                         instead (optional)
     "dateKeys": ["modified"],            record keys whose ISO 8601 texts or numbers (seconds
                                          since 1970) are read as dates (optional)
     "aspects": [                         the aspects, in order (at least one)
@@ -142,5 +154,7 @@ int ZELToolMain(const std::vector<std::string>& arguments, ZELToolOutput output)
     if (command == "search") return ZELToolSearch(rest, output);
     if (command == "saved") return ZELToolSaved(rest, output);
     if (command == "query") return ZELToolQuery(rest, output);
+    if (command == "import-changelogs") return ZELToolImportChangelogs(rest, output);
+    if (command == "demo") return ZELToolDemo(rest, output);
     return ZELToolUsageError(output, "unknown command \"" + command + "\"");
 }

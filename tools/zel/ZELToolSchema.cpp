@@ -4,13 +4,18 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "ZELJSON.h"
+#include "zel/database/ZELRecordItem.h"
 #include "zel/platform/ZELError.h"
+#include "zel/platform/ZELRegistry.h"
+#include "zel/tokenizer/ZELDetectedTextInfo.h"
+#include "zel/tokenizer/ZELDetectedTextInfoTokenizer.h"
 #include "zel/tokenizer/ZELTokenizer.h"
 
 namespace {
@@ -54,7 +59,8 @@ struct SchemaLines {
     std::vector<std::map<std::string, size_t>> aspectKeys;  // per aspect: key -> line
 };
 
-const std::set<std::string> kTopLevelKeys = {"identifier", "clientVersion", "existenceKey", "dateKeys", "aspects"};
+const std::set<std::string> kTopLevelKeys = {"identifier", "clientVersion", "existenceKey", "duplicateKeys",
+                                             "dateKeys",   "aspects"};
 const std::set<std::string> kAspectKeys = {"identifier",        "tokenizer",  "key",
                                            "options",           "showsLabel", "defaultBooleanOp",
                                            "detectsDuplicates", "searchPrefixes"};
@@ -86,13 +92,8 @@ public:
             }
             schema.existenceKey = ZELStringFromUTF8(root["existenceKey"].get<std::string>());
         }
-        if (root.contains("dateKeys")) {
-            const nlohmann::json& dateKeys = root["dateKeys"];
-            const bool allTexts = dateKeys.is_array() && std::all_of(dateKeys.begin(), dateKeys.end(), [](const auto& key) {
-                                      return key.is_string();
-                                  });
-            if (!allTexts) return fail(topLine("dateKeys"), "\"dateKeys\" must be a list of texts");
-            for (const auto& key : dateKeys) schema.dateKeys.push_back(ZELStringFromUTF8(key.template get<std::string>()));
+        if (!readKeyList(root, "dateKeys", &schema.dateKeys) || !readKeyList(root, "duplicateKeys", &schema.duplicateKeys)) {
+            return std::nullopt;
         }
         if (!root.contains("aspects") || !root["aspects"].is_array() || root["aspects"].empty()) {
             return fail(topLine("aspects"), "\"aspects\" must be a non-empty list of aspect objects");
@@ -115,6 +116,21 @@ public:
     const std::string& message() const { return message_; }
 
 private:
+    // The top-level list of record keys `name`, when present; false after a message.
+    bool readKeyList(const nlohmann::json& root, const std::string& name, std::vector<ZELString>* outKeys) {
+        if (!root.contains(name)) return true;
+        const nlohmann::json& keys = root[name];
+        const bool allTexts = keys.is_array() && std::all_of(keys.begin(), keys.end(), [](const auto& key) {
+                                  return key.is_string() && !key.template get<std::string>().empty();
+                              });
+        if (!allTexts) {
+            fail(topLine(name), "\"" + name + "\" must be a list of non-empty texts");
+            return false;
+        }
+        for (const auto& key : keys) outKeys->push_back(ZELStringFromUTF8(key.template get<std::string>()));
+        return true;
+    }
+
     std::optional<ZELToolAspectSchema> readAspect(const nlohmann::json& aspect, size_t index) {
         const std::string where = "aspect " + std::to_string(index + 1);
         if (!aspect.is_object()) return fail(aspectLine(index, ""), where + " is not a JSON object");
@@ -158,11 +174,18 @@ private:
         }
         representation.insert_or_assign(u"TokenizerClass", ZELValue::fromUTF8(result.tokenizerClass));
         representation.insert_or_assign(u"ClientObjectGetter", ZELValue::fromUTF8(key));
-        result.tokenizerRepresentation = ZELValue(std::move(representation));
         ZELError error;
-        if (!ZELTokenizer::tokenizerForSerializedRepresentation(result.tokenizerRepresentation, &error)) {
+        std::shared_ptr<ZELTokenizer> tokenizer =
+            ZELTokenizer::tokenizerForSerializedRepresentation(ZELValue(representation), &error);
+        if (!tokenizer) {
             return fail(aspectLine(index, "tokenizer"), named + ": unknown tokenizer class \"" + result.tokenizerClass + "\"");
         }
+        if (dynamic_cast<const ZELDetectedTextInfoTokenizer*>(tokenizer.get())) {
+            const std::string getter = ZELToolDetectedTextGetterName(key);
+            ZELToolRegisterDetectedTextGetter(getter);
+            representation.insert_or_assign(u"ClientObjectGetter", ZELValue::fromUTF8(getter));
+        }
+        result.tokenizerRepresentation = ZELValue(std::move(representation));
         for (const char* flag : {"detectsDuplicates", "showsLabel"}) {
             if (!aspect.contains(flag)) continue;
             if (!aspect[flag].is_boolean()) return fail(aspectLine(index, flag), named + ": \"" + flag + "\" must be true or false");
@@ -275,6 +298,7 @@ std::optional<ZELToolSchema> ZELToolReadSchema(const std::string& path, std::str
 ZELToolSettings ZELToolSettings::fromSchema(const ZELToolSchema& schema) {
     ZELToolSettings settings;
     settings.existenceKey = schema.existenceKey;
+    settings.duplicateKeys = schema.duplicateKeys;
     settings.dateKeys = schema.dateKeys;
     for (const ZELToolAspectSchema& aspect : schema.aspects) {
         if (aspect.detectsDuplicates) settings.duplicateDetectionAspects.push_back(aspect.identifier);
@@ -297,6 +321,7 @@ ZELToolSettings ZELToolSettings::fromPlistValue(const ZELValue& value) {
             }
         }
     };
+    texts("DuplicateKeys", settings.duplicateKeys);
     texts("DateKeys", settings.dateKeys);
     texts("DuplicateDetectionAspects", settings.duplicateDetectionAspects);
     if (const ZELValue* prefixes = value.valueForKey("SearchPrefixes"); prefixes && prefixes->isDictionary()) {
@@ -318,10 +343,39 @@ ZELValue ZELToolSettings::plistValue() const {
     ZELValue::Dictionary dictionary{{u"DateKeys", list(dateKeys)},
                                     {u"DuplicateDetectionAspects", list(duplicateDetectionAspects)}};
     if (!existenceKey.empty()) dictionary.emplace(u"ExistenceKey", ZELValue(existenceKey));
+    if (!duplicateKeys.empty()) dictionary.emplace(u"DuplicateKeys", list(duplicateKeys));
     if (!searchPrefixes.empty()) {
         ZELValue::Dictionary prefixes;
         for (const auto& [prefix, aspects] : searchPrefixes) prefixes.emplace(prefix, list(aspects));
         dictionary.emplace(u"SearchPrefixes", ZELValue(std::move(prefixes)));
     }
     return ZELValue(std::move(dictionary));
+}
+
+namespace {
+
+constexpr std::string_view kDetectedTextGetterPrefix = "detectedText:";
+
+}  // namespace
+
+std::string ZELToolDetectedTextGetterName(const std::string& key) {
+    return std::string(kDetectedTextGetterPrefix) + key;
+}
+
+void ZELToolRegisterDetectedTextGetter(const std::string& getterName) {
+    if (getterName.rfind(kDetectedTextGetterPrefix, 0) != 0 || getterName.size() == kDetectedTextGetterPrefix.size()) return;
+    static std::mutex registeredLock;
+    static std::set<std::string> registered;  // guarded by registeredLock
+    std::lock_guard<std::mutex> guard(registeredLock);
+    if (!registered.insert(getterName).second) return;
+    const ZELString key = ZELStringFromUTF8(getterName.substr(kDetectedTextGetterPrefix.size()));
+    ZELRegistry<ZELValueGetter>::shared().registerEntry(getterName, [key](const ZELObject& item) -> ZELValue {
+        const auto* record = dynamic_cast<const ZELRecordItem*>(&item);
+        if (!record) return ZELValue();
+        const auto found = record->values().find(key);
+        if (found == record->values().end() || !found->second.isString()) return ZELValue();
+        auto detected = std::make_shared<ZELDetectedTextInfo>();
+        detected->addTokensFromString(found->second.stringValue());
+        return detected->linkTokens() ? ZELValue(std::shared_ptr<ZELObject>(std::move(detected))) : ZELValue();
+    });
 }

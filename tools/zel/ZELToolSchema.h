@@ -16,6 +16,8 @@
 //     "identifier": "org.example.notes",      database identifier (required)
 //     "clientVersion": 1,                     client schema version (default 1)
 //     "existenceKey": "path",                 record key giving existence tokens (optional)
+//     "duplicateKeys": ["package", "version"], record keys whose values together make a
+//                                             record a duplicate of a stored one (optional)
 //     "dateKeys": ["modified"],               record keys whose texts (ISO 8601) or numbers
 //                                             (seconds since 1970) are read as dates
 //     "aspects": [                            at least one
@@ -23,7 +25,8 @@
 //         "identifier": "title",              aspect identifier (required, unique)
 //         "tokenizer": "ZELWordTokenizer",    registered tokenizer class (required)
 //         "key": "title",                     record key read by the tokenizer (default:
-//                                             the identifier)
+//                                             the identifier); a detected-text tokenizer
+//                                             reads the links found in the key's text
 //         "options": {},                      extra keys of the tokenizer's representation
 //         "detectsDuplicates": false,         terms take part in duplicate detection
 //         "showsLabel": false,                the aspect's label is shown beside its values
@@ -52,6 +55,7 @@ struct ZELToolSchema {
     std::string identifier;
     int64_t clientVersion = 1;
     ZELString existenceKey;
+    std::vector<ZELString> duplicateKeys;
     std::vector<ZELString> dateKeys;
     std::vector<ZELToolAspectSchema> aspects;
 };
@@ -64,10 +68,12 @@ std::optional<ZELToolSchema> ZELToolParseSchema(const std::string& text, const s
                                                 std::string* outMessage);
 
 // The tool's own settings as kept in the database's client property-list values (under
-// "ZELTool": "ExistenceKey", "DateKeys", "DuplicateDetectionAspects", "SearchPrefixes"), so
-// that `zel add` treats records and `zel search` reads prefixes as the schema said.
+// "ZELTool": "ExistenceKey", "DuplicateKeys", "DateKeys", "DuplicateDetectionAspects",
+// "SearchPrefixes"), so that `zel add` treats records and `zel search` reads prefixes as the
+// schema said.
 struct ZELToolSettings {
     ZELString existenceKey;
+    std::vector<ZELString> duplicateKeys;
     std::vector<ZELString> dateKeys;
     std::vector<ZELString> duplicateDetectionAspects;
     // Search prefix → the identifiers of the aspects it narrows a word to, in schema order.
@@ -81,3 +87,14 @@ struct ZELToolSettings {
 
 // The 1-based line of byte `offset` in `text`.
 size_t ZELToolLineOfOffset(const std::string& text, size_t offset);
+
+// Detected text: ZELDetectedTextInfoTokenizer and its subclasses (ZELDetectedTextLinkTokenizer)
+// read a ZELDetectedTextInfo, which records cannot hold. An aspect of the schema with such a
+// tokenizer reads its record key through the getter "detectedText:KEY" instead (kept in
+// "aspects.plist"), which answers the links found in the record's text under KEY.
+
+// "detectedText:" followed by `key`.
+std::string ZELToolDetectedTextGetterName(const std::string& key);
+// Registers the getter `getterName` when it has the form above (once); other names are left
+// alone. The schema reader and the opening of a database call it for their aspects.
+void ZELToolRegisterDetectedTextGetter(const std::string& getterName);

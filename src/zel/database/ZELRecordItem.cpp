@@ -300,8 +300,11 @@ ZELRecordItem::ZELRecordItem(ZELValue::Dictionary values, ZELString existenceKey
     registerGettersForKeys(values_);
 }
 
-std::shared_ptr<ZELRecordItem> ZELRecordItem::itemWithValues(ZELValue::Dictionary values, ZELString existenceKey) {
-    return std::make_shared<ZELRecordItem>(std::move(values), std::move(existenceKey));
+std::shared_ptr<ZELRecordItem> ZELRecordItem::itemWithValues(ZELValue::Dictionary values, ZELString existenceKey,
+                                                             std::vector<ZELString> duplicateKeys) {
+    auto item = std::make_shared<ZELRecordItem>(std::move(values), std::move(existenceKey));
+    item->duplicateKeys_ = std::move(duplicateKeys);
+    return item;
 }
 
 void ZELRecordItem::registerItemClass() {
@@ -365,7 +368,17 @@ ZELItemExistenceToken ZELRecordItem::existenceTokenForValue(const ZELValue& valu
 
 bool ZELRecordItem::isDuplicateImportedItem(const ZELItem* storedItem) const {
     const auto* stored = dynamic_cast<const ZELRecordItem*>(storedItem);
-    if (!stored || stored->existenceKey_ != existenceKey_) return false;
+    if (!stored) return false;
+    if (!duplicateKeys_.empty()) {
+        for (const ZELString& key : duplicateKeys_) {
+            const auto mine = values_.find(key);
+            if (mine == values_.end() || mine->second.isNone()) return false;
+            const auto theirs = stored->values_.find(key);
+            if (theirs == stored->values_.end() || theirs->second != mine->second) return false;
+        }
+        return true;
+    }
+    if (stored->existenceKey_ != existenceKey_) return false;
     if (existenceKey_.empty()) return stored->values_ == values_;
     const ZELValue value = valueForKey(existenceKey_);
     return !value.isNone() && value == stored->valueForKey(existenceKey_);

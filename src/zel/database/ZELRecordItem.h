@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zel/database/ZELItem.h"
 #include "zel/platform/ZELString.h"
@@ -13,8 +14,10 @@
 // date, a list of names...). Every key is answered as the value getter of the same name, so an
 // aspect whose tokenizer names the getter "title" indexes the records' "title" values. The
 // value under a chosen key (the existence key, say a path or a message ID) gives the record's
-// existence token and decides which records are duplicates of each other. Registered as the
-// item class "ZELRecordItem"; what the zel tool and the benchmarks index.
+// existence token. Which records are duplicates of each other is decided by the duplicate
+// keys when a record has some (a changelog entry is the same entry wherever it is found when
+// its package and version agree), else by the existence key (see isDuplicateImportedItem).
+// Registered as the item class "ZELRecordItem"; what the zel tool and the benchmarks index.
 // Held by std::shared_ptr; like every item, a record belongs to the thread that handles it.
 //
 // Getters: the first record that carries a key registers a getter of that name in
@@ -48,7 +51,9 @@
 //               at most 0xFFFFFFFF.
 //
 // A string is written with tag 5 when all its code units are below U+0100 (one byte each),
-// else with tag 6; an empty existence key is written as none. Readers refuse every departure
+// else with tag 6; an empty existence key is written as none. The duplicate keys are not
+// written: they are a rule of the host that adds records, and a record read back from a blob
+// has none until the host sets them again. Readers refuse every departure
 // from this form (unknown tag, overlong or oversized varint, a count larger than the bytes
 // left, a tag-6 string that would fit tag 5, an empty existence key, keys out of order or
 // repeated, a format other than 1, bytes after the record, nesting deeper than
@@ -67,7 +72,8 @@ public:
     ZELRecordItem();
     ZELRecordItem(ZELValue::Dictionary values, ZELString existenceKey);
     static std::shared_ptr<ZELRecordItem> itemWithValues(ZELValue::Dictionary values,
-                                                         ZELString existenceKey = ZELString());
+                                                         ZELString existenceKey = ZELString(),
+                                                         std::vector<ZELString> duplicateKeys = {});
 
     // Registers the item class "ZELRecordItem" (for the item class map and for tokenizers).
     // Making a record registers it; a host that opens a database holding records before it
@@ -88,6 +94,11 @@ public:
     const ZELString& existenceKey() const { return existenceKey_; }
     void setExistenceKey(ZELString existenceKey) { existenceKey_ = std::move(existenceKey); }
 
+    // The keys whose values together identify a record for duplicate detection; empty for
+    // none (then the existence key decides). Not stored in the blob.
+    const std::vector<ZELString>& duplicateKeys() const { return duplicateKeys_; }
+    void setDuplicateKeys(std::vector<ZELString> duplicateKeys) { duplicateKeys_ = std::move(duplicateKeys); }
+
     // Records carry existence tokens.
     static bool isExistenceCheckable() { return true; }
     using ZELItem::getExistenceToken;
@@ -98,9 +109,11 @@ public:
     // existence map from the values of its sources with this. Stored in blobs; never change.
     static ZELItemExistenceToken existenceTokenForValue(const ZELValue& value);
 
-    // A stored record is a duplicate when both have the same non-empty existence key and equal,
-    // non-none values under it; records without an existence key are duplicates when all their
-    // values are equal.
+    // Whether this incoming record duplicates `storedItem`; this record's rule decides. With
+    // duplicate keys: the stored item is a record and both carry every duplicate key with
+    // equal, non-none values. Without: both have the same non-empty existence key and equal,
+    // non-none values under it; records without an existence key are duplicates when all
+    // their values are equal.
     bool isDuplicateImportedItem(const ZELItem* storedItem) const override;
     // The stored record takes the incoming record's values; true when they differed.
     bool wasDiscoveredAsOriginalFor(const ZELItem& incomingItem) override;
@@ -116,4 +129,5 @@ public:
 private:
     ZELValue::Dictionary values_;
     ZELString existenceKey_;
+    std::vector<ZELString> duplicateKeys_;
 };

@@ -1,0 +1,288 @@
+// zel import-changelogs and zel demo on small literal inputs, and the schema's duplicate keys
+// and detected-text aspects they rest on.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <regex>
+
+#include "ZELToolTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ZELToolRun zel(std::vector<std::string> arguments) { return ZELToolRunCommand(std::move(arguments)); }
+
+// The output with every timing ("512 µs", "3.25 ms", "1.20 s") replaced by "T".
+std::string withoutTimings(const std::string& text) {
+    static const std::regex timing("[0-9]+(\\.[0-9]+)? (\xC2\xB5s|ms|s)\\b");
+    return std::regex_replace(text, timing, "T");
+}
+
+// One source package's changelog, as two of its binary packages ship it.
+const char* const kFooChangelog =
+    "foo (1.1) unstable; urgency=medium\n"
+    "\n"
+    "  * Fix a crash, see https://bugs.example.org/42.\n"
+    "\n"
+    " -- Jane Doe <jane@example.org>  Sat, 03 Jun 2023 10:11:12 +0200\n"
+    "\n"
+    "foo (1.0) unstable; urgency=low\n"
+    "\n"
+    "  * Initial release.\n"
+    "\n"
+    " -- Jane Doe <jane@example.org>  Mon, 02 Jan 2023 09:00:00 +0000\n";
+
+const char* const kBarChangelog =
+    "bar (2.0) bookworm-security; urgency=high\n"
+    "\n"
+    "  * Security fix for CVE-2024-0001.\n"
+    "\n"
+    " -- Ann Example <ann@example.org>  Tue, 02 Jan 2024 12:00:00 +0000\n";
+
+class ZELToolChangelogTest : public ZELToolScratchTest {
+protected:
+    // Writes a gzip file the way Debian packages ship changelogs.
+    std::string writeGzip(const std::string& name, const std::string& text) {
+        const std::string file = path(name);
+        fs::create_directories(fs::path(file).parent_path());
+        gzFile gz = gzopen(file.c_str(), "wb");
+        EXPECT_NE(gz, nullptr);
+        EXPECT_EQ(gzwrite(gz, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+        gzclose(gz);
+        return file;
+    }
+
+    // Two binary packages of foo (one compressed, one plain) and bar.
+    std::vector<std::string> writeChangelogs() {
+        fs::create_directories(path("doc/libfoo-dev"));
+        return {writeGzip("doc/libfoo1/changelog.Debian.gz", kFooChangelog),
+                write("doc/libfoo-dev/changelog.Debian", kFooChangelog),
+                writeGzip("doc/bar/changelog.Debian.gz", kBarChangelog)};
+    }
+
+    static std::string sourceFolder() { return fs::path(ZEL_TEST_DATA_DIR).parent_path().parent_path().string(); }
+};
+
+}  // namespace
+
+TEST_F(ZELToolChangelogTest, ImportMergesTheEntriesThatBinaryPackagesRepeat) {
+    const std::vector<std::string> files = writeChangelogs();
+    const std::string db = path("db");
+    std::vector<std::string> arguments{"import-changelogs", db};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+
+    const ZELToolRun first = zel(arguments);
+
+    ASSERT_EQ(first.status, ZELToolExitSuccess) << first.err;
+    EXPECT_EQ(withoutTimings(first.out),
+              "read 3 files: 5 entries, 0 malformed skipped, 0 without a date\n"
+              "stored 3 items, merged 2 repeats; 3 items in " + db + "\n"
+              "time T\n");
+    EXPECT_EQ(first.err, "");
+
+    // Prefixes of the schema and aspect identifiers narrow the search; the links of the body
+    // are searchable by host.
+    const ZELToolRun foo = zel({"search", db, "package:foo"});
+    EXPECT_NE(foo.out.find("2 items\n"), std::string::npos) << foo.out;
+    const ZELToolRun source = zel({"search", db, "source:bar"});
+    EXPECT_NE(source.out.find("1 item\nitem 3 "), std::string::npos) << source.out;
+    const ZELToolRun link = zel({"search", db, "link:bugs.example.org"});
+    EXPECT_NE(link.out.find("1 item\nitem 1 {\"authorEmail\":\"jane@example.org\""), std::string::npos) << link.out;
+    const ZELToolRun year = zel({"search", db, "year:2024", "dist:bookworm-security"});
+    EXPECT_NE(year.out.find("1 item\nitem 3 "), std::string::npos) << year.out;
+
+    // Importing again stores nothing new.
+    const ZELToolRun again = zel(arguments);
+    ASSERT_EQ(again.status, ZELToolExitSuccess) << again.err;
+    EXPECT_NE(again.out.find("stored 0 items, merged 5 repeats; 3 items in " + db + "\n"), std::string::npos) << again.out;
+}
+
+TEST_F(ZELToolChangelogTest, UnreadableFilesAreToldAndLeftOut) {
+    const std::vector<std::string> files = writeChangelogs();
+    std::ifstream gz(files[0], std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(gz)), std::istreambuf_iterator<char>());
+    const std::string cut = write("cut.gz", bytes.substr(0, bytes.size() / 2));
+
+    const ZELToolRun run = zel({"import-changelogs", path("db"), cut, path("missing"), files[2]});
+
+    ASSERT_EQ(run.status, ZELToolExitSuccess) << run.err;
+    EXPECT_EQ(run.err, "zel: " + cut + ": the compressed data ends early\nzel: " + path("missing") +
+                           ": cannot read the file\n");
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "read 1 file (2 unreadable): 1 entry, 0 malformed skipped, 0 without a date");
+}
+
+TEST_F(ZELToolChangelogTest, TheExampleSchemaMakesTheSameDatabase) {
+    const std::vector<std::string> files = writeChangelogs();
+    const std::string schema = sourceFolder() + "/examples/changelogs/schema.json";
+    const ZELToolRun created = zel({"create", path("created"), "--schema", schema});
+    ASSERT_EQ(created.status, ZELToolExitSuccess) << created.err;
+    EXPECT_EQ(created.out, "created database \"org.example.changelogs\" in " + path("created") + " with 12 aspects\n");
+
+    for (const char* folder : {"created", "imported"}) {
+        const ZELToolRun run = zel({"import-changelogs", path(folder), files[0], files[2]});
+        ASSERT_EQ(run.status, ZELToolExitSuccess) << run.err;
+    }
+
+    const ZELToolRun fromCreated = zel({"dump", path("created")});
+    const ZELToolRun fromImported = zel({"dump", path("imported")});
+    ASSERT_EQ(fromCreated.status, ZELToolExitSuccess) << fromCreated.err;
+    EXPECT_EQ(fromCreated.out, fromImported.out);
+    EXPECT_NE(fromCreated.out.find("aspect 12 \"link\" (ZELDetectedTextLinkTokenizer, key \"detectedText:body\"): "),
+              std::string::npos)
+        << fromCreated.out;
+}
+
+TEST_F(ZELToolChangelogTest, ImportRefusesOtherFoldersAndArguments) {
+    const std::string other = write("other.json", R"({"identifier": "org.example.other",
+        "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer"}]})");
+    ASSERT_EQ(zel({"create", path("other"), "--schema", other}).status, ZELToolExitSuccess);
+    const std::string changelog = write("changelog", kBarChangelog);
+
+    const ZELToolRun foreign = zel({"import-changelogs", path("other"), changelog});
+    EXPECT_EQ(foreign.status, ZELToolExitFailure);
+    EXPECT_EQ(foreign.err, "zel: " + path("other") +
+                               ": the folder belongs to the database \"org.example.other\", not \"org.example.changelogs\"\n");
+    fs::create_directory(path("full"));
+    write("full/notes.txt", "x");
+    EXPECT_EQ(zel({"import-changelogs", path("full"), changelog}).status, ZELToolExitFailure);
+    EXPECT_EQ(zel({"import-changelogs"}).status, ZELToolExitUsage);
+    EXPECT_EQ(zel({"import-changelogs", path("db"), "--fast"}).status, ZELToolExitUsage);
+}
+
+TEST_F(ZELToolChangelogTest, DuplicateKeysMergeRecordsWithEqualValues) {
+    const std::string schema = write("schema.json", R"({
+      "identifier": "org.example.entries",
+      "duplicateKeys": ["package", "version"],
+      "aspects": [
+        {"identifier": "package", "tokenizer": "ZELIdentityValueTokenizer", "detectsDuplicates": true},
+        {"identifier": "version", "tokenizer": "ZELIdentityValueTokenizer", "detectsDuplicates": true},
+        {"identifier": "body", "tokenizer": "ZELWordTokenizer"}
+      ]
+    })");
+    ASSERT_EQ(zel({"create", path("db"), "--schema", schema}).status, ZELToolExitSuccess);
+
+    // The keys are kept with the database, so a later `zel add` applies them as well.
+    const ZELToolRun first = zel({"add", path("db"), write("a.jsonl", R"({"package": "a", "version": "1", "body": "old"}
+{"package": "a", "version": "2", "body": "other"}
+)")});
+    ASSERT_EQ(first.status, ZELToolExitSuccess) << first.err;
+    const ZELToolRun second = zel({"add", path("db"), write("b.jsonl", R"({"package": "a", "version": "1", "body": "new"}
+)")});
+    ASSERT_EQ(second.status, ZELToolExitSuccess) << second.err;
+    EXPECT_EQ(second.out, "added 0 records, matched 1 duplicate; 2 items in " + path("db") + "\n");
+    const ZELToolRun dump = zel({"dump", path("db")});
+    EXPECT_NE(dump.out.find("item 1 {\"body\":\"new\",\"package\":\"a\",\"version\":\"1\"}"), std::string::npos) << dump.out;
+
+    const ZELToolRun bad = zel({"create", path("bad"), "--schema", write("bad.json", R"({"identifier": "x",
+ "duplicateKeys": ["package", ""],
+ "aspects": [{"identifier": "t", "tokenizer": "ZELWordTokenizer"}]})")});
+    EXPECT_EQ(bad.status, ZELToolExitFailure);
+    EXPECT_EQ(bad.err, "zel: " + path("bad.json") + ":2: \"duplicateKeys\" must be a list of non-empty texts\n");
+}
+
+TEST_F(ZELToolChangelogTest, DemoOnRecordsPrintsEverySection) {
+    const std::string schema = write("schema.json", R"({
+      "identifier": "org.example.notes",
+      "duplicateKeys": ["id"],
+      "aspects": [
+        {"identifier": "title", "tokenizer": "ZELWordTokenizer"},
+        {"identifier": "tag", "tokenizer": "ZELIdentityValueTokenizer", "defaultBooleanOp": "OR"},
+        {"identifier": "id", "tokenizer": "ZELIdentityValueTokenizer", "detectsDuplicates": true}
+      ]
+    })");
+    const std::string records = write("records.jsonl", R"({"id": "1", "title": "Garden plans", "tag": "home"}
+{"id": "2", "title": "Garden shed report", "tag": "work"}
+{"id": "3", "title": "Report on the garlic", "tag": "home"}
+{"id": "1", "title": "Garden plans for spring", "tag": "home"}
+)");
+    // Saved searches made as a user makes them.
+    ASSERT_EQ(zel({"create", path("searchdb"), "--schema", schema}).status, ZELToolExitSuccess);
+    ASSERT_EQ(zel({"add", path("searchdb"), records}).status, ZELToolExitSuccess);
+    fs::create_directories(path("searches/Work"));
+    ASSERT_EQ(zel({"search", path("searchdb"), "garden", "--save", path("searches/Gardens.query")}).status, ZELToolExitSuccess);
+    ASSERT_EQ(zel({"search", path("searchdb"), "tag:work", "!garlic", "--save", path("searches/Work/Work only.query")}).status,
+              ZELToolExitSuccess);
+
+    const std::vector<std::string> arguments{"demo", "--records", records, "--schema", schema, "--searches", path("searches")};
+    const ZELToolRun demo = zel(arguments);
+
+    ASSERT_EQ(demo.status, ZELToolExitSuccess) << demo.err;
+    EXPECT_EQ(withoutTimings(demo.out),
+              "== Import: the records of " + records + " (schema " + schema + ")\n"
+              "database: a scratch folder, removed at the end\n"
+              "4 records read\n"
+              "3 items stored, 1 duplicate merged\n"
+              "indexed and saved in T; the database holds 3 items\n"
+              "\n"
+              "== Searches (the most-used terms)\n"
+              "\n"
+              "title: \"Garden\"\n"
+              "  query: Garden\n"
+              "  2 items in T\n"
+              "    {\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n"
+              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n"
+              "\n"
+              "title: \"Report\"\n"
+              "  query: Report\n"
+              "  2 items in T\n"
+              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n"
+              "    {\"id\":\"3\",\"tag\":\"home\",\"title\":\"Report on the garlic\"}\n"
+              "\n"
+              "tag: \"home\"\n"
+              "  query: home\n"
+              "  2 items in T\n"
+              "    {\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n"
+              "    {\"id\":\"3\",\"tag\":\"home\",\"title\":\"Report on the garlic\"}\n"
+              "\n"
+              "== Completions (every aspect; the first letters of the most-used terms)\n"
+              "\n"
+              "complete \"G\"\n"
+              "  2 completions in T: \"Garden\", \"garlic\"\n"
+              "\n"
+              "complete \"R\"\n"
+              "  1 completion in T: \"Report\"\n"
+              "\n"
+              "complete \"h\"\n"
+              "  1 completion in T: \"home\"\n"
+              "\n"
+              "complete \"G\" within the items of \"Garden\"\n"
+              "  1 completion in T: \"Garden\"\n"
+              "\n"
+              "== Saved searches in " + path("searches") + "\n"
+              "\n"
+              "Gardens\n"
+              "  query: Garden\n"
+              "  2 items in T\n"
+              "    {\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n"
+              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n"
+              "\n"
+              "Work/Work only\n"
+              "  query: (work) AND ((NOT garlic))\n"
+              "  1 item in T\n"
+              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n");
+
+    // The same again: only the timings differ.
+    EXPECT_EQ(withoutTimings(zel(arguments).out), withoutTimings(demo.out));
+}
+
+TEST_F(ZELToolChangelogTest, DemoKeepsADatabaseItIsGivenAndRefusesBadArguments) {
+    const std::string schema = write("schema.json", R"({"identifier": "org.example.notes",
+        "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer", "detectsDuplicates": true}]})");
+    const std::string records = write("records.jsonl", "{\"title\": \"One\"}\n{\"title\": \"Two\"}\n");
+    const std::vector<std::string> arguments{"demo", "--records", records, "--schema", schema, "--db", path("db")};
+
+    ASSERT_EQ(zel(arguments).status, ZELToolExitSuccess);
+    const ZELToolRun again = zel(arguments);
+    ASSERT_EQ(again.status, ZELToolExitSuccess) << again.err;
+    EXPECT_NE(again.out.find("0 items stored, 2 duplicates merged\n"), std::string::npos) << again.out;
+
+    EXPECT_EQ(zel({"demo", "--records", records}).status, ZELToolExitUsage);
+    EXPECT_EQ(zel({"demo", "--schema", schema}).status, ZELToolExitUsage);
+    EXPECT_EQ(zel({"demo", "--db"}).status, ZELToolExitUsage);
+    EXPECT_EQ(zel({"demo", "extra"}).status, ZELToolExitUsage);
+    const ZELToolRun badRecords = zel({"demo", "--records", write("bad.jsonl", "{\n"), "--schema", schema});
+    EXPECT_EQ(badRecords.status, ZELToolExitFailure);
+    EXPECT_EQ(badRecords.err.rfind("zel: " + path("bad.jsonl") + ":1: not valid JSON", 0), 0u) << badRecords.err;
+}
