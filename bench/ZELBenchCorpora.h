@@ -105,15 +105,16 @@ inline std::filesystem::path ZELBench_ScratchFolder(const std::string& name) {
 
 // Opens (or creates) the changelog database in `folder` with its eleven aspects: identity for
 // package, version, distribution, urgency and e-mail; words for author and body; year, month,
-// day and weekday for the date. Package and version detect duplicates, so the entries that
-// binary packages of one source repeat are stored once.
+// day and weekday for the date. With `detectsDuplicates`, package and version detect
+// duplicates, so the entries that binary packages of one source repeat are stored once;
+// without, every entry is stored.
 inline std::shared_ptr<ZELDatabase> ZELBench_OpenChangelogDatabase(
-    const std::filesystem::path& folder) {
+    const std::filesystem::path& folder, bool detectsDuplicates = true) {
     ZELRecordItem::registerItemClass();
     auto db = ZELDatabase::databaseWithIdentifier("bench.changelogs", nullptr, folder);
     if (!db->bootstrapFromDisk()) return nullptr;
-    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"package", "package", true);
-    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"version", "version", true);
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"package", "package", detectsDuplicates);
+    ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"version", "version", detectsDuplicates);
     ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"distribution", "distribution");
     ZELBench_AddAspect<ZELIdentityValueTokenizer>(*db, u"urgency", "urgency");
     ZELBench_AddAspect<ZELWordTokenizer>(*db, u"author", "authorName");

@@ -1,0 +1,18 @@
+#include "SearchEngine.h"
+
+#include "FTS5SearchEngine.h"
+#include "XapianSearchEngine.h"
+#include "ZELSearchEngine.h"
+
+std::unique_ptr<SearchEngine> makeSearchEngine(const std::string& name) {
+    if (name == "zel") return std::make_unique<ZELSearchEngine>();
+    if (name == "fts5-none") return std::make_unique<FTS5SearchEngine>(false);
+    if (name == "fts5-full") return std::make_unique<FTS5SearchEngine>(true);
+    if (name == "xapian") return std::make_unique<XapianSearchEngine>();
+    return nullptr;
+}
+
+const std::vector<std::string>& allSearchEngineNames() {
+    static const std::vector<std::string> names = {"zel", "fts5-none", "fts5-full", "xapian"};
+    return names;
+}
