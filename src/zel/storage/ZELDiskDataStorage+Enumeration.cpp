@@ -18,14 +18,28 @@ uint64_t diskOrderKey(const ZELDiskDataStorageObjectInfo& info) {
 
 }  // namespace
 
-// Sorting (key, index) pairs keeps the comparisons in one array instead of reaching into the
-// slot table for every one of them.
+// The slots are first distributed by file number (a counting sort, stable), then each file's
+// run is sorted by offset unless it already is: a store written in ID order appends to each
+// file as IDs rise, so that opening a large store costs one pass instead of a full sort.
+// Sorting (offset, index) pairs keeps the comparisons in one array instead of reaching into
+// the slot table for every one of them.
 void ZELDiskDataStorage::sortIndexesInDiskOptimalOrder(uint64_t* indexes, uint64_t count) const {
-    std::vector<std::pair<uint64_t, uint64_t>> keyed(count);
+    constexpr size_t kFileNumberCount = size_t{UINT16_MAX} + 1;
+    std::vector<uint64_t> runStarts(kFileNumberCount + 1, 0);
+    for (uint64_t i = 0; i < count; ++i) ++runStarts[assignedInfos_[indexes[i]].fileNumber + 1];
+    for (size_t file = 0; file < kFileNumberCount; ++file) runStarts[file + 1] += runStarts[file];
+
+    std::vector<std::pair<uint32_t, uint64_t>> keyed(count);
+    std::vector<uint64_t> next(runStarts.begin(), runStarts.end() - 1);
     for (uint64_t i = 0; i < count; ++i) {
-        keyed[i] = {diskOrderKey(assignedInfos_[indexes[i]]), indexes[i]};
+        const ZELDiskDataStorageObjectInfo& info = assignedInfos_[indexes[i]];
+        keyed[next[info.fileNumber]++] = {info.offset, indexes[i]};
     }
-    std::sort(keyed.begin(), keyed.end());
+    for (size_t file = 0; file < kFileNumberCount; ++file) {
+        const auto runBegin = keyed.begin() + static_cast<std::ptrdiff_t>(runStarts[file]);
+        const auto runEnd = keyed.begin() + static_cast<std::ptrdiff_t>(runStarts[file + 1]);
+        if (!std::is_sorted(runBegin, runEnd)) std::sort(runBegin, runEnd);
+    }
     for (uint64_t i = 0; i < count; ++i) indexes[i] = keyed[i].second;
 }
 
