@@ -557,6 +557,28 @@ TEST_F(UserQueryTest, QueryPropertyListsRoundTripThroughAFile) {
     EXPECT_EQ(evaluate(written), (std::set<ZELID>{1, 3}));
 }
 
+// Two tokens of one OR-group must still be joined by OR after a save: criteria read back with
+// the same aspects share one group, while criteria with other aspects keep their own.
+TEST_F(UserQueryTest, CriteriaReadBackWithTheSameAspectsShareOneGroup) {
+    addSampleItems();
+    auto tags = group({"tag", "label"});
+    ZELUserQuery query;
+    query.setUserCriterias({criteria({"red"}, {tags}), criteria({"blue"}, {tags}),
+                            criteria({"beta"}, {group({"title", "body"})})});
+    ZELError error;
+    auto read = ZELUserQuery::queryWithPlistSerialization(query.plistSerialization(), *db_, &error);
+    ASSERT_TRUE(read) << error.description();
+    const auto& criterias = read->userCriterias();
+    ASSERT_EQ(criterias.size(), 3u);
+    EXPECT_EQ(criterias[0]->chosenAspectGroups().front(), criterias[1]->chosenAspectGroups().front());
+    EXPECT_NE(criterias[0]->chosenAspectGroups().front(), criterias[2]->chosenAspectGroups().front());
+    auto written = query.generatedQueryForDatabase(*db_);
+    auto reread = read->generatedQueryForDatabase(*db_);
+    ASSERT_TRUE(written && reread);
+    EXPECT_TRUE(reread->isEqual(written)) << reread->description();
+    EXPECT_EQ(evaluate(reread), (std::set<ZELID>{1, 2}));
+}
+
 TEST_F(UserQueryTest, QueryPropertyListFailuresAndCache) {
     ZELError error;
     EXPECT_FALSE(ZELUserQuery::queryWithPlistSerialization(ZELValue(ZELValue::Array{}), *db_, &error));

@@ -1,5 +1,8 @@
 #include "zel/userquery/ZELUserQuery.h"
 
+#include <map>
+#include <vector>
+
 #include <unicode/uchar.h>
 
 #include "zel/database/ZELAspect.h"
@@ -37,9 +40,21 @@ std::shared_ptr<ZELUserQuery> ZELUserQuery::queryWithPlistSerialization(const ZE
     const ZELValue* array = plist.valueForKey("criteria", ZELValue::Kind::Array, outError);
     if (!array) return nullptr;
     CriteriaList criterias;
+    // The stored form keeps each criteria's aspects, not which criteria shared a group; tokens
+    // of one field that search the same aspects share its group (and are joined by OR where
+    // the aspects say so), so criteria read back with the same aspects share one group too.
+    // Otherwise a saved search would find less than the search it was saved from.
+    std::map<std::vector<const ZELAspect*>, std::shared_ptr<ZELAspectTokenFieldGroup>> groups;
     for (const ZELValue& element : array->arrayValue()) {
         auto criteria = ZELUserCriteria::criteriaWithPlistSerialization(element, database, outError);
         if (!criteria) return nullptr;
+        if (criteria->chosenAspectGroups().size() == 1 && criteria->chosenAspectGroups().front()) {
+            const auto& group = criteria->chosenAspectGroups().front();
+            std::vector<const ZELAspect*> key;
+            for (const auto& aspect : group->aspects()) key.push_back(aspect.get());
+            const auto shared = groups.emplace(std::move(key), group).first->second;
+            if (shared != group) criteria->setAspectGroups({shared});
+        }
         criterias.push_back(std::move(criteria));
     }
     auto query = std::make_shared<ZELUserQuery>();
