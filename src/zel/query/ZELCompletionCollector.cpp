@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "zel/database/ZELAspect.h"
+#include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELException.h"
@@ -179,14 +180,25 @@ std::shared_ptr<ZELIDVector> ZELCompletionCollector::itemsForValue(ZELDatabase& 
     return items;
 }
 
+uint64_t ZELCompletionCollector::useCountOfValue(ZELDatabase& database, ZELID aspectBitID) {
+    const auto info = database.aspectBitValueInfoForID(aspectBitID);
+    return info ? info->useCount() : 0;
+}
+
 bool ZELCompletionCollector::addValue(ZELDatabase& database, const ZELString& normalized,
                                       const ZELString& canonical, ZELID aspectBitID) {
     if (isCancelled()) return true;
     std::shared_ptr<ZELIDVector> items;
     if (!candidates_.empty()) {
         Candidate& last = candidates_.back();
-        if (ZELCompletionNormalizedTextHasPrefix(normalized, last.normalized) ||
-            ZELCompletionNormalizedTextHasPrefix(last.normalized, normalized)) {
+        const bool isPrefixPair = ZELCompletionNormalizedTextHasPrefix(normalized, last.normalized) ||
+                                  ZELCompletionNormalizedTextHasPrefix(last.normalized, normalized);
+        // Without a limit, a value's use count is the number of its items: values whose counts
+        // differ cannot find the same items, and their item vectors need not be loaded.
+        if (isPrefixPair && !limitItemIDs_ &&
+            useCountOfValue(database, aspectBitID) != useCountOfValue(database, last.aspectBitID)) {
+            // Not the same items: both are offered.
+        } else if (isPrefixPair) {
             if (!last.items) last.items = itemsForValue(database, last.aspectBitID);
             items = itemsForValue(database, aspectBitID);
             if (items && last.items && items->isEqual(*last.items)) {

@@ -134,6 +134,8 @@ private:
     bool drain(bool final);
     // The items carrying the value, within the result set's items when there is one.
     std::shared_ptr<ZELIDVector> itemsForValue(ZELDatabase& database, ZELID aspectBitID);
+    // The number of items carrying the value (0 when it is gone). Requires: the lock is held.
+    static uint64_t useCountOfValue(ZELDatabase& database, ZELID aspectBitID);
     static void runInBackground(ZELCompletionCollector* collector,
                                 const std::weak_ptr<ZELObject>& weakCollector,
                                 const std::shared_ptr<BackgroundState>& state);
