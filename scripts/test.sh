@@ -59,7 +59,7 @@ phase "ASan+UBSan build"
 if configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug \
         -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
         -DZEL_SANITIZE=address,undefined -DZEL_BUILD_FUZZERS=ON \
-        -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_TOOLS=OFF; then
+        -DZEL_BUILD_BENCHMARKS=OFF; then
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build/asan
     for fuzzer in build/asan/fuzz/zel_fuzz_*; do
         [ -x "$fuzzer" ] || continue
