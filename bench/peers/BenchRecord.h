@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "zel/platform/ZELValue.h"
 
@@ -30,3 +31,23 @@ struct BenchRecord {
     // and the date when there is one).
     ZELValue::Dictionary changelogEntry() const;
 };
+
+// The white space that separates the words of a body as the benchmark's own readings take them.
+inline bool BenchIsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// Calls `visit(chunk)` for each run of `text` between white space, in order.
+template <typename Visit>
+void BenchForEachSpaceSeparatedChunk(std::string_view text, Visit visit) {
+    for (size_t start = 0; start < text.size();) {
+        if (BenchIsSpace(text[start])) {
+            ++start;
+            continue;
+        }
+        size_t end = start;
+        while (end < text.size() && !BenchIsSpace(text[end])) ++end;
+        visit(text.substr(start, end - start));
+        start = end;
+    }
+}

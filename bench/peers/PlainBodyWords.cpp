@@ -14,16 +14,13 @@
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
 bool isLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 // Characters that end a word in every engine and join nothing.
 bool isSeparator(char c) {
-    return isSpace(c) ||
+    return BenchIsSpace(c) ||
            std::string_view(",;()[]{}\"!?<>=*|`~^%$-").find(c) != std::string_view::npos;
 }
 
@@ -140,16 +137,7 @@ void PlainBodyWords::scanBody(const std::string& body, uint32_t position) {
         for (char& c : word) c = static_cast<char>(c | 0x20);
         return word;
     };
-    for (size_t start = 0; start < body.size();) {
-        if (isSpace(body[start])) {
-            ++start;
-            continue;
-        }
-        size_t end = start;
-        while (end < body.size() && !isSpace(body[end])) ++end;
-        const std::string_view chunk(body.data() + start, end - start);
-        start = end;
-
+    BenchForEachSpaceSeparatedChunk(body, [&](std::string_view chunk) {
         const bool isURL = chunk.find("://") != std::string_view::npos;
         forEachLetterRun(chunk, [&](size_t first, size_t last) {
             WordStats& stats = stats_[lowercase(chunk.substr(first, last - first))];
@@ -181,7 +169,7 @@ void PlainBodyWords::scanBody(const std::string& body, uint32_t position) {
                     .isPlain = false;
             });
         }
-    }
+    });
 }
 
 std::vector<std::string> PlainBodyWords::wordsCarriedByAtLeast(uint32_t minimum) const {

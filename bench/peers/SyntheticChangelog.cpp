@@ -4,14 +4,6 @@
 #include <string_view>
 #include <unordered_map>
 
-namespace {
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-}  // namespace
-
 SyntheticChangelog::SyntheticChangelog(const std::vector<BenchRecord>& realRecords,
                                        uint32_t recordCount, uint64_t seed)
     : realRecords_(realRecords), recordCount_(realRecords.empty() ? 0 : recordCount), seed_(seed) {
@@ -19,21 +11,13 @@ SyntheticChangelog::SyntheticChangelog(const std::vector<BenchRecord>& realRecor
     for (const BenchRecord& record : realRecords_) {
         const std::string_view body = record.body;
         uint32_t count = 0;
-        for (size_t start = 0; start < body.size();) {
-            if (isSpace(body[start])) {
-                ++start;
-                continue;
-            }
-            size_t end = start;
-            while (end < body.size() && !isSpace(body[end])) ++end;
-            const std::string_view word = body.substr(start, end - start);
+        BenchForEachSpaceSeparatedChunk(body, [&](std::string_view word) {
             auto [found, isNew] =
                 indexOfWord.try_emplace(word, static_cast<uint32_t>(words_.size()));
             if (isNew) words_.emplace_back(word);
             wordOccurrences_.push_back(found->second);
             ++count;
-            start = end;
-        }
+        });
         bodyWordCounts_.push_back(count);
     }
 }
