@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELFuzzStorageSupport.h"
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDiskDataStorage.h"
@@ -20,40 +21,7 @@
 
 namespace {
 
-// An object of raw bytes: its form is the bytes alone.
-class FuzzBytesObject final : public ZELStreamSerializable {
-public:
-    explicit FuzzBytesObject(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-    uint64_t serializedByteCount() const override { return bytes_.size(); }
-    bool serializeToStream(ZELStream& stream) const override {
-        return bytes_.empty() || stream.writeData(bytes_);
-    }
-    static std::shared_ptr<ZELStreamSerializable> read(ZELStream& stream, uint64_t length) {
-        std::vector<uint8_t> bytes(length);
-        if (length > 0 && !stream.readBytes(bytes.data(), length)) return nullptr;
-        return std::make_shared<FuzzBytesObject>(std::move(bytes));
-    }
-
-private:
-    std::vector<uint8_t> bytes_;
-};
-
-class CountingDelegate final : public ZELDiskDataStorageDelegate {
-public:
-    void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage&, const ZELError&) override {
-        ++errorCount;
-    }
-    uint64_t errorCount = 0;
-};
-
-[[noreturn]] void failWith(const char* what) {
-    std::fprintf(stderr, "storage_index fuzz target: %s\n", what);
-    std::abort();
-}
-
-std::shared_ptr<ZELDiskDataStorage> makeStore(const std::filesystem::path& baseURL) {
-    return ZELDiskDataStorage::storageWithBaseNameURL(baseURL, &FuzzBytesObject::read);
-}
+[[noreturn]] void failWith(const char* what) { ZELFuzzFail("storage_index", what); }
 
 // A folder holding a pristine store (objects of 10, 20, 200, 10 and 3000 bytes, the fourth
 // removed) and a work folder that each input starts from.
@@ -72,11 +40,11 @@ const Folders& folders() {
         std::filesystem::remove_all(root);
         std::filesystem::create_directories(root / "pristine");
         std::filesystem::create_directories(root / "work");
-        auto store = makeStore(root / "pristine" / "items");
+        auto store = ZELFuzzMakeStore(root / "pristine" / "items");
         store->loadAndGetError(nullptr);
         for (const size_t size : {10, 20, 200, 10, 3000}) {
             store->assignUniqueIndexIDForObject(
-                std::make_shared<FuzzBytesObject>(std::vector<uint8_t>(size, 0x5A)));
+                std::make_shared<ZELFuzzBytesObject>(std::vector<uint8_t>(size, 0x5A)));
         }
         store->ensureSerializedAndGetError(nullptr);
         store->removeObjectAtIndexID(4);
@@ -98,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         index.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
 
-    auto store = makeStore(paths.work / "items");
-    CountingDelegate delegate;
+    auto store = ZELFuzzMakeStore(paths.work / "items");
+    ZELFuzzCountingDelegate delegate;
     store->setDelegate(&delegate);
     ZELError error;
     if (!store->loadAndGetError(&error)) {
@@ -117,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (failedLookups != delegate.errorCount)
         failWith("a failed lookup did not reach the delegate");
     const ZELID added = store->assignUniqueIndexIDForObject(
-        std::make_shared<FuzzBytesObject>(std::vector<uint8_t>(40, 0x33)));
+        std::make_shared<ZELFuzzBytesObject>(std::vector<uint8_t>(40, 0x33)));
     if (added == 0) failWith("no ID for a new object");
     if (store->ensureSerializedAndGetError(nullptr)) {
-        auto reopened = makeStore(paths.work / "items");
+        auto reopened = ZELFuzzMakeStore(paths.work / "items");
         if (reopened->loadAndGetError(nullptr)) {
             const auto object = reopened->objectAtIndexID(added, true, true);
             if (!object || object->serializedByteCount() != 40) failWith("a saved object was lost");

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELFuzzStorageSupport.h"
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDiskDataStorage.h"
@@ -21,40 +22,7 @@
 
 namespace {
 
-class FuzzBytesObject final : public ZELStreamSerializable {
-public:
-    explicit FuzzBytesObject(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
-    uint64_t serializedByteCount() const override { return bytes_.size(); }
-    bool serializeToStream(ZELStream& stream) const override {
-        return bytes_.empty() || stream.writeData(bytes_);
-    }
-    static std::shared_ptr<ZELStreamSerializable> read(ZELStream& stream, uint64_t length) {
-        std::vector<uint8_t> bytes(length);
-        if (length > 0 && !stream.readBytes(bytes.data(), length)) return nullptr;
-        return std::make_shared<FuzzBytesObject>(std::move(bytes));
-    }
-
-private:
-    std::vector<uint8_t> bytes_;
-};
-
-class CountingDelegate final : public ZELDiskDataStorageDelegate {
-public:
-    void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage&, const ZELError&) override {
-        ++errorCount;
-    }
-    uint64_t errorCount = 0;
-};
-
-[[noreturn]] void failWith(const char* what) {
-    std::fprintf(stderr, "storage_objects fuzz target: %s\n", what);
-    std::abort();
-}
-
-std::shared_ptr<ZELDiskDataStorage> makeStore(const std::filesystem::path& baseURL) {
-    return ZELDiskDataStorage::storageWithBaseNameURL(baseURL, &FuzzBytesObject::read);
-}
+[[noreturn]] void failWith(const char* what) { ZELFuzzFail("storage_objects", what); }
 
 // Made at the first input and removed at exit; never destroyed, so that the exit handler can
 // still use it.
@@ -66,12 +34,12 @@ const std::filesystem::path& root() {
             ("zel-fuzz-storage-objects-" + std::to_string(::getpid()));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder / "pristine");
-        auto store = makeStore(folder / "pristine" / "items");
+        auto store = ZELFuzzMakeStore(folder / "pristine" / "items");
         store->loadAndGetError(nullptr);
         // Files 1 (IDs 1, 4, 7), 2 (IDs 2, 5) and 9 (IDs 3, 6); ID 4 removed for a free block.
         for (int i = 0; i < 7; ++i) {
             const size_t size = i % 3 == 0 ? 10 : i % 3 == 1 ? 20 : 150 + i;
-            store->assignUniqueIndexIDForObject(std::make_shared<FuzzBytesObject>(
+            store->assignUniqueIndexIDForObject(std::make_shared<ZELFuzzBytesObject>(
                 std::vector<uint8_t>(size, static_cast<uint8_t>(i))));
         }
         store->ensureSerializedAndGetError(nullptr);
@@ -97,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
     }
 
-    auto store = makeStore(work / "items");
-    CountingDelegate delegate;
+    auto store = ZELFuzzMakeStore(work / "items");
+    ZELFuzzCountingDelegate delegate;
     store->setDelegate(&delegate);
     ZELError error;
     if (!store->loadAndGetError(&error)) {
@@ -123,15 +91,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Grow one object, shrink another, add one: the new bytes must read back after a save.
     const std::vector<uint8_t> grown(90, 0x77);
     const std::vector<uint8_t> added(12, 0x11);
-    store->setObject(std::make_shared<FuzzBytesObject>(grown), 1, true);
-    store->setObject(std::make_shared<FuzzBytesObject>(std::vector<uint8_t>(5, 0x22)), 3, true);
+    store->setObject(std::make_shared<ZELFuzzBytesObject>(grown), 1, true);
+    store->setObject(std::make_shared<ZELFuzzBytesObject>(std::vector<uint8_t>(5, 0x22)), 3, true);
     const ZELID addedID =
-        store->assignUniqueIndexIDForObject(std::make_shared<FuzzBytesObject>(added));
+        store->assignUniqueIndexIDForObject(std::make_shared<ZELFuzzBytesObject>(added));
     if (!store->ensureSerializedAndGetError(nullptr)) return 0;
-    auto reopened = makeStore(work / "items");
+    auto reopened = ZELFuzzMakeStore(work / "items");
     if (!reopened->loadAndGetError(nullptr)) return 0;
     const auto readBack = [&](ZELID objectID) {
-        const auto object = std::dynamic_pointer_cast<FuzzBytesObject>(
+        const auto object = std::dynamic_pointer_cast<ZELFuzzBytesObject>(
             reopened->objectAtIndexID(objectID, true, true));
         return object ? object->bytes() : std::vector<uint8_t>{};
     };
