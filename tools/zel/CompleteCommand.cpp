@@ -6,7 +6,6 @@
 #include "ZELTool.h"
 #include "ZELToolDatabase.h"
 #include "zel/database/ZELAspect.h"
-#include "zel/platform/ZELPropertyList.h"
 #include "zel/query/ZELCompletionCollector.h"
 #include "zel/query/ZELItemResultSet.h"
 #include "zel/query/ZELQuery.h"
@@ -75,13 +74,8 @@ int ZELToolComplete(const std::vector<std::string>& arguments, ZELToolOutput out
 
     std::shared_ptr<ZELItemResultSet> resultSet;
     if (!queryFile.empty()) {
-        ZELValue plist;
-        ZELError error;
-        if (!ZELPropertyList::readFile(queryFile, &plist, &error)) {
-            return ZELToolFail(output, ZELToolErrorText(error));  // names the file
-        }
-        std::shared_ptr<ZELQuery> query = ZELQuery::queryWithPlistSerialization(plist, database.get(), &error);
-        if (!query) return ZELToolFail(output, queryFile + ": " + ZELToolErrorText(error));
+        const std::shared_ptr<ZELQuery> query = ZELToolReadQueryFile(queryFile, *database, &message);
+        if (!query) return ZELToolFail(output, message);
         resultSet = query->resultSetInDatabase(database);
         if (!resultSet) return ZELToolFail(output, queryFile + ": the query cannot be evaluated");
     }

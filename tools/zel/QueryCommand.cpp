@@ -6,7 +6,6 @@
 #include "ZELToolDatabase.h"
 #include "zel/database/ZELRecordItem.h"
 #include "zel/idvector/ZELIDVector.h"
-#include "zel/platform/ZELPropertyList.h"
 #include "zel/query/ZELItemResultSet.h"
 #include "zel/query/ZELQuery.h"
 
@@ -33,16 +32,8 @@ int ZELToolQuery(const std::vector<std::string>& arguments, ZELToolOutput output
     if (!opened) return ZELToolFail(output, message);
     const std::shared_ptr<ZELDatabase>& database = opened->database;
 
-    // The file is read before the query, so a missing or damaged file is told apart from a
-    // query the database cannot answer; both messages name the file.
-    const std::string& queryFile = positional[1];
-    ZELValue plist;
-    ZELError error;
-    if (!ZELPropertyList::readFile(queryFile, &plist, &error)) {
-        return ZELToolFail(output, ZELToolErrorText(error));  // names the file
-    }
-    std::shared_ptr<ZELQuery> query = ZELQuery::queryWithPlistSerialization(plist, database.get(), &error);
-    if (!query) return ZELToolFail(output, queryFile + ": " + ZELToolErrorText(error));
+    const std::shared_ptr<ZELQuery> query = ZELToolReadQueryFile(positional[1], *database, &message);
+    if (!query) return ZELToolFail(output, message);
 
     if (describe) {
         output.out << query->descriptionWithDatabase(database.get(), ZELQueryDescriptionTypeUser) << '\n';

@@ -6,6 +6,8 @@
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELRecordItem.h"
 #include "zel/platform/ZELError.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/query/ZELQuery.h"
 #include "zel/storage/ZELDatabaseMetaInfo.h"
 #include "zel/tokenizer/ZELTokenizer.h"
 
@@ -168,4 +170,17 @@ void ZELToolWriteItemLine(ZELDatabase& database, ZELID itemID, std::ostream& out
     } else {
         out << " (" << ZELItemClass::registeredNameForItem(*item) << ")\n";
     }
+}
+
+std::shared_ptr<ZELQuery> ZELToolReadQueryFile(const std::string& path, ZELDatabase& database,
+                                               std::string* outMessage) {
+    ZELValue plist;
+    ZELError error;
+    if (!ZELPropertyList::readFile(path, &plist, &error)) {
+        *outMessage = ZELToolErrorText(error);  // names the file
+        return nullptr;
+    }
+    std::shared_ptr<ZELQuery> query = ZELQuery::queryWithPlistSerialization(plist, &database, &error);
+    if (!query) *outMessage = path + ": " + ZELToolErrorText(error);
+    return query;
 }

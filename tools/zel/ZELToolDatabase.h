@@ -51,6 +51,13 @@ std::optional<ZELToolOpenDatabase> ZELToolOpenOrCreateDatabase(const std::string
 // folder is not a database or cannot be opened.
 std::optional<ZELToolOpenDatabase> ZELToolOpenDatabaseInFolder(const std::string& folder, std::string* outMessage);
 
+class ZELQuery;
+// The query of a query property-list file (`zel query`, `zel complete --within`). The file is
+// read before the query, so that a missing or damaged file is told apart from a query the
+// database cannot answer; either message names the file. Null with the message on failure.
+std::shared_ptr<ZELQuery> ZELToolReadQueryFile(const std::string& path, ZELDatabase& database,
+                                               std::string* outMessage);
+
 // The message of a database error: its failure reason, else its description.
 std::string ZELToolErrorText(const ZELError& error);
 
