@@ -66,6 +66,19 @@ inline std::vector<ZELValue::Dictionary> ZELBench_ParseChangelogEntries(std::ist
     return entries;
 }
 
+// This machine's changelogs as one text (`zcat /usr/share/doc/*/changelog.Debian.gz`); empty
+// when there are none.
+inline std::string ZELBench_MachineChangelogText() {
+    std::string text;
+    if (FILE* pipe = popen("zcat /usr/share/doc/*/changelog.Debian.gz 2>/dev/null", "r")) {
+        char buffer[1 << 16];
+        size_t count;
+        while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, count);
+        pclose(pipe);
+    }
+    return text;
+}
+
 // The entries, read once per process; empty when no changelog text is found.
 inline const std::vector<ZELValue::Dictionary>& ZELBench_ChangelogEntries() {
     static const std::vector<ZELValue::Dictionary> entries = [] {
@@ -73,14 +86,7 @@ inline const std::vector<ZELValue::Dictionary>& ZELBench_ChangelogEntries() {
             std::ifstream file(path);
             return ZELBench_ParseChangelogEntries(file);
         }
-        std::string text;
-        if (FILE* pipe = popen("zcat /usr/share/doc/*/changelog.Debian.gz 2>/dev/null", "r")) {
-            char buffer[1 << 16];
-            size_t count;
-            while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, count);
-            pclose(pipe);
-        }
-        std::istringstream stream(text);
+        std::istringstream stream(ZELBench_MachineChangelogText());
         return ZELBench_ParseChangelogEntries(stream);
     }();
     return entries;
