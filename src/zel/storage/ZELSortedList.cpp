@@ -85,18 +85,22 @@ ZELID ZELSortedList::cachedIDForKey(const ZELString& key, uint32_t hash) const {
     });
 }
 
-ZELID ZELSortedList::assignedIDForKey(const ZELString& key) const {
+ZELSortedList::Lookup ZELSortedList::lookUp(const ZELString& key) const {
+    Lookup lookup;
+    if (keyHash_) lookup.hash = keyHash_(key);
     const bool usesCache = keyHash_ && keyLoader_ && keyCompare_;
-    const uint32_t hash = usesCache ? keyHash_(key) : 0;
     if (usesCache) {
-        if (const ZELID cached = cachedIDForKey(key, hash)) return cached;
+        lookup.keyID = cachedIDForKey(key, lookup.hash);
+        if (lookup.keyID != ZELNoID) return lookup;
     }
-    const Position position = positionForKey(key);
-    if (!position.found || position.keyUnavailable) return ZELNoID;
-    const ZELID keyID = slices_[position.sliceIndex]->keyIDAtIndex(position.index);
-    if (usesCache) idCache_.addID(hash, keyID);
-    return keyID;
+    lookup.position = positionForKey(key);
+    if (!lookup.position.found || lookup.position.keyUnavailable) return lookup;
+    lookup.keyID = slices_[lookup.position.sliceIndex]->keyIDAtIndex(lookup.position.index);
+    if (usesCache) idCache_.addID(lookup.hash, lookup.keyID);
+    return lookup;
 }
+
+ZELID ZELSortedList::assignedIDForKey(const ZELString& key) const { return lookUp(key).keyID; }
 
 ZELSortedListKey ZELSortedList::keyForAssignedID(ZELID keyID) const {
     return keyLoader_ ? keyLoader_(keyID, true) : nullptr;
@@ -110,34 +114,25 @@ void ZELSortedList::assignID(ZELID keyID, const ZELString& key) {
                      keyID);
         return;
     }
-    insertID(keyID, key, position);
+    insertID(keyID, keyHash_ ? keyHash_(key) : 0, position);
 }
 
 ZELID ZELSortedList::assignedIDForKey(const ZELString& key, ZELFunctionRef<ZELID()> newKeyID,
                                       bool* outWasAssigned) {
     if (outWasAssigned) *outWasAssigned = false;
-    const bool usesCache = keyHash_ && keyLoader_ && keyCompare_;
-    const uint32_t hash = usesCache ? keyHash_(key) : 0;
-    if (usesCache) {
-        if (const ZELID cached = cachedIDForKey(key, hash)) return cached;
-    }
-    const Position position = positionForKey(key);
-    if (position.keyUnavailable) {
+    const Lookup lookup = lookUp(key);
+    if (lookup.keyID != ZELNoID) return lookup.keyID;
+    if (lookup.position.keyUnavailable) {
         ZELLog("ZELSortedList could not place a new key: a stored key failed to load");
         return ZELNoID;
     }
-    if (position.found) {
-        const ZELID keyID = slices_[position.sliceIndex]->keyIDAtIndex(position.index);
-        if (usesCache) idCache_.addID(hash, keyID);
-        return keyID;
-    }
     const ZELID keyID = newKeyID();
-    if (keyID == ZELNoID || !insertID(keyID, key, position)) return ZELNoID;
+    if (keyID == ZELNoID || !insertID(keyID, lookup.hash, lookup.position)) return ZELNoID;
     if (outWasAssigned) *outWasAssigned = true;
     return keyID;
 }
 
-bool ZELSortedList::insertID(ZELID keyID, const ZELString& key, const Position& position) {
+bool ZELSortedList::insertID(ZELID keyID, uint32_t hash, const Position& position) {
     if (slices_.empty()) {
         auto slice = ZELSortedListSlice::sliceWithCapacity(newSliceCapacity, nullptr, 0);
         if (!slice) return false;
@@ -160,7 +155,7 @@ bool ZELSortedList::insertID(ZELID keyID, const ZELString& key, const Position& 
     }
     ++keyCount_;
     hasUnsavedChanges_ = true;
-    if (keyHash_) idCache_.addID(keyHash_(key), keyID);
+    if (keyHash_) idCache_.addID(hash, keyID);
     return true;
 }
 

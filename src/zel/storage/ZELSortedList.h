@@ -137,9 +137,18 @@ private:
     Position positionForKey(const ZELString& key) const;
     // The cached ID of the key equal to `key` (checked by loading its key), or 0.
     ZELID cachedIDForKey(const ZELString& key, uint32_t hash) const;
-    // Inserts `keyID` for `key` at `position`, a place positionForKey found for it; false when
-    // the slice cannot grow.
-    bool insertID(ZELID keyID, const ZELString& key, const Position& position);
+    // What a lookup of a key found: its ID (0 when absent or a stored key failed to load),
+    // the key's hash (0 without a key hash), and, unless the ID came from the cache, the place
+    // the search found for the key. A key found by the search enters the cache.
+    struct Lookup {
+        ZELID keyID = ZELNoID;
+        uint32_t hash = 0;
+        Position position;
+    };
+    Lookup lookUp(const ZELString& key) const;
+    // Inserts `keyID` at `position`, the place positionForKey found for its key, whose hash
+    // (with a key hash) is `hash`; false when the slice cannot grow.
+    bool insertID(ZELID keyID, uint32_t hash, const Position& position);
 
     void enumerateFrom(uint64_t sliceIndex, uint64_t index, const ZELString* prefix,
                        const ZELIDVector* allowedKeyIDs, ZELSortedListKeyVisitor visitor) const;
