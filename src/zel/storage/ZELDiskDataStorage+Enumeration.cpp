@@ -18,26 +18,37 @@ uint64_t diskOrderKey(const ZELDiskDataStorageObjectInfo& info) {
 
 }  // namespace
 
-// The slots are first distributed by file number (a counting sort, stable), then each file's
-// run is sorted by offset unless it already is: a store written in ID order appends to each
-// file as IDs rise, so that opening a large store costs one pass instead of a full sort.
-// Sorting (offset, index) pairs keeps the comparisons in one array instead of reaching into
-// the slot table for every one of them.
+// The slots are first distributed by file number (a counting sort, stable, over the few file
+// numbers in use), then each file's run is sorted by offset unless it already is: a store
+// written in ID order appends to each file as IDs rise, so that opening a large store costs one
+// pass instead of a full sort. Sorting (offset, index) pairs keeps the comparisons in one array
+// instead of reaching into the slot table for every one of them.
 void ZELDiskDataStorage::sortIndexesInDiskOptimalOrder(uint64_t* indexes, uint64_t count) const {
-    constexpr size_t kFileNumberCount = size_t{UINT16_MAX} + 1;
-    std::vector<uint64_t> runStarts(kFileNumberCount + 1, 0);
-    for (uint64_t i = 0; i < count; ++i) ++runStarts[assignedInfos_[indexes[i]].fileNumber + 1];
-    for (size_t file = 0; file < kFileNumberCount; ++file) runStarts[file + 1] += runStarts[file];
+    std::vector<uint16_t> fileNumbers;  // ascending, each once
+    const auto runOfFile = [&](uint16_t fileNumber) {
+        return static_cast<size_t>(
+            std::lower_bound(fileNumbers.begin(), fileNumbers.end(), fileNumber) - fileNumbers.begin());
+    };
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint16_t fileNumber = assignedInfos_[indexes[i]].fileNumber;
+        const size_t run = runOfFile(fileNumber);
+        if (run == fileNumbers.size() || fileNumbers[run] != fileNumber) {
+            fileNumbers.insert(fileNumbers.begin() + static_cast<std::ptrdiff_t>(run), fileNumber);
+        }
+    }
+    std::vector<uint64_t> runStarts(fileNumbers.size() + 1, 0);
+    for (uint64_t i = 0; i < count; ++i) ++runStarts[runOfFile(assignedInfos_[indexes[i]].fileNumber) + 1];
+    for (size_t run = 0; run < fileNumbers.size(); ++run) runStarts[run + 1] += runStarts[run];
 
     std::vector<std::pair<uint32_t, uint64_t>> keyed(count);
     std::vector<uint64_t> next(runStarts.begin(), runStarts.end() - 1);
     for (uint64_t i = 0; i < count; ++i) {
         const ZELDiskDataStorageObjectInfo& info = assignedInfos_[indexes[i]];
-        keyed[next[info.fileNumber]++] = {info.offset, indexes[i]};
+        keyed[next[runOfFile(info.fileNumber)]++] = {info.offset, indexes[i]};
     }
-    for (size_t file = 0; file < kFileNumberCount; ++file) {
-        const auto runBegin = keyed.begin() + static_cast<std::ptrdiff_t>(runStarts[file]);
-        const auto runEnd = keyed.begin() + static_cast<std::ptrdiff_t>(runStarts[file + 1]);
+    for (size_t run = 0; run < fileNumbers.size(); ++run) {
+        const auto runBegin = keyed.begin() + static_cast<std::ptrdiff_t>(runStarts[run]);
+        const auto runEnd = keyed.begin() + static_cast<std::ptrdiff_t>(runStarts[run + 1]);
         if (!std::is_sorted(runBegin, runEnd)) std::sort(runBegin, runEnd);
     }
     for (uint64_t i = 0; i < count; ++i) indexes[i] = keyed[i].second;
