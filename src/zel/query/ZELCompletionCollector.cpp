@@ -195,10 +195,10 @@ bool ZELCompletionCollector::addValue(ZELDatabase& database, const ZELString& no
                                   ZELCompletionNormalizedTextHasPrefix(last.normalized, normalized);
         // Without a limit, a value's use count is the number of its items: values whose counts
         // differ cannot find the same items, and their item vectors need not be loaded.
-        if (isPrefixPair && !limitItemIDs_ &&
-            useCountOfValue(database, aspectBitID) != useCountOfValue(database, last.aspectBitID)) {
-            // Not the same items: both are offered.
-        } else if (isPrefixPair) {
+        const bool mayFindSameItems =
+            isPrefixPair && (limitItemIDs_ || useCountOfValue(database, aspectBitID) ==
+                                                  useCountOfValue(database, last.aspectBitID));
+        if (mayFindSameItems) {
             if (!last.items) last.items = itemsForValue(database, last.aspectBitID);
             items = itemsForValue(database, aspectBitID);
             if (items && last.items && items->isEqual(*last.items)) {
