@@ -4,24 +4,23 @@
 // Debian changelog entries as records (package, version, distribution, urgency, author name
 // and e-mail, date, body) with the database schema they are indexed with, and a synthetic
 // database of many short titles.
-// ZEL_BENCH_CHANGELOG_TEXT may name a file of uncompressed changelog text to use instead of
-// `zcat /usr/share/doc/*/changelog.Debian.gz`.
+// ZEL_BENCH_CHANGELOG_TEXT may name a changelog file (plain or gzip) to use instead of this
+// machine's.
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
-#include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "ZELChangelogReader.h"
+#include "ZELToolChangelogImport.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
@@ -31,63 +30,23 @@
 #include "zel/tokenizer/ZELWhitespaceTokenizer.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
 
-inline std::vector<ZELValue::Dictionary> ZELBench_ParseChangelogEntries(std::istream& input) {
-    static const std::regex header(R"(^(\S+) \(([^)]+)\) ([^;]+); urgency=(\S+))");
-    static const std::regex trailer(R"(^ -- (.*) <([^>]*)>  (.*)$)");
-    std::vector<ZELValue::Dictionary> entries;
-    ZELValue::Dictionary entry;
-    std::string body;
-    std::string line;
-    std::smatch match;
-    while (std::getline(input, line)) {
-        if (std::regex_search(line, match, header)) {
-            entry.clear();
-            body.clear();
-            entry[u"package"] = ZELValue::fromUTF8(match[1].str());
-            entry[u"version"] = ZELValue::fromUTF8(match[2].str());
-            entry[u"distribution"] = ZELValue::fromUTF8(match[3].str());
-            entry[u"urgency"] = ZELValue::fromUTF8(match[4].str());
-        } else if (!entry.empty() && std::regex_match(line, match, trailer)) {
-            entry[u"authorName"] = ZELValue::fromUTF8(match[1].str());
-            entry[u"authorEmail"] = ZELValue::fromUTF8(match[2].str());
-            std::tm parts{};
-            if (strptime(match[3].str().c_str(), "%a, %d %b %Y %H:%M:%S %z", &parts)) {
-                const long offset = parts.tm_gmtoff;
-                entry[u"date"] = ZELValue(ZELDate{static_cast<double>(timegm(&parts) - offset)});
-            }
-            entry[u"body"] = ZELValue::fromUTF8(body);
-            entries.push_back(std::move(entry));
-            entry.clear();
-        } else if (!entry.empty()) {
-            body += line;
-            body += '\n';
-        }
-    }
-    return entries;
-}
-
-// This machine's changelogs as one text (`zcat /usr/share/doc/*/changelog.Debian.gz`); empty
-// when there are none.
-inline std::string ZELBench_MachineChangelogText() {
-    std::string text;
-    if (FILE* pipe = popen("zcat /usr/share/doc/*/changelog.Debian.gz 2>/dev/null", "r")) {
-        char buffer[1 << 16];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, count);
-        pclose(pipe);
-    }
-    return text;
-}
-
-// The entries, read once per process; empty when no changelog text is found.
+// This machine's changelog entries, read once per process by the zel tool's reader (the one
+// `zel import-changelogs` uses): the file named by ZEL_BENCH_CHANGELOG_TEXT, else every
+// /usr/share/doc/*/changelog.Debian.gz in path order. Empty when no changelog is found.
 inline const std::vector<ZELValue::Dictionary>& ZELBench_ChangelogEntries() {
     static const std::vector<ZELValue::Dictionary> entries = [] {
-        if (const char* path = std::getenv("ZEL_BENCH_CHANGELOG_TEXT")) {
-            std::ifstream file(path);
-            return ZELBench_ParseChangelogEntries(file);
+        std::vector<std::string> files = ZELToolInstalledChangelogFiles();
+        if (const char* path = std::getenv("ZEL_BENCH_CHANGELOG_TEXT")) files = {path};
+        std::vector<ZELValue::Dictionary> read;
+        for (const std::string& file : files) {
+            std::string unreadable;  // such a file is passed over, as the tool's import does
+            std::optional<std::vector<ZELValue::Dictionary>> fileEntries =
+                ZELReadChangelogFile(file, nullptr, &unreadable);
+            if (!fileEntries) continue;
+            read.insert(read.end(), std::make_move_iterator(fileEntries->begin()),
+                        std::make_move_iterator(fileEntries->end()));
         }
-        std::istringstream stream(ZELBench_MachineChangelogText());
-        return ZELBench_ParseChangelogEntries(stream);
+        return read;
     }();
     return entries;
 }

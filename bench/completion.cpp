@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>

@@ -3,7 +3,8 @@
 // normalized is measured against ICU's plain word break iterator over the same texts.
 //
 // Text source: the file named by ZEL_BENCH_TOKENIZER_TEXT (entries separated by empty lines),
-// else `zcat /usr/share/doc/*/changelog.Debian.gz`. Without either the benchmarks are skipped.
+// else the bodies of this machine's changelog entries (ZELBenchCorpora.h). Without either the
+// benchmarks are skipped.
 
 #include <benchmark/benchmark.h>
 
@@ -12,7 +13,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,29 +28,21 @@ struct Corpus {
     size_t utf8Bytes = 0;
 };
 
-void addEntry(Corpus& corpus, std::string& body) {
-    if (!body.empty()) {
-        corpus.utf8Bytes += body.size();
-        corpus.entries.push_back(ZELStringFromUTF8(body));
-    }
-    body.clear();
+void addEntry(Corpus& corpus, const std::string& body) {
+    if (body.empty()) return;
+    corpus.utf8Bytes += body.size();
+    corpus.entries.push_back(ZELStringFromUTF8(body));
 }
 
-// Changelog format: "package (version) distribution; urgency" headers, body lines indented
-// by two spaces, " -- maintainer  date" trailers. A plain file: entries between empty lines.
-Corpus readEntries(std::istream& input, bool changelog) {
+// A plain text file: entries between empty lines.
+Corpus readPlainEntries(std::istream& input) {
     Corpus corpus;
     std::string line;
     std::string body;
     while (std::getline(input, line)) {
-        if (changelog) {
-            if (line.rfind(" -- ", 0) == 0) {
-                addEntry(corpus, body);
-            } else if (line.rfind("  ", 0) == 0) {
-                body.append(line, 2, std::string::npos).push_back('\n');
-            }
-        } else if (line.empty()) {
+        if (line.empty()) {
             addEntry(corpus, body);
+            body.clear();
         } else {
             body.append(line).push_back('\n');
         }
@@ -63,10 +55,14 @@ const Corpus& corpus() {
     static const Corpus loaded = [] {
         if (const char* path = std::getenv("ZEL_BENCH_TOKENIZER_TEXT")) {
             std::ifstream file(path);
-            return readEntries(file, false);
+            return readPlainEntries(file);
         }
-        std::istringstream stream(ZELBench_MachineChangelogText());
-        return readEntries(stream, true);
+        Corpus bodies;
+        for (const ZELValue::Dictionary& entry : ZELBench_ChangelogEntries()) {
+            const auto body = entry.find(u"body");
+            if (body != entry.end()) addEntry(bodies, body->second.utf8Value());
+        }
+        return bodies;
     }();
     return loaded;
 }
