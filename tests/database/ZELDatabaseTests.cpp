@@ -95,7 +95,6 @@ TEST_F(ZELDatabaseTest, AspectIDsFollowCreationOrder) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0]->aspectIdentifier(), u"key");
     EXPECT_EQ(found[1]->aspectIdentifier(), u"words");
-    EXPECT_EQ(db_->aspectWithIdentifier(u"tags")->description().substr(0, 10), "ZELAspect<");
 }
 
 TEST_F(ZELDatabaseTest, ClientPlistValuesSurviveAReopen) {
@@ -370,7 +369,6 @@ TEST_F(ZELDatabaseTest, CanonicalStringIsTheMostVotedWrittenForm) {
         *ZELIDVector::vectorWithIDs(std::vector<ZELID>{paris, 999}.data(), 2));
     EXPECT_NE(text.find("PARIS (" + std::to_string(paris) + ") in words \n"), std::string::npos);
     EXPECT_NE(text.find("*** unknown ID 999 \n"), std::string::npos);
-    EXPECT_NE(text.find("(2 AspectBitIDs): \n"), std::string::npos);
 }
 
 // ---- Notifications ----
@@ -452,13 +450,13 @@ TEST_F(ZELDatabaseTest, AspectsAreRestoredInStoredOrderWithTokenizers) {
 }
 
 TEST_F(ZELDatabaseTest, AspectIdentifiersNeverLeaveTheAspectsFolder) {
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(u"title"), "title");
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(u"a.b c"), "a.b c");
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(u".."), "%%2E%2E");
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(u"."), "%%2E");
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(u"../x/y"), "%%2E%2E%2Fx%2Fy");
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(ZELString(u"a\0b", 3)), "%a%00b");
-    EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(u"%41"), "%%2541");
+    const std::pair<ZELString, const char*> names[] = {
+        {u"title", "title"},          {u"a.b c", "a.b c"},  {u"..", "%%2E%2E"},
+        {u".", "%%2E"},               {u"../x/y", "%%2E%2E%2Fx%2Fy"},
+        {ZELString(u"a\0b", 3), "%a%00b"}, {u"%41", "%%2541"}};
+    for (const auto& [identifier, fileName] : names) {
+        EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(identifier), fileName) << fileName;
+    }
 
     db_ = openDatabase();
     auto evil = db_->ensureAspectExistsWithIdentifier(u"../../escape");
@@ -501,23 +499,16 @@ TEST_F(ZELDatabaseTest, JoinedAspectSetsAreKeptUnderEachIdentifier) {
     EXPECT_EQ(db_->joinedAspectSetForAspectWithIdentifier(u"from"), people);
     EXPECT_EQ(db_->joinedAspectSetForAspectWithIdentifier(u"to"), places);
     EXPECT_EQ(db_->allJoinedAspectSets().size(), 2u);
-    EXPECT_EQ(people->copy(), people);
-    EXPECT_EQ(people->description().substr(people->description().find('{')), "{from, to}");
 }
 
 // ---- Existence map and stale items ----
 
-TEST_F(ZELDatabaseTest, ExistenceMapSizesAndGrows) {
-    auto small = ZELItemExistenceMap_Custom::mapWithCapacity(10);
-    EXPECT_EQ(small->bucketCapacity(), 59u);
-    EXPECT_EQ(ZELItemExistenceMap_Custom::mapWithCapacity(100)->bucketCapacity(), 201u);
-    EXPECT_EQ(ZELItemExistenceMap_Custom::mapWithCapacity(0)->bucketCapacity(), 1u);
+TEST_F(ZELDatabaseTest, ExistenceMapGrowsFromNothing) {
     auto map = ZELItemExistenceMap::mapWithCapacity(0);
     for (uint32_t i = 0; i < 500; ++i) map->addItemExistenceToken({i, i * 3 + 1});
     EXPECT_EQ(map->count(), 500u);
     for (uint32_t i = 0; i < 500; ++i) EXPECT_TRUE(map->containsItemExistenceToken({i, i * 3 + 1}));
     EXPECT_FALSE(map->containsItemExistenceToken({501, 1}));
-    EXPECT_GE(map->byteCountInActiveRAM(), 12u * 500);
 }
 
 TEST_F(ZELDatabaseTest, StaleItemSearchFindsMissingSourcesAndCanBeCancelled) {
@@ -545,18 +536,10 @@ TEST_F(ZELDatabaseTest, StaleItemSearchFindsMissingSourcesAndCanBeCancelled) {
 
 // ---- Diagnostics and memory ----
 
-TEST_F(ZELDatabaseTest, DescriptionsAndCompaction) {
+TEST_F(ZELDatabaseTest, CompactionKeepsItemsAndCounts) {
     db_ = openDatabase();
     bool added = false;
     db_->addItem(ZELTestMakeItem("k1", "alpha beta"), &added);
-    const std::string text = db_->descriptionWithDetails(true);
-    EXPECT_EQ(text.rfind("In total using ", 0), 0u) << text;
-    EXPECT_NE(text.find("Items: 1 count, "), std::string::npos);
-    EXPECT_NE(text.find("Search Terms: 3 count, "), std::string::npos);
-    EXPECT_NE(text.find("Item to Term Map: "), std::string::npos);
-    EXPECT_NE(text.find("Completion Map: "), std::string::npos);
-    EXPECT_NE(text.find("TERM TO ITEM BLOCKS:\n"), std::string::npos);
-    EXPECT_NE(db_->debugDescription().find(" with 1 items \n"), std::string::npos);
     ASSERT_TRUE(db_->ensureSerialized());
     for (int i = 0; i < 11; ++i) db_->compactMemory(2);
     EXPECT_EQ(useCountOf(idOf(u"words", "alpha")), 1u);

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
@@ -24,14 +23,7 @@ class ZELCompletionDatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ZELRecordItem::registerItemClass();
-        const std::filesystem::path scratch =
-            (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0)
-                ? std::filesystem::path("/dev/shm")
-                : std::filesystem::temp_directory_path();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = scratch / ("zel-completion-" + std::to_string(::getpid()) + "-" +
-                             info->test_suite_name() + "-" + info->name());
-        std::filesystem::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-completion");
         db_ = ZELDatabase::databaseWithIdentifier("completion.test", nullptr, folder_);
         ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
         for (const char16_t* identifier : {u"words", u"tags"}) {

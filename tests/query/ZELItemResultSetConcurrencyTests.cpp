@@ -60,7 +60,7 @@ protected:
     }
     // Every item load advances the clock past the report interval.
     void advanceTicksOnEveryLoad(std::function<void(ZELID)> also = nullptr) {
-        ZELQueryTestItem::loadHook() = [this, also](ZELID itemID) {
+        ZELTestItem::loadHook() = [this, also](ZELID itemID) {
             ticks_ += 200;
             if (also) also(itemID);
         };
@@ -91,12 +91,12 @@ protected:
     }
     static std::string keysOf(const ZELItemResultSet::SharedItemList& items) {
         std::string keys;
-        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELQueryTestItem&>(*item).key);
+        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELTestItem&>(*item).key);
         return keys;
     }
     std::shared_ptr<ZELItemResultSet> sortedSet() {
         auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
-        set->setLoadedItemSortDescriptors(ZELItemResultSet::SortCriteria{ZELItemSortDescriptor("queryTestKey", true)});
+        set->setLoadedItemSortDescriptors(ZELItemResultSet::SortCriteria{ZELItemSortDescriptor("testKey", true)});
         return set;
     }
 
@@ -161,7 +161,7 @@ TEST_F(ZELItemResultSetBackgroundTest, AllItemsWaitsForTheRunningLoad) {
     addItems(20);
     auto gate = std::make_shared<ZELTestGate>();
     std::atomic<bool> first{true};
-    ZELQueryTestItem::loadHook() = [gate, &first](ZELID) {
+    ZELTestItem::loadHook() = [gate, &first](ZELID) {
         if (first.exchange(false)) gate->wait();
     };
     auto set = sortedSet();

@@ -18,11 +18,11 @@ protected:
     static std::string keysOf(const ZELItemResultSet::SharedItemList& items) {
         std::string keys;
         if (!items) return "(none)";
-        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELQueryTestItem&>(*item).key);
+        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELTestItem&>(*item).key);
         return keys;
     }
     static ZELItemResultSet::SortCriteria byKey(bool ascending) {
-        return {ZELItemSortDescriptor("queryTestKey", ascending)};
+        return {ZELItemSortDescriptor("testKey", ascending)};
     }
     std::vector<ZELID> ids_;  // of d, b, e, a, c
 };
@@ -93,14 +93,14 @@ TEST(ZELItemSortDescriptor, ValueOrderAndTies) {
     // A second criterion decides ties of the first; equal items keep their order.
     std::vector<std::shared_ptr<ZELItem>> items;
     for (auto [key, words] : {std::pair{"b", "2"}, std::pair{"a", "9"}, std::pair{"b", "1"}, std::pair{"a", "9"}}) {
-        items.push_back(std::make_shared<ZELQueryTestItem>(key, words));
+        items.push_back(std::make_shared<ZELTestItem>(key, words));
     }
     auto first = items[1], last = items[3];
-    ZELQueryTestRegisterItemClass();
-    D::sortItems(items, {D("queryTestKey", true), D("queryTestWords", false)});
+    ZELTestRegisterItemClass();
+    D::sortItems(items, {D("testKey", true), D("testWords", false)});
     std::string order;
     for (const auto& item : items) {
-        const auto& test = static_cast<ZELQueryTestItem&>(*item);
+        const auto& test = static_cast<ZELTestItem&>(*item);
         order += ZELStringToUTF8(test.key + test.words);
     }
     EXPECT_EQ(order, "a9a9b2b1");

@@ -212,7 +212,7 @@ protected:
         ZELQueryDatabaseTest::SetUp();
         // "City": the whole key is the term, so values keep their spaces.
         db_->ensureAspectExistsWithIdentifier(u"City")->setAspectValueTokenizer(
-            ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("queryTestKey", nullptr));
+            ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("testKey", nullptr));
         addItem("New York", "alpha beta", "red");
         addItem("Paris", "beta gamma", "blue");
         addItem("x: y", "gamma", "red");

@@ -104,14 +104,6 @@ TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
     EXPECT_EQ(readFile(path), countingBytes(8));
 }
 
-TEST_F(FileStreamTest, ZeroByteWriteAnswersFalse) {
-    auto stream = ZELStream::streamForURL(pathNamed("z.data"), 3, 64);
-    ASSERT_TRUE(stream->open());
-    EXPECT_FALSE(stream->writeBytes("", 0));
-    EXPECT_EQ(stream->currentLogicalOffset(), 0u);
-    EXPECT_FALSE(stream->streamError());
-}
-
 TEST_F(FileStreamTest, BufferedWritesReachTheDiskOnFlush) {
     const auto path = pathNamed("buffered.data");
     auto stream = ZELStream::streamForURL(path, 3, 1024);
@@ -125,17 +117,6 @@ TEST_F(FileStreamTest, BufferedWritesReachTheDiskOnFlush) {
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
     EXPECT_TRUE(stream->closeAndGetError(nullptr));
     EXPECT_EQ(readFile(path), ten);
-}
-
-TEST_F(FileStreamTest, ReadingAfterABufferedWriteSeesTheWrittenBytes) {
-    const auto path = pathNamed("rw.data");
-    writeFile(path, ZELData(8, 0xEE));
-    auto stream = ZELStream::streamForURL(path, 3, 1024);
-    ASSERT_TRUE(stream->open());
-    EXPECT_TRUE(stream->seek(2, ZELStream::SeekFromStart));
-    EXPECT_TRUE(stream->writeUInt32Little(0x04030201));
-    EXPECT_TRUE(stream->seek(0, ZELStream::SeekFromStart));
-    EXPECT_EQ(stream->readUInt64Little(), 0xEEEE04030201EEEEu);
 }
 
 // The stream is uncached, so that its C handle keeps no buffer of its own and a read from the
@@ -203,39 +184,6 @@ TEST_F(FileStreamTest, LengthCheckSeesAFileThatGrewBehindTheStream) {
     EXPECT_FALSE(reader->streamError());
 }
 
-TEST_F(FileStreamTest, LendingAReadBufferTwiceGivesConsecutiveRecords) {
-    const auto path = pathNamed("lend.data");
-    writeFile(path, countingBytes(40));
-    for (uint64_t bufferSize : {0, 16, 1024}) {
-        auto stream = ZELStream::streamForReadingURL(path, bufferSize);
-        ASSERT_TRUE(stream->open());
-        for (uint8_t record = 0; record < 3; ++record) {
-            const uint8_t* lent = stream->acquireFilledReadBufferOfSize(12);
-            ASSERT_NE(lent, nullptr);
-            EXPECT_EQ(lent[0], record * 12);
-            EXPECT_EQ(lent[11], record * 12 + 11);
-            stream->relinquishFilledReadBuffer(lent);
-            EXPECT_EQ(stream->currentLogicalOffset(), (record + 1) * 12u);
-        }
-        EXPECT_EQ(stream->acquireFilledReadBufferOfSize(12), nullptr) << "only 4 bytes remain";
-        EXPECT_EQ(stream->currentLogicalOffset(), 36u);
-        EXPECT_EQ(stream->readUInt32Little(), 0x27262524u);
-    }
-}
-
-TEST_F(FileStreamTest, LentWriteRoomIsWrittenByALaterFlush) {
-    const auto path = pathNamed("lendw.data");
-    auto stream = ZELStream::streamForWritingURL(path, 0);
-    ASSERT_TRUE(stream->open());
-    EXPECT_TRUE(stream->writeZELString(u"unbuffered streams lend a buffer of the lent size"));
-    EXPECT_TRUE(stream->writeZELString(u"x"));
-    EXPECT_TRUE(stream->closeAndGetError(nullptr));
-    ZELData expected;
-    ZELData_AppendZELString(expected, u"unbuffered streams lend a buffer of the lent size");
-    ZELData_AppendZELString(expected, u"x");
-    EXPECT_EQ(readFile(path), expected);
-}
-
 TEST_F(FileStreamTest, FailedSeekKeepsTheOffsetAndReportsErrno) {
     const auto path = pathNamed("seekfail.data");
     writeFile(path, countingBytes(64));
@@ -267,13 +215,6 @@ TEST_F(FileStreamTest, ClosedStreamCannotBeOpenedAgainAndReopeningStartsAtZero) 
     stream->close();
     EXPECT_TRUE(stream->fileURL().empty());
     EXPECT_FALSE(stream->open());
-}
-
-TEST_F(FileStreamTest, DescriptionNamesTheFile) {
-    const auto path = pathNamed("d.data");
-    auto stream = ZELStream::streamForReadingURL(path, 16);
-    EXPECT_THAT(stream->description(),
-                ::testing::MatchesRegex("ZELFileReadStream<0x[0-9a-f]+> for \"" + path.string() + "\""));
 }
 
 TEST_F(FileStreamTest, TooManyOpenFilesListsTheOpenFiles) {

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
@@ -91,14 +90,7 @@ class ZELUserQueryDatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ZELUserQueryTestRegisterItemClass();
-        const std::filesystem::path scratch =
-            (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0)
-                ? std::filesystem::path("/dev/shm")
-                : std::filesystem::temp_directory_path();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = scratch / ("zel-userquery-" + std::to_string(::getpid()) + "-" +
-                             info->test_suite_name() + "-" + info->name());
-        std::filesystem::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-userquery");
         std::filesystem::create_directories(folder_);
         db_ = ZELDatabase::databaseWithIdentifier("userquery.test", nullptr, folder_ / "db");
         ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
