@@ -27,47 +27,11 @@ protected:
     }
 };
 
-TEST_F(ZELCompletionCollectorTest, LimitCutsSortedAnswerAndTellsWhetherMoreExisted) {
-    // Twelve values, none beginning another.
-    for (const char* word : {"pl", "pb", "pk", "pc", "pj", "pd", "pi", "pe", "ph", "pf", "pg", "pa"}) {
-        addItem(word);
-    }
-    bool surpassed = false;
-    EXPECT_EQ(complete("p", {aspect(u"words")}, 5, &surpassed), (Strings{"pa", "pb", "pc", "pd", "pe"}));
-    EXPECT_TRUE(surpassed);
-    EXPECT_EQ(complete("p", {aspect(u"words")}, 12, &surpassed).size(), 12u);
-    EXPECT_FALSE(surpassed);
-}
-
-TEST_F(ZELCompletionCollectorTest, ExactlyTheLimitIsNoSurplus) {
-    for (const char* word : {"qe", "qa", "qd", "qb", "qc"}) addItem(word);
-    bool surpassed = true;
-    EXPECT_EQ(complete("q", {aspect(u"words")}, 5, &surpassed), (Strings{"qa", "qb", "qc", "qd", "qe"}));
-    EXPECT_FALSE(surpassed);
-}
-
 TEST_F(ZELCompletionCollectorTest, LimitZeroMeansNoLimit) {
     for (const char* word : {"ra", "rb", "rc"}) addItem(word);
     bool surpassed = true;
     EXPECT_EQ(complete("r", {aspect(u"words")}, 0, &surpassed), (Strings{"ra", "rb", "rc"}));
     EXPECT_FALSE(surpassed);
-}
-
-TEST_F(ZELCompletionCollectorTest, ValueSharedByTwoAspectsAppearsOnce) {
-    addItem("paris", "");
-    addItem("", "Paris");
-    const Strings answer = complete("par", {aspect(u"words"), aspect(u"tags")});
-    ASSERT_EQ(answer.size(), 1u);
-    EXPECT_EQ(ZELNormalizedCaseInsensitiveComparisonString(ZELStringFromUTF8(answer[0])), u"paris");
-}
-
-TEST_F(ZELCompletionCollectorTest, TermFoldsIntoLongerTermCarriedBySameItems) {
-    addItem("pari paris");
-    addItem("paris pari");
-    EXPECT_EQ(complete("par", {aspect(u"words")}), (Strings{"paris"}));
-    // Once one item carries pari without paris, both are offered.
-    addItem("pari");
-    EXPECT_EQ(complete("par", {aspect(u"words")}), (Strings{"pari", "paris"}));
 }
 
 TEST_F(ZELCompletionCollectorTest, FoldingFollowsChainsAndIgnoresUnrelatedNeighbours) {
@@ -80,17 +44,6 @@ TEST_F(ZELCompletionCollectorTest, PrefixDoesNotEndInsideAnAccentedLetter) {
     addItem("e \xC3\xA9t\xC3\xA9");  // "e" and "été" in one item
     // "e" does not begin "été" (its letter is é), so it is not folded into it.
     EXPECT_EQ(complete("", {aspect(u"words")}), (Strings{"e", "\xC3\xA9t\xC3\xA9"}));
-}
-
-TEST_F(ZELCompletionCollectorTest, ResultSetLimitsValuesAndFolding) {
-    const ZELID first = addItem("alpha alp");
-    addItem("alpine alp");
-    addItem("alps");
-    auto resultSet = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({first}), db_);
-    // Within the first item only, "alp" and "alpha" find the same items.
-    EXPECT_EQ(complete("al", {aspect(u"words")}, ZELCompletionCollector::noLimit, nullptr, resultSet),
-              (Strings{"alpha"}));
-    EXPECT_EQ(complete("al", {aspect(u"words")}), (Strings{"alp", "alpha", "alpine", "alps"}));
 }
 
 TEST_F(ZELCompletionCollectorTest, ResultSetWithoutItemsOffersNothing) {
@@ -115,14 +68,6 @@ TEST_F(ZELCompletionCollectorTest, CollectingTwiceMergesBothAnswers) {
     collector->addCompletionsInAspects({aspect(u"words")});
     EXPECT_EQ(utf8(collector->completionCanonicalStrings()), (Strings{"apple", "avocado"}));
     EXPECT_EQ(collector->database(), nullptr);
-}
-
-TEST_F(ZELCompletionCollectorTest, WithoutComparisonKeepsAspectOrderAndMergesOnlyIdenticalNeighbours) {
-    addItem("b a", "a c");
-    auto collector = ZELCompletionCollector::collector();
-    collector->setCompletionSortSelector(nullptr);
-    collector->addCompletionsInAspects({aspect(u"words"), aspect(u"tags")});
-    EXPECT_EQ(utf8(collector->completionCanonicalStrings()), (Strings{"a", "b", "a", "c"}));
 }
 
 TEST_F(ZELCompletionCollectorTest, CallerMayHoldTheDatabaseLock) {

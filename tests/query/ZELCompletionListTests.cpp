@@ -119,16 +119,3 @@ TEST(ZELCompletionList, MapAdditionTakesEntriesFromOtherList) {
     // Without a list to take display strings from, only a copy remains.
     EXPECT_EQ(list->completionListByAddingCompletions({u"v2"}, nullptr)->count(), 1u);
 }
-
-TEST(ZELCompletionList, DescriptionJoinsAtMostThirtyDisplayStrings) {
-    auto small = ZELCompletionList::listWithCompletions({u"a", u"b", u"c"});
-    EXPECT_EQ(small->description(), small->descriptionHead() + " - 3 completions: a, b, c");
-    Strings many;
-    std::string joined;
-    for (int index = 0; index < 40; ++index) {
-        many.push_back(ZELStringFromUTF8(std::to_string(index)));
-        if (index < 30) joined += (index ? ", " : "") + std::to_string(index);
-    }
-    auto large = ZELCompletionList::listWithCompletions(many);
-    EXPECT_EQ(large->description(), large->descriptionHead() + " - 40 completions: " + joined + "...");
-}

@@ -206,13 +206,4 @@ TEST_F(ZELDiskFreeSpaceTableTest, WrongVersionAndTruncationFailAndLoadNothing) {
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure));
 }
 
-TEST(ZELDiskFreeSpaceTable, DescriptionNamesCountsAndSizes) {
-    auto table = trackingEverything();
-    table->addFreeBlockOfSize(1536, 8);
-    EXPECT_NE(table->description().find(" 1 free blocks, total free 1.5 K, largest 1.5 K, "
-                                        "abandoned 0 K"),
-              std::string::npos)
-        << table->description();
-}
-
 }  // namespace

@@ -164,11 +164,3 @@ TEST_F(ZELSortedDiskDictionaryKeyValuePairTest, DamagedRecordsReadAsNothing) {
     EXPECT_EQ(stream->streamError().failureReason(),
               "key-value pair value class NoSuchValueClass is not registered");
 }
-
-TEST_F(ZELSortedDiskDictionaryKeyValuePairTest, MemoryEstimateAddsKeyAndValue) {
-    const auto stringValue = value(u"value");
-    const auto pair = ZELSortedDiskDictionaryKeyValuePair::pairWithKey(u"key", stringValue);
-    EXPECT_EQ(pair->byteCountInActiveRAM(), sizeof(ZELSortedDiskDictionaryKeyValuePair) +
-                                                ZELString_ByteCountInActiveRAM(u"key") +
-                                                stringValue->byteCountInActiveRAM());
-}

@@ -273,7 +273,7 @@ TEST_F(ZELTypedStoreTest, SetOperationsOverStoredVectors) {
     EXPECT_TRUE(store->intersectionOfVectorsAtIndexIDs(*keys({2, 3, 7}))->isEmpty());
 }
 
-TEST_F(ZELTypedStoreTest, VectorHistogramAndDescription) {
+TEST_F(ZELTypedStoreTest, VectorHistogramCountsBySize) {
     auto store = open<ZELIDVectorArray>(vectorsURL());
     ZELID key = 0;
     for (uint32_t size : {0u, 1u, 1u, 3u, 5u, 6u, 10u, 11u, 20u, 21u, 150u}) {
@@ -289,10 +289,6 @@ TEST_F(ZELTypedStoreTest, VectorHistogramAndDescription) {
               "6-10 IDs: 2 vectors \n"
               "11-20 IDs: 2 vectors \n"
               "21-99999 IDs: 2 vectors \n");
-    const std::string description = store->description();
-    EXPECT_EQ(description.rfind("ZELIDVectorArray<0x", 0), 0u) << description;
-    EXPECT_NE(description.find(">, holding 12 ID vectors, "), std::string::npos) << description;
-    EXPECT_NE(description.find(" RAM"), std::string::npos) << description;
 
     // Saved and evicted, the vectors are read for the histogram but not kept.
     ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));

@@ -95,26 +95,6 @@ TEST(Base64, RandomRoundTrips) {
     }
 }
 
-TEST(MemoryEstimate, CollectionsAddTheirElements) {
-    constexpr uint64_t object = sizeof(ZELValue);
-    const ZELValue array(ZELValue::Array{ZELValue(1), ZELValue(u"x"), ZELValue(ZELDate{1})});
-    EXPECT_EQ(ZELValue_ByteCountInActiveRAM(array), object + 24 + (object + 8) + (object + 2) + 8);
-    const ZELValue dictionary(ZELValue::Dictionary{{u"key", array}});
-    EXPECT_EQ(ZELValue_ByteCountInActiveRAM(dictionary),
-              object + 32 + sizeof(ZELString) + 6 + ZELValue_ByteCountInActiveRAM(array));
-}
-
-TEST(MemoryEstimate, ObjectsAnswerTheirOwnEstimate) {
-    const ZELID ids[] = {1, 2, 3};
-    const auto vector = ZELIDVector::vectorWithIDs(ids, 3);
-    EXPECT_EQ(ZELValue_ByteCountInActiveRAM(ZELValue(std::shared_ptr<ZELObject>(vector))),
-              vector->byteCountInActiveRAM());
-    const auto data = ZELSerializableData::dataWithValue(ZELData(5));
-    EXPECT_EQ(ZELValue_ByteCountInActiveRAM(ZELValue(std::shared_ptr<ZELObject>(data))),
-              sizeof(ZELData) + 5);
-    EXPECT_EQ(ZELValue_ByteCountInActiveRAM(ZELValue(std::make_shared<ZELObject>())), 8u);
-}
-
 TEST(SerializableData, BytesAloneWithTheContainersLength) {
     const auto data = ZELSerializableData::dataWithValue(ZELData({1, 2, 3}));
     EXPECT_EQ(data->serializedByteCount(), 3u);

@@ -99,15 +99,6 @@ TEST(ZELStringComparison, PrefixTestIgnoresDiacriticsButNotCase) {
     EXPECT_EQ(ZELSortPrefixLowerBound(u"plain"), U("plain"));
 }
 
-TEST(ZELStringComparison, CompletingEcFindsEcoleAmongItsNeighbours) {
-    std::vector<ZELString> keys = {N("ecole"), N("école"), N("ecz"), N("eda"), N("e-mail")};
-    std::sort(keys.begin(), keys.end(), SortsBefore);
-    const auto start = std::lower_bound(keys.begin(), keys.end(), ZELString(u"ec"), SortsBefore);
-    std::vector<ZELString> completions;
-    for (auto key = start; key != keys.end() && hasZELSortPrefix(*key, u"ec"); ++key) completions.push_back(*key);
-    EXPECT_EQ(completions, (std::vector<ZELString>{N("ecole"), N("école"), N("ecz")}));
-}
-
 // The sorted lists enumerate a prefix from its lower bound and stop at the first key that fails
 // the prefix test: sound only when the keys passing the test are one run starting there.
 TEST(ZELStringComparison, KeysWithAPrefixFormOneRunFromThePrefixLowerBound) {
