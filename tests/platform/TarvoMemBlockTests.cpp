@@ -21,39 +21,6 @@ struct Block {
 
 }  // namespace
 
-TEST(TarvoMemBlock, GrowsFromNothingAndKeepsContents) {
-    Block<uint32_t> block;
-    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 4));
-    ASSERT_NE(block.pointer, nullptr);
-    EXPECT_EQ(block.capacity, 4u);
-    for (uint32_t i = 0; i < 4; ++i) block.pointer[i] = 0xC0DE0000 + i;
-
-    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 100000));
-    EXPECT_EQ(block.capacity, 100000u);
-    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(block.pointer[i], 0xC0DE0000 + i);
-    block.pointer[99999] = 7;  // the whole new capacity is usable
-
-    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 2));
-    EXPECT_EQ(block.capacity, 2u);
-    EXPECT_EQ(block.pointer[1], 0xC0DE0001u);
-
-    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 0));
-    EXPECT_EQ(block.pointer, nullptr);
-    EXPECT_EQ(block.capacity, 0u);
-}
-
-TEST(TarvoMemBlock, ZeroedFormClearsOnlyAddedElements) {
-    Block<uint8_t> block;
-    ASSERT_TRUE(TarvoMemBlock_Realloc(&block.pointer, &block.capacity, 64));
-    std::memset(block.pointer, 0xAB, 64);
-    // Shrinking and growing again must not bring the old bytes back.
-    ASSERT_TRUE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity, 3));
-    ASSERT_TRUE(TarvoMemBlock_ReallocZeroed(&block.pointer, &block.capacity, 64));
-    EXPECT_EQ(block.capacity, 64u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(block.pointer[i], 0xAB) << i;
-    for (int i = 3; i < 64; ++i) EXPECT_EQ(block.pointer[i], 0) << i;
-}
-
 TEST(TarvoMemBlock, UntypedFormTakesTheElementSize) {
     struct Entry {
         uint64_t offset;
