@@ -121,6 +121,24 @@ TEST(ZELBinarySearch, AnswersTheFirstElementNotBeforeTheKey) {
     }
 }
 
+TEST(ZELBinarySearch, HonoursTheElementWidthAndCapturingComparators) {
+    struct Record {
+        int key;
+        char payload[9];
+    };
+    const Record records[] = {{1, "a"}, {4, "b"}, {9, "c"}};
+    int comparisons = 0;
+    auto byKey = [&comparisons](const void* key, const void* element) {
+        ++comparisons;
+        return *static_cast<const int*>(key) - static_cast<const Record*>(element)->key;
+    };
+    const int key = 9;
+    bool found = false;
+    EXPECT_EQ(2u, ZELBinarySearch(&key, &found, records, 3, sizeof(Record), byKey));
+    EXPECT_TRUE(found);
+    EXPECT_GT(comparisons, 0);
+}
+
 TEST(ZELIDArray, UnionKeepsIDsAtTheTopOfTheRange) {
     // IDs at and above 0x7FFFFFFF are merged like any other.
     const ZELID a[] = {1, 0x7FFFFFFF, 0xFFFFFFFF};
