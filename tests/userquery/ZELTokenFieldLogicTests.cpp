@@ -6,6 +6,7 @@
 #include "ZELUserQueryTestSupport.h"
 #include "zel/userquery/ZELAspectNarrowingPrefixes.h"
 #include "zel/userquery/ZELCompletionPrefix.h"
+#include "zel/userquery/ZELEnabledCompletions.h"
 #include "zel/userquery/ZELTokenCriteriaMaker.h"
 #include "zel/userquery/ZELUserCriteria.h"
 
@@ -131,6 +132,41 @@ TEST_F(TokenFieldLogicTest, SourceCriteriaKeepTheirNegationAndAlternatives) {
     EXPECT_FALSE(ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {}, {titles, tags}));
     source.setSearchTerms({u"fruit"});
     EXPECT_FALSE(ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {}, {titles, tags}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TokenFieldLogicTest, EnabledCompletionsFindItemsWithoutTheFieldsOwnConstraints) {
+    addItem({{"title", "apple"}, {"tag", "fruit"}});
+    addItem({{"title", "apple"}, {"tag", "dessert"}});
+    addItem({{"title", "toast"}, {"tag", "savory"}});
+    const ZELEnabledCompletions::CompletionSet completions = {u"fruit", u"Dessert", u"savory", u"unknown"};
+    const ZELEnabledCompletions::AspectList tags = {aspect("tag")};
+    const auto titleApple = ZELQuery::queryMatchingID(idOf("title", "apple"));
+    const auto tagFruit = ZELQuery::queryMatchingID(idOf("tag", "fruit"));
+    const auto both = ZELQuery::queryCombiningQueries({titleApple, tagFruit}, ZELBooleanOperationAND);
+    struct Case {
+        std::shared_ptr<ZELQuery> query;
+        bool withResultSet, validation;
+        std::optional<ZELEnabledCompletions::CompletionSet> enabled;
+    } const cases[] = {
+        {titleApple, true, false, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert"}},
+        // The tag's own constraint is taken out: every tag of an apple stays enabled.
+        {both, true, false, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert"}},
+        {tagFruit, true, false, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert", u"savory"}},
+        {nullptr, false, true, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert", u"savory"}},
+        {nullptr, false, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto resultSet = c.withResultSet ? c.query->resultSetInDatabase(db_) : nullptr;
+        EXPECT_EQ(ZELEnabledCompletions::enabledCompletions(completions, tags, c.query, resultSet, c.validation),
+                  c.enabled);
+    }
+    EXPECT_EQ(ZELEnabledCompletions::enabledCompletions({u"fruit"}, tags, tagFruit,
+                                                        tagFruit->resultSetInDatabase(db_), false),
+              std::nullopt);
 }
 
 }  // namespace
