@@ -108,6 +108,36 @@ TEST_F(ZELTokenFieldTest, ScrollingToTheMoreRowLoadsMoreRows) {
     EXPECT_EQ(rows().back(), "w1149");
 }
 
+TEST_F(ZELTokenFieldTest, TheListStaysOnTheScreenAndFlipsAboveTheFieldNearItsBottom) {
+    const QRect available = field_->screen()->availableGeometry();
+    const int height = window_.frameGeometry().height();
+    struct Case {
+        QPoint windowAt;
+        bool above;
+    } const cases[] = {
+        {{available.left() + 10, available.top() + 10}, false},
+        {{available.left() + 10, available.bottom() - height}, true},
+        {{available.right() - 200, available.top() + 10}, false},
+    };
+    for (const Case& c : cases) {
+        field_->clear();
+        window_.move(c.windowAt);
+        QApplication::processEvents();
+        field_->setFocus();
+        type("a");
+        ASSERT_TRUE(field_->isCompletionListShown());
+        const QRect popup = list()->popup()->geometry();
+        const QRect field(field_->mapToGlobal(QPoint(0, 0)), field_->size());
+        EXPECT_TRUE(available.contains(popup));
+        if (c.above) {
+            EXPECT_LE(popup.bottom(), field.top());
+        } else {
+            EXPECT_GE(popup.top(), field.bottom());
+        }
+        QTest::keyClick(field_, Qt::Key_Escape);
+    }
+}
+
 TEST_F(ZELTokenFieldTest, KeyboardSelectionStopsAtBothEnds) {
     type("ap");
     const std::pair<Qt::Key, std::vector<int>> steps[] = {

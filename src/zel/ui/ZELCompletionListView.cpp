@@ -10,6 +10,8 @@ ZELCompletionListView::ZELCompletionListView(QWidget* parent) : QListView(parent
     setFocusPolicy(Qt::NoFocus);
     setUniformItemSizes(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The window sizes the list to its rows; the scroll area's own minimum would override it.
+    setMinimumSize(1, 1);
 }
 
 QItemSelectionModel::SelectionFlags ZELCompletionListView::selectionCommand(
