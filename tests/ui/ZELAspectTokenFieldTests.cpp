@@ -211,6 +211,54 @@ TEST_F(ZELTokenFieldTest, CopyAndPasteKeepNegationAndAlternatives) {
     EXPECT_EQ(tokens(), (Tokens{"apple", "apricot", "dessert"}));
 }
 
+TEST_F(ZELTokenFieldTest, TokensMoveToTheFieldsThatSearchTheirAspects) {
+    auto query = ZELUserQuery::query();
+    query->addMatchValue(u"apple", db_->aspectWithIdentifier(u"title"));
+    query->addMatchValue(u"fruit", db_->aspectWithIdentifier(u"tag"));
+    ZELAspectTokenField titles(&window_), tags(&window_), both(&window_);
+    titles.addAspectGroup({db_->aspectWithIdentifier(u"title")}, u"Title");
+    tags.addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
+    for (auto* field : {&both}) {
+        field->addAspectGroup({db_->aspectWithIdentifier(u"title")}, u"Title");
+        field->addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
+    }
+    std::set<const ZELUserCriteria*> claimed;
+    titles.setCriteriaFromUserQuery(*query, &claimed);
+    tags.setCriteriaFromUserQuery(*query, &claimed);
+    EXPECT_EQ(tokens(&titles), Tokens{"apple"});
+    EXPECT_EQ(tokens(&tags), Tokens{"fruit"});
+    EXPECT_EQ(claimed.size(), 2u);
+
+    both.transferCriteriaFromTokenFields({&titles, &tags});
+    EXPECT_EQ(tokens(&both), (Tokens{"apple", "fruit"}));
+    const auto map = both.searchTermAspectMap();
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map.at(u"apple"), ZELAspectTokenField::AspectList{db_->aspectWithIdentifier(u"title")});
+    titles.clear();
+    tags.clear();
+    both.transferCriteriaToOrderedTokenFields({&tags, &titles});
+    EXPECT_EQ(tokens(&titles), Tokens{"apple"});
+    EXPECT_EQ(tokens(&tags), Tokens{"fruit"});
+}
+
+TEST_F(ZELTokenFieldTest, AResultWithoutTheYesValueMakesTheFieldReadOnly) {
+    addItem("flag", "yes");
+    field_->setEnabledStateAspect(db_->aspectWithIdentifier(u"tag"));
+    const auto tag = [&](const char16_t* value) {
+        return ZELQuery::queryMatchingID(db_->aspectWithIdentifier(u"tag")->aspectBitIDForValue(value, false))
+            ->resultSetInDatabase(db_);
+    };
+    delegate_.resultSet = tag(u"yes");
+    field_->itemResultSetDidChange();
+    EXPECT_FALSE(field_->isReadOnly());
+    delegate_.resultSet = tag(u"fruit");
+    field_->itemResultSetDidChange();
+    EXPECT_TRUE(field_->isReadOnly());
+    other_->setFocus();
+    QTest::keyClick(other_, Qt::Key_Tab);
+    EXPECT_FALSE(field_->hasFocus());  // empty and read-only: disabled
+}
+
 TEST_F(ZELTokenFieldTest, TokenOptionsNegateAndKeepOneGroup) {
     type("apple ");
     QTest::keyClick(field_, Qt::Key_Escape);

@@ -118,9 +118,9 @@ protected:
         return selected;
     }
     // Each token as its title's text; the typed text last, in brackets.
-    std::vector<std::string> tokens() {
+    std::vector<std::string> tokens(ZELAspectTokenField* field = nullptr) {
         std::vector<std::string> texts;
-        for (const auto& object : field_->tokenRepresentedObjects(true)) {
+        for (const auto& object : (field ? field : field_)->tokenRepresentedObjects(true)) {
             if (const auto* text = std::get_if<ZELString>(&object)) {
                 texts.push_back("[" + ZELStringToUTF8(*text) + "]");
             } else {

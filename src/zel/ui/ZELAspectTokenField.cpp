@@ -10,7 +10,10 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include "zel/database/ZELAspect.h"
+#include "zel/idvector/ZELIDVector.h"
 #include "zel/query/ZELCompletionCollector.h"
+#include "zel/query/ZELItemResultSet.h"
 #include "zel/tokenizer/ZELWhitespaceTokenizer.h"
 #include "zel/ui/ZELAspectBitTokenDelegate.h"
 #include "zel/ui/ZELCompletionListWindowController.h"
@@ -212,15 +215,73 @@ std::shared_ptr<ZELUserQuery> ZELAspectTokenField::generatedUserQuery() {
     return query;
 }
 
-void ZELAspectTokenField::setCriteriaFromUserQuery(const ZELUserQuery& query) {
-    std::vector<Object> objects;
+void ZELAspectTokenField::setCriteriaFromUserQuery(const ZELUserQuery& query,
+                                                   std::set<const ZELUserCriteria*>* claimed) {
+    setTokenRepresentedObjects({}, nullptr);
     for (const auto& source : query.userCriterias()) {
-        const auto& terms = source->displaySearchTerms() ? *source->displaySearchTerms() : source->searchTerms();
-        if (auto criteria = ZELTokenCriteriaMaker::criteriaFromSourceCriteria(*source, terms, groups_)) {
-            objects.push_back(criteria);
+        if (claimed && claimed->count(source.get())) continue;
+        if (addCriteriaFromTokenRepresentedObject(*source) && claimed) claimed->insert(source.get());
+    }
+}
+
+bool ZELAspectTokenField::addCriteriaFromTokenRepresentedObject(const ZELUserCriteria& source) {
+    const auto& terms = source.displaySearchTerms() ? *source.displaySearchTerms() : source.searchTerms();
+    auto criteria = ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, terms, groups_);
+    if (!criteria) return false;
+    std::vector<Object> objects = tokenRepresentedObjects(true);
+    const auto plainAt = !objects.empty() && std::holds_alternative<ZELString>(objects.back())
+                             ? objects.end() - 1
+                             : objects.end();
+    objects.emplace(plainAt, std::in_place_index<0>, std::move(criteria));
+    setTokenRepresentedObjects(objects, nullptr);
+    return true;
+}
+
+void ZELAspectTokenField::transferCriteriaToOrderedTokenFields(const std::vector<ZELAspectTokenField*>& fields) {
+    for (const Object& object : tokenRepresentedObjects(false)) {
+        const auto& criteria = std::get<std::shared_ptr<ZELUserCriteria>>(object);
+        for (ZELAspectTokenField* field : fields) {
+            if (field->addCriteriaFromTokenRepresentedObject(*criteria)) break;
         }
     }
-    setTokenRepresentedObjects(objects, nullptr);
+}
+
+void ZELAspectTokenField::transferCriteriaFromTokenFields(const std::vector<ZELAspectTokenField*>& fields) {
+    auto query = ZELUserQuery::query();
+    for (ZELAspectTokenField* field : fields) {
+        for (const Object& object : field->tokenRepresentedObjects(false)) {
+            query->addUserCriterias({std::get<std::shared_ptr<ZELUserCriteria>>(object)});
+        }
+    }
+    setCriteriaFromUserQuery(*query);
+}
+
+std::map<ZELString, ZELAspectTokenField::AspectList> ZELAspectTokenField::searchTermAspectMap() const {
+    std::map<ZELString, AspectList> map;
+    for (const Object& object : tokenRepresentedObjects(false)) {
+        const auto& criteria = std::get<std::shared_ptr<ZELUserCriteria>>(object);
+        for (const ZELString& term : criteria->searchTerms()) {
+            AspectList& aspects = map[term];
+            for (const auto& aspect : criteria->chosenAspects()) {
+                if (std::find(aspects.begin(), aspects.end(), aspect) == aspects.end()) aspects.push_back(aspect);
+            }
+        }
+    }
+    return map;
+}
+
+void ZELAspectTokenField::updateEnabledState() {
+    if (!enabledStateAspect_) return;
+    const auto resultSet = activeItemResultSet();
+    const auto viable = resultSet ? resultSet->viableAspectBitIDs() : nullptr;
+    const ZELID yes = enabledStateAspect_->aspectBitIDForValue(u"yes", false);
+    const bool editable = !viable || (yes != 0 && viable->containsID(yes));
+    setReadOnly(!editable);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, editable ? Qt::white : QColor::fromRgbF(0.9f, 0.9f, 0.9f));
+    setPalette(colours);
+    // An empty field that cannot be edited counts as disabled: it does not take the focus.
+    setFocusPolicy(!editable && document()->isEmpty() ? Qt::NoFocus : Qt::StrongFocus);
 }
 
 // ---- Events ----
@@ -394,4 +455,5 @@ void ZELAspectTokenField::itemResultSetDidChange() {
     lastPrefixLimit_ = 0;
     updateCompletionList();
     completionListWindowController()->invalidateEnabledCompletions();
+    updateEnabledState();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTextEdit>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -66,6 +67,9 @@ public:
     void setAlwaysShowCompletionListOnBecomeFirstResponder(bool flag) { showOnFocus_ = flag; }
     const std::shared_ptr<ZELTokenizer>& userInputTokenizer() const { return userInputTokenizer_; }
     void setUserInputTokenizer(std::shared_ptr<ZELTokenizer> tokenizer);
+    // The aspect whose "yes" value, when the current result lacks it, makes the field read-only
+    // (an empty read-only field also refuses the focus). Checked when the result set changes.
+    void setEnabledStateAspect(std::shared_ptr<ZELAspect> aspect) { enabledStateAspect_ = std::move(aspect); }
 
     // ---- Criteria and queries ----
 
@@ -76,8 +80,18 @@ public:
     // field lacks the focus).
     const CriteriaList& stableTokenRepresentedObjects();
     std::shared_ptr<ZELUserQuery> generatedUserQuery();
-    // Replaces the tokens with those of the query's criteria that fit the field's aspects.
-    void setCriteriaFromUserQuery(const ZELUserQuery& query);
+    // Replaces the tokens with those of the query's criteria that fit the field's aspects and
+    // are not in `claimed` yet; the criteria taken are added to `claimed` (when given).
+    void setCriteriaFromUserQuery(const ZELUserQuery& query, std::set<const ZELUserCriteria*>* claimed = nullptr);
+    // Appends a token for criteria of another field or query when they fit this field's
+    // aspects; answers whether they did.
+    bool addCriteriaFromTokenRepresentedObject(const ZELUserCriteria& source);
+    // Offers each token to the fields in order; the first that accepts it takes it.
+    void transferCriteriaToOrderedTokenFields(const std::vector<ZELAspectTokenField*>& fields);
+    // Replaces the tokens with those of the other fields' criteria that fit.
+    void transferCriteriaFromTokenFields(const std::vector<ZELAspectTokenField*>& fields);
+    // Every search term of the tokens, with the aspects its criteria are searched in.
+    std::map<ZELString, AspectList> searchTermAspectMap() const;
     // Turns the typed words that are known completions into tokens.
     void forceTokenization();
     // The host's result set or database changed: the completions are collected again.
@@ -137,6 +151,7 @@ private:
     std::shared_ptr<ZELTokenFieldAttachment> attachmentAt(int position) const;
     QRect tokenRect(int position) const;
     std::shared_ptr<ZELItemResultSet> activeItemResultSet();
+    void updateEnabledState();
 
     // ZELAspectTokenField+Completion.cpp: collecting and committing.
     void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
@@ -165,6 +180,7 @@ private:
     GroupList groups_;
     ZELAspectNarrowingPrefixes narrowing_;
     std::shared_ptr<ZELTokenizer> userInputTokenizer_;
+    std::shared_ptr<ZELAspect> enabledStateAspect_;
     std::unique_ptr<ZELCompletionListWindowController> listController_;
     std::shared_ptr<ZELCompletionCollector> collector_;  // the running collection, if any
     ZELString lastPrefix_;
