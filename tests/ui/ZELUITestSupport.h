@@ -10,7 +10,10 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
 #include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELMainQueue.h"
 #include "zel/query/ZELItemResultSet.h"
 #include "zel/query/ZELQuery.h"
 #include "zel/tokenizer/ZELTokenizer.h"
@@ -28,6 +32,22 @@
 #include "zel/ui/ZELCompletionListWindowController.h"
 #include "zel/ui/ZELCompletionListView.h"
 #include "zel/userquery/ZELUserQuery.h"
+
+// A database whose lock, each time a thread other than the GUI thread takes it while
+// `slowness` is set, is held that much longer: a background collection then holds it for long.
+class ZELUITestSlowDatabase : public ZELDatabase {
+public:
+    using ZELDatabase::ZELDatabase;
+    std::atomic<int> slownessMilliseconds{0};
+
+protected:
+    void threadDidAcquireLock() override {
+        ZELDatabase::threadDidAcquireLock();
+        if (slownessMilliseconds && !ZELMainQueue::isMainThread()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(slownessMilliseconds));
+        }
+    }
+};
 
 // Records what the field tells its host.
 class ZELUITestDelegate : public ZELAspectBitTokenDelegate {
@@ -55,7 +75,7 @@ protected:
                   ("zel-ui-" + std::to_string(::getpid()) + "-" +
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(folder_);
-        db_ = ZELDatabase::databaseWithIdentifier("ui.test", nullptr, folder_);
+        db_ = std::make_shared<ZELUITestSlowDatabase>("ui.test", nullptr, folder_);
         ASSERT_TRUE(db_->bootstrapFromDisk());
         for (const char16_t* identifier : {u"title", u"tag"}) {
             ZELRecordItem::registerValueGetterForKey(identifier);
@@ -154,7 +174,7 @@ protected:
     }
 
     std::filesystem::path folder_;
-    std::shared_ptr<ZELDatabase> db_;
+    std::shared_ptr<ZELUITestSlowDatabase> db_;
     int64_t serial_ = 0;
     QWidget window_;
     QVBoxLayout* layout_ = nullptr;
