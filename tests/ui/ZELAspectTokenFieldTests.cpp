@@ -191,6 +191,22 @@ TEST_F(ZELTokenFieldTest, ShiftCollectsAlternativesAndAltNegates) {
     EXPECT_EQ(found(), (std::set<ZELID>{1, 2, 4}));
 }
 
+TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitted) {
+    type("a");
+    QTest::mouseClick(list()->alternativesButton(), Qt::LeftButton);
+    ASSERT_TRUE(list()->isJoinCompletionsAsAlternatives());
+    auto* view = list()->listView();
+    for (int row : {0, 2, 1, 1}) {  // the second click on row 1 undoes the first
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 0)).center());
+    }
+    EXPECT_EQ(selectedRows(), (std::vector<int>{0, 2}));
+    EXPECT_EQ(tokens(), Tokens{"[a]"});
+    EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);  // the transitory token
+    QTest::keyClick(field_, Qt::Key_Return);
+    EXPECT_EQ(tokens(), Tokens{"apple OR avocado"});
+    EXPECT_EQ(found(), (std::set<ZELID>{1, 4, 5}));
+}
+
 TEST_F(ZELTokenFieldTest, PasteTokenizesKnownWords) {
     type("x");
     QApplication::clipboard()->setText("Apple unknownword BANANA");
