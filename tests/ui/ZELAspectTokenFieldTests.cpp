@@ -156,6 +156,22 @@ TEST_F(ZELTokenFieldTest, TheListStaysOnTheScreenAndFlipsAboveTheFieldNearItsBot
     }
 }
 
+TEST_F(ZELTokenFieldTest, AClickWhereTheCaretIsTogglesTheListUnlessItGaveTheFocus) {
+    type("ap");
+    QTest::keyClick(field_, Qt::Key_Escape);
+    const QPoint caret = field_->cursorRect().center();
+    QTest::qWait(ZELAspectTokenField::becomingFocusMilliseconds);
+    for (const bool shown : {true, false}) {
+        QTest::mouseClick(field_->viewport(), Qt::LeftButton, {}, caret);
+        EXPECT_EQ(field_->isCompletionListShown(), shown);
+    }
+    field_->setAlwaysShowCompletionListOnBecomeFirstResponder(true);
+    other_->setFocus();
+    QTest::mouseClick(field_->viewport(), Qt::LeftButton, {}, caret);
+    EXPECT_TRUE(field_->hasFocus());
+    EXPECT_TRUE(field_->isCompletionListShown());
+}
+
 TEST_F(ZELTokenFieldTest, KeyboardSelectionStopsAtBothEnds) {
     type("ap");
     const std::pair<Qt::Key, std::vector<int>> steps[] = {

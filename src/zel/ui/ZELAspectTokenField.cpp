@@ -352,6 +352,7 @@ void ZELAspectTokenField::keyReleaseEvent(QKeyEvent* event) {
 void ZELAspectTokenField::focusInEvent(QFocusEvent* event) {
     QTextEdit::focusInEvent(event);
     if (event->reason() == Qt::PopupFocusReason) return;
+    focusTime_.start();
     if (showOnFocus_ || activeItemResultSet()) {
         showOnTyping_ = false;
         showCompletionList();
@@ -390,9 +391,12 @@ void ZELAspectTokenField::mousePressEvent(QMouseEvent* event) {
     const bool hadSelection = textCursor().hasSelection();
     QTextEdit::mousePressEvent(event);
     if (event->button() != Qt::LeftButton) return;
+    // The click that gave the field the focus has shown the list already (when it shows on
+    // focus); it must not toggle it away again.
+    const bool isBecomingFocus = focusTime_.isValid() && focusTime_.elapsed() < becomingFocusMilliseconds;
     if (textCursor().hasSelection()) {
         hideCompletionList();
-    } else if (!hadSelection && textCursor().position() == caret) {
+    } else if (!hadSelection && textCursor().position() == caret && !isBecomingFocus) {
         if (isCompletionListShown()) {
             hideCompletionList();
             showOnTyping_ = true;
@@ -413,6 +417,17 @@ void ZELAspectTokenField::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     std::unique_ptr<QMenu> menu(createStandardContextMenu());
+    // A one-line search field keeps the plain editing items: no submenus (input methods,
+    // control characters), no doubled or trailing separators.
+    QAction* kept = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->menu() || (action->isSeparator() && (!kept || kept->isSeparator()))) {
+            menu->removeAction(action);
+        } else {
+            kept = action;
+        }
+    }
+    if (kept && kept->isSeparator()) menu->removeAction(kept);
     QAction* copy = nullptr;
     for (QAction* action : menu->actions()) {
         if (action->objectName() == QLatin1String("edit-copy")) copy = action;

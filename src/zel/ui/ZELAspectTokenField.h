@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTextEdit>
 #include <map>
 #include <memory>
@@ -48,6 +49,8 @@ public:
     static constexpr uint64_t completionListCount = 100;
     // After this long, a collection still running shows "[Loading Completions...]".
     static constexpr int loadingStatusDelayMilliseconds = 200;
+    // A click this soon after the field took the focus does not toggle the list.
+    static constexpr int becomingFocusMilliseconds = 100;
 
     explicit ZELAspectTokenField(QWidget* parent = nullptr);
     ~ZELAspectTokenField() override;
@@ -195,4 +198,5 @@ private:
     bool isScanScheduled_ = false;
     bool isRebuilding_ = false;
     Qt::KeyboardModifiers modifiers_;
+    QElapsedTimer focusTime_;  // since the field last took the focus
 };
