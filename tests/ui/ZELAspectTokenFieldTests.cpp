@@ -218,6 +218,10 @@ TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitte
     EXPECT_EQ(selectedRows(), (std::vector<int>{0, 2}));
     EXPECT_EQ(tokens(), Tokens{"[a]"});
     EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);  // the transitory token
+    // A pick that the next list lacks is still shown, and still picked.
+    type("p");
+    EXPECT_EQ(rows(), (std::vector<std::string>{"apple", "apricot", "avocado"}));
+    EXPECT_EQ(selectedRows(), (std::vector<int>{0, 2}));
     QTest::keyClick(field_, Qt::Key_Return);
     EXPECT_EQ(tokens(), Tokens{"apple OR avocado"});
     EXPECT_EQ(found(), (std::set<ZELID>{1, 4, 5}));

@@ -458,7 +458,6 @@ void ZELCompletionListWindowController::reloadRows() {
     noInsertOnSelectionChange_ = true;
     model_->reload();
     noInsertOnSelectionChange_ = suppressed;
-    hasPendingSelectionChanges_ = false;
 }
 
 void ZELCompletionListWindowController::updateWindowFrames() {
