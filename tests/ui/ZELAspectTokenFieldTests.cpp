@@ -225,6 +225,16 @@ TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitte
     QTest::keyClick(field_, Qt::Key_Return);
     EXPECT_EQ(tokens(), Tokens{"apple OR avocado"});
     EXPECT_EQ(found(), (std::set<ZELID>{1, 4, 5}));
+
+    // A pick undone before the list hides leaves nothing behind.
+    type("ban");
+    QTest::mouseClick(list()->alternativesButton(), Qt::LeftButton);
+    for (int i = 0; i < 2; ++i) {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(0, 0)).center());
+    }
+    QTest::keyClick(field_, Qt::Key_Escape);
+    EXPECT_EQ(tokens(), (Tokens{"apple OR avocado", "[ban]"}));
+    EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);
 }
 
 TEST_F(ZELTokenFieldTest, PasteTokenizesKnownWords) {
