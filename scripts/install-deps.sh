@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     nlohmann-json3-dev zlib1g-dev
     libsqlite3-dev libxapian-dev
+    qt6-base-dev qt6-qpa-plugins libgl-dev xvfb xauth
 )
 
 missing=()

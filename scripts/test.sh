@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test run: installs dependencies, then builds and tests three configurations, each
 # built once:
-#   release   g++, -O2, warnings as errors: every test program and the package consumer check
+#   release   g++, -O2, warnings as errors: every test program and the package consumer check;
+#             the widget tests also under Xvfb with the xcb platform
 #   asan      clang, AddressSanitizer + UndefinedBehaviorSanitizer: every test, then each fuzz
 #             target over its saved corpus and for a few seconds of new inputs
 #   tsan      clang, ThreadSanitizer: only the concurrency tests
@@ -53,6 +54,18 @@ phase() { echo "=== $1 ($(($(date +%s) - start)) s)"; }
 phase "release build"
 if configure_and_build build/release -DCMAKE_BUILD_TYPE=Release -DZEL_WERROR=ON; then
     run_ctest build/release
+fi
+
+# The widget tests once more on a real X server (Xvfb with the xcb platform), where focus and
+# pop-up placement follow the window system; the run above used the offscreen platform.
+if [ -x build/release/tests/zel_ui_tests ]; then
+    phase "widget tests under Xvfb (xcb)"
+    if (cd build/release/tests && QT_QPA_PLATFORM=xcb xvfb-run -a ./zel_ui_tests --gtest_brief=1); then
+        passed=$((passed + 1))
+    else
+        echo "test.sh: widget tests failed under Xvfb"
+        failed=$((failed + 1))
+    fi
 fi
 
 phase "ASan+UBSan build"

@@ -13,6 +13,18 @@ ZELAspectTokenFieldGroup::ZELAspectTokenFieldGroup(AspectList aspects,
                                                    std::optional<ZELString> label)
     : label_(std::move(label)), aspects_(std::move(aspects)) {}
 
+bool ZELAspectTokenFieldGroup::intersectsAspects(const AspectList& aspects) const {
+    return std::any_of(aspects.begin(), aspects.end(), [&](const auto& aspect) {
+        return std::find(aspects_.begin(), aspects_.end(), aspect) != aspects_.end();
+    });
+}
+
+bool ZELAspectTokenFieldGroup::containsAllAspects(const AspectList& aspects) const {
+    return std::all_of(aspects.begin(), aspects.end(), [&](const auto& aspect) {
+        return std::find(aspects_.begin(), aspects_.end(), aspect) != aspects_.end();
+    });
+}
+
 ZELAspectTokenFieldGroup::AspectList ZELAspectTokenFieldGroup::aspectsInGroups(
     const std::vector<std::shared_ptr<ZELAspectTokenFieldGroup>>& groups) {
     AspectList result;

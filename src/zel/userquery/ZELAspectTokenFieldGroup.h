@@ -25,6 +25,11 @@ public:
     const std::optional<ZELString>& label() const { return label_; }
     const AspectList& aspects() const { return aspects_; }
 
+    // The group holds at least one of `aspects`.
+    bool intersectsAspects(const AspectList& aspects) const;
+    // The group holds every one of `aspects`.
+    bool containsAllAspects(const AspectList& aspects) const;
+
     // Every aspect of the groups, each once, in the order first met.
     static AspectList aspectsInGroups(
         const std::vector<std::shared_ptr<ZELAspectTokenFieldGroup>>& groups);

@@ -1,0 +1,29 @@
+#include "zel/ui/ZELTokenTextForms.h"
+
+#include "zel/userquery/ZELUserCriteria.h"
+
+ZELString ZELTokenTextForms::plainTextForPieces(const std::vector<Piece>& pieces) {
+    ZELString text;
+    for (const Piece& piece : pieces) {
+        if (const auto* string = std::get_if<ZELString>(&piece)) {
+            text += *string;
+        } else if (const auto& criteria = std::get<std::shared_ptr<ZELUserCriteria>>(piece)) {
+            text += u' ';
+            for (size_t i = 0; i < criteria->searchTerms().size(); ++i) {
+                if (i) text += u' ';
+                text += criteria->searchTerms()[i];
+            }
+            text += u' ';
+        }
+    }
+    return text;
+}
+
+ZELString ZELTokenTextForms::selectorListText(const std::vector<ZELString>& displayStrings) {
+    ZELString text;
+    for (size_t i = 0; i < displayStrings.size(); ++i) {
+        if (i) text += u'\n';
+        text += displayStrings[i];
+    }
+    return text;
+}

@@ -1,0 +1,172 @@
+// The search field's logic that needs no window: the typed term before the caret, the
+// narrowing prefixes and the criteria made for tokens.
+
+#include <gtest/gtest.h>
+
+#include "ZELUserQueryTestSupport.h"
+#include "zel/userquery/ZELAspectNarrowingPrefixes.h"
+#include "zel/userquery/ZELCompletionPrefix.h"
+#include "zel/userquery/ZELEnabledCompletions.h"
+#include "zel/userquery/ZELTokenCriteriaMaker.h"
+#include "zel/userquery/ZELUserCriteria.h"
+
+namespace {
+
+TEST(CompletionPrefix, ReadsTheTermBeforeTheCaret) {
+    struct Case {
+        std::u16string text;
+        size_t caret;
+        std::u16string prefix;
+        size_t start, length;
+        bool negated, terminal;
+    };
+    const Case cases[] = {
+        {u"", 0, u"", 0, 0, false, false},
+        {u"   ", 3, u"", 0, 0, false, false},
+        {u"app", 3, u"app", 0, 3, false, false},
+        {u"app", 2, u"ap", 0, 2, false, false},
+        {u"  app ", 6, u"app ", 0, 6, false, true},
+        {u"\uFFFCapp", 4, u"app", 1, 3, false, false},
+        {u"a\uFFFC \uFFFC ba", 7, u"ba", 4, 3, false, false},
+        {u"\uFFFC!app", 5, u"app", 1, 4, true, false},
+        {u"! app\n", 6, u"app\n", 0, 6, true, true},
+        {u"\uFFFC", 1, u"", 0, 0, false, false},
+        {u"app", 99, u"app", 0, 3, false, false},
+    };
+    for (const Case& c : cases) {
+        const auto prefix = ZELCompletionPrefix::atCaret(c.text, c.caret);
+        SCOPED_TRACE(ZELStringToUTF8(c.text));
+        EXPECT_EQ(prefix.prefix, c.prefix);
+        EXPECT_EQ(prefix.rangeStart, c.start);
+        EXPECT_EQ(prefix.rangeLength, c.length);
+        EXPECT_EQ(prefix.isNegated, c.negated);
+        EXPECT_EQ(prefix.endsWithTerminal(), c.terminal);
+        EXPECT_EQ(prefix.cleanPrefix(), c.terminal ? c.prefix.substr(0, c.prefix.size() - 1) : c.prefix);
+    }
+}
+
+class TokenFieldLogicTest : public ZELUserQueryDatabaseTest {
+protected:
+    std::vector<std::string> identifiers(const ZELAspectNarrowingPrefixes::AspectList& aspects) {
+        std::vector<std::string> names;
+        for (const auto& aspect : aspects) names.push_back(ZELStringToUTF8(aspect->aspectIdentifier()));
+        return names;
+    }
+};
+
+TEST_F(TokenFieldLogicTest, TheLongestNarrowingPrefixWins) {
+    const ZELAspectNarrowingPrefixes::AspectList all = {aspect("title"), aspect("tag"), aspect("label")};
+    ZELAspectNarrowingPrefixes prefixes;
+    // "t" sorts before "tag:": taking the first match met would narrow "tag:x" to the titles.
+    prefixes.setLimitedAspectIdentifiers({u"title"}, u"t");
+    prefixes.setLimitedAspectIdentifiers({u"tag", u"label"}, u"tag:");
+    struct Case {
+        std::u16string input, narrowed;
+        std::vector<std::string> aspects;
+    } const cases[] = {
+        {u"tag:fruit", u"fruit", {"tag", "label"}},
+        {u"tip", u"ip", {"title"}},
+        {u"fruit", u"fruit", {"title", "tag", "label"}},
+    };
+    for (const Case& c : cases) {
+        const auto narrowed = prefixes.narrow(c.input, all);
+        EXPECT_EQ(narrowed.input, c.narrowed);
+        EXPECT_EQ(identifiers(narrowed.aspects), c.aspects);
+    }
+    prefixes.setLimitedAspectIdentifiers({}, u"tag:");
+    EXPECT_EQ(identifiers(prefixes.narrow(u"tag:x", all).aspects), std::vector<std::string>{"title"});
+}
+
+TEST_F(TokenFieldLogicTest, CriteriaAreSearchedInTheGroupsWhoseAspectsKnowTheirTerms) {
+    addItem({{"title", "apple"}, {"tag", "apple fruit"}, {"label", "red"}});
+    const auto titles = ZELAspectTokenFieldGroup::groupWithAspects({aspect("title")}, u"Title");
+    const auto tags = ZELAspectTokenFieldGroup::groupWithAspects({aspect("tag"), aspect("label")}, u"Tags");
+    const auto both = ZELAspectTokenFieldGroup::groupWithAspects({aspect("title"), aspect("tag")}, u"Both");
+    const auto all = ZELAspectTokenFieldGroup::aspectsInGroups({titles, tags});
+    struct Case {
+        std::vector<std::u16string> terms;
+        ZELUserCriteria::GroupList fieldGroups;
+        ZELUserCriteria::GroupList expected;
+    } const cases[] = {
+        {{u"fruit"}, {titles, tags}, {tags}},
+        {{u"Apple"}, {titles, tags}, {titles, tags}},
+        {{u"red", u"apple"}, {titles, tags}, {titles, tags}},
+        {{u"unknown"}, {titles, tags}, {}},
+        // Of two groups where one holds the other, the smaller stays.
+        {{u"apple"}, {titles, both}, {titles}},
+        {{u"apple"}, {both, titles}, {titles}},
+    };
+    for (const Case& c : cases) {
+        auto criteria = ZELTokenCriteriaMaker::criteriaForCompletions(c.terms, std::nullopt, all, c.fieldGroups);
+        EXPECT_EQ(criteria->chosenAspectGroups(), c.expected);
+        EXPECT_EQ(criteria->possibleAspectGroups(), c.expected);
+        EXPECT_EQ(criteria->allAspectGroups(), c.fieldGroups);
+    }
+    ZELTokenCriteriaMaker::AspectList found;
+    std::vector<ZELID> ids;
+    EXPECT_EQ(ZELTokenCriteriaMaker::canonicalStringForCompletion(u"APPLE", all, &found, &ids), u"apple");
+    EXPECT_EQ(found, (ZELTokenCriteriaMaker::AspectList{aspect("title"), aspect("tag")}));
+    EXPECT_EQ(ids, (std::vector<ZELID>{idOf("title", "apple"), idOf("tag", "apple")}));
+}
+
+TEST_F(TokenFieldLogicTest, SourceCriteriaKeepTheirNegationAndAlternatives) {
+    addItem({{"title", "Apple pie"}, {"tag", "fruit"}});
+    const auto titles = ZELAspectTokenFieldGroup::groupWithAspects({aspect("title")}, u"Title");
+    const auto tags = ZELAspectTokenFieldGroup::groupWithAspects({aspect("tag")}, u"Tag");
+    ZELUserCriteria source;
+    source.setSearchTerms({u"apple", u"pie", u"nowhere"});
+    source.setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({aspect("title")})});
+    source.setIsNegate(true);
+    auto criteria = ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {u"a", u"p", u"n"}, {titles, tags});
+    ASSERT_TRUE(criteria);
+    EXPECT_EQ(criteria->searchTerms(), (std::vector<ZELString>{u"Apple", u"pie"}));
+    EXPECT_EQ(criteria->displaySearchTerms(), (std::vector<ZELString>{u"a", u"p"}));
+    EXPECT_TRUE(criteria->isNegate());
+    EXPECT_EQ(criteria->chosenAspectGroups(), ZELUserCriteria::GroupList{titles});
+
+    // Refused: no shared aspect, no known term, a chosen group without a match.
+    source.setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({aspect("body")})});
+    EXPECT_FALSE(ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {}, {titles, tags}));
+    source.setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({aspect("title")})});
+    source.setSearchTerms({u"nowhere"});
+    EXPECT_FALSE(ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {}, {titles, tags}));
+    source.setSearchTerms({u"fruit"});
+    EXPECT_FALSE(ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {}, {titles, tags}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TokenFieldLogicTest, EnabledCompletionsFindItemsWithoutTheFieldsOwnConstraints) {
+    addItem({{"title", "apple"}, {"tag", "fruit"}});
+    addItem({{"title", "apple"}, {"tag", "dessert"}});
+    addItem({{"title", "toast"}, {"tag", "savory"}});
+    const ZELEnabledCompletions::CompletionSet completions = {u"fruit", u"Dessert", u"savory", u"unknown"};
+    const ZELEnabledCompletions::AspectList tags = {aspect("tag")};
+    const auto titleApple = ZELQuery::queryMatchingID(idOf("title", "apple"));
+    const auto tagFruit = ZELQuery::queryMatchingID(idOf("tag", "fruit"));
+    const auto both = ZELQuery::queryCombiningQueries({titleApple, tagFruit}, ZELBooleanOperationAND);
+    struct Case {
+        std::shared_ptr<ZELQuery> query;
+        bool withResultSet, validation;
+        std::optional<ZELEnabledCompletions::CompletionSet> enabled;
+    } const cases[] = {
+        {titleApple, true, false, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert"}},
+        // The tag's own constraint is taken out: every tag of an apple stays enabled.
+        {both, true, false, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert"}},
+        {tagFruit, true, false, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert", u"savory"}},
+        {nullptr, false, true, ZELEnabledCompletions::CompletionSet{u"fruit", u"Dessert", u"savory"}},
+        {nullptr, false, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto resultSet = c.withResultSet ? c.query->resultSetInDatabase(db_) : nullptr;
+        EXPECT_EQ(ZELEnabledCompletions::enabledCompletions(completions, tags, c.query, resultSet, c.validation),
+                  c.enabled);
+    }
+    EXPECT_EQ(ZELEnabledCompletions::enabledCompletions({u"fruit"}, tags, tagFruit,
+                                                        tagFruit->resultSetInDatabase(db_), false),
+              std::nullopt);
+}
+
+}  // namespace
