@@ -109,27 +109,21 @@ public:
 
     ZELValue value(int depth) {
         switch (pick(depth < 4 ? 9 : 7)) {
-            case 0:
-                return ZELValue(pick(2) == 1);
-            case 1:
-                return ZELValue(static_cast<int64_t>(random_()));
-            case 2:
-                return ZELValue(real());
-            case 3:
-                return ZELValue(text());
+            case 0: return ZELValue(pick(2) == 1);
+            case 1: return ZELValue(static_cast<int64_t>(random_()));
+            case 2: return ZELValue(real());
+            case 3: return ZELValue(text());
             case 4: {
                 // Anywhere in 0000-01-01 .. 9999-12-31, fraction included.
                 std::uniform_real_distribution<double> seconds(-62167219200.0, 253402300799.0);
-                return ZELValue(
-                    ZELDate{pick(4) == 0 ? std::floor(seconds(random_)) : seconds(random_)});
+                return ZELValue(ZELDate{pick(4) == 0 ? std::floor(seconds(random_)) : seconds(random_)});
             }
             case 5: {
                 ZELValue::Data data(pick(90));
                 for (uint8_t& byte : data) byte = static_cast<uint8_t>(random_());
                 return ZELValue(std::move(data));
             }
-            case 6:
-                return ZELValue(static_cast<int64_t>(pick(2000)) - 1000);
+            case 6: return ZELValue(static_cast<int64_t>(pick(2000)) - 1000);
             case 7: {
                 ZELValue::Array array(pick(5));
                 for (ZELValue& element : array) element = value(depth + 1);
@@ -144,9 +138,7 @@ public:
     }
 
 private:
-    size_t pick(size_t count) {
-        return std::uniform_int_distribution<size_t>(0, count - 1)(random_);
-    }
+    size_t pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random_); }
 
     double real() {
         for (;;) {
@@ -166,15 +158,9 @@ private:
         ZELString result;
         for (size_t i = pick(12); i > 0; --i) {
             switch (pick(4)) {
-                case 0:
-                    result.push_back(kSpecial[pick(std::size(kSpecial))]);
-                    break;
-                case 1:
-                    result.push_back(static_cast<char16_t>(0x20 + pick(0x5F)));
-                    break;
-                case 2:
-                    result.push_back(static_cast<char16_t>(0xE000 + pick(0x1FFE)));
-                    break;
+                case 0: result.push_back(kSpecial[pick(std::size(kSpecial))]); break;
+                case 1: result.push_back(static_cast<char16_t>(0x20 + pick(0x5F))); break;
+                case 2: result.push_back(static_cast<char16_t>(0xE000 + pick(0x1FFE))); break;
                 default: {
                     const uint32_t scalar = 0x10000 + static_cast<uint32_t>(pick(0x100000));
                     result.push_back(static_cast<char16_t>(0xD800 + ((scalar - 0x10000) >> 10)));
