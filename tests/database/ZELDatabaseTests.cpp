@@ -50,24 +50,21 @@ struct ChangeRecorder {
 
 // ---- Lifecycle ----
 
-TEST_F(ZELDatabaseTest, OpeningAMissingFolderCreatesItAndTheFirstSaveWritesMetaInfo) {
-    db_ = openDatabase();
-    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
-    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "aspects"));
-    EXPECT_FALSE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
-    ASSERT_TRUE(db_->ensureSerialized());
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "aspects.plist"));
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "storage" / "itemClasses.plist"));
-    EXPECT_TRUE(db_->bootstrapFromDisk());  // a repeated call answers true at once
-}
-
-TEST_F(ZELDatabaseTest, AnExistingEmptyFolderOpensAsANewDatabase) {
-    std::filesystem::create_directories(folder_);
-    db_ = openDatabase();
-    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
-    ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+TEST_F(ZELDatabaseTest, AMissingOrEmptyFolderOpensAsANewDatabaseAndTheFirstSaveWritesMetaInfo) {
+    for (const bool folderExists : {false, true}) {
+        if (folderExists) std::filesystem::create_directories(folder_);
+        db_ = openDatabase();
+        EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
+        EXPECT_TRUE(std::filesystem::is_directory(folder_ / "aspects"));
+        EXPECT_FALSE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+        ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
+        EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+        EXPECT_TRUE(std::filesystem::exists(folder_ / "aspects.plist"));
+        EXPECT_TRUE(std::filesystem::exists(folder_ / "storage" / "itemClasses.plist"));
+        EXPECT_TRUE(db_->bootstrapFromDisk());  // a repeated call answers true at once
+        db_->invalidate();
+        std::filesystem::remove_all(folder_);
+    }
 }
 
 TEST_F(ZELDatabaseTest, SaveRewritesAspectsFileOnlyAfterAnAspectWasAdded) {
@@ -110,7 +107,14 @@ TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
         db_->accessLockedUsing([&] { EXPECT_EQ(db_->lockCount(), 2u); });
         EXPECT_EQ(db_->lockCount(), 1u);
     });
+    // A block that throws releases the lock: another thread can take it.
+    EXPECT_THROW(db_->accessLockedUsing([]() -> int { throw std::runtime_error("boom"); }),
+                 std::runtime_error);
     EXPECT_EQ(db_->lockCount(), 0u);
+    std::thread([&] {
+        EXPECT_TRUE(db_->tryAcquireLock());
+        db_->relinquishLock();
+    }).join();
     db_->invalidate();
     EXPECT_FALSE(db_->tryAcquireLock());
     try {
@@ -123,18 +127,6 @@ TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
     EXPECT_THROW(db_->accessLockedUsing([] {}), ZELException);
     EXPECT_FALSE(db_->ensureSerialized());
     db_->invalidate();  // twice is harmless
-}
-
-TEST_F(ZELDatabaseTest, LockIsReleasedWhenTheBlockThrows) {
-    db_ = openDatabase();
-    EXPECT_THROW(db_->accessLockedUsing([]() -> int { throw std::runtime_error("boom"); }),
-                 std::runtime_error);
-    EXPECT_EQ(db_->lockCount(), 0u);
-    std::thread other([&] {
-        EXPECT_TRUE(db_->tryAcquireLock());
-        db_->relinquishLock();
-    });
-    other.join();
 }
 
 // ---- Damaged folders ----
