@@ -166,7 +166,8 @@ TEST_F(ZELDatabaseTest, DamagedAspectsFileFailsRestoreAndKeepsTheError) {
     ZELError error;
     EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(), "could not load in " + (folder_ / "aspects.plist").string());
+    EXPECT_EQ(error.failureReason(),
+              "could not load in " + (folder_ / "aspects.plist").string());
     EXPECT_TRUE(db_->allAspects().empty());
     EXPECT_EQ(db_->lastSerializationError(), error);
     EXPECT_FALSE(db_->ensureSerialized());
