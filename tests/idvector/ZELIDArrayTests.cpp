@@ -24,16 +24,9 @@ IDs randomIDs(std::mt19937& random, uint32_t count, ZELID limit) {
 // Sizes that exercise both the linear merges and the galloping paths (one side more than 32
 // times longer than the other).
 uint32_t randomSize(std::mt19937& random) {
-    switch (random() % 4) {
-        case 0:
-            return random() % 4;
-        case 1:
-            return random() % 40;
-        case 2:
-            return random() % 400;
-        default:
-            return random() % 2000;
-    }
+    static const uint32_t bounds[] = {4, 40, 400, 2000};
+    const uint32_t bound = bounds[random() % 4];
+    return random() % bound;
 }
 
 ZELID randomLimit(std::mt19937& random) {

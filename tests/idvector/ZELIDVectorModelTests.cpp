@@ -28,16 +28,11 @@ std::shared_ptr<ZELIDVector> makeVector(Kind kind, const Model& model) {
     const IDs ids(model.begin(), model.end());
     const auto count = static_cast<uint32_t>(ids.size());
     switch (kind) {
-        case Kind::Array:
-            return ZELIDVector_CArray::vectorWithIDs(ids.data(), count);
-        case Kind::MutableArray:
-            return ZELMutableIDVector_CArray::vectorWithIDs(ids.data(), count);
-        case Kind::IndexSet:
-            return ZELIDVector_IndexSet::vectorWithIDs(ids.data(), count);
-        case Kind::MutableIndexSet:
-            return ZELMutableIDVector_IndexSet::vectorWithIDs(ids.data(), count);
-        case Kind::BitBlock:
-            return ZELIDVector_BitBlock::vectorWithIDs(ids.data(), count);
+        case Kind::Array: return ZELIDVector_CArray::vectorWithIDs(ids.data(), count);
+        case Kind::MutableArray: return ZELMutableIDVector_CArray::vectorWithIDs(ids.data(), count);
+        case Kind::IndexSet: return ZELIDVector_IndexSet::vectorWithIDs(ids.data(), count);
+        case Kind::MutableIndexSet: return ZELMutableIDVector_IndexSet::vectorWithIDs(ids.data(), count);
+        case Kind::BitBlock: return ZELIDVector_BitBlock::vectorWithIDs(ids.data(), count);
     }
     return nullptr;
 }
@@ -56,21 +51,9 @@ Model randomModel(std::mt19937& random) {
     static const ZELID limits[] = {16, 200, 5000, 1000000};
     const ZELID limit = limits[random() % 4];
     std::uniform_int_distribution<ZELID> pick(0, limit - 1);
-    uint32_t size = 0;
-    switch (random() % 4) {
-        case 0:
-            size = 1 + random() % 3;
-            break;
-        case 1:
-            size = random() % 30;
-            break;
-        case 2:
-            size = random() % 300;
-            break;
-        default:
-            size = random() % 1000;
-            break;
-    }
+    static const uint32_t bounds[] = {3, 30, 300, 1000};
+    const uint32_t sizeClass = random() % 4;
+    const uint32_t size = (sizeClass == 0 ? 1 : 0) + random() % bounds[sizeClass];
     if (shape == 1) {
         // Runs.
         for (uint32_t run = 0; run < 200 && model.size() < size; ++run) {

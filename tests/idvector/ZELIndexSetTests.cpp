@@ -36,21 +36,6 @@ void expectMatches(const std::set<uint32_t>& model, const ZELIndexSet& set) {
 
 }  // namespace
 
-TEST(ZELIndexSet, JoinsAndSplitsRanges) {
-    ZELIndexSet set;
-    set.addIndex(3);
-    set.addIndex(5);
-    EXPECT_EQ((std::vector<Range>{{3, 3}, {5, 5}}), set.ranges());
-    set.addIndex(4);
-    EXPECT_EQ((std::vector<Range>{{3, 5}}), set.ranges());
-    set.removeIndex(4);
-    EXPECT_EQ((std::vector<Range>{{3, 3}, {5, 5}}), set.ranges());
-    set.addIndexesInRange(0, 10);
-    set.removeIndexesInRange(2, 8);
-    EXPECT_EQ((std::vector<Range>{{0, 1}, {9, 10}}), set.ranges());
-    EXPECT_EQ(4u, set.count());
-}
-
 TEST(ZELIndexSet, TheTopOfTheIndexRange) {
     ZELIndexSet set;
     set.addIndexesInRange(0xFFFFFFFE, 0xFFFFFFFF);

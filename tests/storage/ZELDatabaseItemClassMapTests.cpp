@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -9,6 +7,7 @@
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/storage/ZELDatabaseItemClassMap.h"
+#include "support/ZELTestScratchFolder.h"
 
 namespace {
 
@@ -32,10 +31,7 @@ public:
 class ZELDatabaseItemClassMapTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("zel-classmap-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-classmap");
         std::filesystem::create_directories(folder_);
         url_ = (folder_ / "itemClasses.plist").string();
     }
@@ -120,62 +116,46 @@ TEST_F(ZELDatabaseItemClassMapTest, TokensAfterAGapAreNeverReused) {
 }
 
 TEST_F(ZELDatabaseItemClassMapTest, DamagedFilesFailWithTheirErrorsAndKeepTheMap) {
-    struct Case {
-        const char* what;
-        std::function<void()> write;
+    using Dictionary = ZELValue::Dictionary;
+    const auto entry = [](const char16_t* token, ZELValue name) {
+        return fileWithClassMap(ZELValue(Dictionary{{token, std::move(name)}}));
+    };
+    const ZELValue emptyMap(Dictionary{});
+    const char* failed = "database class map file failed to load";
+    const char* version = "unsupported database class map file version";
+    const char* noDictionary = "database class map file does not contain dictionary";
+    const char* malformed = "database class map file has a malformed entry";
+    const struct {
+        ZELValue file;  // none: bytes that are no property list
         int code;
         const char* message;
-    };
-    const Case cases[] = {
-        {"not a property list", [&] { std::ofstream(url_) << "garbage"; }, 0,
-         "database class map file failed to load"},
-        {"an array", [&] { writeFile(ZELValue(ZELValue::Array{})); }, 0,
-         "database class map file failed to load"},
-        {"an empty dictionary", [&] { writeFile(ZELValue(ZELValue::Dictionary{})); }, 0,
-         "database class map file failed to load"},
-        {"version 2",
-         [&] {
-             writeFile(ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(2)},
-                                                     {u"ClassMap", ZELValue(ZELValue::Dictionary{})}}));
-         },
-         1, "unsupported database class map file version"},
-        {"no version",
-         [&] { writeFile(ZELValue(ZELValue::Dictionary{{u"ClassMap", ZELValue(ZELValue::Dictionary{})}})); },
-         1, "unsupported database class map file version"},
-        {"a version string",
-         [&] {
-             writeFile(ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(u"1")},
-                                                     {u"ClassMap", ZELValue(ZELValue::Dictionary{})}}));
-         },
-         1, "unsupported database class map file version"},
-        {"no class map", [&] { writeFile(ZELValue(ZELValue::Dictionary{{u"Version", ZELValue(1)}})); }, 3,
-         "database class map file does not contain dictionary"},
-        {"a class map array", [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Array{}))); }, 3,
-         "database class map file does not contain dictionary"},
-        {"a token that is no number",
-         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"x", ZELValue(u"MailItem")}}))); },
-         3, "database class map file has a malformed entry"},
-        {"token 0",
-         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"0", ZELValue(u"MailItem")}}))); },
-         3, "database class map file has a malformed entry"},
-        {"a token with a leading zero",
-         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"01", ZELValue(u"MailItem")}}))); },
-         3, "database class map file has a malformed entry"},
-        {"a token past 32 bits",
-         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"4294967296", ZELValue(u"MailItem")}}))); },
-         3, "database class map file has a malformed entry"},
-        {"a name that is no string",
-         [&] { writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{{u"1", ZELValue(7)}}))); }, 3,
-         "database class map file has a malformed entry"},
+    } cases[] = {
+        {ZELValue(), 0, failed},
+        {ZELValue(ZELValue::Array{}), 0, failed},
+        {ZELValue(Dictionary{}), 0, failed},
+        {ZELValue(Dictionary{{u"Version", ZELValue(2)}, {u"ClassMap", emptyMap}}), 1, version},
+        {ZELValue(Dictionary{{u"ClassMap", emptyMap}}), 1, version},
+        {ZELValue(Dictionary{{u"Version", ZELValue(u"1")}, {u"ClassMap", emptyMap}}), 1, version},
+        {ZELValue(Dictionary{{u"Version", ZELValue(1)}}), 3, noDictionary},
+        {fileWithClassMap(ZELValue(ZELValue::Array{})), 3, noDictionary},
+        {entry(u"x", ZELValue(u"MailItem")), 3, malformed},
+        {entry(u"0", ZELValue(u"MailItem")), 3, malformed},
+        {entry(u"01", ZELValue(u"MailItem")), 3, malformed},
+        {entry(u"4294967296", ZELValue(u"MailItem")), 3, malformed},
+        {entry(u"1", ZELValue(7)), 3, malformed},
     };
 
     auto map = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
     ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
     EXPECT_EQ(map->tokenForItemClass("MailItem"), 1u);
-    for (const Case& testCase : cases) {
-        SCOPED_TRACE(testCase.what);
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(&testCase - cases);
         std::filesystem::remove(url_);
-        testCase.write();
+        if (testCase.file.isNone()) {
+            std::ofstream(url_) << "garbage";
+        } else {
+            writeFile(testCase.file);
+        }
         ZELError error;
         EXPECT_FALSE(map->loadWithDatabase(resolver_, &error));
         EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << error.description();

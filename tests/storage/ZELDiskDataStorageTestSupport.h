@@ -1,10 +1,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELError.h"
 #include "zel/storage/ZELDiskDataStorage.h"
 #include "zel/stream/ZELStream.h"
@@ -94,24 +93,15 @@ inline uint32_t ZELTestRead32(const std::vector<uint8_t>& bytes, size_t offset) 
     return value;
 }
 
-// A fresh folder per test, removed afterwards; stores live at <folder>/items.
+// A fresh folder per test (in RAM where there is one: the stores make many small files),
+// removed afterwards; stores live at <folder>/items.
 class ZELDiskStorageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ =
-            scratchFolder() / ("zel-disk-storage-" + std::to_string(::getpid()) + "-" +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-disk-storage");
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    // The stores create, truncate and delete many small files; a RAM-backed folder keeps that
-    // fast where there is one, unless TMPDIR names a folder of its own.
-    static std::filesystem::path scratchFolder() {
-        if (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0) return "/dev/shm";
-        return std::filesystem::temp_directory_path();
-    }
 
     std::filesystem::path baseURL() const { return folder_ / "items"; }
     std::filesystem::path indexURL() const { return folder_ / "items.index"; }

@@ -75,12 +75,9 @@ TEST(Base64, LenientDecoding) {
     EXPECT_EQ(ZELData_WithBase64String(std::string_view("Zm\n9v")), ascii("foo"));
     EXPECT_EQ(ZELData_WithBase64String(std::string_view(" Zm9v\r\nYmFy\r\n")), ascii("foobar"));
     EXPECT_EQ(ZELData_WithBase64String(std::string_view("Zg==Zg==")), ascii("ff"));
-    EXPECT_EQ(ZELData_WithBase64String(std::string_view("")), ZELData());
     EXPECT_EQ(ZELData_WithBase64String(std::string_view("\n\n")), ZELData());
     EXPECT_FALSE(ZELData_WithBase64String(std::string_view("Zg=")));
-    EXPECT_FALSE(ZELData_WithBase64String(std::string_view("Zm9vY")));
     EXPECT_FALSE(ZELData_WithBase64String(std::string_view("=m9v")));
-    EXPECT_FALSE(ZELData_WithBase64String(std::string_view("Z=9v")));
     EXPECT_EQ(ZELData_WithBase64String(std::u16string_view(u"Z\u00e9m\u4e2d9v")), ascii("foo"));
 }
 

@@ -34,10 +34,15 @@ TEST(StreamPrimitives, IntegersIDsAndDatesAreLittleEndian) {
     EXPECT_TRUE(stream->writeZELID(0xA0B0C0D0));
     EXPECT_TRUE(stream->writeUInt64Little(0x0102030405060708));
     EXPECT_TRUE(stream->writeZELDate(ZELDate{1.5}));
+    const int32_t signedValues[] = {-1, 2};
+    EXPECT_TRUE(stream->writeInt32LittleArray(signedValues, 2));
+    const uint32_t ids[] = {7, 0x01000000};
+    EXPECT_TRUE(stream->writeZELIDs(ids, 2));
     EXPECT_EQ(*stream->mutableData(),
               bytes({0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0xD0, 0xC0, 0xB0, 0xA0,
                      0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,
-                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F}));
+                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F,
+                     0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 1}));
 
     auto reader = ZELStream::streamForReadingData(stream->mutableData());
     EXPECT_EQ(reader->readUInt32Little(), 0x01020304u);
@@ -45,25 +50,13 @@ TEST(StreamPrimitives, IntegersIDsAndDatesAreLittleEndian) {
     EXPECT_EQ(reader->readZELID(), 0xA0B0C0D0u);
     EXPECT_EQ(reader->readUInt64Little(), 0x0102030405060708u);
     EXPECT_EQ(reader->readZELDate(), ZELDate{1.5});
-    EXPECT_FALSE(reader->readZELDate());
-}
-
-TEST(StreamPrimitives, ArraysAreConsecutiveValues) {
-    auto stream = ZELDataWriteStream::stream();
-    const int32_t signedValues[] = {-1, 2};
-    const uint32_t ids[] = {7, 0x01000000};
-    EXPECT_TRUE(stream->writeInt32LittleArray(signedValues, 2));
-    EXPECT_TRUE(stream->writeZELIDs(ids, 2));
-    EXPECT_TRUE(stream->writeZELIDs(ids, 0));
-    EXPECT_EQ(*stream->mutableData(), bytes({0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 7, 0, 0, 0,
-                                             0, 0, 0, 1}));
-    auto reader = ZELStream::streamForReadingData(stream->mutableData());
     int32_t readSigned[2];
-    uint32_t readIDs[2];
     ASSERT_TRUE(reader->readSInt32LittleArray(readSigned, 2));
+    uint32_t readIDs[2];
     ASSERT_TRUE(reader->readZELIDs(readIDs, 2));
     EXPECT_EQ(readSigned[0], -1);
     EXPECT_EQ(readIDs[1], 0x01000000u);
+    EXPECT_FALSE(reader->readZELDate());
 }
 
 TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {

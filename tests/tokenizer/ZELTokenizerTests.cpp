@@ -54,27 +54,10 @@ ZELValue Dictionary(std::initializer_list<std::pair<const char*, ZELValue>> entr
 
 }  // namespace
 
-TEST(ZELTokenizerState, CutsLongTokensToFourHundredUnitsWithoutSplittingAPair) {
-    ZELTokenizerState state;
-    state.collectFoundToken(ZELString(400, u'a'));
-    state.collectFoundToken(ZELString(401, u'b'));
-    // A surrogate pair at units 399 and 400 (the 400th and 401st) is cut before it.
-    ZELString withPair(399, u'c');
-    withPair += u"\U0001F600tail";
-    state.collectFoundToken(withPair);
-    // A pair ending exactly at unit 400 stays.
-    ZELString pairAtEnd(398, u'd');
-    pairAtEnd += u"\U0001F600more";
-    state.collectFoundToken(pairAtEnd);
-    const ZELTokenSet tokens = state.finalizeCollectedTokens();
-    ZELString keptPair(398, u'd');
-    keptPair += u"\U0001F600";
-    EXPECT_EQ(tokens, (ZELTokenSet{ZELString(400, u'a'), ZELString(400, u'b'), ZELString(399, u'c'), keptPair}));
-}
-
 // The state against a plain set given the same reservations and insertions: the same texts
 // in the same iteration order (which decides the order in which a database meets them). The
-// tokens come from a small alphabet, so that most repeat one already collected.
+// tokens come from a small alphabet, so that most repeat one already collected; long ones are
+// cut to 400 units, or 399 before a surrogate pair that would be split.
 TEST(ZELTokenizerState, MatchesAPlainSetInContentsAndOrder) {
     static const char16_t alphabet[] = {u'a', u'b', u'A', u'-', 0x00E9, 0xD83D, 0xDE00};
     std::mt19937 random(7);
@@ -180,7 +163,6 @@ TEST(ZELTokenizer, BoolTokenizerAnswersYesOnlyForTrueValues) {
     EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(true))), yes);
     EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(7))), yes);
     EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(false))), no);
-    EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(0.0))), no);
     EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestItem(ZELValue(U("yes")))), no);
     EXPECT_EQ(tokenizer->tokensForClientObject(TokenizerTestOtherItem()), no);
     EXPECT_EQ(ZELTokenizer::tokenizer<ZELBoolTokenizer>()->tokensForClientObject(TokenizerTestItem(ZELValue(true))), no);
@@ -220,41 +202,30 @@ TEST(ZELTokenizerSerialization, RepresentationsRoundTripForEveryBuiltInClass) {
 }
 
 TEST(ZELTokenizerSerialization, MissingClassesGiveNoneWithoutError) {
-    ZELError error = ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure, "left over");
-    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
-        Dictionary({{"TokenizerClass", ZELValue(U("ZELSpectralTokenizer"))}}), &error));
-    EXPECT_FALSE(error.isError());
-
-    error = ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure, "left over");
-    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
-        Dictionary({{"TokenizerClass", ZELValue(U("ZELWordTokenizer"))},
-                    {"ClientObjectClass", ZELValue(U("NoSuchItemClass"))}}),
-        &error));
-    EXPECT_FALSE(error.isError());
-
-    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(Dictionary({}), &error));
-    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
-        Dictionary({{"TokenizerClass", ZELValue(U(""))}}), &error));
-    EXPECT_FALSE(error.isError());
-
+    for (const ZELValue& representation :
+         {Dictionary({{"TokenizerClass", ZELValue(U("ZELSpectralTokenizer"))}}),
+          Dictionary({{"TokenizerClass", ZELValue(U("ZELWordTokenizer"))},
+                      {"ClientObjectClass", ZELValue(U("NoSuchItemClass"))}}),
+          Dictionary({}), Dictionary({{"TokenizerClass", ZELValue(U(""))}})}) {
+        ZELError error = ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure, "left over");
+        EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(representation, &error));
+        EXPECT_FALSE(error.isError());
+    }
     // Empty getter and class names mean none.
     const auto made = ZELTokenizer::tokenizerForSerializedRepresentation(
         Dictionary({{"TokenizerClass", ZELValue(U("ZELWordTokenizer"))},
                     {"ClientObjectClass", ZELValue(U(""))},
                     {"ClientObjectGetter", ZELValue(U(""))}}),
-        &error);
+        nullptr);
     ASSERT_TRUE(made);
     EXPECT_TRUE(made->clientObjectValueGetter().empty());
     EXPECT_FALSE(made->clientObjectRequiredClass());
-}
 
-TEST(ZELTokenizerSerialization, ARepresentationThatIsNotADictionaryIsInvalidData) {
-    ZELError error;
+    ZELError error;  // not a dictionary
     EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(
         ZELValue(ZELValue::Array{ZELValue(U("ZELWordTokenizer"))}), &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
     EXPECT_EQ(error.failureReason(), "expected dictionary for tokenizer definition");
-    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(ZELValue(), nullptr));
 }
 
 TEST(ZELTokenizerSerialization, HostClassesResolveByTheirRegisteredName) {

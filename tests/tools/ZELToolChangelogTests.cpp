@@ -11,7 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ZELToolRun zel(std::vector<std::string> arguments) { return ZELToolRunCommand(std::move(arguments)); }
 
 // The output with every timing ("512 µs", "3.25 ms", "1.20 s") replaced by "T".
 std::string withoutTimings(const std::string& text) {

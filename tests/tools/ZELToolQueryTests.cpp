@@ -14,7 +14,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using ToolRun = ZELToolRun;
-ToolRun zel(std::vector<std::string> arguments) { return ZELToolRunCommand(std::move(arguments)); }
 
 const char* kSchema = R"({
   "identifier": "org.example.mail",

@@ -22,7 +22,7 @@ struct ZELToolRun {
     std::string err;
 };
 
-inline ZELToolRun ZELToolRunCommand(std::vector<std::string> arguments) {
+inline ZELToolRun zel(const std::vector<std::string>& arguments) {
     std::ostringstream out, err;
     const int status = ZELToolMain(arguments, ZELToolOutput{out, err});
     return {status, out.str(), err.str()};

@@ -19,7 +19,7 @@ std::vector<ZELString> strings(std::initializer_list<const char*> texts) {
 
 class UserQueryTest : public ZELUserQueryDatabaseTest {
 protected:
-    Group group(std::initializer_list<const char*> aspects, const char* label = nullptr) {
+    Group group(const std::vector<const char*>& aspects, const char* label = nullptr) {
         ZELAspectTokenFieldGroup::AspectList list;
         for (const char* name : aspects) list.push_back(aspect(name));
         return ZELAspectTokenFieldGroup::groupWithAspects(
@@ -56,7 +56,6 @@ TEST_F(UserQueryTest, TermsOfOneCriteriaInAndAspectsAreJoinedByOr) {
                           idOf("body", "beta")});
     EXPECT_TRUE(query->isEqual(expected)) << query->description();
     EXPECT_EQ(query->booleanOperation(), ZELBooleanOperationOR);
-    EXPECT_EQ(evaluate(query), (std::set<ZELID>{1, 2, 4}));
 }
 
 TEST_F(UserQueryTest, CriteriaOfOneOrGroupAreJoinedByOrAndAndAspectsByAnd) {
@@ -67,13 +66,6 @@ TEST_F(UserQueryTest, CriteriaOfOneOrGroupAreJoinedByOrAndAndAspectsByAnd) {
     ASSERT_TRUE(query);
     EXPECT_TRUE(query->isEqual(orOf({idOf("tag", "red"), idOf("label", "red"), idOf("tag", "blue")})));
     EXPECT_EQ(query->booleanOperation(), ZELBooleanOperationOR);
-    EXPECT_EQ(evaluate(query), (std::set<ZELID>{1, 2, 3}));
-
-    // Groups are told apart by identity: an equal but distinct group joins by AND.
-    query = generate({criteria({"red"}, {tags}), criteria({"blue"}, {group({"tag", "label"})})});
-    ASSERT_TRUE(query);
-    EXPECT_EQ(query->booleanOperation(), ZELBooleanOperationAND);
-    EXPECT_EQ(evaluate(query), (std::set<ZELID>{2}));
 
     // In an AND-aspect: AND of the two single-term queries, merged into one AND match node.
     auto titles = group({"title"});
@@ -81,7 +73,6 @@ TEST_F(UserQueryTest, CriteriaOfOneOrGroupAreJoinedByOrAndAndAspectsByAnd) {
     ASSERT_TRUE(query);
     EXPECT_TRUE(query->isEqual(andOf({idOf("title", "alpha"), idOf("title", "beta")})));
     EXPECT_EQ(query->booleanOperation(), ZELBooleanOperationAND);
-    EXPECT_EQ(evaluate(query), (std::set<ZELID>{1}));
 }
 
 TEST_F(UserQueryTest, NegatedCriteriaComesLastAsNotOverItsBits) {
@@ -97,12 +88,6 @@ TEST_F(UserQueryTest, NegatedCriteriaComesLastAsNotOverItsBits) {
         orOf({idOf("title", "alpha"), idOf("title", "gamma"), idOf("body", "alpha"),
               idOf("body", "gamma")})));
     EXPECT_EQ(negation->subqueries()->front()->booleanOperation(), ZELBooleanOperationOR);
-    // Items 1 and 2 carry smith in last; both carry alpha or gamma.
-    EXPECT_EQ(evaluate(query), (std::set<ZELID>{}));
-
-    // A negation alone excludes from every item.
-    query = generate({criteria({"red"}, {group({"tag"})}, true)});
-    EXPECT_EQ(evaluate(query), (std::set<ZELID>{2, 4}));
 }
 
 TEST_F(UserQueryTest, JoinedAspectsAreMatchedAsCombinations) {
@@ -143,7 +128,7 @@ TEST_F(UserQueryTest, HandWorkedQueriesFindTheirItems) {
     const std::map<std::string, std::vector<const char*>> aspectsOf = {
         {"T", {"tag"}},           {"L", {"label"}},         {"TL", {"tag", "label"}},
         {"W", {"title", "body"}}, {"Ti", {"title"}},        {"N", {"first", "last"}},
-        {"WT", {"title", "tag"}}, {"LF", {"label", "first"}}};
+        {"WT", {"title", "tag"}}, {"LF", {"label", "first"}}, {"TL2", {"tag", "label"}}};
     struct Criteria {
         std::vector<const char*> terms;
         std::vector<std::string> groups;
@@ -157,6 +142,7 @@ TEST_F(UserQueryTest, HandWorkedQueriesFindTheirItems) {
         {{{{"red", "green"}, {"TL"}}}, std::set<ZELID>{1, 2, 3, 4}},
         // One OR-group object: OR; two group objects, even with the same aspects: AND.
         {{{{"red"}, {"TL"}}, {{"blue"}, {"TL"}}}, std::set<ZELID>{1, 2, 3}},
+        {{{{"red"}, {"TL"}}, {{"blue"}, {"TL2"}}}, std::set<ZELID>{2}},
         {{{{"red"}, {"T"}}, {{"green"}, {"TL"}}}, std::set<ZELID>{3}},
         // Terms found in two groups: the criteria stands alone, joined by AND.
         {{{{"red"}, {"T", "L"}}, {{"blue"}, {"T"}}}, std::set<ZELID>{2}},
@@ -168,6 +154,8 @@ TEST_F(UserQueryTest, HandWorkedQueriesFindTheirItems) {
         {{{{"jane", "smith"}, {"N"}}, {{"beta"}, {"W"}}}, std::set<ZELID>{2}},
         // Negated criteria do not combine: any carrier of john is excluded.
         {{{{"john"}, {"N"}, true}}, std::set<ZELID>{2}},
+        {{{{"red"}, {"T"}, true}}, std::set<ZELID>{2, 4}},
+        {{{{"alpha", "gamma"}, {"W"}, true}, {{"smith"}, {"N"}}}, std::set<ZELID>{}},
         {{{{"red"}, {"TL"}}, {{"blue"}, {"TL"}}, {{"beta"}, {"Ti"}, true}}, std::set<ZELID>{3}},
         // Terms are normalized; unknown terms are passed over.
         {{{{"ALPHA", "zzz"}, {"Ti"}}}, std::set<ZELID>{1}},
@@ -187,13 +175,8 @@ TEST_F(UserQueryTest, HandWorkedQueriesFindTheirItems) {
             next->setSearchTerms(terms);
             std::vector<Group> chosen;
             for (const std::string& name : made.groups) {
-                Group& shared = groups[name];
-                if (!shared) {
-                    ZELAspectTokenFieldGroup::AspectList list;
-                    for (const char* identifier : aspectsOf.at(name)) list.push_back(aspect(identifier));
-                    shared = ZELAspectTokenFieldGroup::groupWithAspects(list, std::nullopt);
-                }
-                chosen.push_back(shared);
+                if (!groups[name]) groups[name] = group(aspectsOf.at(name));
+                chosen.push_back(groups[name]);
             }
             next->setAspectGroups(chosen);
             next->setIsNegate(made.negated);
@@ -317,7 +300,6 @@ TEST_F(UserQueryTest, TitlesAreStyledRuns) {
     auto labelled = criteria({"oak"}, {group({"tag"}, "Tags")});
     labelled->setSearchTerms(strings({"oak"}), strings({"Oak tree"}));
     EXPECT_EQ(labelled->displayTitle().plainText(), u"Tags: Oak tree");
-    EXPECT_EQ(labelled->description().substr(labelled->description().find(' ')), " \"Tags: Oak tree\"");
 }
 
 TEST_F(UserQueryTest, StringRepresentationJoinsTitlesByAnd) {
@@ -367,39 +349,32 @@ TEST_F(UserQueryTest, CriteriaPropertyListsRoundTrip) {
 }
 
 TEST_F(UserQueryTest, CriteriaPropertyListFailuresHaveTheirMessages) {
-    ZELError error;
-    EXPECT_FALSE(ZELUserCriteria::criteriaWithPlistSerialization(ZELValue(u"x"), *db_, &error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(), "ZELUserCriteria plist should be a dictionary.");
-
-    ZELValue::Dictionary dictionary;
-    dictionary[u"AspectIdentifiers"] = ZELValue::Array{ZELValue(u"title")};
-    error = ZELError();
-    EXPECT_FALSE(ZELUserCriteria::criteriaWithPlistSerialization(ZELValue(dictionary), *db_, &error));
-    EXPECT_TRUE(error.isError());
-    EXPECT_NE(error.failureReason().find("SearchTerms"), std::string::npos) << error.failureReason();
-
-    dictionary[u"SearchTerms"] = ZELValue(u"oak");  // not an array
-    error = ZELError();
-    EXPECT_FALSE(ZELUserCriteria::criteriaWithPlistSerialization(ZELValue(dictionary), *db_, &error));
-    EXPECT_NE(error.failureReason().find("SearchTerms"), std::string::npos);
-
-    dictionary[u"SearchTerms"] = ZELValue::Array{ZELValue(u"oak")};
-    dictionary.erase(u"AspectIdentifiers");
-    error = ZELError();
-    EXPECT_FALSE(ZELUserCriteria::criteriaWithPlistSerialization(ZELValue(dictionary), *db_, &error));
-    EXPECT_NE(error.failureReason().find("AspectIdentifiers"), std::string::npos);
-
-    dictionary[u"AspectIdentifiers"] = ZELValue::Array{ZELValue(u"title"), ZELValue(u"colour")};
-    error = ZELError();
-    EXPECT_FALSE(ZELUserCriteria::criteriaWithPlistSerialization(ZELValue(dictionary), *db_, &error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(),
-              "The aspect \"colour\" is unknown, and cannot be used for search criteria.");
-
+    using Dictionary = ZELValue::Dictionary;
+    const ZELValue title(ZELValue::Array{ZELValue(u"title")});
+    const ZELValue oak(ZELValue::Array{ZELValue(u"oak")});
+    const ZELValue unknown(ZELValue::Array{ZELValue(u"title"), ZELValue(u"colour")});
+    const struct {
+        ZELValue plist;
+        std::string reason;  // the whole reason, or a key it must name
+    } rows[] = {
+        {ZELValue(u"x"), "ZELUserCriteria plist should be a dictionary."},
+        {ZELValue(Dictionary{{u"AspectIdentifiers", title}}), "SearchTerms"},
+        {ZELValue(Dictionary{{u"AspectIdentifiers", title}, {u"SearchTerms", ZELValue(u"oak")}}),
+         "SearchTerms"},
+        {ZELValue(Dictionary{{u"SearchTerms", oak}}), "AspectIdentifiers"},
+        {ZELValue(Dictionary{{u"SearchTerms", oak}, {u"AspectIdentifiers", unknown}}),
+         "The aspect \"colour\" is unknown, and cannot be used for search criteria."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reason);
+        ZELError error;
+        EXPECT_FALSE(ZELUserCriteria::criteriaWithPlistSerialization(row.plist, *db_, &error));
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+        EXPECT_NE(error.failureReason().find(row.reason), std::string::npos) << error.failureReason();
+    }
     // A failed read leaves the criteria as it was.
     auto kept = criteria({"elm"}, {group({"tag"})});
-    EXPECT_FALSE(kept->setPlistRepresentation(ZELValue(dictionary), *db_, nullptr));
+    EXPECT_FALSE(kept->setPlistRepresentation(rows[4].plist, *db_, nullptr));
     EXPECT_EQ(kept->searchTerms(), strings({"elm"}));
 }
 
