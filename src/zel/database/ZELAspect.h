@@ -54,6 +54,11 @@ public:
     // identifier itself, unless it contains "/" or NUL, is "." or "..", or begins with "%"; then
     // "%" followed by the identifier with "%", "/", "." and NUL written as %25, %2F, %2E, %00.
     static std::string fileBaseNameForAspectIdentifier(const ZELString& identifier);
+    // The file base names the sorted list of an identifier may have in a folder: the escaped
+    // one, then, for an identifier beginning with "%" whose raw form is a safe file name, the
+    // raw one of folders written before identifiers were escaped. The raw file is read when the
+    // escaped one is missing; the next save writes the escaped one.
+    static std::vector<std::string> sortFileBaseNamesForAspectIdentifier(const ZELString& identifier);
 
     // {"aspectID", "identifier", "defaultBooleanOp", "isShowBitValueLabel", "aspectTokenizer"};
     // the last is left out for an aspect without tokenizer.
@@ -129,6 +134,8 @@ public:
     ZELAspect(ZELDatabase* db, ZELString identifier, uint32_t aspectID);
 
 private:
+    // Requires: the database lock is held (a list of unknown key order is checked, which loads
+    // its keys).
     bool loadSortedList(ZELError* outError);
 
     std::atomic<ZELDatabase*> db_;  // not owned; null once invalidated
