@@ -4,6 +4,7 @@
 #include "ZELDatabaseTestSupport.h"
 #include "zel/database/ZELSynonymList.h"
 #include "zel/platform/ZELMainQueue.h"
+#include "zel/platform/ZELPropertyList.h"
 #include "zel/storage/ZELDatabaseMetaInfo.h"
 
 // Faults of opening and saving that once lost terms, synonyms or every later save.
@@ -162,4 +163,27 @@ TEST_F(ZELDatabaseTest, UnreadableMetaInfoFailsAsAMissingOne) {
         EXPECT_EQ(error.failureReason(),
                   "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
     }
+}
+
+// An aspect without tokenizer is saved with an empty tokenizer dictionary: a strict reader
+// takes that for a tokenizer that is not available, where a missing one fails the whole file.
+TEST_F(ZELDatabaseTest, AspectWithoutTokenizerIsSavedInAFormEveryReaderAccepts) {
+    db_ = openDatabase();
+    db_->ensureAspectExistsWithIdentifier(u"bare");
+    ASSERT_TRUE(db_->ensureSerialized());
+    ZELValue plist;
+    ASSERT_TRUE(ZELPropertyList::readFile(folder_ / "aspects.plist", &plist, nullptr));
+    const ZELValue* tokenizer =
+        plist.valueForKey("AspectDefs")->arrayValue().back().valueForKey("aspectTokenizer");
+    ASSERT_TRUE(tokenizer);
+    ZELError error;
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(*tokenizer, &error));
+    EXPECT_FALSE(error.isError());
+
+    db_->invalidate();
+    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
+    ASSERT_TRUE(db_->bootstrapFromDisk());
+    ASSERT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
+    EXPECT_FALSE(db_->aspectWithIdentifier(u"bare")->aspectValueTokenizer());
+    EXPECT_FALSE(db_->isReadOnly());
 }

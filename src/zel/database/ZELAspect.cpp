@@ -152,9 +152,11 @@ std::shared_ptr<ZELAspect> ZELAspect::aspectWithDefinition(ZELDatabase* db,
     const ZELValue* aspectID = definition.valueForKey("aspectID");
     const ZELValue* showLabel = definition.valueForKey("isShowBitValueLabel");
 
-    // An aspect saved without tokenizer (its host had not set one) comes back without one.
+    // An aspect saved without tokenizer (its host had not set one) comes back without one: its
+    // definition holds an empty dictionary, or, as written before, no "aspectTokenizer" at all.
     std::shared_ptr<ZELTokenizer> tokenizer;
-    if (const ZELValue* representation = definition.valueForKey("aspectTokenizer")) {
+    const ZELValue* representation = definition.valueForKey("aspectTokenizer");
+    if (representation && !(representation->isDictionary() && representation->dictionaryValue().empty())) {
         ZELError tokenizerError;
         tokenizer = ZELTokenizer::tokenizerForSerializedRepresentation(*representation,
                                                                        &tokenizerError);
@@ -183,9 +185,11 @@ ZELValue ZELAspect::aspectDefinitionDictionary() const {
         {u"defaultBooleanOp", ZELValue(static_cast<int64_t>(defaultAspectBitBooleanOperation()))},
         {u"isShowBitValueLabel", ZELValue(isShowBitValueLabel())},
     };
-    if (auto tokenizer = aspectValueTokenizer()) {
-        definition[u"aspectTokenizer"] = tokenizer->serializedRepresentation();
-    }
+    // Without tokenizer an empty dictionary: a dictionary that names no tokenizer class reads
+    // as "no tokenizer" everywhere, where a missing key fails a strict reader.
+    auto tokenizer = aspectValueTokenizer();
+    definition[u"aspectTokenizer"] =
+        tokenizer ? tokenizer->serializedRepresentation() : ZELValue(ZELValue::Dictionary{});
     return ZELValue(std::move(definition));
 }
 

@@ -44,7 +44,8 @@ public:
     // An aspect from a definition dictionary (see aspectDefinitionDictionary). Errors: code 3
     // "aspect definition is missing identifier", the tokenizer's error, the list's error. A
     // tokenizer class the process lacks gives a file-load warning and an aspect without
-    // tokenizer; a definition without "aspectTokenizer" an aspect without tokenizer.
+    // tokenizer; a definition without "aspectTokenizer", or with an empty dictionary there, an
+    // aspect without tokenizer.
     static std::shared_ptr<ZELAspect> aspectWithDefinition(ZELDatabase* db,
                                                            const ZELValue& definition,
                                                            ZELError* outError);
@@ -61,7 +62,7 @@ public:
     static std::vector<std::string> sortFileBaseNamesForAspectIdentifier(const ZELString& identifier);
 
     // {"aspectID", "identifier", "defaultBooleanOp", "isShowBitValueLabel", "aspectTokenizer"};
-    // the last is left out for an aspect without tokenizer.
+    // the last is an empty dictionary for an aspect without tokenizer.
     ZELValue aspectDefinitionDictionary() const;
     // Saves the sorted list.
     bool ensureSerializedAndGetError(ZELError* outError);

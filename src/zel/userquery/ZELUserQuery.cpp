@@ -40,21 +40,22 @@ std::shared_ptr<ZELUserQuery> ZELUserQuery::queryWithPlistSerialization(const ZE
     const ZELValue* array = plist.valueForKey("criteria", ZELValue::Kind::Array, outError);
     if (!array) return nullptr;
     CriteriaList criterias;
-    // The stored form keeps each criteria's aspects, not which criteria shared a group; tokens
-    // of one field that search the same aspects share its group (and are joined by OR where
-    // the aspects say so), so criteria read back with the same aspects share one group too.
-    // Otherwise a saved search would find less than the search it was saved from.
+    // The stored form keeps each criteria's groups by their aspects, not which criteria shared
+    // a group; tokens of one field that search the same aspects share its groups (and are
+    // joined by OR where the aspects say so), so groups read back with the same aspects are
+    // shared too. Otherwise a saved search would find less than the search it was saved from.
     std::map<std::vector<const ZELAspect*>, std::shared_ptr<ZELAspectTokenFieldGroup>> groups;
     for (const ZELValue& element : array->arrayValue()) {
         auto criteria = ZELUserCriteria::criteriaWithPlistSerialization(element, database, outError);
         if (!criteria) return nullptr;
-        if (criteria->chosenAspectGroups().size() == 1 && criteria->chosenAspectGroups().front()) {
-            const auto& group = criteria->chosenAspectGroups().front();
+        ZELUserCriteria::GroupList shared;
+        for (const auto& group : criteria->chosenAspectGroups()) {
+            if (!group) continue;
             std::vector<const ZELAspect*> key;
             for (const auto& aspect : group->aspects()) key.push_back(aspect.get());
-            const auto shared = groups.emplace(std::move(key), group).first->second;
-            if (shared != group) criteria->setAspectGroups({shared});
+            shared.push_back(groups.emplace(std::move(key), group).first->second);
         }
+        criteria->setAspectGroups(shared);
         criterias.push_back(std::move(criteria));
     }
     auto query = std::make_shared<ZELUserQuery>();
