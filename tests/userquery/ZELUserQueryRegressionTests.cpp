@@ -3,6 +3,17 @@
 #include "zel/userquery/ZELUserCriteria.h"
 #include "zel/userquery/ZELUserQuery.h"
 
+namespace {
+
+std::shared_ptr<ZELUserCriteria> ZELTestCriteria(const char16_t* term, ZELUserCriteria::GroupList groups) {
+    auto made = std::make_shared<ZELUserCriteria>();
+    made->setSearchTerms({term});
+    made->setAspectGroups(groups);
+    return made;
+}
+
+}  // namespace
+
 // A saved search read back must find what the search it was saved from found. Groups From{tag}
 // and To{label}, as in a mail window: "john" and "mary" are each found in both, so the live
 // query is john AND mary; with one group {tag} shared by both tokens, it is john OR mary.
@@ -12,12 +23,7 @@ TEST_F(ZELUserQueryDatabaseTest, SavedSearchReadBackFindsWhatTheLiveSearchFound)
     const ZELID both = addItem({{"tag", "john"}, {"label", "mary"}});
     const auto from = ZELAspectTokenFieldGroup::groupWithAspects({aspect("tag")}, u"From");
     const auto to = ZELAspectTokenFieldGroup::groupWithAspects({aspect("label")}, u"To");
-    const auto criteria = [](const char16_t* term, ZELUserCriteria::GroupList groups) {
-        auto made = std::make_shared<ZELUserCriteria>();
-        made->setSearchTerms({term});
-        made->setAspectGroups(groups);
-        return made;
-    };
+    const auto criteria = ZELTestCriteria;
     struct Case {
         const char* name;
         ZELUserCriteria::GroupList groups;
@@ -50,4 +56,16 @@ TEST_F(ZELUserQueryDatabaseTest, SavedSearchReadBackFindsWhatTheLiveSearchFound)
         ZELValue(ZELValue::Dictionary{{u"criteria", ZELValue(std::move(stripped))}}), *db_, nullptr);
     ASSERT_TRUE(read);
     EXPECT_EQ(evaluate(read->generatedQueryForDatabase(*db_)), (std::set<ZELID>{1, 2, 3}));
+}
+
+// The text says what the generated query does: tokens of one OR-group are joined by OR.
+TEST_F(ZELUserQueryDatabaseTest, StringRepresentationJoinsTheTokensOfAnOrGroupByOr) {
+    const auto tags = ZELAspectTokenFieldGroup::groupWithAspects({aspect("tag"), aspect("label")});
+    const auto titles = ZELAspectTokenFieldGroup::groupWithAspects({aspect("title")});
+    ZELUserQuery query;
+    query.setUserCriterias({ZELTestCriteria(u"red", {tags}), ZELTestCriteria(u"beta", {titles}),
+                            ZELTestCriteria(u"blue", {tags})});
+    EXPECT_EQ(query.stringRepresentation(), u"(red OR blue) AND beta");
+    query.setUserCriterias({ZELTestCriteria(u"red", {tags}), ZELTestCriteria(u"blue", {tags})});
+    EXPECT_EQ(query.stringRepresentation(), u"red OR blue");
 }
