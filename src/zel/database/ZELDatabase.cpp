@@ -167,10 +167,6 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
     auto info = ZELDatabaseMetaInfo::infoWithURL(infoPath, nullptr);
     std::error_code existsError;
     const bool folderExists = std::filesystem::exists(folder, existsError);
-    const ZELError unusableInfoError = ZELError::errorWithZELErrorCode(
-        ZELErrorCodeInvalidData,
-        ZELStringWithFormat("missing %s file from non-empty database bundle folder",
-                            ZELDatabaseMetaInfo::fileName));
     if (info) {
         if (!info->validForLoadIntoDatabase(ident_, schemaVersion, err)) return;
         sortFilesNeedOrderCheck_ =
@@ -179,7 +175,10 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
                                 isFolderNonEmpty(folder))) {
         // A meta info that is there but cannot be read is damage, not a new database: it fails
         // as a missing one does.
-        *err = unusableInfoError;
+        *err = ZELError::errorWithZELErrorCode(
+            ZELErrorCodeInvalidData,
+            ZELStringWithFormat("missing %s file from non-empty database bundle folder",
+                                ZELDatabaseMetaInfo::fileName));
         return;
     } else {
         // A new database, in a folder that is missing or empty: the stores write their files
