@@ -163,8 +163,10 @@ public:
     std::vector<std::shared_ptr<ZELAspect>> aspectsWithIdentifiers(
         const std::vector<ZELString>& identifiers) const;
     // The existing aspect, else a new one with aspect ID = number of aspects + 1 (loading its
-    // sorted list), appended. Null, changing nothing, for an empty identifier or when the list
-    // fails to load.
+    // sorted list), appended. Null, changing nothing, for an empty identifier, an invalid
+    // database or when the list fails to load. Takes the database lock (a list of a folder
+    // whose key order is not noted is checked against its keys), so it raises as
+    // accessLockedUsing does when invalidate runs while it waits.
     std::shared_ptr<ZELAspect> ensureAspectExistsWithIdentifier(const ZELString& identifier,
                                                                 ZELError* outError = nullptr);
     // Reads "aspects.plist" and appends its aspects, with their tokenizers and flags, in stored
