@@ -67,7 +67,8 @@ public:
 // taken on any thread. Item, aspect bit value and vector operations take it themselves (the
 // "Requires" lines name those that expect the caller to hold it). bootstrapFromDisk and
 // ensureSerialized do not take it: call them while no other thread uses the database, or hold
-// the lock around them. The aspect lookups guard the aspect list with a small lock of their own.
+// the lock around them. The aspect lookups guard the aspect list with a small lock of their own,
+// always taken after the database lock when both are held.
 class ZELDatabase : public ZELObject,
                     public ZELDiskDataStorageDelegate,
                     public ZELDatabaseItemClassResolver {
