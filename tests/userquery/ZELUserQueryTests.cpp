@@ -328,13 +328,15 @@ TEST_F(UserQueryTest, CriteriaPropertyListsRoundTrip) {
     expected[u"AspectIdentifiers"] = ZELValue::Array{ZELValue(u"body"), ZELValue(u"first"), ZELValue(u"title")};
     expected[u"BooleanOperation"] = ZELValue(u"OR");
     expected[u"IsNegated"] = ZELValue(true);
+    expected[u"AspectGroups"] = ZELValue::Array{ZELValue::Array{ZELValue(u"title"), ZELValue(u"body")},
+                                                ZELValue::Array{ZELValue(u"body"), ZELValue(u"first")}};
     EXPECT_EQ(plist, ZELValue(expected));
 
     ZELError error;
     auto read = ZELUserCriteria::criteriaWithPlistSerialization(plist, *db_, &error);
     ASSERT_TRUE(read) << error.description();
     EXPECT_TRUE(read->isEqual(*made));
-    ASSERT_EQ(read->chosenAspectGroups().size(), 1u);
+    ASSERT_EQ(read->chosenAspectGroups().size(), 2u);
     EXPECT_FALSE(read->chosenAspectGroups()[0]->label());
     EXPECT_EQ(read->allAspectGroups(), read->chosenAspectGroups());
     EXPECT_EQ(read->possibleAspectGroups(), read->chosenAspectGroups());

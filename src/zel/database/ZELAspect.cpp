@@ -47,6 +47,57 @@ std::string ZELAspect::fileBaseNameForAspectIdentifier(const ZELString& identifi
     return ZELStringToUTF8(escaped);
 }
 
+namespace {
+
+// The identifier an escaped file base name stands for; none when `name` is not one.
+std::optional<ZELString> identifierForEscapedFileBaseName(const ZELString& name) {
+    if (name.empty() || name.front() != u'%') return std::nullopt;
+    ZELString identifier;
+    for (size_t index = 1; index < name.size(); ++index) {
+        if (name[index] != u'%') {
+            identifier += name[index];
+            continue;
+        }
+        const std::u16string_view code = std::u16string_view(name).substr(index + 1, 2);
+        if (code == u"25") identifier += u'%';
+        else if (code == u"2F") identifier += u'/';
+        else if (code == u"2E") identifier += u'.';
+        else if (code == u"00") identifier += u'\0';
+        else return std::nullopt;
+        index += 2;
+    }
+    return identifier;
+}
+
+// Folders written before identifiers were escaped keep an identifier beginning with "%" under
+// its raw name. That name is read when the escaped file is missing, unless it is also the
+// escaped name of another identifier ("%%25a" stands for "%a"). None for other identifiers.
+std::optional<std::string> legacyFileBaseNameForAspectIdentifier(const ZELString& identifier) {
+    if (identifier.empty() || identifier.front() != u'%' ||
+        identifier.find_first_of(std::u16string_view(u"/\0", 2)) != ZELString::npos) {
+        return std::nullopt;
+    }
+    const std::string raw = ZELStringToUTF8(identifier);
+    if (auto other = identifierForEscapedFileBaseName(identifier);
+        other && ZELAspect::fileBaseNameForAspectIdentifier(*other) == raw) {
+        return std::nullopt;
+    }
+    return raw;
+}
+
+bool sortFileExists(const std::filesystem::path& base) {
+    std::error_code error;
+    return std::filesystem::exists(base.string() + ".sort", error);
+}
+
+}  // namespace
+
+std::vector<std::string> ZELAspect::sortFileBaseNamesForAspectIdentifier(const ZELString& identifier) {
+    std::vector<std::string> names{fileBaseNameForAspectIdentifier(identifier)};
+    if (auto legacy = legacyFileBaseNameForAspectIdentifier(identifier)) names.push_back(*legacy);
+    return names;
+}
+
 bool ZELAspect::loadSortedList(ZELError* outError) {
     ZELDatabase* db = database();
     const std::filesystem::path base =
@@ -73,7 +124,16 @@ bool ZELAspect::loadSortedList(ZELError* outError) {
         [](const ZELString& key, const ZELString& prefix) { return hasZELSortPrefix(key, prefix); },
         [](const ZELString& prefix) { return ZELSortPrefixLowerBound(prefix); });
     list->setKeyHash([](const ZELString& key) { return hashZELSort(key); });
-    if (!list->loadAndGetError(outError)) return false;
+    const auto legacy = legacyFileBaseNameForAspectIdentifier(name_);
+    if (legacy && !sortFileExists(base) && sortFileExists(db->aspectDataFolderURL() / *legacy)) {
+        if (!list->loadFromFileOfBaseURLAndGetError((db->aspectDataFolderURL() / *legacy).string(),
+                                                    outError)) {
+            return false;
+        }
+    } else if (!list->loadAndGetError(outError)) {
+        return false;
+    }
+    if (db->sortFilesNeedOrderCheck_) list->sortIntoKeyOrder();
     valueSortList_ = std::move(list);
     return true;
 }
@@ -92,9 +152,11 @@ std::shared_ptr<ZELAspect> ZELAspect::aspectWithDefinition(ZELDatabase* db,
     const ZELValue* aspectID = definition.valueForKey("aspectID");
     const ZELValue* showLabel = definition.valueForKey("isShowBitValueLabel");
 
-    // An aspect saved without tokenizer (its host had not set one) comes back without one.
+    // An aspect saved without tokenizer (its host had not set one) comes back without one: its
+    // definition holds an empty dictionary, or, as written before, no "aspectTokenizer" at all.
     std::shared_ptr<ZELTokenizer> tokenizer;
-    if (const ZELValue* representation = definition.valueForKey("aspectTokenizer")) {
+    const ZELValue* representation = definition.valueForKey("aspectTokenizer");
+    if (representation && !(representation->isDictionary() && representation->dictionaryValue().empty())) {
         ZELError tokenizerError;
         tokenizer = ZELTokenizer::tokenizerForSerializedRepresentation(*representation,
                                                                        &tokenizerError);
@@ -123,9 +185,11 @@ ZELValue ZELAspect::aspectDefinitionDictionary() const {
         {u"defaultBooleanOp", ZELValue(static_cast<int64_t>(defaultAspectBitBooleanOperation()))},
         {u"isShowBitValueLabel", ZELValue(isShowBitValueLabel())},
     };
-    if (auto tokenizer = aspectValueTokenizer()) {
-        definition[u"aspectTokenizer"] = tokenizer->serializedRepresentation();
-    }
+    // Without tokenizer an empty dictionary: a dictionary that names no tokenizer class reads
+    // as "no tokenizer" everywhere, where a missing key fails a strict reader.
+    auto tokenizer = aspectValueTokenizer();
+    definition[u"aspectTokenizer"] =
+        tokenizer ? tokenizer->serializedRepresentation() : ZELValue(ZELValue::Dictionary{});
     return ZELValue(std::move(definition));
 }
 

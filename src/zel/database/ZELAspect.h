@@ -44,7 +44,8 @@ public:
     // An aspect from a definition dictionary (see aspectDefinitionDictionary). Errors: code 3
     // "aspect definition is missing identifier", the tokenizer's error, the list's error. A
     // tokenizer class the process lacks gives a file-load warning and an aspect without
-    // tokenizer; a definition without "aspectTokenizer" an aspect without tokenizer.
+    // tokenizer; a definition without "aspectTokenizer", or with an empty dictionary there, an
+    // aspect without tokenizer.
     static std::shared_ptr<ZELAspect> aspectWithDefinition(ZELDatabase* db,
                                                            const ZELValue& definition,
                                                            ZELError* outError);
@@ -54,9 +55,14 @@ public:
     // identifier itself, unless it contains "/" or NUL, is "." or "..", or begins with "%"; then
     // "%" followed by the identifier with "%", "/", "." and NUL written as %25, %2F, %2E, %00.
     static std::string fileBaseNameForAspectIdentifier(const ZELString& identifier);
+    // The file base names the sorted list of an identifier may have in a folder: the escaped
+    // one, then, for an identifier beginning with "%" whose raw form is a safe file name, the
+    // raw one of folders written before identifiers were escaped. The raw file is read when the
+    // escaped one is missing; the next save writes the escaped one.
+    static std::vector<std::string> sortFileBaseNamesForAspectIdentifier(const ZELString& identifier);
 
     // {"aspectID", "identifier", "defaultBooleanOp", "isShowBitValueLabel", "aspectTokenizer"};
-    // the last is left out for an aspect without tokenizer.
+    // the last is an empty dictionary for an aspect without tokenizer.
     ZELValue aspectDefinitionDictionary() const;
     // Saves the sorted list.
     bool ensureSerializedAndGetError(ZELError* outError);
@@ -129,6 +135,8 @@ public:
     ZELAspect(ZELDatabase* db, ZELString identifier, uint32_t aspectID);
 
 private:
+    // Requires: the database lock is held (a list of unknown key order is checked, which loads
+    // its keys).
     bool loadSortedList(ZELError* outError);
 
     std::atomic<ZELDatabase*> db_;  // not owned; null once invalidated

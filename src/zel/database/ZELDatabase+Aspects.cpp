@@ -27,10 +27,16 @@ std::vector<std::shared_ptr<ZELAspect>> ZELDatabase::aspectsWithIdentifiers(
 }
 
 // The aspect list lock is held while the new aspect loads its sorted list, so that two threads
-// asking for the same new identifier get one aspect.
+// asking for the same new identifier get one aspect. The database lock is taken first (the
+// order every path keeps): loading may check the list's order against its keys.
 std::shared_ptr<ZELAspect> ZELDatabase::ensureAspectExistsWithIdentifier(const ZELString& identifier,
                                                                          ZELError* outError) {
     if (identifier.empty() || isInvalid()) return nullptr;
+    return accessLockedUsing([&] { return ensureAspectExistsLocked(identifier, outError); });
+}
+
+std::shared_ptr<ZELAspect> ZELDatabase::ensureAspectExistsLocked(const ZELString& identifier,
+                                                                 ZELError* outError) {
     std::lock_guard<std::mutex> guard(aspectsLock_);
     for (const auto& aspect : aspects_) {
         if (aspect->aspectIdentifier() == identifier) return aspect;
@@ -45,13 +51,19 @@ std::shared_ptr<ZELAspect> ZELDatabase::ensureAspectExistsWithIdentifier(const Z
 
 bool ZELDatabase::restoreAspectsFromInfoFile(ZELError* outError) {
     if (isInvalid()) return false;
+    return accessLockedUsing([&] { return restoreAspectsLocked(outError); });
+}
+
+bool ZELDatabase::restoreAspectsLocked(ZELError* outError) {
     const std::filesystem::path url = folderURL_ / aspectsInfoFileName;
     std::error_code existsError;
     if (!std::filesystem::exists(url, existsError)) return true;
     ZELError error;
     auto loaded = ZELAspect::aspectsLoadedFromInfoFileAtURL(url, this, &error);
+    // The caller hears of a failure; saving goes on, and keeps the unread file aside when it
+    // writes a new one.
     if (!loaded) {
-        reportSerializationError(error);
+        aspectsInfoUnread_ = true;
         return ZELSetError(outError, error);
     }
     std::lock_guard<std::mutex> guard(aspectsLock_);

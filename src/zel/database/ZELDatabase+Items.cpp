@@ -63,16 +63,6 @@ std::shared_ptr<ZELItem> newItemFromBlob(const std::shared_ptr<ZELSerializableDa
 
 }  // namespace
 
-bool ZELDatabase::acquireLockIfValid() {
-    lock_.lock();
-    if (isInvalid()) {
-        lock_.unlock();
-        return false;
-    }
-    threadDidAcquireLock();
-    return true;
-}
-
 // ---- Adding and matching ----
 
 ZELID ZELDatabase::addItem(const std::shared_ptr<ZELItem>& item, bool* outWasAdded) {

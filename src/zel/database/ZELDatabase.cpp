@@ -164,17 +164,17 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
 
     const std::string infoPath = (folder / ZELDatabaseMetaInfo::fileName).string();
     const int64_t schemaVersion = clientSchemaVersion();
-    ZELError readError;
-    auto info = ZELDatabaseMetaInfo::infoWithURL(infoPath, &readError);
+    auto info = ZELDatabaseMetaInfo::infoWithURL(infoPath, nullptr);
     std::error_code existsError;
     const bool folderExists = std::filesystem::exists(folder, existsError);
     if (info) {
         if (!info->validForLoadIntoDatabase(ident_, schemaVersion, err)) return;
-    } else if (folderExists && std::filesystem::exists(infoPath, existsError)) {
-        // A meta info that is there but cannot be read is damage, not a new database.
-        *err = readError;
-        return;
-    } else if (folderExists && isFolderNonEmpty(folder)) {
+        sortFilesNeedOrderCheck_ =
+            info->clientPlistValueForKey(sortFileKeyOrderClientKey).integerValue() != sortFileKeyOrder;
+    } else if (folderExists && (std::filesystem::exists(infoPath, existsError) ||
+                                isFolderNonEmpty(folder))) {
+        // A meta info that is there but cannot be read is damage, not a new database: it fails
+        // as a missing one does.
         *err = ZELError::errorWithZELErrorCode(
             ZELErrorCodeInvalidData,
             ZELStringWithFormat("missing %s file from non-empty database bundle folder",
@@ -191,6 +191,7 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
             ZELFileManager::createDirectoryRecursivelyAtURL((folder / aspectsFolderName).string(),
                                                             &createError);
         info = ZELDatabaseMetaInfo::infoWithDatabase(ident_, schemaVersion, nullptr);
+        info->setClientPlistValue(ZELValue(sortFileKeyOrder), sortFileKeyOrderClientKey);
         isSavedInfoDirty_ = true;
         if (!created) {
             *err = createError;
@@ -202,9 +203,12 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
     if (!itemVectorsByAspectBitID_->loadAndGetError(err)) return;
     if (!itemStore_->loadAndGetError(err)) return;
     if (!aspectBitValueStore_->loadAndGetError(err)) return;
-    auto synonyms = ZELSynonymList::listWithFolderURL(folder / storageFolderName / synonymsFolderName);
-    synonymList_ = synonyms;
-    if (!synonyms->loadAndGetError(err)) return;
+    // Damaged synonyms are reported and the database opens without them; the damaged file is
+    // kept until the synonyms change (then it is moved aside).
+    synonymList_ = ZELSynonymList::listWithFolderURL(folder / storageFolderName / synonymsFolderName);
+    if (ZELError synonymsError; !synonymList_->loadAndGetError(&synonymsError)) {
+        reportBackgroundError(synonymsError);
+    }
     savedInfo_ = std::move(info);
 }
 
@@ -258,10 +262,15 @@ bool ZELDatabase::ensureSerialized() {
     if (!classMap_->ensureSerializedAndGetError(&err)) return fail();
     const auto aspects = allAspects();
     if (aspectInfoDirty_.exchange(false)) {
-        if (!ZELAspect::saveInfoForAspects(aspects, folderURL_ / aspectsInfoFileName, &err)) {
+        // A file that failed to restore is kept beside the new one.
+        const std::filesystem::path url = folderURL_ / aspectsInfoFileName;
+        if ((aspectsInfoUnread_ && std::filesystem::exists(url, existsError) &&
+             !ZELFileManager::moveDamagedItemAsideAtURL(url.string(), &err)) ||
+            !ZELAspect::saveInfoForAspects(aspects, url, &err)) {
             aspectInfoDirty_ = true;
             return fail();
         }
+        aspectsInfoUnread_ = false;
     }
     for (const auto& aspect : aspects) {
         if (!aspect->ensureSerializedAndGetError(&err)) return fail();
@@ -273,6 +282,7 @@ bool ZELDatabase::ensureSerialized() {
         !synonymList_->ensureSerializedAndGetError(&err)) {
         return fail();
     }
+    if (sortFilesNeedOrderCheck_ && !recordSortFileKeyOrderIfChecked(&err)) return fail();
     return true;
 }
 
@@ -284,14 +294,27 @@ void ZELDatabase::raiseInvalid() const {
 }
 
 void ZELDatabase::acquireLock() {
-    if (isInvalid()) raiseInvalid();
+    if (isInvalid() || !acquireLockIfValid()) raiseInvalid();
+}
+
+// Validity is asked again once the lock is held: invalidate may have dropped the components
+// while this thread waited for it.
+bool ZELDatabase::acquireLockIfValid() {
     lock_.lock();
+    if (isInvalid()) {
+        lock_.unlock();
+        return false;
+    }
     threadDidAcquireLock();
+    return true;
 }
 
 bool ZELDatabase::tryAcquireLock() {
-    if (isInvalid()) return false;
-    if (!lock_.try_lock()) return false;
+    if (isInvalid() || !lock_.try_lock()) return false;
+    if (isInvalid()) {
+        lock_.unlock();
+        return false;
+    }
     threadDidAcquireLock();
     return true;
 }

@@ -67,7 +67,8 @@ public:
 // taken on any thread. Item, aspect bit value and vector operations take it themselves (the
 // "Requires" lines name those that expect the caller to hold it). bootstrapFromDisk and
 // ensureSerialized do not take it: call them while no other thread uses the database, or hold
-// the lock around them. The aspect lookups guard the aspect list with a small lock of their own.
+// the lock around them. The aspect lookups guard the aspect list with a small lock of their own,
+// always taken after the database lock when both are held.
 class ZELDatabase : public ZELObject,
                     public ZELDiskDataStorageDelegate,
                     public ZELDatabaseItemClassResolver {
@@ -82,6 +83,13 @@ public:
     static constexpr const char* aspectBitVectorsStoreName = "aspectBitIDVectors";
     static constexpr const char* itemVectorsStoreName = "itemIDVectors";
     static constexpr const char* synonymsFolderName = "synonyms";
+    // The client value of the meta info under which this library notes the key order of the
+    // folder's sort files: 2, the diacritic-blind order of compareZELSort. A folder without it
+    // may hold lists in the plain code point order; each of them is checked when loaded and
+    // re-sorted once. The key is in the library's own domain, apart from the host's keys.
+    // Stored; never change.
+    static constexpr const char16_t* sortFileKeyOrderClientKey = u"com.tarvo.ZEL.sortFileKeyOrder";
+    static constexpr int64_t sortFileKeyOrder = 2;
 
     // Nothing is read from disk; call bootstrapFromDisk.
     static std::shared_ptr<ZELDatabase> databaseWithIdentifier(std::string identifier,
@@ -115,7 +123,8 @@ public:
     bool isReadOnly() const { return isReadOnly_.load(); }
 
     // Opens the folder: validates (or creates) the meta info, loads the class map and the
-    // stores, and the synonyms. Aspects are not read: add them with
+    // stores, and the synonyms (damaged synonyms are reported as a background error and left
+    // out). Aspects are not read: add them with
     // ensureAspectExistsWithIdentifier or restoreAspectsFromInfoFile. A failure keeps its error
     // as lastSerializationError and answers false.
     bool bootstrapFromDisk();
@@ -135,7 +144,8 @@ public:
 
     // ---- Locking (ZELDatabase.cpp) ----
 
-    // Raises ZELDatabaseInvalidException once invalid; else waits for the lock.
+    // Waits for the lock; raises ZELDatabaseInvalidException (not holding it) once invalid,
+    // also when invalidate ran while this thread waited.
     void acquireLock();
     // False once invalid or when another thread holds the lock.
     bool tryAcquireLock();
@@ -154,14 +164,17 @@ public:
     std::vector<std::shared_ptr<ZELAspect>> aspectsWithIdentifiers(
         const std::vector<ZELString>& identifiers) const;
     // The existing aspect, else a new one with aspect ID = number of aspects + 1 (loading its
-    // sorted list), appended. Null, changing nothing, for an empty identifier or when the list
-    // fails to load.
+    // sorted list), appended. Null, changing nothing, for an empty identifier, an invalid
+    // database or when the list fails to load. Takes the database lock (a list of a folder
+    // whose key order is not noted is checked against its keys), so it raises as
+    // accessLockedUsing does when invalidate runs while it waits.
     std::shared_ptr<ZELAspect> ensureAspectExistsWithIdentifier(const ZELString& identifier,
                                                                 ZELError* outError = nullptr);
     // Reads "aspects.plist" and appends its aspects, with their tokenizers and flags, in stored
     // order; identifiers the database already has keep their aspect. A missing file restores
     // nothing and succeeds. Other failures (damaged file, bad definition) append nothing and
-    // are kept as lastSerializationError.
+    // answer the error; saving is not stopped, and the next save that writes "aspects.plist"
+    // first moves the unread file aside ("aspects-damaged.plist").
     bool restoreAspectsFromInfoFile(ZELError* outError);
     void addJoinedAspectSet(const std::shared_ptr<ZELJoinedAspectSet>& set);
     std::shared_ptr<ZELJoinedAspectSet> joinedAspectSetForAspectWithIdentifier(
@@ -300,6 +313,13 @@ private:
     std::string storagePath(const char* name) const;
     void bootstrapStepsOrThrow(const std::filesystem::path& folder, ZELError* err);
     bool isFolderNonEmpty(const std::filesystem::path& folder) const;
+    // After a save: once every sort file in the aspects folder belongs to an aspect loaded
+    // (so checked) this session, notes the key order in the meta info and writes it.
+    bool recordSortFileKeyOrderIfChecked(ZELError* outError);
+    // Requires: the database lock is held.
+    std::shared_ptr<ZELAspect> ensureAspectExistsLocked(const ZELString& identifier,
+                                                        ZELError* outError);
+    bool restoreAspectsLocked(ZELError* outError);
 
     // Item internals (ZELDatabase+Items.cpp).
     ZELID addOrMatchItem(const std::shared_ptr<ZELItem>& item, bool allowAdd, ZELID updatingID,
@@ -329,12 +349,16 @@ private:
     mutable std::mutex lastFileErrorLock_;
     ZELError lastFileError_;  // guarded by lastFileErrorLock_
     bool isSavedInfoDirty_ = false;
+    // Set on opening a folder whose meta info does not note the key order of its sort files:
+    // every list loaded meanwhile is checked. Read under the database lock.
+    bool sortFilesNeedOrderCheck_ = false;
     std::atomic<ZELDatabaseDelegate*> delegate_;
     std::recursive_mutex lock_;  // the database lock, "ZELDatabase"
     std::atomic<uint64_t> lockCount_{0};
     std::atomic<bool> isReadOnly_{false};
     std::atomic<bool> isInvalid_{false};
     std::atomic<bool> aspectInfoDirty_{false};
+    std::atomic<bool> aspectsInfoUnread_{false};  // "aspects.plist" failed to restore
     std::atomic<uint64_t> itemChangeLevel_{0};
     // The pending changes; taken and cleared atomically, so that a change noted while another
     // thread posts is neither lost nor posted twice.
@@ -353,7 +377,6 @@ private:
 
 template <typename Block>
 decltype(auto) ZELDatabase::accessLockedUsing(Block&& block) {
-    if (isInvalid()) raiseInvalid();
     acquireLock();
     struct Relinquisher {
         ZELDatabase* db;

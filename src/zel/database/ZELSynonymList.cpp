@@ -26,9 +26,12 @@ bool ZELSynonymList::loadAndGetError(ZELError* outError) {
         synToTermsMap_.clear();
         termToSynMap_.clear();
         hasUnsavedChanges_ = false;
+        isFileDamaged_ = false;
         return true;
     }
     auto fail = [&](const char* reason) {
+        std::lock_guard<std::mutex> guard(mapsLock_);
+        isFileDamaged_ = true;
         return ZELSetError(outError, ZELError::errorWithZELErrorCode(
                                          ZELErrorCodeInvalidData,
                                          ZELStringWithFormat("%s in %s", reason, url.c_str())));
@@ -61,12 +64,20 @@ bool ZELSynonymList::loadAndGetError(ZELError* outError) {
         if (!texts.empty()) addSynonymLocked(synonym, texts);
     }
     hasUnsavedChanges_ = false;
+    isFileDamaged_ = false;
     return true;
 }
 
 bool ZELSynonymList::ensureSerializedAndGetError(ZELError* outError) {
     std::lock_guard<std::mutex> guard(mapsLock_);
     if (!hasUnsavedChanges_) return true;
+    // A damaged file is kept beside the new one: the synonyms it holds may yet be recovered.
+    std::error_code existsError;
+    if (isFileDamaged_ && std::filesystem::exists(fileURL(), existsError) &&
+        !ZELFileManager::moveDamagedItemAsideAtURL(fileURL(), outError)) {
+        return false;
+    }
+    isFileDamaged_ = false;
     ZELValue::Dictionary synonyms;
     for (const auto& [synonym, texts] : synToTermsMap_) {
         synonyms[synonym] = ZELValue(ZELValue::Array(texts.begin(), texts.end()));
@@ -126,7 +137,11 @@ void ZELSynonymList::addSynonymLocked(const ZELString& synonym,
 void ZELSynonymList::removeSynonymLocked(const ZELString& synonym) {
     const auto found = synToTermsMap_.find(synonym);
     if (found != synToTermsMap_.end()) {
-        for (const ZELString& text : found->second) termToSynMap_.erase(text);
+        // A text that a later synonym took over stays with that one.
+        for (const ZELString& text : found->second) {
+            const auto owner = termToSynMap_.find(text);
+            if (owner != termToSynMap_.end() && owner->second == synonym) termToSynMap_.erase(owner);
+        }
         synToTermsMap_.erase(found);
     }
     hasUnsavedChanges_ = true;

@@ -31,10 +31,12 @@ public:
     std::filesystem::path fileURL() const { return folderURL_ / fileName; }
 
     // Replaces the maps with the stored file's; a missing file gives empty maps. A damaged file
-    // fails with code 3 ("<reason> in <file>") and leaves the maps as they were.
+    // fails with code 3 ("<reason> in <file>") and leaves the maps as they were; it is not
+    // replaced until the synonyms change.
     bool loadAndGetError(ZELError* outError);
-    // Writes the file (making the folder) when there are unsaved changes. Failure: code 4
-    // "could not save synonym list file".
+    // Writes the file (making the folder) when there are unsaved changes; a damaged file that
+    // failed to load is first moved aside ("synonyms-damaged.plist"). Failure: code 4 "could not
+    // save synonym list file", or the file system's error from moving the damaged file.
     bool ensureSerializedAndGetError(ZELError* outError);
     bool hasUnsavedChanges() const;
 
@@ -45,7 +47,8 @@ public:
     std::vector<ZELString> allSynonyms() const;
     // Maps every text to the synonym and the synonym to the texts.
     void addSynonym(const ZELString& synonym, const std::vector<ZELString>& texts);
-    // Removes every text of the synonym from the text map, then the synonym.
+    // Removes the synonym, and those of its texts that no other synonym has taken over from
+    // the text map.
     void removeSynonym(const ZELString& synonym);
     // removeSynonym, then addSynonym when `texts` is not empty.
     void setAspectBitValues(const std::vector<ZELString>& texts, const ZELString& synonym);
@@ -64,4 +67,5 @@ private:
     std::map<ZELString, std::vector<ZELString>> synToTermsMap_;  // guarded by mapsLock_
     std::map<ZELString, ZELString> termToSynMap_;                // guarded by mapsLock_
     bool hasUnsavedChanges_ = false;                             // guarded by mapsLock_
+    bool isFileDamaged_ = false;  // the last load failed on the file; guarded by mapsLock_
 };

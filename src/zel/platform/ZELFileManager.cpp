@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "zel/platform/ZELChildProcess.h"
@@ -31,6 +32,16 @@ ZELError errnoError(const char* action, const std::string& path) {
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
+}
+
+// A file name's stem and extension (with its period). A leading period starts a hidden name,
+// not an extension; a trailing one ends no extension.
+std::pair<std::string, std::string> stemAndExtensionOf(const std::string& fileName) {
+    const size_t period = fileName.rfind('.');
+    if (period == std::string::npos || period == 0 || period + 1 == fileName.size()) {
+        return {fileName, std::string()};
+    }
+    return {fileName.substr(0, period), fileName.substr(period)};
 }
 
 // Everything up to and including the last "/", or "" for a bare name.
@@ -219,13 +230,7 @@ std::optional<std::string> ZELFileManager::uniqueNonExistantFilePathForPath(cons
     if (!itemExists(path)) return path;
     const std::string trimmed = withoutTrailingSlashes(path);
     const std::string prefix = folderPrefixOf(trimmed);
-    const std::string fileName = lastPathComponentOf(trimmed);
-    // A leading period starts a hidden name, not an extension; a trailing one ends no extension.
-    const size_t period = fileName.rfind('.');
-    const bool hasExtension =
-        period != std::string::npos && period > 0 && period + 1 < fileName.size();
-    const std::string stem = hasExtension ? fileName.substr(0, period) : fileName;
-    const std::string extension = hasExtension ? fileName.substr(period) : std::string();
+    const auto [stem, extension] = stemAndExtensionOf(lastPathComponentOf(trimmed));
     for (int suffix = kFirstUniqueSuffix; suffix <= kLastUniqueSuffix; ++suffix) {
         std::string candidate = prefix + stem + "-" + std::to_string(suffix) + extension;
         if (!itemExists(candidate)) return candidate;
@@ -233,6 +238,20 @@ std::optional<std::string> ZELFileManager::uniqueNonExistantFilePathForPath(cons
     ZELSetError(outError, ZELError::errorWithZELErrorCode(ZELErrorCodeFileAccess,
                                                           "could not make unique file"));
     return std::nullopt;
+}
+
+std::optional<std::string> ZELFileManager::moveDamagedItemAsideAtURL(const std::string& path,
+                                                                     ZELError* outError) {
+    const std::string trimmed = withoutTrailingSlashes(path);
+    const auto [stem, extension] = stemAndExtensionOf(lastPathComponentOf(trimmed));
+    const std::optional<std::string> aside = uniqueNonExistantFilePathForPath(
+        folderPrefixOf(trimmed) + stem + "-damaged" + extension, outError);
+    if (!aside) return std::nullopt;
+    if (::rename(trimmed.c_str(), aside->c_str()) != 0) {
+        ZELSetError(outError, errnoError("could not move aside ", path));
+        return std::nullopt;
+    }
+    return aside;
 }
 
 std::optional<std::string> ZELFileManager::temporaryItemURLWithLastPathComponent(

@@ -34,6 +34,12 @@ class ZELFileManager {
     static std::optional<std::string> uniqueNonExistantFilePathForPath(const std::string& path,
                                                                        ZELError* outError);
 
+    // Keeps a damaged file that a new one is about to replace: renames the item at `path` to
+    // "<name>-damaged.<extension>" beside it (made unique as above). The new path, or none with
+    // the file system's error.
+    static std::optional<std::string> moveDamagedItemAsideAtURL(const std::string& path,
+                                                                ZELError* outError);
+
     // A free path named after `name` (made unique as above) in the process's own temporary
     // folder: a private folder (mode 0700) made under $TMPDIR (default /tmp) at first use and
     // made again if it disappears. Removed at exit when empty. `name` must be a single path

@@ -125,8 +125,11 @@ void ZELCompletionCollector::collect(const AspectList& aspects, bool inBackgroun
     const std::shared_ptr<ZELIDVector> allowedIDs = limitAspectBitValueIDs();
     const std::shared_ptr<ZELIDVector> limitItemIDs = resultSet_ ? resultSet_->itemIDs() : nullptr;
     // A result set without items leaves no value to offer.
-    if (aspects.empty() || (limitItemIDs && limitItemIDs->isEmpty())) return;
-    ZELDatabase* database = aspects.front()->database();
+    if (limitItemIDs && limitItemIDs->isEmpty()) return;
+    const auto first = std::find_if(aspects.begin(), aspects.end(),
+                                    [](const std::shared_ptr<ZELAspect>& aspect) { return aspect != nullptr; });
+    if (first == aspects.end()) return;
+    ZELDatabase* database = (*first)->database();
     if (!database) return;
     // Keeps the database alive for the walk when it is shared (a host may drop it meanwhile).
     const std::shared_ptr<ZELObject> databaseHold = database->weak_from_this().lock();
@@ -180,11 +183,6 @@ std::shared_ptr<ZELIDVector> ZELCompletionCollector::itemsForValue(ZELDatabase& 
     return items;
 }
 
-uint64_t ZELCompletionCollector::useCountOfValue(ZELDatabase& database, ZELID aspectBitID) {
-    const auto info = database.aspectBitValueInfoForID(aspectBitID);
-    return info ? info->useCount() : 0;
-}
-
 bool ZELCompletionCollector::addValue(ZELDatabase& database, const ZELString& normalized,
                                       const ZELString& canonical, ZELID aspectBitID) {
     if (isCancelled()) return true;
@@ -193,12 +191,9 @@ bool ZELCompletionCollector::addValue(ZELDatabase& database, const ZELString& no
         Candidate& last = candidates_.back();
         const bool isPrefixPair = ZELCompletionNormalizedTextHasPrefix(normalized, last.normalized) ||
                                   ZELCompletionNormalizedTextHasPrefix(last.normalized, normalized);
-        // Without a limit, a value's use count is the number of its items: values whose counts
-        // differ cannot find the same items, and their item vectors need not be loaded.
-        const bool mayFindSameItems =
-            isPrefixPair && (limitItemIDs_ || useCountOfValue(database, aspectBitID) ==
-                                                  useCountOfValue(database, last.aspectBitID));
-        if (mayFindSameItems) {
+        // The item vectors themselves are compared: a use count need not be the number of the
+        // value's items (a store of another writer, an add between its two lock holds).
+        if (isPrefixPair) {
             if (!last.items) last.items = itemsForValue(database, last.aspectBitID);
             items = itemsForValue(database, aspectBitID);
             if (items && last.items && items->isEqual(*last.items)) {

@@ -83,13 +83,14 @@ public:
     const std::vector<ZELString>& completionCanonicalStrings() const { return finalList_; }
     // More completions existed than limitCount.
     bool limitSurpassed() const { return limitSurpassed_; }
-    // The database of the first aspect while a collection runs; null otherwise.
+    // The database of the first aspect (not null) while a collection runs; null otherwise.
     ZELDatabase* database() const { return database_.load(); }
 
     // ---- Collecting ----
 
     // Collects over the aspects in their order, holding the database lock of the first
-    // aspect's database for the whole walk (aspects of another database are passed over). The
+    // aspect's database for the whole walk (null aspects and aspects of another database are
+    // passed over). The
     // lock is recursive: the caller may hold it already.
     void addCompletionsInAspects(const AspectList& aspects);
     // Starts a background collection on "ZELCompletionCollectorQueue" unless one is running
@@ -134,8 +135,6 @@ private:
     bool drain(bool final);
     // The items carrying the value, within the result set's items when there is one.
     std::shared_ptr<ZELIDVector> itemsForValue(ZELDatabase& database, ZELID aspectBitID);
-    // The number of items carrying the value (0 when it is gone). Requires: the lock is held.
-    static uint64_t useCountOfValue(ZELDatabase& database, ZELID aspectBitID);
     static void runInBackground(ZELCompletionCollector* collector,
                                 const std::weak_ptr<ZELObject>& weakCollector,
                                 const std::shared_ptr<BackgroundState>& state);

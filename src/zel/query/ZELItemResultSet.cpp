@@ -5,6 +5,7 @@
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
 #include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELException.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/platform/ZELString.h"
 #include "zel/platform/ZELTickClock.h"
@@ -156,7 +157,16 @@ void ZELItemResultSet::runLoader(const Notify& notify, ItemList working, uint64_
     bool stopped = false;
     itemIDs_->enumerateIDs([&](ZELID id, bool& stop) {
         if (present.count(id) != 0) return;
-        if (auto item = db_->itemForItemID(id, nullptr)) working.push_back(std::move(item));
+        std::shared_ptr<ZELItem> item;
+        try {
+            item = db_->itemForItemID(id, nullptr);
+        } catch (const ZELException& exception) {
+            // An invalidated database gives no more items: the set finishes with those loaded.
+            if (exception.name() != ZELDatabaseInvalidException) throw;
+            stop = true;
+            return;
+        }
+        if (item) working.push_back(std::move(item));
         if (static_cast<uint32_t>(ZELTickCount() - lastReport) > interval) {
             interval = kLaterReportInterval;
             if (!storeLoadedItems(working, false, generation)) {

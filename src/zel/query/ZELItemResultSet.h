@@ -52,7 +52,8 @@ public:
     // Starts a background load. On a finished set `notify` is called at once on this thread;
     // while a load runs nothing is started and `notify` is never called. Otherwise `notify`
     // is called on the main thread's queue after about 30 ticks, then at most every 180 ticks,
-    // and once at the end. The loader keeps the set alive until that last call.
+    // and once at the end. The loader keeps the set alive until that last call. When the
+    // database is invalidated meanwhile, the set finishes with the items loaded so far.
     void loadInBackgroundAndNotifyUsing(Notify notify);
     // A running loader stops at its next progress point and finishes the set with the items
     // it has loaded, unless the set was finished meanwhile.

@@ -78,7 +78,9 @@ std::shared_ptr<ZELQuery> ZELQuery::selfQuery() const {
     return std::const_pointer_cast<ZELQuery>(sharedFromThisAs<ZELQuery>());
 }
 
+// Follows isEqual: every query without criteria equals every other, so they all hash alike.
 uint64_t ZELQuery::hash() const {
+    if (!hasAnyCriteria()) return 0;
     const QueryList* children = subqueries();
     return children ? children->size() : 0;
 }

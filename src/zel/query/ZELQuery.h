@@ -86,7 +86,8 @@ public:
     // ---- Common operations ----
 
     ZELBooleanOperation booleanOperation() const { return operation_; }
-    // The number of subqueries: 0 for empty and match nodes, 1 for a negation.
+    // The number of subqueries: 0 for empty and match nodes, 1 for a negation; 0 for any query
+    // without criteria, since those are all equal.
     uint64_t hash() const;
     // The same node; or, when this node has criteria, a node of the same kind with equal
     // contents; or, when it has none, another query without criteria. The boolean operation

@@ -48,6 +48,14 @@ bool ZELSortedList::loadAndGetError(ZELError* outError) {
     return true;
 }
 
+bool ZELSortedList::loadFromFileOfBaseURLAndGetError(const std::string& baseURL,
+                                                     ZELError* outError) {
+    if (!readSortIndexFromURL(baseURL + ".sort", outError)) return false;
+    idCache_.clear();
+    hasUnsavedChanges_ = true;
+    return true;
+}
+
 bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outError) {
     std::error_code statusError;
     if (!std::filesystem::exists(url, statusError) && !statusError) {

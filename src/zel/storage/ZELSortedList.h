@@ -70,9 +70,18 @@ public:
     // Reads the sort file; a missing file is an empty list. On failure the list keeps what it
     // held. Success clears the unsaved mark.
     bool loadAndGetError(ZELError* outError);
+    // Reads the sort file of another base URL (a name the file had before) as loadAndGetError
+    // does; the list keeps its own URL and is left with unsaved changes, so that the next save
+    // writes it there.
+    bool loadFromFileOfBaseURLAndGetError(const std::string& baseURL, ZELError* outError);
     // Writes the sort file when there are unsaved changes, through a temporary file that then
     // replaces the old one. Failure keeps the unsaved mark.
     bool ensureSerializedAndGetError(ZELError* outError);
+
+    // Puts the IDs in the order of the key comparison when they are not in it (a sort file
+    // written under another order); true when it did, leaving the list with unsaved changes.
+    // Every key is loaded. A key that cannot be loaded leaves the list as it is (false).
+    bool sortIntoKeyOrder();
 
     uint64_t count() const { return keyCount_; }
 

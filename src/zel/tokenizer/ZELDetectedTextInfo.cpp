@@ -100,7 +100,7 @@ void ZELDetectedTextInfo::addLinkTokensFromString(std::u16string_view text, ZELR
     const size_t restStart = schemeDelimiterRange.end();
     const std::u16string_view rest =
         restStart < urlRange.end() ? text.substr(restStart, urlRange.end() - restStart) : std::u16string_view{};
-    // A URL without path, query or fragment is all host.
+    // A URL without path, query or fragment is all host (on purpose: see the header).
     const std::u16string_view host = rest.substr(0, rest.find_first_of(kHostTerminators));
     if (!host.empty()) {
         addLinkToken(host);

@@ -43,7 +43,10 @@ public:
     // The link tokens of one URL: "scheme:", the URL, the host (up to the first host
     // terminator after "://", or all of it), its last ".suffix", for a two-letter suffix also
     // the one before (".x.yy"), for a host of three or more parts the host without its first
-    // part, and the words after "://".
+    // part, and the words after "://". Deliberately unlike the older rule, which gave the host
+    // tokens only when a host terminator follows: a link without path ("http://example.org")
+    // has a host all the same, and its host and suffix tokens are given too. Items indexed by
+    // the older rule stay searchable; a link without path among them lacks only those tokens.
     void addLinkTokensFromString(std::u16string_view text, ZELRange urlRange, ZELRange schemeRange,
                                  ZELRange schemeDelimiterRange);
 

@@ -12,10 +12,33 @@ const char16_t* const ZELUserCriteriaPlistKey_SearchTerms = u"SearchTerms";
 const char16_t* const ZELUserCriteriaPlistKey_AspectIdentifiers = u"AspectIdentifiers";
 const char16_t* const ZELUserCriteriaPlistKey_BooleanOperation = u"BooleanOperation";
 const char16_t* const ZELUserCriteriaPlistKey_IsNegated = u"IsNegated";
+const char16_t* const ZELUserCriteriaPlistKey_AspectGroups = u"AspectGroups";
 
 namespace {
 
 using Style = ZELStyledTitle::Style;
+
+// The groups under "AspectGroups": one group per array of identifiers. None when the key is
+// absent or anything in it is not an identifier of an aspect of the database; the criteria is
+// then read by "AspectIdentifiers" alone.
+std::optional<ZELUserCriteria::GroupList> groupsFromPlist(const ZELValue& plist,
+                                                          ZELDatabase& database) {
+    const ZELValue* stored = plist.valueForKey(std::u16string_view(ZELUserCriteriaPlistKey_AspectGroups));
+    if (!stored || !stored->isArray() || stored->arrayValue().empty()) return std::nullopt;
+    ZELUserCriteria::GroupList groups;
+    for (const ZELValue& identifiers : stored->arrayValue()) {
+        if (!identifiers.isArray() || identifiers.arrayValue().empty()) return std::nullopt;
+        ZELUserCriteria::AspectList aspects;
+        for (const ZELValue& identifier : identifiers.arrayValue()) {
+            auto aspect = identifier.isString() ? database.aspectWithIdentifier(identifier.stringValue())
+                                                : nullptr;
+            if (!aspect) return std::nullopt;
+            aspects.push_back(std::move(aspect));
+        }
+        groups.push_back(ZELAspectTokenFieldGroup::groupWithAspects(std::move(aspects)));
+    }
+    return groups;
+}
 
 }  // namespace
 
@@ -174,7 +197,11 @@ bool ZELUserCriteria::setPlistRepresentation(const ZELValue& plist, ZELDatabase&
         if (term.isString()) searchTerms.push_back(term.stringValue());
     }
     setSearchTerms(std::move(searchTerms));
-    setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects(std::move(aspects))});
+    if (auto groups = groupsFromPlist(plist, database)) {
+        setAspectGroups(*groups);
+    } else {
+        setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects(std::move(aspects))});
+    }
     const ZELValue* negated = plist.valueForKey(ZELUserCriteriaPlistKey_IsNegated);
     isNegate_ = negated && negated->booleanValue();
     return true;
@@ -185,7 +212,15 @@ ZELValue ZELUserCriteria::plistSerialization() const {
     for (const auto& aspect : chosenAspects()) identifiers.insert(aspect->aspectIdentifier());
     ZELValue::Array identifierArray(identifiers.begin(), identifiers.end());
     ZELValue::Array termArray(searchTerms_.begin(), searchTerms_.end());
+    ZELValue::Array groupArray;
+    for (const auto& group : chosenGroups_) {
+        if (!group || group->aspects().empty()) continue;
+        ZELValue::Array groupIdentifiers;
+        for (const auto& aspect : group->aspects()) groupIdentifiers.push_back(aspect->aspectIdentifier());
+        groupArray.push_back(std::move(groupIdentifiers));
+    }
     ZELValue::Dictionary dictionary;
+    dictionary[ZELUserCriteriaPlistKey_AspectGroups] = std::move(groupArray);
     dictionary[ZELUserCriteriaPlistKey_SearchTerms] = std::move(termArray);
     dictionary[ZELUserCriteriaPlistKey_AspectIdentifiers] = std::move(identifierArray);
     dictionary[ZELUserCriteriaPlistKey_BooleanOperation] = ZELValue(u"OR");

@@ -21,6 +21,9 @@ extern const char16_t* const ZELUserCriteriaPlistKey_SearchTerms;        // u"Se
 extern const char16_t* const ZELUserCriteriaPlistKey_AspectIdentifiers;  // u"AspectIdentifiers"
 extern const char16_t* const ZELUserCriteriaPlistKey_BooleanOperation;   // u"BooleanOperation"
 extern const char16_t* const ZELUserCriteriaPlistKey_IsNegated;          // u"IsNegated"
+// Written beside the keys above (and ignored by readers that know only those): the chosen
+// groups, each as the array of its aspects' identifiers.
+extern const char16_t* const ZELUserCriteriaPlistKey_AspectGroups;       // u"AspectGroups"
 
 // One token of a search: its terms (any of which may match), the aspect groups it is searched
 // in, and whether it excludes instead. A plain value owned by its user query or token field;
@@ -83,7 +86,8 @@ public:
     // unknown, and cannot be used for search criteria.".
     bool setPlistRepresentation(const ZELValue& plist, ZELDatabase& database, ZELError* outError);
     // {"SearchTerms", "AspectIdentifiers" (sorted, each once), "BooleanOperation": "OR",
-    // "IsNegated"}.
+    // "IsNegated", "AspectGroups"}. Read back, "AspectGroups" (when present and naming only
+    // aspects of the database) gives the groups; otherwise one group of "AspectIdentifiers".
     ZELValue plistSerialization() const;
 
 private:

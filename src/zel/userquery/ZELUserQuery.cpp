@@ -27,6 +27,31 @@ bool containsWhitespace(const ZELString& text) {
     return false;
 }
 
+ZELString parenthesizedIfSpaced(const ZELString& text) {
+    return containsWhitespace(text) ? u"(" + text + u")" : text;
+}
+
+// The group through which the generated query joins the criteria by OR with the other criteria
+// of that group: its one chosen group, when it is not negated and every aspect of the group is
+// an OR-aspect outside any joined aspect set. Null when the criteria stands on its own.
+const ZELAspectTokenFieldGroup* orGroupOfCriteria(const ZELUserCriteria& criteria) {
+    const auto& groups = criteria.chosenAspectGroups();
+    if (criteria.isNegate() || groups.size() != 1 || !groups.front() ||
+        groups.front()->aspects().empty()) {
+        return nullptr;
+    }
+    for (const auto& aspect : groups.front()->aspects()) {
+        if (!aspect || aspect->defaultAspectBitBooleanOperation() != ZELBooleanOperationOR) {
+            return nullptr;
+        }
+        ZELDatabase* database = aspect->database();
+        if (database && database->joinedAspectSetForAspectWithIdentifier(aspect->aspectIdentifier())) {
+            return nullptr;
+        }
+    }
+    return groups.front().get();
+}
+
 }  // namespace
 
 std::shared_ptr<ZELUserQuery> ZELUserQuery::queryWithPlistSerialization(const ZELValue& plist,
@@ -40,21 +65,22 @@ std::shared_ptr<ZELUserQuery> ZELUserQuery::queryWithPlistSerialization(const ZE
     const ZELValue* array = plist.valueForKey("criteria", ZELValue::Kind::Array, outError);
     if (!array) return nullptr;
     CriteriaList criterias;
-    // The stored form keeps each criteria's aspects, not which criteria shared a group; tokens
-    // of one field that search the same aspects share its group (and are joined by OR where
-    // the aspects say so), so criteria read back with the same aspects share one group too.
-    // Otherwise a saved search would find less than the search it was saved from.
+    // The stored form keeps each criteria's groups by their aspects, not which criteria shared
+    // a group; tokens of one field that search the same aspects share its groups (and are
+    // joined by OR where the aspects say so), so groups read back with the same aspects are
+    // shared too. Otherwise a saved search would find less than the search it was saved from.
     std::map<std::vector<const ZELAspect*>, std::shared_ptr<ZELAspectTokenFieldGroup>> groups;
     for (const ZELValue& element : array->arrayValue()) {
         auto criteria = ZELUserCriteria::criteriaWithPlistSerialization(element, database, outError);
         if (!criteria) return nullptr;
-        if (criteria->chosenAspectGroups().size() == 1 && criteria->chosenAspectGroups().front()) {
-            const auto& group = criteria->chosenAspectGroups().front();
+        ZELUserCriteria::GroupList shared;
+        for (const auto& group : criteria->chosenAspectGroups()) {
+            if (!group) continue;
             std::vector<const ZELAspect*> key;
             for (const auto& aspect : group->aspects()) key.push_back(aspect.get());
-            const auto shared = groups.emplace(std::move(key), group).first->second;
-            if (shared != group) criteria->setAspectGroups({shared});
+            shared.push_back(groups.emplace(std::move(key), group).first->second);
         }
+        criteria->setAspectGroups(shared);
         criterias.push_back(std::move(criteria));
     }
     auto query = std::make_shared<ZELUserQuery>();
@@ -124,14 +150,34 @@ const ZELValue& ZELUserQuery::plistSerialization() const {
     return *plist_;
 }
 
+// Says what generatedQueryForDatabase does: criteria of one OR-group are joined by OR, in one
+// operand written where the group's first criteria stands; operands are joined by AND.
 ZELString ZELUserQuery::stringRepresentation() const {
     if (criterias_.empty()) return u"{Empty Query}";
-    if (criterias_.size() == 1) return criterias_.front()->displayTitle().plainText();
+    std::vector<std::vector<ZELString>> operands;
+    std::map<const ZELAspectTokenFieldGroup*, size_t> operandOfGroup;
+    for (const auto& criteria : criterias_) {
+        ZELString title = criteria->displayTitle().plainText();
+        if (const ZELAspectTokenFieldGroup* group = orGroupOfCriteria(*criteria)) {
+            const auto [found, isNew] = operandOfGroup.emplace(group, operands.size());
+            if (!isNew) {
+                operands[found->second].push_back(std::move(title));
+                continue;
+            }
+        }
+        operands.push_back({std::move(title)});
+    }
+    if (operands.size() == 1 && operands.front().size() == 1) return operands.front().front();
     ZELString text;
-    for (size_t i = 0; i < criterias_.size(); ++i) {
+    for (size_t i = 0; i < operands.size(); ++i) {
+        const std::vector<ZELString>& titles = operands[i];
+        ZELString joined = titles.size() == 1 ? titles.front() : ZELString();
+        for (size_t j = 0; titles.size() > 1 && j < titles.size(); ++j) {
+            if (j) joined += u" OR ";
+            joined += parenthesizedIfSpaced(titles[j]);
+        }
         if (i) text += u" AND ";
-        ZELString title = criterias_[i]->displayTitle().plainText();
-        text += containsWhitespace(title) ? u"(" + title + u")" : title;
+        text += operands.size() == 1 ? joined : parenthesizedIfSpaced(joined);
     }
     return text;
 }

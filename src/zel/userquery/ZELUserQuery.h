@@ -53,8 +53,10 @@ public:
 
     // {"criteria": [criteria property lists]}; built on first request and cached.
     const ZELValue& plistSerialization() const;
-    // The criteria titles joined by " AND " (each wrapped in parentheses when it holds
-    // whitespace and there are several); "{Empty Query}" without criteria.
+    // The criteria titles joined as the generated query joins them: by " OR " within one group
+    // of OR-aspects (not negated, outside joined aspect sets), by " AND " otherwise, each part
+    // wrapped in parentheses when it holds whitespace and there are several; "{Empty Query}"
+    // without criteria.
     ZELString stringRepresentation() const;
     // "ZELUserQuery<0x...>: <stringRepresentation>".
     std::string description() const override;

@@ -30,16 +30,43 @@ std::shared_ptr<ZELUserQueryListEntry> ZELUserQueryListEntry::entryWithPlistSeri
     return std::make_shared<ZELUserQueryListEntry>(std::move(title), nullptr, std::move(plist));
 }
 
+std::optional<ZELString> ZELUserQueryListEntry::title() const {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    return title_;
+}
+
+void ZELUserQueryListEntry::setTitle(std::optional<ZELString> title) {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    title_ = std::move(title);
+}
+
+std::shared_ptr<ZELUserQuery> ZELUserQueryListEntry::userQueryRaw() const {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    return query_;
+}
+
+std::optional<ZELValue> ZELUserQueryListEntry::queryPlist() const {
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    return queryPlist_;
+}
+
 std::shared_ptr<ZELUserQuery> ZELUserQueryListEntry::userQueryWithDatabase(ZELDatabase& database,
                                                                           ZELError* outError) {
-    if (!query_) {
-        query_ = ZELUserQuery::queryWithPlistSerialization(queryPlist_ ? *queryPlist_ : ZELValue(),
-                                                           database, outError);
+    ZELValue plist;
+    {
+        std::lock_guard<std::mutex> guard(cacheLock_);
+        if (query_) return query_;
+        if (queryPlist_) plist = *queryPlist_;
     }
+    auto read = ZELUserQuery::queryWithPlistSerialization(plist, database, outError);
+    if (!read) return nullptr;
+    std::lock_guard<std::mutex> guard(cacheLock_);
+    if (!query_) query_ = std::move(read);
     return query_;
 }
 
 ZELValue ZELUserQueryListEntry::plistSerialization() {
+    std::lock_guard<std::mutex> guard(cacheLock_);
     if (!queryPlist_) {
         queryPlist_ = query_ ? query_->plistSerialization() : ZELValue(ZELValue::Dictionary{});
     }
@@ -51,10 +78,14 @@ ZELValue ZELUserQueryListEntry::plistSerialization() {
 
 bool ZELUserQueryListEntry::isEqual(ZELUserQueryListEntry& other) {
     if (this == &other) return true;
-    if (query_ && other.query_) return query_->isEqual(*other.query_);
+    const auto query = userQueryRaw();
+    const auto otherQuery = other.userQueryRaw();
+    if (query && otherQuery) return query->isEqual(*otherQuery);
     return plistSerialization() == other.plistSerialization();
 }
 
 std::string ZELUserQueryListEntry::description() const {
-    return descriptionHead() + " \"" + (title_ ? ZELStringToUTF8(*title_) : std::string()) + "\"";
+    const auto shownTitle = title();
+    return descriptionHead() + " \"" + (shownTitle ? ZELStringToUTF8(*shownTitle) : std::string()) +
+           "\"";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -20,7 +21,8 @@ extern const char16_t* const ZELUserQueryListEntryPlistKey_Query;  // u"query"
 // A saved search: a title and a user query. Made from a property list it keeps only the list
 // and reads the query on the first request that succeeds (then keeps it, whatever database is
 // named later); made from a query it takes the property list from the query when first
-// written. Owned by its list; one thread at a time.
+// written. Owned by its list, which any thread may use: the entry's own lock guards the title
+// and both caches, and is never held while the query is read (which takes the database lock).
 class ZELUserQueryListEntry : public ZELObject {
 public:
     static std::shared_ptr<ZELUserQueryListEntry> entryWithTitle(
@@ -30,14 +32,15 @@ public:
     static std::shared_ptr<ZELUserQueryListEntry> entryWithPlistSerialization(
         const ZELValue& dictionary);
 
-    const std::optional<ZELString>& title() const { return title_; }
-    void setTitle(std::optional<ZELString> title) { title_ = std::move(title); }
+    std::optional<ZELString> title() const;
+    void setTitle(std::optional<ZELString> title);
 
-    const std::shared_ptr<ZELUserQuery>& userQueryRaw() const { return query_; }
+    std::shared_ptr<ZELUserQuery> userQueryRaw() const;
     // The held query, else one read from the property list (kept when it succeeds); null with
-    // the reader's error otherwise, and the next request tries again.
+    // the reader's error otherwise, and the next request tries again. Two threads reading at
+    // once both read; the first query kept is the one answered.
     std::shared_ptr<ZELUserQuery> userQueryWithDatabase(ZELDatabase& database, ZELError* outError);
-    const std::optional<ZELValue>& queryPlist() const { return queryPlist_; }
+    std::optional<ZELValue> queryPlist() const;
 
     // {"title": title, "query": the kept property list, else the query's (then kept)}. An entry
     // without title leaves "title" out, which reads back as no title.
@@ -54,7 +57,8 @@ public:
                           std::optional<ZELValue> queryPlist);
 
 private:
-    std::optional<ZELString> title_;
-    std::shared_ptr<ZELUserQuery> query_;
-    std::optional<ZELValue> queryPlist_;
+    mutable std::mutex cacheLock_;
+    std::optional<ZELString> title_;         // guarded by cacheLock_
+    std::shared_ptr<ZELUserQuery> query_;    // guarded by cacheLock_
+    std::optional<ZELValue> queryPlist_;     // guarded by cacheLock_
 };

@@ -1,0 +1,189 @@
+#include <fstream>
+#include <iterator>
+
+#include "ZELDatabaseTestSupport.h"
+#include "zel/database/ZELSynonymList.h"
+#include "zel/platform/ZELMainQueue.h"
+#include "zel/platform/ZELPropertyList.h"
+#include "zel/storage/ZELDatabaseMetaInfo.h"
+
+// Faults of opening and saving that once lost terms, synonyms or every later save.
+
+namespace {
+
+std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A sort file: magic number, count, the IDs, magic number, all little-endian.
+std::string sortFileBytes(const std::vector<ZELID>& ids) {
+    std::string bytes;
+    const auto put = [&](uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>(value >> shift);
+    };
+    put(0x1D1D0001);
+    put(static_cast<uint32_t>(ids.size()));
+    for (ZELID id : ids) put(id);
+    put(0x1D1D0001);
+    return bytes;
+}
+
+class ZELErrorCountingDelegate : public ZELDatabaseDelegate {
+public:
+    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
+        errors.push_back(error);
+    }
+    std::vector<ZELError> errors;
+};
+
+}  // namespace
+
+// A folder of an earlier writer keeps its lists in the plain code point order ("eb" before
+// "e\u0301a") and notes no order in its meta info: each list is re-sorted when loaded, and
+// saved once in the present order.
+TEST_F(ZELDatabaseTest, SortFileInThePlainOrderIsResortedOnce) {
+    const std::string accented = "e\xCC\x81" "a";
+    db_ = openDatabase();
+    db_->addItem(ZELTestMakeItem("k1", "eb"), nullptr);
+    db_->addItem(ZELTestMakeItem("k2", accented), nullptr);
+    const ZELID eb = idOf(u"words", "eb");
+    const ZELID ea = idOf(u"words", accented);
+    db_->setClientPlistValue(ZELValue(), ZELDatabase::sortFileKeyOrderClientKey);
+    ASSERT_TRUE(db_->ensureSerialized());
+    db_->invalidate();
+    const auto wordsFile = folder_ / "aspects" / "words.sort";
+    writeBytes(wordsFile, sortFileBytes({eb, ea}));
+
+    db_ = openDatabase();
+    EXPECT_EQ(idOf(u"words", "eb"), eb);
+    EXPECT_EQ(idOf(u"words", accented), ea);
+    // The accented word is found again, not added a second time.
+    db_->addItem(ZELTestMakeItem("k3", accented), nullptr);
+    EXPECT_EQ(useCountOf(ea), 2u);
+    EXPECT_EQ(db_->aspectWithIdentifier(u"words")->aspectBitCount(), 2u);
+    ASSERT_TRUE(db_->ensureSerialized());
+    EXPECT_EQ(readBytes(wordsFile), sortFileBytes({ea, eb}));
+    const auto info = ZELDatabaseMetaInfo::infoWithURL((folder_ / "ZELDatabaseInfo.plist").string());
+    EXPECT_EQ(info->clientPlistValueForKey(ZELDatabase::sortFileKeyOrderClientKey).integerValue(),
+              ZELDatabase::sortFileKeyOrder);
+}
+
+// An identifier beginning with "%" was once stored under its raw name: that file is read when
+// the escaped one is missing, and the next save writes the escaped one.
+TEST_F(ZELDatabaseTest, SortFileUnderTheRawNameOfAnEscapedIdentifierIsRead) {
+    const auto addRawAspect = [](ZELDatabase& db) {
+        db.ensureAspectExistsWithIdentifier(u"%raw")->setAspectValueTokenizer(
+            ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>("testTags", nullptr));
+    };
+    db_ = openDatabase();
+    addRawAspect(*db_);
+    db_->addItem(ZELTestMakeItem("k1", "a", "old"), nullptr);
+    const ZELID old = idOf(u"%raw", "old");
+    ASSERT_TRUE(db_->ensureSerialized());
+    db_->invalidate();
+    std::filesystem::rename(folder_ / "aspects" / "%%25raw.sort", folder_ / "aspects" / "%raw.sort");
+
+    db_ = openDatabase();
+    addRawAspect(*db_);
+    EXPECT_EQ(idOf(u"%raw", "old"), old);
+    ASSERT_TRUE(db_->ensureSerialized());
+    EXPECT_EQ(readBytes(folder_ / "aspects" / "%%25raw.sort"), sortFileBytes({old}));
+    // "%%25x" is the escaped name of "%x": never read as the raw name of "%%25x".
+    EXPECT_EQ(ZELAspect::sortFileBaseNamesForAspectIdentifier(u"%%25x"),
+              std::vector<std::string>{"%%25%2525x"});
+}
+
+TEST(ZELSynonymList, RemovingASynonymLeavesTextsALaterOneTookOver) {
+    auto synonyms = ZELSynonymList::listWithFolderURL("/nonexistent");
+    synonyms->addSynonym(u"A", {u"t", u"u"});
+    synonyms->addSynonym(u"B", {u"t"});
+    synonyms->removeSynonym(u"A");
+    EXPECT_EQ(synonyms->synonymForAspectBitValue(u"t"), ZELString(u"B"));
+    EXPECT_EQ(synonyms->synonymForAspectBitValue(u"u"), std::nullopt);
+}
+
+// A damaged synonyms file is reported, the database opens without synonyms and saves; the file
+// stays until the synonyms change, and is then kept aside. An "aspects.plist" that failed to
+// restore is kept aside in the same way when a save replaces it.
+TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside) {
+    db_ = openDatabase();
+    ASSERT_TRUE(db_->ensureSerialized());
+    db_->invalidate();
+    const auto synonymsFile = folder_ / "storage" / "synonyms" / "synonyms.plist";
+    std::filesystem::create_directories(synonymsFile.parent_path());
+    writeBytes(synonymsFile, "<plist>broken");
+    writeBytes(folder_ / "aspects.plist", "<plist>also broken");
+
+    ZELErrorCountingDelegate delegate;
+    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
+    ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
+    ZELMainQueue::drain();
+    ASSERT_EQ(delegate.errors.size(), 1u);
+    EXPECT_EQ(delegate.errors[0].failureReason(), "could not load in " + synonymsFile.string());
+    EXPECT_TRUE(db_->synonymList()->allSynonyms().empty());
+    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(nullptr));
+    ASSERT_TRUE(db_->ensureSerialized());
+    EXPECT_EQ(readBytes(synonymsFile), "<plist>broken");
+    EXPECT_EQ(readBytes(folder_ / "aspects.plist"), "<plist>also broken");
+
+    addAspects(*db_);
+    db_->synonymList()->addSynonym(u"fruit", {u"apple"});
+    ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
+    EXPECT_EQ(readBytes(synonymsFile.parent_path() / "synonyms-damaged.plist"), "<plist>broken");
+    EXPECT_EQ(readBytes(folder_ / "aspects-damaged.plist"), "<plist>also broken");
+    db_->invalidate();
+    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
+    ASSERT_TRUE(db_->bootstrapFromDisk());
+    EXPECT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
+    EXPECT_EQ(db_->allAspects().size(), 3u);
+    EXPECT_EQ(db_->synonymList()->synonymForAspectBitValue(u"apple"), ZELString(u"fruit"));
+}
+
+// A meta info that exists but cannot be read (a folder in its place, damaged bytes) fails as a
+// missing one does.
+TEST_F(ZELDatabaseTest, UnreadableMetaInfoFailsAsAMissingOne) {
+    const auto infoFile = folder_ / "ZELDatabaseInfo.plist";
+    for (const bool asFolder : {true, false}) {
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        if (asFolder) {
+            std::filesystem::create_directory(infoFile);
+        } else {
+            writeBytes(infoFile, "<plist>damaged");
+        }
+        auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
+        EXPECT_FALSE(db->bootstrapFromDisk());
+        const ZELError error = db->lastSerializationError();
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
+        EXPECT_EQ(error.failureReason(),
+                  "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
+    }
+}
+
+// An aspect without tokenizer is saved with an empty tokenizer dictionary: a strict reader
+// takes that for a tokenizer that is not available, where a missing one fails the whole file.
+TEST_F(ZELDatabaseTest, AspectWithoutTokenizerIsSavedInAFormEveryReaderAccepts) {
+    db_ = openDatabase();
+    db_->ensureAspectExistsWithIdentifier(u"bare");
+    ASSERT_TRUE(db_->ensureSerialized());
+    ZELValue plist;
+    ASSERT_TRUE(ZELPropertyList::readFile(folder_ / "aspects.plist", &plist, nullptr));
+    const ZELValue* tokenizer =
+        plist.valueForKey("AspectDefs")->arrayValue().back().valueForKey("aspectTokenizer");
+    ASSERT_TRUE(tokenizer);
+    ZELError error;
+    EXPECT_FALSE(ZELTokenizer::tokenizerForSerializedRepresentation(*tokenizer, &error));
+    EXPECT_FALSE(error.isError());
+
+    db_->invalidate();
+    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
+    ASSERT_TRUE(db_->bootstrapFromDisk());
+    ASSERT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
+    EXPECT_FALSE(db_->aspectWithIdentifier(u"bare")->aspectValueTokenizer());
+    EXPECT_FALSE(db_->isReadOnly());
+}
