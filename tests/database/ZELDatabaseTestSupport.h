@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/database/ZELDatabase.h"
@@ -117,6 +118,7 @@ protected:
     void TearDown() override {
         if (db_) db_->invalidate();
         db_.reset();
+        if (!isDamagedOnPurpose_) ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 
@@ -163,4 +165,6 @@ protected:
 
     std::filesystem::path folder_;
     std::shared_ptr<ZELDatabase> db_;
+    // Set by a test that damages its folder on purpose: the teardown then skips the check.
+    bool isDamagedOnPurpose_ = false;
 };

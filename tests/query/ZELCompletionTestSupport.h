@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
@@ -44,6 +45,7 @@ protected:
     void TearDown() override {
         if (db_) db_->invalidate();
         db_.reset();
+        ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 

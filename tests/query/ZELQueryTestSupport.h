@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
@@ -110,6 +111,7 @@ protected:
         ZELMainQueue::drain();
         if (db_) db_->invalidate();
         db_.reset();
+        ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
@@ -116,6 +117,7 @@ protected:
     void TearDown() override {
         if (db_) db_->invalidate();
         db_.reset();
+        ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 

@@ -130,6 +130,9 @@ void ZELDatabaseChecker::readSortFiles() {
     }
     for (const std::filesystem::path& url : urls) {
         SortFile file{relativePath(url), {}, false};
+        if (aspectSortFileNames_ && !aspectSortFileNames_->count(url.filename().string())) {
+            addFinding(file.name, "no aspect in aspects.plist keeps its list here");
+        }
         std::filesystem::path base = url;
         base.replace_extension();
         // Only the IDs are read; no key is ever asked for.

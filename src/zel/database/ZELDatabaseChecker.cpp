@@ -1,13 +1,19 @@
 #include "zel/database/ZELDatabaseChecker.h"
 
+#include <algorithm>
+#include <cstring>
 #include <system_error>
 
+#include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
+#include "zel/database/ZELSynonymList.h"
+#include "zel/platform/ZELPropertyList.h"
 #include "zel/storage/ZELDatabaseItemClassMap.h"
 #include "zel/storage/ZELDatabaseMetaInfo.h"
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
 
-// The checker's driver and the folder's own files: the journal, the meta info, the class map.
+// The checker's driver and the folder's own files: the journal, the meta info, the class map,
+// the aspect definitions and the synonyms.
 
 namespace {
 
@@ -42,10 +48,20 @@ void ZELDatabaseChecker::reset() {
     values_.clear();
     readableStores_.clear();
     sortFiles_.clear();
+    aspectSortFileNames_.reset();
 }
 
 void ZELDatabaseChecker::addFinding(const std::string& file, const std::string& problem) {
-    findings_.push_back(file + ": " + problem);
+    // A file stream's error describes the file over several lines; the finding names the file
+    // already, so only the cause is kept, on the finding's one line.
+    std::string text = problem;
+    const size_t fileDetails = text.find("Error encountered with file at:");
+    const size_t cause = text.rfind("Error cause: ");
+    if (fileDetails != std::string::npos && cause != std::string::npos && cause > fileDetails) {
+        text = text.substr(0, fileDetails) + text.substr(cause + std::strlen("Error cause: "));
+    }
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    findings_.push_back(file + ": " + text);
 }
 
 std::string ZELDatabaseChecker::relativePath(const std::filesystem::path& url) const {
@@ -74,6 +90,7 @@ std::vector<std::string> ZELDatabaseChecker::check() {
     }
     checkMetaInfo();
     checkClassMap();
+    checkAspectDefinitions();
     checkStores();
     checkItemsAgainstVectors();
     checkVectorInverses();
@@ -138,4 +155,45 @@ void ZELDatabaseChecker::checkClassMap() {
         return;
     }
     classMap_ = std::move(map);
+}
+
+void ZELDatabaseChecker::checkAspectDefinitions() {
+    const std::filesystem::path url = folderURL_ / ZELDatabase::aspectsInfoFileName;
+    std::error_code existsError;
+    if (std::filesystem::exists(url, existsError)) {
+        ZELValue plist;
+        const ZELValue* identification = nullptr;
+        const ZELValue* version = nullptr;
+        const ZELValue* definitions = nullptr;
+        if (ZELPropertyList::readFile(url.string(), &plist, nullptr) && plist.isDictionary()) {
+            identification = plist.valueForKey(ZELAspect::aspectDefsFileIdentifier);
+            version = plist.valueForKey("Version");
+            definitions = plist.valueForKey("AspectDefs");
+        }
+        std::set<std::string> names;
+        bool isValid = identification && identification->isString() &&
+                       identification->utf8Value() == ZELAspect::aspectDefsFileIdentifier &&
+                       version && version->isNumber() &&
+                       version->integerValue() == ZELAspect::aspectDefsFileVersion &&
+                       (!definitions || definitions->isArray());
+        for (size_t i = 0; isValid && definitions && i < definitions->arrayValue().size(); ++i) {
+            const ZELValue* identifier = definitions->arrayValue()[i].valueForKey("identifier");
+            isValid = identifier && identifier->isString() && !identifier->stringValue().empty();
+            if (isValid) {
+                names.insert(ZELAspect::fileBaseNameForAspectIdentifier(identifier->stringValue()) +
+                             ".sort");
+            }
+        }
+        if (isValid) {
+            aspectSortFileNames_ = std::move(names);
+        } else {
+            addFinding(ZELDatabase::aspectsInfoFileName, "not a valid aspect definition list");
+        }
+    }
+    auto synonyms = ZELSynonymList::listWithFolderURL(
+        folderURL_ / ZELDatabase::storageFolderName / ZELDatabase::synonymsFolderName);
+    ZELError error;
+    if (!synonyms->loadAndGetError(&error)) {
+        addFinding(relativePath(synonyms->fileURL()), error.failureReason());
+    }
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -73,6 +74,7 @@ private:
     // ZELDatabaseChecker.cpp: the folder's own files.
     void checkMetaInfo();
     void checkClassMap();
+    void checkAspectDefinitions();
 
     // ZELDatabaseChecker+Stores.cpp: each store's index, data files and free space tables.
     void checkStores();
@@ -111,4 +113,6 @@ private:
     // Which stores were read whole, so that cross-checks do not report what damage hid.
     std::set<std::string> readableStores_;
     std::vector<SortFile> sortFiles_;
+    // The sort file names of the aspects "aspects.plist" defines; none while it is unreadable.
+    std::optional<std::set<std::string>> aspectSortFileNames_;
 };
