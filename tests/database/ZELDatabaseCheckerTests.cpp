@@ -27,7 +27,8 @@ Bytes readFile(const fs::path& path) {
 
 void writeFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 uint32_t get32(const Bytes& bytes, size_t offset) {
@@ -41,8 +42,9 @@ void put32(Bytes& bytes, size_t offset, uint32_t value) {
 }
 
 bool anyMentions(const std::vector<std::string>& findings, const std::string& text) {
-    return std::any_of(findings.begin(), findings.end(),
-                       [&](const std::string& finding) { return finding.find(text) != std::string::npos; });
+    return std::any_of(findings.begin(), findings.end(), [&](const std::string& finding) {
+        return finding.find(text) != std::string::npos;
+    });
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -84,7 +86,8 @@ protected:
 
     // Changes the object bytes of `objectID` in a store in place; they may shrink, and the
     // block's length prefix and the index entry follow.
-    void rewriteObject(const char* storeName, ZELID objectID, const std::function<void(Bytes&)>& change) {
+    void rewriteObject(const char* storeName, ZELID objectID,
+                       const std::function<void(Bytes&)>& change) {
         const fs::path indexURL = store(storeName).string() + ".index";
         Bytes index = readFile(indexURL);
         const size_t entry = 20 + 12 * (objectID - 1);
@@ -109,7 +112,8 @@ protected:
     std::vector<fs::path> filesWithExtension(const char* extension) const {
         std::vector<fs::path> files;
         for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
-            if (entry.is_regular_file() && entry.path().extension() == extension) files.push_back(entry.path());
+            if (entry.is_regular_file() && entry.path().extension() == extension)
+                files.push_back(entry.path());
         }
         std::sort(files.begin(), files.end());
         return files;
@@ -120,9 +124,12 @@ protected:
         std::string text;
         withDatabase([&](ZELDatabase& db) {
             db.allExistingItemIDs()->enumerateIDs([&](ZELID itemID, bool&) {
-                const auto item = std::dynamic_pointer_cast<ZELTestItem>(db.itemForItemID(itemID, nullptr));
+                const auto item =
+                    std::dynamic_pointer_cast<ZELTestItem>(db.itemForItemID(itemID, nullptr));
                 text += std::to_string(itemID) + " " +
-                        (item ? ZELStringToUTF8(item->key + u"|" + item->words + u"|" + item->tags) : "?") + "\n";
+                        (item ? ZELStringToUTF8(item->key + u"|" + item->words + u"|" + item->tags)
+                              : "?") +
+                        "\n";
             });
         });
         return text;
@@ -133,7 +140,8 @@ protected:
             for (const auto& aspect : db.allAspects()) {
                 db.accessLockedUsing([&] {
                     aspect->enumerateCompletionsWithNormalizedPrefix(
-                        ZELString(), nullptr, [&](const ZELString& normalized, const ZELString&, ZELID id, bool&) {
+                        ZELString(), nullptr,
+                        [&](const ZELString& normalized, const ZELString&, ZELID id, bool&) {
                             text += std::to_string(id) + ":" + ZELStringToUTF8(normalized) + " ";
                         });
                 });
@@ -169,23 +177,33 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
         std::function<void()> damage;
         const char* finding;
     } cases[] = {
-        {"flipped index entry byte", [&] { changeFile(indexOf("items"), [](Bytes& b) { b[24] ^= 0x04; }); },
+        {"flipped index entry byte",
+         [&] { changeFile(indexOf("items"), [](Bytes& b) { b[24] ^= 0x04; }); },
          "items.index: object 1 at offset 12 is off the block grid"},
         {"truncated data file",
          [&] {
+             // Item 3's data file, cut just after its block's length prefix.
              const Bytes index = readFile(indexOf("items"));
-             const uint32_t offset = get32(index, 20 + 12 * 2 + 4);  // item 3's block, cut after its prefix
-             changeFile(store("items") / "0" / (std::to_string(get32(index, 20 + 12 * 2)) + ".data"),
-                        [&](Bytes& b) { b.resize(offset + 4); });
+             const uint32_t offset = get32(index, 20 + 12 * 2 + 4);
+             changeFile(
+                 store("items") / "0" / (std::to_string(get32(index, 20 + 12 * 2)) + ".data"),
+                 [&](Bytes& b) { b.resize(offset + 4); });
          },
          "runs past the end of the file"},
         {"two entries naming one block",
          [&] {
-             changeFile(indexOf("itemIDVectors"), [](Bytes& b) { std::copy(b.begin() + 20, b.begin() + 32, b.begin() + 32); });
+             changeFile(indexOf("itemIDVectors"), [](Bytes& b) {
+                 std::copy(b.begin() + 20, b.begin() + 32, b.begin() + 32);
+             });
          },
          "objects 1 and 2 name overlapping blocks"},
         {"item vector missing an ID its inverse holds",
-         [&] { rewriteObject("aspectBitIDVectors", 1, [](Bytes& b) { put32(b, 0, get32(b, 0) - 1); b.resize(b.size() - 4); }); },
+         [&] {
+             rewriteObject("aspectBitIDVectors", 1, [](Bytes& b) {
+                 put32(b, 0, get32(b, 0) - 1);
+                 b.resize(b.size() - 4);
+             });
+         },
          "storage/aspectBitIDVectors: item 1 lacks aspect bit"},
         {"use count off by one",
          [&] {
@@ -196,26 +214,38 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
          },
          "use count of aspect bit 1 (\"banana\") is 3, but 2 items carry it"},
         {"sort file out of order",
-         [&] { changeFile(folder_ / "aspects" / "words.sort", [](Bytes& b) { std::swap_ranges(b.begin() + 8, b.begin() + 12, b.begin() + 12); }); },
+         [&] {
+             changeFile(folder_ / "aspects" / "words.sort", [](Bytes& b) {
+                 std::swap_ranges(b.begin() + 8, b.begin() + 12, b.begin() + 12);
+             });
+         },
          "aspects/words.sort: not in sort order at 1 places, first \"banana\" before \"apple\""},
         {"sort file missing a term",
          [&] {
-             changeFile(folder_ / "aspects" / "tags.sort", [](Bytes& b) { put32(b, 4, get32(b, 4) - 1); b.erase(b.end() - 8, b.end() - 4); });
+             changeFile(folder_ / "aspects" / "tags.sort", [](Bytes& b) {
+                 put32(b, 4, get32(b, 4) - 1);
+                 b.erase(b.end() - 8, b.end() - 4);
+             });
          },
          "is in no sort file"},
-        {"unknown class token", [&] { rewriteObject("items", 2, [](Bytes& b) { put32(b, 0, 99); }); },
+        {"unknown class token",
+         [&] { rewriteObject("items", 2, [](Bytes& b) { put32(b, 0, 99); }); },
          "storage/items: item 2 has class token 99, which the class map lacks"},
-        {"damaged free table", [&] { changeFile(filesWithExtension(".free").at(0), [](Bytes& b) { b[0] = 7; }); },
+        {"damaged free table",
+         [&] { changeFile(filesWithExtension(".free").at(0), [](Bytes& b) { b[0] = 7; }); },
          "could not be read: free space table version number is invalid"},
-        {"journal left by an interrupted save", [&] { writeFile(folder_ / ZELDatabaseChecker::journalFileName, {1}); },
-         "ZELDatabase.journal: interrupted save: journal present; opening the database rolls it back"},
+        {"journal left by an interrupted save",
+         [&] { writeFile(folder_ / ZELDatabaseChecker::journalFileName, {1}); },
+         "ZELDatabase.journal: interrupted save: journal present; opening the database rolls it "
+         "back"},
     };
     for (const auto& damageCase : cases) {
         fs::remove_all(folder_);
         fs::copy(pristine, folder_, fs::copy_options::recursive);
         damageCase.damage();
         const std::vector<std::string> findings = check();
-        EXPECT_TRUE(anyMentions(findings, damageCase.finding)) << damageCase.name << ":\n" << joined(findings);
+        EXPECT_TRUE(anyMentions(findings, damageCase.finding)) << damageCase.name << ":\n"
+                                                               << joined(findings);
     }
     fs::remove_all(pristine);
 }
@@ -224,7 +254,8 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
 TEST_F(ZELDatabaseCheckerTest, RepairRebuildsFreeTablesAndSortFiles) {
     const std::string before = items() + terms();
     changeFile(filesWithExtension(".free").at(0), [](Bytes& b) { b.resize(10); });
-    changeFile(folder_ / "aspects" / "words.sort", [](Bytes& b) { std::swap_ranges(b.begin() + 8, b.begin() + 12, b.begin() + 12); });
+    changeFile(folder_ / "aspects" / "words.sort",
+               [](Bytes& b) { std::swap_ranges(b.begin() + 8, b.begin() + 12, b.begin() + 12); });
     // An unreadable list is the one that lost the values no other list holds.
     changeFile(folder_ / "aspects" / "key.sort", [](Bytes& b) { b.resize(b.size() - 1); });
     ASSERT_EQ(check().size(), 3u) << joined(check());
@@ -273,8 +304,10 @@ TEST_F(ZELDatabaseCheckerTest, TruncatedFilesGiveFindings) {
     ASSERT_GT(files.size(), 20u);
     for (const fs::path& file : files) {
         const Bytes original = readFile(file);
-        for (const size_t length : {size_t{0}, size_t{3}, original.size() / 2, original.size() - 2}) {
-            writeFile(file, Bytes(original.begin(), original.begin() + std::min(length, original.size())));
+        for (const size_t length :
+             {size_t{0}, size_t{3}, original.size() / 2, original.size() - 2}) {
+            writeFile(file, Bytes(original.begin(),
+                                  original.begin() + std::min(length, original.size())));
             EXPECT_FALSE(check().empty()) << file << " cut to " << length;
         }
         writeFile(file, original);

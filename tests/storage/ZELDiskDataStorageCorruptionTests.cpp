@@ -182,7 +182,8 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWa
             ASSERT_TRUE(store->loadAndGetError(nullptr)) << i;
             ASSERT_EQ(recorder.warnings.size(), 1u) << i;
             EXPECT_TRUE(mentions(recorder.warnings[0], "1.free")) << i;
-            const auto blocks = store->objectStore()->fixedStrategyForFileNumber(1)->sortedFreeBlocks();
+            const auto blocks =
+                store->objectStore()->fixedStrategyForFileNumber(1)->sortedFreeBlocks();
             ASSERT_EQ(blocks.size(), 1u) << i;
             EXPECT_EQ(blocks[0].offset, 24u);
             EXPECT_EQ(blocks[0].size, 16u);

@@ -12,10 +12,12 @@ namespace {
 // zel check on a clean folder, on a damaged one, with --repair, and with wrong arguments.
 TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     const std::string db = path("db");
-    const std::string schema = write("schema.json", R"({"identifier": "org.example.check", "clientVersion": 1,
+    const std::string schema =
+        write("schema.json", R"({"identifier": "org.example.check", "clientVersion": 1,
         "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer"}]})");
     ASSERT_EQ(ZELToolRunCommand({"create", db, "--schema", schema}).status, ZELToolExitSuccess);
-    const std::string items = write("items.jsonl", "{\"title\": \"apple banana\"}\n{\"title\": \"cherry\"}\n");
+    const std::string items =
+        write("items.jsonl", "{\"title\": \"apple banana\"}\n{\"title\": \"cherry\"}\n");
     ASSERT_EQ(ZELToolRunCommand({"add", db, items}).status, ZELToolExitSuccess);
 
     ZELToolRun run = ZELToolRunCommand({"check", db});
@@ -30,12 +32,14 @@ TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
         bytes.assign(std::istreambuf_iterator<char>(file), {});
     }
     std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
-    std::ofstream(sortFile, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(sortFile, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     run = ZELToolRunCommand({"check", db});
     EXPECT_EQ(run.status, ZELToolExitFailure);
-    EXPECT_EQ(run.out,
-              "aspects/title.sort: not in sort order at 1 places, first \"banana\" before \"apple\"\n"
-              "zel check: 1 problem in 4 stores, 1 sort file, 2 items\n");
+    EXPECT_EQ(
+        run.out,
+        "aspects/title.sort: not in sort order at 1 places, first \"banana\" before \"apple\"\n"
+        "zel check: 1 problem in 4 stores, 1 sort file, 2 items\n");
 
     run = ZELToolRunCommand({"check", db, "--repair"});
     EXPECT_EQ(run.status, ZELToolExitSuccess);

@@ -31,7 +31,8 @@ int ZELToolCheck(const std::vector<std::string>& arguments, ZELToolOutput output
         if (argument == "--repair") {
             repair = true;
         } else if (argument.rfind("--", 0) == 0 || !folder.empty()) {
-            return ZELToolUsageError(output, "check needs DIR [--repair], not \"" + argument + "\"");
+            return ZELToolUsageError(output,
+                                     "check needs DIR [--repair], not \"" + argument + "\"");
         } else {
             folder = argument;
         }
@@ -44,7 +45,8 @@ int ZELToolCheck(const std::vector<std::string>& arguments, ZELToolOutput output
         ZELError error;
         const bool repaired = checker.repair(&rebuilt, &error);
         for (const std::string& line : rebuilt) output.out << "repaired " << line << '\n';
-        if (!repaired) return ZELToolFail(output, folder + ": repair failed: " + error.failureReason());
+        if (!repaired)
+            return ZELToolFail(output, folder + ": repair failed: " + error.failureReason());
     }
     const std::vector<std::string> findings = checker.check();
     for (const std::string& finding : findings) output.out << finding << '\n';

@@ -89,32 +89,30 @@ void ZELDatabaseChecker::checkDataFiles(const Store& store) {
     const std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> derived =
         manager.freeBlocksDerivedFromObjects(
             slotCount ? &store.storage->assignedObjectInfoAtIndex(0) : nullptr, slotCount);
-    manager.fixedStrategiesEnumerateUsing(
-        [&](ZELDiskDataStorageStrategy_MultiBlock& strategy, uint64_t, bool&) {
-            ZELError error;
-            if (!strategy.openWithStreamFlags(ZELFileStreamFlagRead,
-                                              ZELDiskDataStorageStrategy::kDefaultBufferSize,
-                                              &error)) {
-                addFinding(relativePath(strategy.url()), error.failureReason());
-                return;
-            }
-            const std::string table = relativePath(strategy.freeSpaceTableURL());
-            if (!strategy.freeSpaceTableDamage().empty()) {
-                addFinding(table, strategy.freeSpaceTableDamage());
-                return;
-            }
-            const std::vector<ZELDiskFreeSpaceTableBlock>& unused = derived[strategy.fileNum() - 1];
-            const std::vector<ZELDiskFreeSpaceTableBlock> listed = strategy.sortedFreeBlocks();
-            if (!ZELDiskDataStorageStrategyManager::freeBlocksCoverSameRanges(listed, unused)) {
-                addFinding(table, ZELStringWithFormat(
-                                      "disagrees with its data file: it offers %llu bytes in %zu "
-                                      "blocks, the index leaves %llu bytes in %zu blocks unused",
-                                      static_cast<unsigned long long>(totalSize(listed)),
-                                      listed.size(),
-                                      static_cast<unsigned long long>(totalSize(unused)),
-                                      unused.size()));
-            }
-        });
+    manager.fixedStrategiesEnumerateUsing([&](ZELDiskDataStorageStrategy_MultiBlock& strategy,
+                                              uint64_t, bool&) {
+        ZELError error;
+        if (!strategy.openWithStreamFlags(ZELFileStreamFlagRead,
+                                          ZELDiskDataStorageStrategy::kDefaultBufferSize, &error)) {
+            addFinding(relativePath(strategy.url()), error.failureReason());
+            return;
+        }
+        const std::string table = relativePath(strategy.freeSpaceTableURL());
+        if (!strategy.freeSpaceTableDamage().empty()) {
+            addFinding(table, strategy.freeSpaceTableDamage());
+            return;
+        }
+        const std::vector<ZELDiskFreeSpaceTableBlock>& unused = derived[strategy.fileNum() - 1];
+        const std::vector<ZELDiskFreeSpaceTableBlock> listed = strategy.sortedFreeBlocks();
+        if (!ZELDiskDataStorageStrategyManager::freeBlocksCoverSameRanges(listed, unused)) {
+            addFinding(table,
+                       ZELStringWithFormat(
+                           "disagrees with its data file: it offers %llu bytes in %zu "
+                           "blocks, the index leaves %llu bytes in %zu blocks unused",
+                           static_cast<unsigned long long>(totalSize(listed)), listed.size(),
+                           static_cast<unsigned long long>(totalSize(unused)), unused.size()));
+        }
+    });
 }
 
 void ZELDatabaseChecker::checkSlots(const Store& store) {
@@ -132,7 +130,9 @@ void ZELDatabaseChecker::checkSlots(const Store& store) {
         largestID = objectID;
         const std::string object = ZELStringWithFormat("object %u ", objectID);
         if (info.length < ZELDiskDataStorageStrategy::kObjectBlockHeaderLength) {
-            addFinding(index, object + ZELStringWithFormat("has length %u, shorter than its length prefix", info.length));
+            addFinding(index,
+                       object + ZELStringWithFormat("has length %u, shorter than its length prefix",
+                                                    info.length));
             continue;
         }
         if (ZELDiskDataStorageStrategy_MultiBlock* strategy =
@@ -144,43 +144,49 @@ void ZELDatabaseChecker::checkSlots(const Store& store) {
                 info.offset + strategy->actualBlockSizeForObjectAtOffset(info.offset, info.length);
             const auto* fixed = dynamic_cast<ZELDiskDataStorageStrategy_FixedSizeBlocks*>(strategy);
             if (info.length > bound) {
-                addFinding(index, object + ZELStringWithFormat("of %u bytes is too large for %s", info.length,
-                                          file.c_str()));
+                addFinding(index, object + ZELStringWithFormat("of %u bytes is too large for %s",
+                                                               info.length, file.c_str()));
             }
             if (info.offset < header) {
-                addFinding(index, object + ZELStringWithFormat("lies inside the header of %s", file.c_str()));
+                addFinding(index, object + ZELStringWithFormat("lies inside the header of %s",
+                                                               file.c_str()));
             } else if (fixed && (info.offset - header) % fixed->fixedBlockSize() != 0) {
-                addFinding(index, object + ZELStringWithFormat("at offset %u is off the block grid of %s", info.offset,
-                                          file.c_str()));
+                addFinding(index,
+                           object + ZELStringWithFormat("at offset %u is off the block grid of %s",
+                                                        info.offset, file.c_str()));
             }
             if (end > strategy->currentFileLength()) {
-                addFinding(file, object + ZELStringWithFormat("(offset %u, block of %llu bytes) runs past the end of "
-                                         "the file (%llu bytes)",
-                                         info.offset,
-                                         static_cast<unsigned long long>(end - info.offset),
-                                         static_cast<unsigned long long>(
-                                             strategy->currentFileLength())));
+                addFinding(
+                    file,
+                    object + ZELStringWithFormat(
+                                 "(offset %u, block of %llu bytes) runs past the end of "
+                                 "the file (%llu bytes)",
+                                 info.offset, static_cast<unsigned long long>(end - info.offset),
+                                 static_cast<unsigned long long>(strategy->currentFileLength())));
             }
             extents[info.fileNumber].push_back(Extent{info.offset, end, objectID});
         } else if (info.fileNumber >= ZELDiskDataStorageStrategyManager::kFirstOneBlockFileNumber) {
-            const std::filesystem::path url = manager.dataFileURLForFileNumber(info.fileNumber, false);
+            const std::filesystem::path url =
+                manager.dataFileURLForFileNumber(info.fileNumber, false);
             std::error_code sizeError;
             const uintmax_t size = std::filesystem::file_size(url, sizeError);
             if (sizeError) {
                 addFinding(relativePath(url), object + "is stored here, but the file is missing");
             } else if (info.offset != 4) {
-                addFinding(index, object + ZELStringWithFormat("lies at offset %u of its one-object file, not 4",
-                                          info.offset));
+                addFinding(index, object + ZELStringWithFormat(
+                                               "lies at offset %u of its one-object file, not 4",
+                                               info.offset));
             } else if (uint64_t{info.offset} + info.length > size) {
                 addFinding(relativePath(url),
-                           object + ZELStringWithFormat("of %u bytes runs past the end of the file (%llu bytes)",
-                                   info.length, static_cast<unsigned long long>(size)));
+                           object + ZELStringWithFormat(
+                                        "of %u bytes runs past the end of the file (%llu bytes)",
+                                        info.length, static_cast<unsigned long long>(size)));
             }
             extents[info.fileNumber].push_back(
                 Extent{info.offset, uint64_t{info.offset} + info.length, objectID});
         } else {
             addFinding(index, object + ZELStringWithFormat("names data file %u, which no store has",
-                                      static_cast<unsigned>(info.fileNumber)));
+                                                           static_cast<unsigned>(info.fileNumber)));
         }
     }
     if (livingCount != storage.livingObjectCount()) {
@@ -210,13 +216,13 @@ void ZELDatabaseChecker::checkSlots(const Store& store) {
         for (const Extent& extent : fileExtents) {
             if (extent.start < reach.end && (extent.objectID != 0 || reach.objectID != 0)) {
                 if (extent.objectID != 0 && reach.objectID != 0) {
-                    addFinding(file, ZELStringWithFormat(
-                                         "objects %u and %u name overlapping blocks",
-                                         reach.objectID, extent.objectID));
+                    addFinding(file,
+                               ZELStringWithFormat("objects %u and %u name overlapping blocks",
+                                                   reach.objectID, extent.objectID));
                 } else {
-                    addFinding(file, ZELStringWithFormat(
-                                         "the block of object %u overlaps a free block",
-                                         std::max(reach.objectID, extent.objectID)));
+                    addFinding(file,
+                               ZELStringWithFormat("the block of object %u overlaps a free block",
+                                                   std::max(reach.objectID, extent.objectID)));
                 }
             }
             if (extent.end > reach.end) reach = extent;

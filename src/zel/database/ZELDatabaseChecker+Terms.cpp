@@ -34,7 +34,8 @@ std::string termText(const Values& values, ZELID id) {
 void ZELDatabaseChecker::checkItemsAgainstVectors() {
     const bool hasItems = readableStores_.count(ZELDatabase::itemStoreName) != 0;
     const bool hasValues = readableStores_.count(ZELDatabase::aspectValueStoreName) != 0;
-    const auto checkKeys = [&](const auto& owners, const std::map<ZELID, std::vector<ZELID>>& vectors,
+    const auto checkKeys = [&](const auto& owners,
+                               const std::map<ZELID, std::vector<ZELID>>& vectors,
                                const char* vectorStore, const char* ownerKind) {
         for (const auto& owner : owners) {
             if (!vectors.count(owner.first)) {
@@ -44,9 +45,8 @@ void ZELDatabaseChecker::checkItemsAgainstVectors() {
         }
         for (const auto& vector : vectors) {
             if (!owners.count(vector.first)) {
-                addFinding(storeName(vectorStore),
-                           ZELStringWithFormat("vector %u belongs to no %s", vector.first,
-                                               ownerKind));
+                addFinding(storeName(vectorStore), ZELStringWithFormat("vector %u belongs to no %s",
+                                                                       vector.first, ownerKind));
             }
         }
     };
@@ -182,10 +182,10 @@ void ZELDatabaseChecker::checkSortFiles() {
             previous = &value->second.normalized;
         }
         if (disorderCount > 0) {
-            addFinding(file.name, ZELStringWithFormat("not in sort order at %llu places, first ",
-                                                      static_cast<unsigned long long>(
-                                                          disorderCount)) +
-                                      firstDisorder);
+            addFinding(file.name,
+                       ZELStringWithFormat("not in sort order at %llu places, first ",
+                                           static_cast<unsigned long long>(disorderCount)) +
+                           firstDisorder);
         }
     }
     // A value missing from every list cannot be found by its text; an unreadable list may be

@@ -32,7 +32,9 @@ public:
 ZELDatabaseChecker::ZELDatabaseChecker(std::filesystem::path folderURL)
     : folderURL_(std::move(folderURL)) {}
 
-ZELDatabaseChecker::~ZELDatabaseChecker() { reset(); }
+ZELDatabaseChecker::~ZELDatabaseChecker() {
+    reset();
+}
 
 void ZELDatabaseChecker::reset() {
     for (Store& store : stores_) {
@@ -190,8 +192,8 @@ void ZELDatabaseChecker::checkAspectDefinitions() {
             addFinding(ZELDatabase::aspectsInfoFileName, "not a valid aspect definition list");
         }
     }
-    auto synonyms = ZELSynonymList::listWithFolderURL(
-        folderURL_ / ZELDatabase::storageFolderName / ZELDatabase::synonymsFolderName);
+    auto synonyms = ZELSynonymList::listWithFolderURL(folderURL_ / ZELDatabase::storageFolderName /
+                                                      ZELDatabase::synonymsFolderName);
     ZELError error;
     if (!synonyms->loadAndGetError(&error)) {
         addFinding(relativePath(synonyms->fileURL()), error.failureReason());

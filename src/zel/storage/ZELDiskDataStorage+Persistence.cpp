@@ -35,8 +35,8 @@ bool ZELDiskDataStorage::loadAndGetError(ZELError* outError) {
         ZELDiskDataStorageMigrator::removeLegacyFilesAtBaseURL(baseURL_);
     }
     if (!objectStore_->preflightLoadAndGetError(outError)) return false;
-    for (const std::string& warning : objectStore_->rebuildDisagreeingFreeSpaceTables(
-             assignedInfos_.data(), assignedCount())) {
+    for (const std::string& warning :
+         objectStore_->rebuildDisagreeingFreeSpaceTables(assignedInfos_.data(), assignedCount())) {
         ZELLogFormat("%s", warning.c_str());
         if (delegate_) {
             delegate_->diskDataStorageDidRepairDerivedData(

@@ -40,7 +40,7 @@ uint64_t ZELDiskDataStorageStrategy_FixedSizeBlocks::actualBlockSizeForObjectAtO
 }
 
 void ZELDiskDataStorageStrategy_FixedSizeBlocks::alignFreeRange(uint64_t& start,
-                                                               uint64_t& end) const {
+                                                                uint64_t& end) const {
     const uint64_t header = dataFileHeaderLength();
     if (start < header) start = header;
     if (end < start) end = start;
