@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
 #include <vector>
 
 #include "zel/platform/ZELLog.h"
@@ -26,6 +27,15 @@ ZELError writeZeroBytes(ZELStream& stream, uint64_t count) {
         count -= chunk;
     }
     return ZELError();
+}
+
+// A file stream's error names the file and positions over several lines before "Error cause:
+// <reason>"; a damage note names the file itself and keeps the reason alone.
+std::string reasonOf(const ZELError& error) {
+    static constexpr std::string_view kCause = "Error cause: ";
+    const std::string& text = error.failureReason();
+    const size_t cause = text.rfind(kCause);
+    return cause == std::string::npos ? text : text.substr(cause + kCause.size());
 }
 
 }  // namespace
@@ -62,7 +72,7 @@ ZELDiskFreeSpaceTable* ZELDiskDataStorageStrategy_MultiBlock::freeSpaceTableAndG
             return nullptr;
         }
         table->setSmallestTrackedBlockSize(0);
-        freeSpaceTableDamage_ = "could not be read: " + readError.failureReason();
+        freeSpaceTableDamage_ = "could not be read: " + reasonOf(readError);
     }
     freeSpaceTable_ = std::move(table);
     dropImplausibleFreeBlocks();
