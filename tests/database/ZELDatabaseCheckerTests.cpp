@@ -269,6 +269,13 @@ TEST_F(ZELDatabaseCheckerTest, RepairRebuildsFreeTablesAndSortFiles) {
     EXPECT_TRUE(anyMentions(rebuilt, "aspects/key.sort: rebuilt from the value store, 3 keys"));
     EXPECT_EQ(joined(check()), "");
     EXPECT_EQ(items() + terms(), before);
+
+    // A journal means the files hold part of a save: repair waits for the rollback.
+    writeFile(folder_ / ZELDatabaseChecker::journalFileName, {1});
+    ZELError error;
+    EXPECT_FALSE(ZELDatabaseChecker(folder_).repair(&rebuilt, &error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedOperation));
+    fs::remove(folder_ / ZELDatabaseChecker::journalFileName);
 }
 
 // A damaged free table is repaired when the database opens: the delegate is warned, and the

@@ -104,6 +104,14 @@ std::vector<std::string> ZELDatabaseChecker::check() {
 
 bool ZELDatabaseChecker::repair(std::vector<std::string>* outRebuilt, ZELError* outError) {
     check();
+    // The files hold part of a save; what they would derive is undone by the rollback.
+    std::error_code existsError;
+    if (std::filesystem::exists(folderURL_ / journalFileName, existsError)) {
+        return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                         ZELErrorCodeUnsupportedOperation,
+                                         "interrupted save: open the database to roll it back "
+                                         "before repairing"));
+    }
     std::vector<std::string> rebuilt;
     ZELError firstError;
     for (const Store& store : stores_) {

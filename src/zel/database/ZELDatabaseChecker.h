@@ -42,7 +42,8 @@ public:
     // Rewrites every free space table that disagrees with its store's index and data file, and
     // every sort file that is out of order or holds IDs without a value (or, with a single sort
     // file, lacks some); unreadable stores are left alone. Answers one line per rebuilt file in
-    // `outRebuilt`; false with the error when a file could not be written.
+    // `outRebuilt`; false with the error when a file could not be written, or at once (code 10)
+    // when a journal shows an interrupted save, which an open must roll back first.
     bool repair(std::vector<std::string>* outRebuilt, ZELError* outError);
 
     // Figures of the last check: the stores and sort files read, the items stored.
