@@ -38,6 +38,8 @@ public:
     void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage&, const ZELError&) override {
         ++errorCount;
     }
+    // A free space table rebuilt at load is no failed lookup.
+    void diskDataStorageDidRepairDerivedData(ZELDiskDataStorage&, const ZELError&) override {}
     uint64_t errorCount = 0;
 };
 

@@ -9,6 +9,7 @@
 
 #include "support/ZELTestItem.h"
 #include "support/ZELTestScratchFolder.h"
+#include "support/ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/database/ZELDatabase.h"
@@ -36,6 +37,7 @@ protected:
     void TearDown() override {
         if (db_) db_->invalidate();
         db_.reset();
+        if (!isDamagedOnPurpose_) ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 
@@ -92,4 +94,6 @@ protected:
 
     std::filesystem::path folder_;
     std::shared_ptr<ZELDatabase> db_;
+    // Set by a test that damages its folder on purpose: the teardown then skips the check.
+    bool isDamagedOnPurpose_ = false;
 };

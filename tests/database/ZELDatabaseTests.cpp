@@ -163,6 +163,7 @@ TEST_F(ZELDatabaseTest, DamagedAspectsFileFailsRestoreButNotSaving) {
     db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk());
     writeText(folder_ / "aspects.plist", "<plist><dict><key>broken");
+    isDamagedOnPurpose_ = true;
     ZELError error;
     EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));

@@ -12,6 +12,7 @@
 
 #include "support/ZELTestItem.h"
 #include "support/ZELTestScratchFolder.h"
+#include "support/ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
@@ -48,6 +49,7 @@ protected:
         ZELMainQueue::drain();
         if (db_) db_->invalidate();
         db_.reset();
+        ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 

@@ -66,7 +66,11 @@ public:
                                                     const ZELError& error) override {
         errors.push_back(error);
     }
+    void diskDataStorageDidRepairDerivedData(ZELDiskDataStorage&, const ZELError& warning) override {
+        warnings.push_back(warning);
+    }
     std::vector<ZELError> errors;
+    std::vector<ZELError> warnings;
 };
 
 inline std::vector<uint8_t> ZELTestReadFile(const std::filesystem::path& path) {

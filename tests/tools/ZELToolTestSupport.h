@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ZELTestDatabaseCheck.h"
 #include "ZELTool.h"
 
 // The exit status and the texts one command wrote.
@@ -37,6 +38,7 @@ protected:
         dir_ = pattern;
     }
     void TearDown() override {
+        if (!isDamagedOnPurpose_) ZELTestExpectCleanDatabaseFolders(dir_);
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
@@ -50,4 +52,6 @@ protected:
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     std::filesystem::path dir_;
+    // Set by a test that damages a database on purpose: the teardown then skips the check.
+    bool isDamagedOnPurpose_ = false;
 };

@@ -234,6 +234,7 @@ TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
     // A damaged meta info is named with its file.
     const std::string db = createDatabase();
     write("db/ZELDatabaseInfo.plist", "garbage");
+    isDamagedOnPurpose_ = true;
     const ToolRun damaged = zel({"dump", db});
     EXPECT_EQ(damaged.status, ZELToolExitFailure);
     EXPECT_EQ(damaged.err.rfind("zel: " + db + "/ZELDatabaseInfo.plist: ", 0), 0u) << damaged.err;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/ZELTestScratchFolder.h"
+#include "support/ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
@@ -108,6 +109,7 @@ protected:
     void TearDown() override {
         if (db_) db_->invalidate();
         db_.reset();
+        ZELTestExpectCleanDatabaseFolders(folder_);
         std::filesystem::remove_all(folder_);
     }
 

@@ -30,6 +30,7 @@ int ZELToolCreate(const std::vector<std::string>& arguments, ZELToolOutput outpu
 int ZELToolAdd(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolDump(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolStats(const std::vector<std::string>& arguments, ZELToolOutput output);
+int ZELToolCheck(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolTokenize(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolComplete(const std::vector<std::string>& arguments, ZELToolOutput output);
 int ZELToolSearch(const std::vector<std::string>& arguments, ZELToolOutput output);

@@ -43,6 +43,10 @@ Commands:
       each item with its record and its terms per aspect.
   zel stats DIR
       Prints the database's counts and its detailed memory description.
+  zel check DIR [--repair]
+      Checks every file of a database that no process has open: one line per problem,
+      then a summary line; exit status 0 when the folder is clean, 1 otherwise. With
+      --repair, first rebuilds what can be derived (free space tables, sort files).
   zel tokenize TOKENIZER-CLASS TEXT [--user-input] [--options JSON]
       Prints the tokens a tokenizer makes of TEXT, one per line: the token, a tab and its
       normalized form, in sorted-list order. With --user-input: the tokens of typed search
@@ -149,6 +153,7 @@ int ZELToolMain(const std::vector<std::string>& arguments, ZELToolOutput output)
     if (command == "add") return ZELToolAdd(rest, output);
     if (command == "dump") return ZELToolDump(rest, output);
     if (command == "stats") return ZELToolStats(rest, output);
+    if (command == "check") return ZELToolCheck(rest, output);
     if (command == "tokenize") return ZELToolTokenize(rest, output);
     if (command == "complete") return ZELToolComplete(rest, output);
     if (command == "search") return ZELToolSearch(rest, output);

@@ -35,7 +35,14 @@ bool ZELDiskDataStorage::loadAndGetError(ZELError* outError) {
         ZELDiskDataStorageMigrator::removeLegacyFilesAtBaseURL(baseURL_);
     }
     if (!objectStore_->preflightLoadAndGetError(outError)) return false;
-    objectStore_->dropFreeBlocksOverlappingObjects(assignedInfos_.data(), assignedCount());
+    for (const std::string& warning :
+         objectStore_->rebuildDisagreeingFreeSpaceTables(assignedInfos_.data(), assignedCount())) {
+        ZELLogFormat("%s", warning.c_str());
+        if (delegate_) {
+            delegate_->diskDataStorageDidRepairDerivedData(
+                *this, ZELError::errorWithZELErrorCode(ZELErrorCodeInvalidData, warning));
+        }
+    }
     return true;
 }
 

@@ -20,13 +20,21 @@ class ZELDiskDataStorageIndex;
 class ZELDiskDataStorageStrategyManager;
 
 // Told of the errors a disk data storage meets while reading an object for a lookup (which then
-// yields null). Implemented by the database, which forwards them to its own delegate. Called on
-// the thread of the lookup, under the database lock.
+// yields null), and of derived data it rebuilt while opening. Implemented by the database, which
+// forwards both to its own delegate. Called on the thread of the lookup or the load, under the
+// database lock.
 class ZELDiskDataStorageDelegate {
 public:
     virtual ~ZELDiskDataStorageDelegate() = default;
     virtual void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage& storage,
                                                             const ZELError& error) = 0;
+    // A warning: a damaged free space table was rebuilt from the index while the store opened;
+    // nothing stored was lost. The message names the file and the damage. By default it is
+    // handled as a background error.
+    virtual void diskDataStorageDidRepairDerivedData(ZELDiskDataStorage& storage,
+                                                     const ZELError& warning) {
+        diskDataStorageDidEncounterBackgroundError(storage, warning);
+    }
 };
 
 // A range of slot indexes; length 0 = empty.
@@ -176,7 +184,9 @@ public:
     // ---- Persistence ----
 
     // Opens the store: reads B.index (converting a legacy store), then checks every shared data
-    // file's header and loads its free space table. A missing B.index creates an empty store
+    // file's header and loads its free space table; a table that cannot be read or disagrees
+    // with the index and its data file is rebuilt, and the delegate is warned
+    // (diskDataStorageDidRepairDerivedData). A missing B.index creates an empty store
     // and its index, unless the data folder B exists (code 3: its objects would be lost).
     bool loadAndGetError(ZELError* outError);
     // Called by the index loader: the store takes the freshly read slot table (zero-filled beyond

@@ -184,46 +184,89 @@ bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outEr
     return true;
 }
 
-void ZELDiskDataStorageStrategyManager::dropFreeBlocksOverlappingObjects(
-    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) {
-    std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> freeBlocks(fixedStrats_.size());
-    bool hasFreeBlocks = false;
-    for (size_t i = 0; i < fixedStrats_.size(); ++i) {
-        freeBlocks[i] = fixedStrats_[i]->sortedFreeBlocks();
-        hasFreeBlocks |= !freeBlocks[i].empty();
-    }
-    if (!hasFreeBlocks) return;
-
-    std::vector<std::vector<bool>> overlapped(fixedStrats_.size());
-    for (size_t i = 0; i < fixedStrats_.size(); ++i) overlapped[i].resize(freeBlocks[i].size());
+std::vector<std::vector<ZELDiskFreeSpaceTableBlock>>
+ZELDiskDataStorageStrategyManager::freeBlocksDerivedFromObjects(
+    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) const {
+    struct Range {
+        uint64_t start;
+        uint64_t end;
+    };
+    std::vector<std::vector<Range>> used(fixedStrats_.size());
     for (uint64_t index = 0; index < count; ++index) {
         const ZELDiskDataStorageObjectInfo& info = infos[index];
         const size_t strategyIndex = fixedStrategyIndexForFileNumber(info.fileNumber);
         if (!info.hasStoredData() || strategyIndex == kNotFound) continue;
-        const std::vector<ZELDiskFreeSpaceTableBlock>& blocks = freeBlocks[strategyIndex];
-        if (blocks.empty()) continue;
-        const uint64_t start = info.offset;
-        const uint64_t end = start + fixedStrats_[strategyIndex]->actualBlockSizeForObjectAtOffset(
-                                         info.offset, info.length);
-        // The free blocks are disjoint, so their ends ascend with their offsets.
-        auto block = std::partition_point(blocks.begin(), blocks.end(),
-                                          [&](const ZELDiskFreeSpaceTableBlock& candidate) {
-                                              return candidate.offset + candidate.size <= start;
-                                          });
-        for (; block != blocks.end() && block->offset < end; ++block) {
-            overlapped[strategyIndex][block - blocks.begin()] = true;
-        }
+        const uint64_t size =
+            fixedStrats_[strategyIndex]->actualBlockSizeForObjectAtOffset(info.offset, info.length);
+        used[strategyIndex].push_back(Range{info.offset, info.offset + size});
     }
+
+    // Free block sizes are 32-bit; a longer gap is offered in pieces.
+    constexpr uint64_t kLargestPiece = 0x80000000;
+    std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> derived(fixedStrats_.size());
     for (size_t i = 0; i < fixedStrats_.size(); ++i) {
-        std::vector<ZELDiskFreeSpaceTableBlock> kept;
-        for (size_t j = 0; j < freeBlocks[i].size(); ++j) {
-            if (!overlapped[i][j]) kept.push_back(freeBlocks[i][j]);
-        }
-        if (kept.size() != freeBlocks[i].size()) {
-            fixedStrats_[i]->replaceFreeBlocks(kept, freeBlocks[i].size() - kept.size(),
-                                               "holding stored objects");
+        const ZELDiskDataStorageStrategy_MultiBlock& strategy = *fixedStrats_[i];
+        const uint64_t fileLength = strategy.currentFileLength();
+        std::vector<Range>& ranges = used[i];
+        std::sort(ranges.begin(), ranges.end(),
+                  [](const Range& a, const Range& b) { return a.start < b.start; });
+        ranges.push_back(Range{fileLength, fileLength});
+        uint64_t cursor = strategy.dataFileHeaderLength();
+        for (const Range& range : ranges) {
+            uint64_t start = cursor;
+            uint64_t end = std::min(range.start, fileLength);
+            cursor = std::max(cursor, range.end);
+            if (end <= start) continue;
+            strategy.alignFreeRange(start, end);
+            for (; start < end; start += std::min(end - start, kLargestPiece)) {
+                derived[i].push_back(ZELDiskFreeSpaceTableBlock{
+                    start, static_cast<uint32_t>(std::min(end - start, kLargestPiece)), 0});
+            }
         }
     }
+    return derived;
+}
+
+bool ZELDiskDataStorageStrategyManager::freeBlocksCoverSameRanges(
+    const std::vector<ZELDiskFreeSpaceTableBlock>& tableBlocks,
+    const std::vector<ZELDiskFreeSpaceTableBlock>& derived) {
+    // Both lists as ascending disjoint ranges, touching blocks joined; false on an overlap.
+    const auto joined = [](const std::vector<ZELDiskFreeSpaceTableBlock>& blocks,
+                           std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+        for (const ZELDiskFreeSpaceTableBlock& block : blocks) {
+            if (!ranges.empty() && block.offset < ranges.back().second) return false;
+            if (!ranges.empty() && block.offset == ranges.back().second) {
+                ranges.back().second += block.size;
+            } else {
+                ranges.emplace_back(block.offset, block.offset + block.size);
+            }
+        }
+        return true;
+    };
+    std::vector<std::pair<uint64_t, uint64_t>> tableRanges;
+    std::vector<std::pair<uint64_t, uint64_t>> derivedRanges;
+    return joined(tableBlocks, tableRanges) && joined(derived, derivedRanges) &&
+           tableRanges == derivedRanges;
+}
+
+std::vector<std::string> ZELDiskDataStorageStrategyManager::rebuildDisagreeingFreeSpaceTables(
+    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) {
+    const std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> derived =
+        freeBlocksDerivedFromObjects(infos, count);
+    std::vector<std::string> rebuilt;
+    for (size_t i = 0; i < fixedStrats_.size(); ++i) {
+        ZELDiskDataStorageStrategy_MultiBlock& strategy = *fixedStrats_[i];
+        if (!strategy.freeSpaceTable()) continue;
+        std::string damage = strategy.freeSpaceTableDamage();
+        if (damage.empty() && !freeBlocksCoverSameRanges(strategy.sortedFreeBlocks(), derived[i])) {
+            damage = "disagrees with its data file";
+        }
+        if (damage.empty()) continue;
+        strategy.replaceFreeBlocks(derived[i]);
+        rebuilt.push_back("free space table " + strategy.freeSpaceTableURL().string() + " " +
+                          damage + "; rebuilt from the index");
+    }
+    return rebuilt;
 }
 
 ZELError ZELDiskDataStorageStrategyManager::readMassTransactionVisitor(

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -114,11 +115,23 @@ public:
     // Opens every shared-block data file for reading (header checked, free space table
     // loaded); the first failure is the result.
     bool preflightLoadAndGetError(ZELError* outError);
-    // Drops from the loaded free space tables every block that overlaps a block one of the
-    // slots names: a damaged table, or one older than the index (a save interrupted between
-    // writing the index and the tables), must never offer the bytes of a saved object.
-    void dropFreeBlocksOverlappingObjects(const ZELDiskDataStorageObjectInfo* infos,
-                                          uint64_t count);
+    // The free blocks each shared data file has when `infos` name every block in use: every
+    // range after the header and inside the file that no slot's block covers, in whole blocks
+    // of the file (alignFreeRange), ascending; indexed by file number - 1.
+    std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> freeBlocksDerivedFromObjects(
+        const ZELDiskDataStorageObjectInfo* infos, uint64_t count) const;
+    // Whether the free blocks `tableBlocks` (ascending by offset) offer exactly the ranges of
+    // `derived`: none overlaps another, and touching blocks count as one range.
+    static bool freeBlocksCoverSameRanges(
+        const std::vector<ZELDiskFreeSpaceTableBlock>& tableBlocks,
+        const std::vector<ZELDiskFreeSpaceTableBlock>& derived);
+    // A free space table is derived data: every table that was damaged when read, or that
+    // disagrees with its data file and the slots `infos` (it offers bytes a slot names, or
+    // misses unused space), is rebuilt from them, so that no table hands out a saved object's
+    // bytes and no space is lost. The tables are written at the next save. Answers one line
+    // per rebuilt table, saying which and why.
+    std::vector<std::string> rebuildDisagreeingFreeSpaceTables(
+        const ZELDiskDataStorageObjectInfo* infos, uint64_t count);
 
     // Runs `visitor` with 1 MiB read buffers when no read buffer size is set; the strategies
     // opened meanwhile are closed afterwards, so that the large buffers go.

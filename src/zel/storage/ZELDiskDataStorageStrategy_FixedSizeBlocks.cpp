@@ -39,6 +39,16 @@ uint64_t ZELDiskDataStorageStrategy_FixedSizeBlocks::actualBlockSizeForObjectAtO
     return fixedBlockSize_;
 }
 
+void ZELDiskDataStorageStrategy_FixedSizeBlocks::alignFreeRange(uint64_t& start,
+                                                                uint64_t& end) const {
+    const uint64_t header = dataFileHeaderLength();
+    if (start < header) start = header;
+    if (end < start) end = start;
+    start = header + (start - header + fixedBlockSize_ - 1) / fixedBlockSize_ * fixedBlockSize_;
+    end = header + (end - header) / fixedBlockSize_ * fixedBlockSize_;
+    if (end < start) end = start;
+}
+
 std::string ZELDiskDataStorageStrategy_FixedSizeBlocks::description() const {
     return ZELStringWithFormat("%s - fixed at %ld blocks", descriptionHead().c_str(),
                                static_cast<long>(fixedBlockSize_));

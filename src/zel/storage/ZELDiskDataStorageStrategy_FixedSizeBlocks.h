@@ -26,6 +26,8 @@ public:
 
     uint64_t desiredBlockSizeForObjectSerializedLength(uint64_t length) const override;
     uint64_t actualBlockSizeForObjectAtOffset(uint32_t offset, uint64_t length) const override;
+    // Blocks start at the header plus a multiple of the block size.
+    void alignFreeRange(uint64_t& start, uint64_t& end) const override;
 
     // "ZELDiskDataStorageStrategy_FixedSizeBlocks<0x...> - fixed at <n> blocks".
     std::string description() const override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
 #include <vector>
 
 #include "zel/platform/ZELLog.h"
@@ -28,6 +29,15 @@ ZELError writeZeroBytes(ZELStream& stream, uint64_t count) {
     return ZELError();
 }
 
+// A file stream's error names the file and positions over several lines before "Error cause:
+// <reason>"; a damage note names the file itself and keeps the reason alone.
+std::string reasonOf(const ZELError& error) {
+    static constexpr std::string_view kCause = "Error cause: ";
+    const std::string& text = error.failureReason();
+    const size_t cause = text.rfind(kCause);
+    return cause == std::string::npos ? text : text.substr(cause + kCause.size());
+}
+
 }  // namespace
 
 std::filesystem::path ZELDiskDataStorageStrategy_MultiBlock::freeSpaceTableURL() const {
@@ -51,7 +61,19 @@ ZELDiskFreeSpaceTable* ZELDiskDataStorageStrategy_MultiBlock::freeSpaceTableAndG
     }
     // Every freed range is tracked: blocks of a shared file are reused whatever their size.
     table->setSmallestTrackedBlockSize(0);
-    if (!table->readFromURL(freeSpaceTableURL(), outError)) return nullptr;
+    ZELError readError;
+    if (!table->readFromURL(freeSpaceTableURL(), &readError)) {
+        // The table is derived from the index and the data file; an empty one offers nothing
+        // that could hold an object until the store's load rebuilds it.
+        table = ZELDiskFreeSpaceTable::table();
+        if (!table) {
+            ZELSetError(outError, ZELError::errorWithZELErrorCode(ZELErrorCodeOutOfMemory,
+                                                                  "free space table blocks"));
+            return nullptr;
+        }
+        table->setSmallestTrackedBlockSize(0);
+        freeSpaceTableDamage_ = "could not be read: " + reasonOf(readError);
+    }
     freeSpaceTable_ = std::move(table);
     dropImplausibleFreeBlocks();
     return freeSpaceTable_.get();
@@ -71,27 +93,28 @@ std::vector<ZELDiskFreeSpaceTableBlock> ZELDiskDataStorageStrategy_MultiBlock::s
     return blocks;
 }
 
-void ZELDiskDataStorageStrategy_MultiBlock::replaceFreeBlocks(
-    const std::vector<ZELDiskFreeSpaceTableBlock>& kept, uint64_t droppedCount,
-    const char* reason) {
-    ZELLogFormat("free space table %s lists %lu blocks %s; they are dropped",
-                 freeSpaceTableURL().c_str(), static_cast<unsigned long>(droppedCount), reason);
-    const uint64_t abandoned = freeSpaceTable_->byteCountAbandonedOnDisk();
+bool ZELDiskDataStorageStrategy_MultiBlock::replaceFreeBlocks(
+    const std::vector<ZELDiskFreeSpaceTableBlock>& blocks) {
+    freeSpaceTableDamage_.clear();
     auto rebuilt = ZELDiskFreeSpaceTable::table();
-    if (!rebuilt) {
+    if (!rebuilt || !rebuilt->ensureBlocksAvailable(blocks.size())) {
         // Without room for a new table, no block may stay on offer.
-        freeSpaceTable_->invalidate();
-        freeSpaceTable_->markChanged();
-        return;
+        if (freeSpaceTable_) {
+            freeSpaceTable_->invalidate();
+            freeSpaceTable_->markChanged();
+        }
+        return false;
     }
     rebuilt->setSmallestTrackedBlockSize(0);
-    rebuilt->addAbandonedByteCount(abandoned);
-    for (const ZELDiskFreeSpaceTableBlock& block : kept) {
+    for (const ZELDiskFreeSpaceTableBlock& block : blocks) {
         rebuilt->addFreeBlockOfSize(block.size, block.offset);
     }
     rebuilt->markChanged();
     freeSpaceTable_ = std::move(rebuilt);
+    return true;
 }
+
+void ZELDiskDataStorageStrategy_MultiBlock::alignFreeRange(uint64_t&, uint64_t&) const {}
 
 void ZELDiskDataStorageStrategy_MultiBlock::dropImplausibleFreeBlocks() {
     const uint64_t fileLength = currentFileLength();
@@ -104,9 +127,12 @@ void ZELDiskDataStorageStrategy_MultiBlock::dropImplausibleFreeBlocks() {
         kept.push_back(block);
         end = block.offset + block.size;
     }
-    if (kept.size() != blocks.size()) {
-        replaceFreeBlocks(kept, blocks.size() - kept.size(), "outside the free space of its file");
-    }
+    if (kept.size() == blocks.size()) return;
+    const std::string damage =
+        ZELStringWithFormat("lists %lu blocks outside the free space of its data file",
+                            static_cast<unsigned long>(blocks.size() - kept.size()));
+    replaceFreeBlocks(kept);
+    freeSpaceTableDamage_ = damage;
 }
 
 bool ZELDiskDataStorageStrategy_MultiBlock::openWithStreamFlags(int32_t flags, uint64_t bufferSize,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "zel/storage/ZELDiskDataStorageStrategy.h"
@@ -16,13 +17,18 @@ class ZELDiskDataStorageStrategy_MultiBlock : public ZELDiskDataStorageStrategy 
 public:
     using ZELDiskDataStorageStrategy::ZELDiskDataStorageStrategy;
 
-    // The free space table, read from its file on first use; null when it cannot be read.
+    // The free space table, read from its file on first use. A table file that cannot be read
+    // gives an empty table and a damage note (freeSpaceTableDamage), so that the store's load
+    // rebuilds it from the index; null only when memory for a table cannot be had.
     ZELDiskFreeSpaceTable* freeSpaceTable() override;
     ZELDiskFreeSpaceTable* freeSpaceTableAndGetError(ZELError* outError);
     std::filesystem::path freeSpaceTableURL() const;
+    // What was wrong with the table file when it was read ("could not be read: ..."); empty
+    // when it read cleanly or has been rebuilt since.
+    const std::string& freeSpaceTableDamage() const { return freeSpaceTableDamage_; }
 
-    // Opens the data file, then loads the free space table; a table that cannot be read fails
-    // the open.
+    // Opens the data file, then loads the free space table; only a failure to open the data
+    // file (or to find memory for the table) fails the open.
     bool openWithStreamFlags(int32_t flags, uint64_t bufferSize, ZELError* outError) override;
     // Writes the free space table when it changed.
     ZELError didEndMassWriteTransaction() override;
@@ -54,17 +60,21 @@ public:
     // The free blocks of the loaded table in ascending offset order (none while no table is
     // loaded). They never overlap one another.
     std::vector<ZELDiskFreeSpaceTableBlock> sortedFreeBlocks() const;
-    // Replaces the table's blocks by `kept`, a subset of them, logging the `droppedCount` others
-    // and why they went. The table is written at the next save.
-    void replaceFreeBlocks(const std::vector<ZELDiskFreeSpaceTableBlock>& kept,
-                           uint64_t droppedCount, const char* reason);
+    // Replaces the table by one holding exactly `blocks` (no abandoned bytes) and clears the
+    // damage note; the table is written at the next save. False when memory for the new table
+    // cannot be had: the old table is then emptied, so that no block stays on offer.
+    bool replaceFreeBlocks(const std::vector<ZELDiskFreeSpaceTableBlock>& blocks);
+    // Narrows the free range [start, end) to the whole blocks of this file inside it (nothing
+    // for files whose block sizes vary); an empty range when none fits.
+    virtual void alignFreeRange(uint64_t& start, uint64_t& end) const;
 
 private:
-    // Drops blocks that lie outside the data file or overlap another free block: a damaged
-    // table must never hand out bytes that hold an object.
+    // Drops blocks that lie outside the data file or overlap another free block, noting the
+    // damage: a damaged table must never hand out bytes that hold an object.
     void dropImplausibleFreeBlocks();
 
     std::shared_ptr<ZELDiskFreeSpaceTable> freeSpaceTable_;
+    std::string freeSpaceTableDamage_;
     // The block most recently appended and the zero bytes still owed after its object.
     uint32_t appendedBlockOffset_ = 0;
     uint64_t appendedBlockPadding_ = 0;

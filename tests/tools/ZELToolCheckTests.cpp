@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "ZELToolTestSupport.h"
+
+namespace {
+
+// zel check on a clean folder, on a damaged one, with --repair, and with wrong arguments.
+TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
+    const std::string db = path("db");
+    const std::string schema =
+        write("schema.json", R"({"identifier": "org.example.check", "clientVersion": 1,
+        "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer"}]})");
+    ASSERT_EQ(ZELToolRunCommand({"create", db, "--schema", schema}).status, ZELToolExitSuccess);
+    const std::string items =
+        write("items.jsonl", "{\"title\": \"apple banana\"}\n{\"title\": \"cherry\"}\n");
+    ASSERT_EQ(ZELToolRunCommand({"add", db, items}).status, ZELToolExitSuccess);
+
+    ZELToolRun run = ZELToolRunCommand({"check", db});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    EXPECT_EQ(run.out, "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    // The first two keys of the sort file swapped.
+    const std::filesystem::path sortFile = dir_ / "db" / "aspects" / "title.sort";
+    std::vector<char> bytes;
+    {
+        std::ifstream file(sortFile, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
+    std::ofstream(sortFile, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    run = ZELToolRunCommand({"check", db});
+    EXPECT_EQ(run.status, ZELToolExitFailure);
+    EXPECT_EQ(
+        run.out,
+        "aspects/title.sort: not in sort order at 1 places, first \"banana\" before \"apple\"\n"
+        "zel check: 1 problem in 4 stores, 1 sort file, 2 items\n");
+
+    run = ZELToolRunCommand({"check", db, "--repair"});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    EXPECT_EQ(run.out,
+              "repaired aspects/title.sort: rebuilt from the value store, 3 keys\n"
+              "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"check"}, {"check", db, "--fix"}, {"check", db, db}}) {
+        EXPECT_EQ(ZELToolRunCommand(arguments).status, ZELToolExitUsage) << arguments.size();
+    }
+}
+
+}  // namespace
