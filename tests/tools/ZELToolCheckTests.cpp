@@ -15,12 +15,12 @@ TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     const std::string schema =
         write("schema.json", R"({"identifier": "org.example.check", "clientVersion": 1,
         "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer"}]})");
-    ASSERT_EQ(ZELToolRunCommand({"create", db, "--schema", schema}).status, ZELToolExitSuccess);
+    ASSERT_EQ(zel({"create", db, "--schema", schema}).status, ZELToolExitSuccess);
     const std::string items =
         write("items.jsonl", "{\"title\": \"apple banana\"}\n{\"title\": \"cherry\"}\n");
-    ASSERT_EQ(ZELToolRunCommand({"add", db, items}).status, ZELToolExitSuccess);
+    ASSERT_EQ(zel({"add", db, items}).status, ZELToolExitSuccess);
 
-    ZELToolRun run = ZELToolRunCommand({"check", db});
+    ZELToolRun run = zel({"check", db});
     EXPECT_EQ(run.status, ZELToolExitSuccess);
     EXPECT_EQ(run.out, "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
 
@@ -34,14 +34,14 @@ TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
     std::ofstream(sortFile, std::ios::binary | std::ios::trunc)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    run = ZELToolRunCommand({"check", db});
+    run = zel({"check", db});
     EXPECT_EQ(run.status, ZELToolExitFailure);
     EXPECT_EQ(
         run.out,
         "aspects/title.sort: not in sort order at 1 places, first \"banana\" before \"apple\"\n"
         "zel check: 1 problem in 4 stores, 1 sort file, 2 items\n");
 
-    run = ZELToolRunCommand({"check", db, "--repair"});
+    run = zel({"check", db, "--repair"});
     EXPECT_EQ(run.status, ZELToolExitSuccess);
     EXPECT_EQ(run.out,
               "repaired aspects/title.sort: rebuilt from the value store, 3 keys\n"
@@ -49,7 +49,7 @@ TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
 
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"check"}, {"check", db, "--fix"}, {"check", db, db}}) {
-        EXPECT_EQ(ZELToolRunCommand(arguments).status, ZELToolExitUsage) << arguments.size();
+        EXPECT_EQ(zel(arguments).status, ZELToolExitUsage) << arguments.size();
     }
 }
 
