@@ -7,6 +7,7 @@
 #include "zel/userquery/ZELAspectNarrowingPrefixes.h"
 #include "zel/userquery/ZELCompletionPrefix.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
+#include "zel/userquery/ZELSmallListCompletions.h"
 #include "zel/userquery/ZELTokenCriteriaMaker.h"
 #include "zel/userquery/ZELUserCriteria.h"
 
@@ -167,6 +168,56 @@ TEST_F(TokenFieldLogicTest, EnabledCompletionsFindItemsWithoutTheFieldsOwnConstr
     EXPECT_EQ(ZELEnabledCompletions::enabledCompletions({u"fruit"}, tags, tagFruit,
                                                         tagFruit->resultSetInDatabase(db_), false),
               std::nullopt);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SmallListCompletions, MatchingModesAcceptOccurrencesWhereTheyMay) {
+    struct Case {
+        std::u16string display, input;
+        bool start, wordStart, anywhere;
+    } const cases[] = {
+        {u"Mail-Order", u"order", false, true, true},  // after a hyphen
+        {u"Mail Order", u"order", false, false, true},  // after a space
+        {u"Mail Order", u"MAIL", true, true, true},
+        {u"Order-Order", u"order", true, true, true},
+        {u"Mail(Box)", u"box", false, true, true},
+        {u"mailbox", u"box", false, false, true},
+        // A refused occurrence does not end the search.
+        {u"boxbox/box", u"box", true, true, true},
+        {u"xbox/box", u"box", false, true, true},
+        {u"\u00C9t\u00E9", u"\u00E9t\u00E9", true, true, true},
+        {u"Mail", u"mails", false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ZELStringToUTF8(c.display) + " / " + ZELStringToUTF8(c.input));
+        const bool expected[] = {c.start, c.wordStart, c.anywhere};
+        for (int32_t mode = 0; mode < 3; ++mode) {
+            EXPECT_EQ(ZELSmallListCompletions::displayStringMatches(c.display, c.input, mode), expected[mode]) << mode;
+        }
+    }
+}
+
+TEST(SmallListCompletions, EqualDisplayStringsGetTheFirstFreeNumber) {
+    // "Red (2)" is taken by a completion of its own, so the second "Red" gets " (3)".
+    const std::vector<ZELString> completions = {u"red", u"red (2)", u"RED", u"Red", u"blue"};
+    const auto capitalized = [](const ZELString& completion) {
+        ZELString display = completion;
+        for (char16_t& c : display) c = static_cast<char16_t>(std::tolower(c));
+        display[0] = static_cast<char16_t>(std::toupper(display[0]));
+        return display;
+    };
+    const auto list = ZELSmallListCompletions::listWithCompletions(completions, capitalized);
+    ASSERT_EQ(list->count(), completions.size());
+    EXPECT_EQ(list->displayStrings(), (std::vector<ZELString>{u"Blue", u"Red", u"Red (2)", u"Red (3)", u"Red (4)"}));
+    for (const ZELString& completion : completions) EXPECT_TRUE(list->displayStringForCompletion(completion));
+
+    const auto filtered = ZELSmallListCompletions::filteredList(list, u"3)", ZELSmallListCompletions::MatchingModeWordStart);
+    EXPECT_EQ(filtered->completions(), std::vector<ZELString>{u"RED"});
+    EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"", 0), list);
+    EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"green", 2)->count(), 0u);
 }
 
 }  // namespace
