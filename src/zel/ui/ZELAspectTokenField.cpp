@@ -75,6 +75,10 @@ std::shared_ptr<ZELItemResultSet> ZELAspectTokenField::activeItemResultSet() {
     return tokenDelegate_ ? tokenDelegate_->aspectBitTokenFieldActiveItemResultSet(*this) : nullptr;
 }
 
+std::shared_ptr<ZELQuery> ZELAspectTokenField::activeQuery() {
+    return tokenDelegate_ ? tokenDelegate_->aspectBitTokenFieldActiveQuery(*this) : nullptr;
+}
+
 // ---- Text and tokens ----
 
 ZELCompletionPrefix ZELAspectTokenField::completionPrefix() const {

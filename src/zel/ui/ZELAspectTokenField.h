@@ -21,6 +21,7 @@ class ZELAspectBitTokenDelegate;
 class ZELCompletionCollector;
 class ZELCompletionListWindowController;
 class ZELItemResultSet;
+class ZELQuery;
 class ZELTokenizer;
 class ZELUserQuery;
 
@@ -97,8 +98,10 @@ public:
     std::map<ZELString, AspectList> searchTermAspectMap() const;
     // Turns the typed words that are known completions into tokens.
     void forceTokenization();
-    // The host's result set or database changed: the completions are collected again.
+    // The host's result set changed: the completions are collected again.
     void itemResultSetDidChange();
+    // The database's values changed: lists built from them are dropped as well.
+    virtual void databaseDidChange() { itemResultSetDidChange(); }
 
     // ---- Completion list ----
 
@@ -114,7 +117,8 @@ public:
 
     // ---- Called by the completion list window ----
 
-    std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions() { return std::nullopt; }
+    // The completions that may be picked; none when every one may.
+    virtual std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions() { return std::nullopt; }
     // Gives criteria made from picked rows their groups.
     void completionListWillInsertCriteria(ZELUserCriteria& criteria);
     void completionListDidChangeRepresentedCriteria(std::shared_ptr<ZELUserCriteria> criteria,
@@ -131,6 +135,23 @@ public:
     ZELAspectTokenFieldPopUpOptionsController* popUpOptionsController() const { return optionsController_.get(); }
 
 protected:
+    // ---- Overridden by the fields over fixed lists ----
+
+    // The completions of the typed `input`, at most `limit` (narrowed by a registered prefix);
+    // the aspects searched go to `outAspects`.
+    virtual std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(const ZELString& input,
+                                                                                uint64_t limit,
+                                                                                bool* outReachedLimit,
+                                                                                AspectList* outAspects);
+    // Shows the completions of `prefix`: the base collects them in the background and shows
+    // them when they arrive.
+    virtual void updateCompletionListInBackground(const ZELString& prefix, uint64_t limit, bool showStatus);
+    // Shows `list` in the completion list, with a warning when it is empty for a typed prefix.
+    void setDisplayedCompletionList(std::shared_ptr<ZELCompletionList> list, bool more,
+                                    const ZELString& prefix);
+    std::shared_ptr<ZELItemResultSet> activeItemResultSet();
+    std::shared_ptr<ZELQuery> activeQuery();
+
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -153,17 +174,13 @@ private:
     // The token whose character is at `position`, if any.
     std::shared_ptr<ZELTokenFieldAttachment> attachmentAt(int position) const;
     QRect tokenRect(int position) const;
-    std::shared_ptr<ZELItemResultSet> activeItemResultSet();
     void updateEnabledState();
 
     // ZELAspectTokenField+Completion.cpp: collecting and committing.
     void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
-    void startBackgroundCollection(const ZELString& prefix, uint64_t limit, bool showStatus);
     void cancelBackgroundCollection();
     void backgroundCollectionDidFinish(const std::shared_ptr<ZELCompletionCollector>& collector,
                                        std::vector<ZELString> completions, bool more);
-    void setDisplayedCompletionList(std::shared_ptr<ZELCompletionList> list, bool more,
-                                    const ZELString& prefix);
     std::vector<ZELString> completionsForInput(const ZELString& input, uint64_t limit,
                                                bool* outReachedLimit, AspectList* outAspects);
     bool insertFirstCompletionForPrefix(const ZELString& prefix);
