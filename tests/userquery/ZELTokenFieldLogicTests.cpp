@@ -6,6 +6,8 @@
 #include "ZELUserQueryTestSupport.h"
 #include "zel/userquery/ZELAspectNarrowingPrefixes.h"
 #include "zel/userquery/ZELCompletionPrefix.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
+#include "zel/userquery/ZELDateUnitCompletionLists.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
 #include "zel/userquery/ZELSmallListCompletions.h"
 #include "zel/userquery/ZELTokenCriteriaMaker.h"
@@ -218,6 +220,39 @@ TEST(SmallListCompletions, EqualDisplayStringsGetTheFirstFreeNumber) {
     EXPECT_EQ(filtered->completions(), std::vector<ZELString>{u"RED"});
     EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"", 0), list);
     EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"green", 2)->count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DateUnitCompletionLists, NamesComeFromTheTokenizersCalendar) {
+    struct Case {
+        const char* locale;
+        uint32_t unit;
+        std::vector<ZELString> first;  // the first display strings
+        size_t count;
+    } const cases[] = {
+        {"en_US", ZELCalendarUnitMonth, {u"Jan (01)", u"Feb (02)", u"Mar (03)"}, 12},
+        // Sunday is weekday 1, as the date tokens count.
+        {"en_US", ZELCalendarUnitWeekday, {u"Sun", u"Mon", u"Tue"}, 7},
+        {"de_DE", ZELCalendarUnitWeekday, {u"So.", u"Mo.", u"Di."}, 7},
+        // A calendar with a leap month has 13.
+        {"he_IL@calendar=hebrew", ZELCalendarUnitMonth, {}, 13},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + std::to_string(c.unit));
+        ASSERT_TRUE(ZELDateTokenizer::setCalendar("UTC", c.locale));
+        const auto list = ZELDateUnitCompletionLists::listOfNamedValues(c.unit);
+        EXPECT_TRUE(list->isListStatic());
+        ASSERT_EQ(list->count(), c.count);
+        EXPECT_EQ(std::vector<ZELString>(list->displayStrings().begin(),
+                                         list->displayStrings().begin() + static_cast<long>(c.first.size())),
+                  c.first);
+        for (size_t i = 0; i < c.count; ++i) EXPECT_EQ(list->completions()[i], ZELStringFromUTF8(std::to_string(i + 1)));
+    }
+    EXPECT_FALSE(ZELDateUnitCompletionLists::listOfNamedValues(ZELCalendarUnitYear));
+    ASSERT_TRUE(ZELDateTokenizer::setCalendar("UTC", "en_US"));
 }
 
 }  // namespace
