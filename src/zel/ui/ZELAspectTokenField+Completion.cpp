@@ -142,7 +142,13 @@ void ZELAspectTokenField::loadAdditionalCompletionsUpToCount(uint64_t count) {
     updateCompletionListInBackground(lastPrefix_, count, false);
 }
 
-void ZELAspectTokenField::completionListWillInsertCriteria(ZELUserCriteria& criteria) {
+std::optional<ZELCompletionList::CompletionSet> ZELAspectTokenField::completionListEnabledCompletions(
+    ZELCompletionListWindowController&) {
+    return std::nullopt;
+}
+
+void ZELAspectTokenField::completionListWillInsertCriteria(ZELCompletionListWindowController&,
+                                                           ZELUserCriteria& criteria) {
     const auto narrowed = narrowing_.narrow(completionPrefix().prefix, aspects_);
     ZELTokenCriteriaMaker::prepareCriteria(criteria, narrowed.aspects, groups_);
 }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QTextEdit>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -105,11 +106,12 @@ public:
 
     // ---- Completion list ----
 
-    void showCompletionList();
-    void hideCompletionList();
-    bool isCompletionListShown() const;
+    virtual void showCompletionList();
+    virtual void hideCompletionList();
+    virtual bool isCompletionListShown() const;
     void updateCompletionList();
-    ZELCompletionListWindowController* completionListWindowController();
+    // The list that Up, Down and Escape act on (made on first use).
+    virtual ZELCompletionListWindowController* completionListWindowController();
     // A background collection is running.
     bool isCollectingInBackground() const;
     // Copy Selector List: every completion of the typed term, one a line; beeps with none.
@@ -117,10 +119,12 @@ public:
 
     // ---- Called by the completion list window ----
 
-    // The completions that may be picked; none when every one may.
-    virtual std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions() { return std::nullopt; }
-    // Gives criteria made from picked rows their groups.
-    void completionListWillInsertCriteria(ZELUserCriteria& criteria);
+    // The completions of that list that may be picked; none when every one may.
+    virtual std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions(
+        ZELCompletionListWindowController& list);
+    // Gives criteria made from picked rows of that list their groups.
+    virtual void completionListWillInsertCriteria(ZELCompletionListWindowController& list,
+                                                  ZELUserCriteria& criteria);
     void completionListDidChangeRepresentedCriteria(std::shared_ptr<ZELUserCriteria> criteria,
                                                     bool clearExisting);
     void completionListDidChangeTransitoryCriteria(std::shared_ptr<ZELUserCriteria> criteria);
@@ -151,6 +155,17 @@ protected:
                                     const ZELString& prefix);
     std::shared_ptr<ZELItemResultSet> activeItemResultSet();
     std::shared_ptr<ZELQuery> activeQuery();
+    // Calls `body` with every completion list window the field has made.
+    virtual void forEachCompletionListWindowController(
+        const std::function<void(ZELCompletionListWindowController&)>& body);
+    // Refreshes the shown completions; with `allowInsertOnTerminal` a typed space may turn
+    // the term into a token.
+    virtual void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
+    // Return and Tab: commits the picked rows, or the first completion of the typed term.
+    virtual bool commitSelectedOrFirstCompletion();
+    ZELCompletionPrefix completionPrefix() const;
+    // Deletes the typed term.
+    void abortUnfinishedTextCompletion();
 
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -164,7 +179,6 @@ protected:
 
 private:
     // ZELAspectTokenField.cpp: text, tokens and events.
-    ZELCompletionPrefix completionPrefix() const;
     void setTokenRepresentedObjects(const std::vector<Object>& objects,
                                     const std::shared_ptr<ZELUserCriteria>& transitory);
     void textDidChange();
@@ -177,7 +191,6 @@ private:
     void updateEnabledState();
 
     // ZELAspectTokenField+Completion.cpp: collecting and committing.
-    void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
     void cancelBackgroundCollection();
     void backgroundCollectionDidFinish(const std::shared_ptr<ZELCompletionCollector>& collector,
                                        std::vector<ZELString> completions, bool more);
@@ -185,8 +198,6 @@ private:
                                                bool* outReachedLimit, AspectList* outAspects);
     bool insertFirstCompletionForPrefix(const ZELString& prefix);
     bool commitCompletion();
-    bool commitSelectedOrFirstCompletion();
-    void abortUnfinishedTextCompletion();
 
     // ZELAspectTokenField+Pasteboard.cpp: the text forms of tokens.
     std::vector<Object> tokenizeUserInput(const ZELString& text, ZELString* outPlainRest);

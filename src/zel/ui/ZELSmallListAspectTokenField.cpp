@@ -20,7 +20,8 @@ void ZELSmallListAspectTokenField::databaseDidChange() {
     ZELAspectTokenField::databaseDidChange();
 }
 
-std::optional<ZELCompletionList::CompletionSet> ZELSmallListAspectTokenField::completionListEnabledCompletions() {
+std::optional<ZELCompletionList::CompletionSet> ZELSmallListAspectTokenField::completionListEnabledCompletions(
+    ZELCompletionListWindowController&) {
     const auto& completions = precomputedCompletionList()->completions();
     return ZELEnabledCompletions::enabledCompletions({completions.begin(), completions.end()}, aspects(),
                                                      activeQuery(), activeItemResultSet(), true);

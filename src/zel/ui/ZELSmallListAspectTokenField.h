@@ -28,7 +28,8 @@ public:
     const std::shared_ptr<ZELCompletionList>& precomputedCompletionList();
 
     void databaseDidChange() override;
-    std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions() override;
+    std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions(
+        ZELCompletionListWindowController& list) override;
 
 protected:
     std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(const ZELString& input, uint64_t limit,
