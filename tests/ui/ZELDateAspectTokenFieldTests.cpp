@@ -1,6 +1,7 @@
 // The date field: its four lists in one pop-up, picked with the mouse and by typed names, give
 // the items that the same terms find through a query on the database.
 
+#include <QClipboard>
 #include <QFrame>
 #include <cstring>
 
@@ -101,6 +102,9 @@ TEST_F(DateFieldTest, OnePopupHoldsTheFourListsInCalendarOrder) {
     }
     EXPECT_EQ(popup->geometry().top(), date_->mapToGlobal(QPoint(0, date_->height())).y());
     saveScreenshot(popup, "date-field-popup.png");
+
+    date_->copyCompletionList();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith("2011\tJan (01)\t1\tSun\n2012\tFeb (02)\t2\tMon\n\tMar (03)\t3\tTue\n"));
 }
 
 TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {

@@ -115,7 +115,7 @@ public:
     // A background collection is running.
     bool isCollectingInBackground() const;
     // Copy Selector List: every completion of the typed term, one a line; beeps with none.
-    void copyCompletionList();
+    virtual void copyCompletionList();
 
     // ---- Called by the completion list window ----
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 
 #include "zel/platform/ZELWorkerPool.h"
 #include "zel/ui/ZELCompletionListWindowController.h"
+#include "zel/ui/ZELTokenTextForms.h"
 #include "zel/userquery/ZELDateUnitCompletionLists.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
 
@@ -194,6 +196,19 @@ std::optional<ZELCompletionList::CompletionSet> ZELDateAspectTokenField::complet
 void ZELDateAspectTokenField::completionListWillInsertCriteria(ZELCompletionListWindowController& list,
                                                                ZELUserCriteria& criteria) {
     if (const Unit* unit = unitForList(list)) criteria.setAspectGroups({unit->group});
+}
+
+void ZELDateAspectTokenField::copyCompletionList() {
+    std::vector<std::vector<ZELString>> columns;
+    for (const Unit& unit : units_) {
+        columns.emplace_back();
+        const ZELCompletionRows& rows = unit.list->rows();
+        for (uint64_t row = 0; row < rows.completionCount(); ++row) {
+            if (rows.isRowSelectable(row)) columns.back().push_back(rows.list()->displayStrings()[row]);
+        }
+    }
+    const ZELString text = ZELTokenTextForms::selectorTableText(columns);
+    QApplication::clipboard()->setText(QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 // ---- Typing ----

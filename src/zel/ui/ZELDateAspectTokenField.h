@@ -54,6 +54,8 @@ public:
     void completionListWillInsertCriteria(ZELCompletionListWindowController& list,
                                           ZELUserCriteria& criteria) override;
     void databaseDidChange() override;
+    // Copy Selector List: the four lists' enabled values as a table, one list a column.
+    void copyCompletionList() override;
 
 protected:
     void forEachCompletionListWindowController(
