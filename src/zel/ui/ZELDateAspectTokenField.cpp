@@ -21,7 +21,9 @@ ZELDateAspectTokenField::ZELDateAspectTokenField(QWidget* parent) : ZELAspectTok
     setAlwaysShowCompletionListOnBecomeFirstResponder(true);
 }
 
-ZELDateAspectTokenField::~ZELDateAspectTokenField() = default;
+ZELDateAspectTokenField::~ZELDateAspectTokenField() {
+    if (popup_) popup_->removeEventFilter(this);
+}
 
 void ZELDateAspectTokenField::setYearAspects(const AspectList& years, const AspectList& months,
                                              const AspectList& days, const AspectList& weekdays) {
@@ -222,7 +224,8 @@ void ZELDateAspectTokenField::updateCompletionList(uint64_t, bool allowInsertOnT
 
 bool ZELDateAspectTokenField::commitSelectedOrFirstCompletion() {
     const ZELCompletionPrefix prefix = completionPrefix();
-    if (prefix.prefix.empty()) return false;
+    // Without typed text, rows picked with Up and Down in the year list are sent.
+    if (prefix.prefix.empty()) return isCompletionListShown() && completionListWindowController()->commitSelectionChanges();
     return commitStaticCompletion(prefix.endsWithTerminal() ? prefix.cleanPrefix() : prefix.prefix,
                                   prefix.isNegated);
 }
