@@ -34,7 +34,7 @@ std::vector<ZELString> ZELAspectTokenField::completionsForInput(const ZELString&
     return completionListForUserInputPrefix(input, limit, outReachedLimit, outAspects)->completions();
 }
 
-void ZELAspectTokenField::updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal) {
+void ZELAspectTokenField::updateCompletionListWithMaximumCount(uint64_t maximumCount, bool allowInsertOnTerminal) {
     ZELCompletionListWindowController* list = completionListWindowController();
     const ZELCompletionPrefix prefix = completionPrefix();
     list->willChangeCompletionDisplayProperties();

@@ -172,7 +172,7 @@ void ZELAspectTokenField::textDidChange() {
             hasTransitory = attachment && attachment->isTransitory();
         }
         if (hadTransitoryCriteria_ && !hasTransitory) completionListWindowController()->clearSelection();
-        updateCompletionList(completionListCount, true);
+        updateCompletionListWithMaximumCount(completionListCount, true);
     } else if (showOnTyping_ && !completionPrefix().prefix.empty()) {
         showCompletionList();
     }
@@ -459,7 +459,7 @@ void ZELAspectTokenField::forEachCompletionListWindowController(
 }
 
 void ZELAspectTokenField::showCompletionList() {
-    updateCompletionList(completionListCount, false);
+    updateCompletionListWithMaximumCount(completionListCount, false);
     completionListWindowController()->showCompletionList();
 }
 
@@ -472,7 +472,7 @@ bool ZELAspectTokenField::isCompletionListShown() const {
 }
 
 void ZELAspectTokenField::updateCompletionList() {
-    updateCompletionList(completionListCount, false);
+    updateCompletionListWithMaximumCount(completionListCount, false);
 }
 
 void ZELAspectTokenField::itemResultSetDidChange() {

@@ -160,7 +160,7 @@ protected:
         const std::function<void(ZELCompletionListWindowController&)>& body);
     // Refreshes the shown completions; with `allowInsertOnTerminal` a typed space may turn
     // the term into a token.
-    virtual void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
+    virtual void updateCompletionListWithMaximumCount(uint64_t maximumCount, bool allowInsertOnTerminal);
     // Return and Tab: commits the picked rows, or the first completion of the typed term.
     virtual bool commitSelectedOrFirstCompletion();
     ZELCompletionPrefix completionPrefix() const;

@@ -215,7 +215,7 @@ void ZELDateAspectTokenField::copyCompletionList() {
 
 // ---- Typing ----
 
-void ZELDateAspectTokenField::updateCompletionList(uint64_t, bool allowInsertOnTerminal) {
+void ZELDateAspectTokenField::updateCompletionListWithMaximumCount(uint64_t, bool allowInsertOnTerminal) {
     const ZELCompletionPrefix prefix = completionPrefix();
     if (allowInsertOnTerminal && prefix.endsWithTerminal()) {
         commitStaticCompletion(prefix.cleanPrefix(), prefix.isNegated);

@@ -60,7 +60,7 @@ public:
 protected:
     void forEachCompletionListWindowController(
         const std::function<void(ZELCompletionListWindowController&)>& body) override;
-    void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal) override;
+    void updateCompletionListWithMaximumCount(uint64_t maximumCount, bool allowInsertOnTerminal) override;
     bool commitSelectedOrFirstCompletion() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
