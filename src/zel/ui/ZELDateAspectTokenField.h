@@ -23,8 +23,8 @@ class ZELDateAspectTokenField : public ZELAspectTokenField {
 
 public:
     // The units in list order, with the share of the pop-up's width each list takes (tenths).
-    static constexpr std::array<ZELCalendarUnit, 4> dateUnits = {ZELCalendarUnitYear, ZELCalendarUnitMonth,
-                                                                 ZELCalendarUnitDay, ZELCalendarUnitWeekday};
+    static constexpr std::array<ZELCalendarUnit, 4> dateUnits = {
+        ZELCalendarUnitYear, ZELCalendarUnitMonth, ZELCalendarUnitDay, ZELCalendarUnitWeekday};
     static constexpr std::array<int, 4> widthTenths = {3, 3, 2, 2};
     static constexpr int popupHeight = 300;
 
@@ -60,7 +60,8 @@ public:
 protected:
     void forEachCompletionListWindowController(
         const std::function<void(ZELCompletionListWindowController&)>& body) override;
-    void updateCompletionListWithMaximumCount(uint64_t maximumCount, bool allowInsertOnTerminal) override;
+    void updateCompletionListWithMaximumCount(uint64_t maximumCount,
+                                              bool allowInsertOnTerminal) override;
     bool commitSelectedOrFirstCompletion() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
