@@ -121,6 +121,16 @@ TEST_F(DateFieldTest, OnePopupHoldsTheFourListsInCalendarOrder) {
     date_->copyCompletionList();
     EXPECT_TRUE(QApplication::clipboard()->text().startsWith(
         "2011\tJan (01)\t1\tSun\n2012\tFeb (02)\t2\tMon\n\tMar (03)\t3\tTue\n"));
+
+    // A change of the database while the lists are being built makes them stale: the field
+    // builds them again before applying any.
+    ZELValue::Dictionary later{{u"date", ZELValue(ZELDate{1357041600.0})}};  // 2013-01-01
+    bool added = false;
+    date_->databaseDidChange();
+    db_->addItem(ZELRecordItem::itemWithValues(std::move(later)), &added);
+    date_->databaseDidChange();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !date_->isBuildingLists(); }, 5000));
+    EXPECT_EQ(rowsOf(ZELCalendarUnitYear), (std::vector<std::string>{"2011", "2012", "2013"}));
 }
 
 TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {
