@@ -20,14 +20,10 @@ protected:
         ZELTokenFieldTest::SetUp();
         ZELRecordItem::registerValueGetterForKey(u"date");
         const std::pair<const char16_t*, std::shared_ptr<ZELTokenizer>> units[] = {
-            {u"year",
-             ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateYearTokenizer>("date", nullptr)},
-            {u"month",
-             ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateMonthTokenizer>("date", nullptr)},
-            {u"day",
-             ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateDayTokenizer>("date", nullptr)},
-            {u"weekday", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateWeekdayTokenizer>(
-                             "date", nullptr)},
+            {u"year", dateTokenizer<ZELDateYearTokenizer>()},
+            {u"month", dateTokenizer<ZELDateMonthTokenizer>()},
+            {u"day", dateTokenizer<ZELDateDayTokenizer>()},
+            {u"weekday", dateTokenizer<ZELDateWeekdayTokenizer>()},
         };
         for (const auto& [identifier, tokenizer] : units) {
             db_->ensureAspectExistsWithIdentifier(identifier)->setAspectValueTokenizer(tokenizer);
@@ -49,19 +45,17 @@ protected:
             [&] { return date_->isCompletionListShown() && !date_->isBuildingLists(); }, 5000));
     }
 
+    template <class Tokenizer>
+    static std::shared_ptr<ZELTokenizer> dateTokenizer() {
+        return ZELTokenizer::tokenizerWithClientObjectGetter<Tokenizer>("date", nullptr);
+    }
     std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) {
         return db_->aspectWithIdentifier(identifier);
     }
     ZELCompletionListView* view(uint32_t unit) {
         return date_->completionListWindowControllerForDateUnit(unit)->listView();
     }
-    std::vector<std::string> rowsOf(uint32_t unit) {
-        std::vector<std::string> texts;
-        for (int row = 0; row < view(unit)->model()->rowCount(); ++row) {
-            texts.push_back(view(unit)->model()->index(row, 0).data().toString().toStdString());
-        }
-        return texts;
-    }
+    std::vector<std::string> rowsOf(uint32_t unit) { return rows(view(unit)); }
     void click(uint32_t unit, const std::string& text) {
         const auto texts = rowsOf(unit);
         const auto row = std::find(texts.begin(), texts.end(), text) - texts.begin();
