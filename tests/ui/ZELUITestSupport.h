@@ -122,10 +122,10 @@ protected:
     }
 
     ZELCompletionListWindowController* list() { return field_->completionListWindowController(); }
-    // The rows the list shows.
-    std::vector<std::string> rows() {
+    // The rows the list (or that list view) shows.
+    std::vector<std::string> rows(QAbstractItemView* view = nullptr) {
         std::vector<std::string> texts;
-        auto* model = list()->listView()->model();
+        auto* model = (view ? view : list()->listView())->model();
         for (int row = 0; row < model->rowCount(); ++row) {
             texts.push_back(model->index(row, 0).data().toString().toStdString());
         }
