@@ -147,6 +147,7 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
 // A meta info that exists but cannot be read (a folder in its place, damaged bytes) fails as a
 // missing one does.
 TEST_F(ZELDatabaseTest, UnreadableMetaInfoFailsAsAMissingOne) {
+    isDamagedOnPurpose_ = true;
     const auto infoFile = folder_ / "ZELDatabaseInfo.plist";
     for (const bool asFolder : {true, false}) {
         std::filesystem::remove_all(folder_);
