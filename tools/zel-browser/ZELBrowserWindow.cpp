@@ -8,6 +8,8 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <map>
 #include <set>
 
 #include "ZELBrowserResultModel.h"
@@ -85,13 +87,20 @@ std::vector<ZELString> ZELBrowserWindow::sampleRecordKeys() {
     });
     auto sample = ZELItemResultSet::resultSetWithItemIDs(
         *ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size())), opened_.database);
-    std::set<ZELString> keys;
+    // Short values first, so that long texts take the room left at the right.
+    std::map<ZELString, size_t> textLengths;
     for (const auto& item : *sample->allItems()) {
         if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
-            for (const auto& [key, value] : record->values()) keys.insert(key);
+            for (const auto& [key, value] : record->values()) {
+                textLengths[key] += static_cast<size_t>(ZELBrowserResultModel::displayText(value).size());
+            }
         }
     }
-    return {keys.begin(), keys.end()};
+    std::vector<ZELString> keys;
+    for (const auto& [key, length] : textLengths) keys.push_back(key);
+    std::stable_sort(keys.begin(), keys.end(),
+                     [&](const ZELString& a, const ZELString& b) { return textLengths[a] < textLengths[b]; });
+    return keys;
 }
 
 void ZELBrowserWindow::buildSearchFields() {
@@ -99,8 +108,10 @@ void ZELBrowserWindow::buildSearchFields() {
     for (const auto& aspect : opened_.database->allAspects()) {
         if (!isDateAspect(*aspect)) textAspects.push_back(aspect);
     }
-    searchField_->addAspectGroup(textAspects, std::nullopt);
+    // A group per aspect: a picked term searches the aspects it occurs in, and a token of an
+    // aspect that shows its label says which.
     for (const auto& aspect : textAspects) {
+        searchField_->addAspectGroup({aspect}, aspect->aspectIdentifier());
         searchField_->setLimitedAspectIdentifiers({aspect->aspectIdentifier()}, aspect->aspectIdentifier() + u":");
     }
     for (const auto& [prefix, identifiers] : opened_.settings.searchPrefixes) {
@@ -175,7 +186,12 @@ void ZELBrowserWindow::resultSetDidReport(const std::shared_ptr<ZELItemResultSet
     if (!set->finishedLoading()) return;
     progress_->hide();
     if (!columnsSized_) {
-        table_->resizeColumnsToContents();  // measures the rows in view only
+        // Fitted to the rows in view, but no column may crowd out the others.
+        table_->resizeColumnsToContents();
+        const int widest = std::max(120, table_->viewport()->width() / 4);
+        for (int column = 0; column < model_->columnCount(); ++column) {
+            table_->setColumnWidth(column, std::min(table_->columnWidth(column), widest));
+        }
         columnsSized_ = true;
     }
     const uint32_t count = set->itemCount();

@@ -73,7 +73,7 @@ private:
     void buildSearchFields();
     void buildSearchesMenu();
     void resultSetDidReport(const std::shared_ptr<ZELItemResultSet>& set);
-    // The record keys of the first items, sorted.
+    // The record keys of the first items, those with the shortest values first.
     std::vector<ZELString> sampleRecordKeys();
 
     ZELToolOpenDatabase opened_;
