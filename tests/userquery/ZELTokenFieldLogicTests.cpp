@@ -6,7 +6,10 @@
 #include "ZELUserQueryTestSupport.h"
 #include "zel/userquery/ZELAspectNarrowingPrefixes.h"
 #include "zel/userquery/ZELCompletionPrefix.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
+#include "zel/userquery/ZELDateUnitCompletionLists.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
+#include "zel/userquery/ZELSmallListCompletions.h"
 #include "zel/userquery/ZELTokenCriteriaMaker.h"
 #include "zel/userquery/ZELUserCriteria.h"
 
@@ -167,6 +170,89 @@ TEST_F(TokenFieldLogicTest, EnabledCompletionsFindItemsWithoutTheFieldsOwnConstr
     EXPECT_EQ(ZELEnabledCompletions::enabledCompletions({u"fruit"}, tags, tagFruit,
                                                         tagFruit->resultSetInDatabase(db_), false),
               std::nullopt);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SmallListCompletions, MatchingModesAcceptOccurrencesWhereTheyMay) {
+    struct Case {
+        std::u16string display, input;
+        bool start, wordStart, anywhere;
+    } const cases[] = {
+        {u"Mail-Order", u"order", false, true, true},  // after a hyphen
+        {u"Mail Order", u"order", false, false, true},  // after a space
+        {u"Mail Order", u"MAIL", true, true, true},
+        {u"Order-Order", u"order", true, true, true},
+        {u"Mail(Box)", u"box", false, true, true},
+        {u"mailbox", u"box", false, false, true},
+        // A refused occurrence does not end the search.
+        {u"boxbox/box", u"box", true, true, true},
+        {u"xbox/box", u"box", false, true, true},
+        {u"\u00C9t\u00E9", u"\u00E9t\u00E9", true, true, true},
+        {u"Mail", u"mails", false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ZELStringToUTF8(c.display) + " / " + ZELStringToUTF8(c.input));
+        const bool expected[] = {c.start, c.wordStart, c.anywhere};
+        for (int32_t mode = 0; mode < 3; ++mode) {
+            EXPECT_EQ(ZELSmallListCompletions::displayStringMatches(c.display, c.input, mode), expected[mode]) << mode;
+        }
+    }
+}
+
+TEST(SmallListCompletions, EqualDisplayStringsGetTheFirstFreeNumber) {
+    // "Red (2)" is taken by a completion of its own, so the second "Red" gets " (3)".
+    const std::vector<ZELString> completions = {u"red", u"red (2)", u"RED", u"Red", u"blue"};
+    const auto capitalized = [](const ZELString& completion) {
+        ZELString display = completion;
+        for (char16_t& c : display) c = static_cast<char16_t>(std::tolower(c));
+        display[0] = static_cast<char16_t>(std::toupper(display[0]));
+        return display;
+    };
+    const auto list = ZELSmallListCompletions::listWithCompletions(completions, capitalized);
+    ASSERT_EQ(list->count(), completions.size());
+    EXPECT_EQ(list->displayStrings(), (std::vector<ZELString>{u"Blue", u"Red", u"Red (2)", u"Red (3)", u"Red (4)"}));
+    for (const ZELString& completion : completions) EXPECT_TRUE(list->displayStringForCompletion(completion));
+
+    const auto filtered = ZELSmallListCompletions::filteredList(list, u"3)", ZELSmallListCompletions::MatchingModeWordStart);
+    EXPECT_EQ(filtered->completions(), std::vector<ZELString>{u"RED"});
+    EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"", 0), list);
+    EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"green", 2)->count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DateUnitCompletionLists, NamesComeFromTheTokenizersCalendar) {
+    struct Case {
+        const char* locale;
+        uint32_t unit;
+        std::vector<ZELString> first;  // the first display strings
+        size_t count;
+    } const cases[] = {
+        {"en_US", ZELCalendarUnitMonth, {u"Jan (01)", u"Feb (02)", u"Mar (03)"}, 12},
+        // Sunday is weekday 1, as the date tokens count.
+        {"en_US", ZELCalendarUnitWeekday, {u"Sun", u"Mon", u"Tue"}, 7},
+        {"de_DE", ZELCalendarUnitWeekday, {u"So.", u"Mo.", u"Di."}, 7},
+        // A calendar with a leap month has 13.
+        {"he_IL@calendar=hebrew", ZELCalendarUnitMonth, {}, 13},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + std::to_string(c.unit));
+        ASSERT_TRUE(ZELDateTokenizer::setCalendar("UTC", c.locale));
+        const auto list = ZELDateUnitCompletionLists::listOfNamedValues(c.unit);
+        EXPECT_TRUE(list->isListStatic());
+        ASSERT_EQ(list->count(), c.count);
+        EXPECT_EQ(std::vector<ZELString>(list->displayStrings().begin(),
+                                         list->displayStrings().begin() + static_cast<long>(c.first.size())),
+                  c.first);
+        for (size_t i = 0; i < c.count; ++i) EXPECT_EQ(list->completions()[i], ZELStringFromUTF8(std::to_string(i + 1)));
+    }
+    EXPECT_FALSE(ZELDateUnitCompletionLists::listOfNamedValues(ZELCalendarUnitYear));
+    ASSERT_TRUE(ZELDateTokenizer::setCalendar("UTC", "en_US"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "zel/tokenizer/ZELDateTokenizer.h"
 
 #include <unicode/ucal.h>
+#include <unicode/udat.h>
 
 #include <climits>
 #include <cmath>
@@ -52,6 +53,38 @@ public:
         const UDate milliseconds = ucal_getMillis(calendar, &status);
         if (U_FAILURE(status)) return std::nullopt;
         return ZELDate{milliseconds / 1000.0};
+    }
+
+    ZELString format(ZELDate date, const ZELString& pattern) {
+        const double milliseconds = date.timeIntervalSince1970 * 1000.0;
+        if (!std::isfinite(milliseconds)) return {};
+        std::lock_guard<std::mutex> guard(lock_);
+        UCalendar* calendar = calendarLocked();
+        if (!calendar) return {};
+        UErrorCode status = U_ZERO_ERROR;
+        const char* locale = ucal_getLocaleByType(calendar, ULOC_VALID_LOCALE, &status);
+        UDateFormat* format = udat_open(UDAT_PATTERN, UDAT_PATTERN, U_SUCCESS(status) ? locale : nullptr, nullptr,
+                                        0, reinterpret_cast<const UChar*>(pattern.data()),
+                                        static_cast<int32_t>(pattern.size()), &status);
+        if (U_FAILURE(status)) return {};
+        udat_setCalendar(format, calendar);  // a copy: its time zone and numbering
+        UChar text[128];
+        const int32_t length = udat_format(format, milliseconds, text, 128, nullptr, &status);
+        udat_close(format);
+        if (U_FAILURE(status) || length > 128) return {};
+        return ZELString(reinterpret_cast<const char16_t*>(text), static_cast<size_t>(length));
+    }
+
+    int64_t maximum(uint32_t unit) {
+        std::lock_guard<std::mutex> guard(lock_);
+        UCalendar* calendar = calendarLocked();
+        for (const auto& [fieldUnit, field, offset] : kFields) {
+            if (fieldUnit != unit || !calendar) continue;
+            UErrorCode status = U_ZERO_ERROR;
+            const int32_t value = ucal_getLimit(calendar, field, UCAL_MAXIMUM, &status);
+            if (U_SUCCESS(status)) return int64_t{value} + offset;
+        }
+        return ZELDateComponentUndefined;
     }
 
     bool replace(const std::string& timeZoneIdentifier, const std::string& localeIdentifier) {
@@ -125,6 +158,14 @@ std::optional<ZELString> ZELDateTokenizer::tokenStringForDateComponentValue(int6
     const int component = static_cast<int>(value);
     return ZELStringFromUTF8(unit == ZELCalendarUnitYear ? ZELStringWithFormat("%04d", component)
                                                          : ZELStringWithFormat("%d", component));
+}
+
+ZELString ZELDateTokenizer::stringFromDate(ZELDate date, const ZELString& pattern) {
+    return keptCalendar().format(date, pattern);
+}
+
+int64_t ZELDateTokenizer::maximumValueForCalendarUnit(uint32_t unit) {
+    return keptCalendar().maximum(unit);
 }
 
 void ZELDateTokenizer::collectTokensForSingleValue(const ZELValue& value, ZELTokenizerState& state) const {

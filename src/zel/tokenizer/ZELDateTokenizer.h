@@ -38,6 +38,15 @@ public:
     // month 13 into the next year), or none when the calendar cannot compute it.
     static std::optional<ZELDate> dateFromComponents(const ZELDateComponents& components);
 
+    // `date` written with the ICU date pattern in the kept calendar (its time zone and its
+    // locale's names); empty when ICU cannot write it.
+    static ZELString stringFromDate(ZELDate date, const ZELString& pattern);
+
+    // The largest value of the unit in the kept calendar (12 months and 7 weekdays in the
+    // Gregorian calendar, 13 months in the Hebrew one); ZELDateComponentUndefined for a code
+    // that names no unit.
+    static int64_t maximumValueForCalendarUnit(uint32_t unit);
+
     // Replaces the kept calendar by the default calendar of `localeIdentifier` in the time
     // zone `timeZoneIdentifier` ("" for the process's default time zone), for tests and hosts
     // that fix their calendar. Answers false, keeping the calendar, for a time zone ICU does

@@ -20,13 +20,18 @@ QString qString(const ZELString& text) {
 
 }  // namespace
 
+std::shared_ptr<ZELCompletionList> ZELAspectTokenField::completionListForUserInputPrefix(
+    const ZELString& input, uint64_t limit, bool* outReachedLimit, AspectList* outAspects) {
+    auto narrowed = narrowing_.narrow(input, aspects_);
+    if (outAspects) *outAspects = narrowed.aspects;
+    return ZELCompletionList_Array::listWithCompletions(ZELCompletionCollector::completionsForMatchingPrefix(
+        &narrowed.input, narrowed.aspects, activeItemResultSet(), limit, outReachedLimit));
+}
+
 std::vector<ZELString> ZELAspectTokenField::completionsForInput(const ZELString& input, uint64_t limit,
                                                                 bool* outReachedLimit,
                                                                 AspectList* outAspects) {
-    auto narrowed = narrowing_.narrow(input, aspects_);
-    if (outAspects) *outAspects = narrowed.aspects;
-    return ZELCompletionCollector::completionsForMatchingPrefix(
-        &narrowed.input, narrowed.aspects, activeItemResultSet(), limit, outReachedLimit);
+    return completionListForUserInputPrefix(input, limit, outReachedLimit, outAspects)->completions();
 }
 
 void ZELAspectTokenField::updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal) {
@@ -50,7 +55,7 @@ void ZELAspectTokenField::updateCompletionList(uint64_t maximumCount, bool allow
     }
     bool started = false;
     if (prefix.prefix != lastPrefix_ || lastPrefixLimit_ < maximumCount || !list->completionList()) {
-        startBackgroundCollection(prefix.prefix, maximumCount, true);
+        updateCompletionListInBackground(prefix.prefix, maximumCount, true);
         started = true;
     }
     const bool prefixChanged = started && prefix.prefix != ZELString();
@@ -58,8 +63,8 @@ void ZELAspectTokenField::updateCompletionList(uint64_t maximumCount, bool allow
     if (prefixChanged) list->scrollToFirstRow();
 }
 
-void ZELAspectTokenField::startBackgroundCollection(const ZELString& prefix, uint64_t limit,
-                                                    bool showStatus) {
+void ZELAspectTokenField::updateCompletionListInBackground(const ZELString& prefix, uint64_t limit,
+                                                           bool showStatus) {
     cancelBackgroundCollection();
     auto narrowed = narrowing_.narrow(prefix, aspects_);
     auto collector = ZELCompletionCollector::collector();
@@ -134,20 +139,26 @@ void ZELAspectTokenField::setDisplayedCompletionList(std::shared_ptr<ZELCompleti
 }
 
 void ZELAspectTokenField::loadAdditionalCompletionsUpToCount(uint64_t count) {
-    startBackgroundCollection(lastPrefix_, count, false);
+    updateCompletionListInBackground(lastPrefix_, count, false);
 }
 
-void ZELAspectTokenField::completionListWillInsertCriteria(ZELUserCriteria& criteria) {
+std::optional<ZELCompletionList::CompletionSet> ZELAspectTokenField::completionListEnabledCompletions(
+    ZELCompletionListWindowController&) {
+    return std::nullopt;
+}
+
+void ZELAspectTokenField::completionListWillInsertCriteria(ZELCompletionListWindowController&,
+                                                           ZELUserCriteria& criteria) {
     const auto narrowed = narrowing_.narrow(completionPrefix().prefix, aspects_);
     ZELTokenCriteriaMaker::prepareCriteria(criteria, narrowed.aspects, groups_);
 }
 
 bool ZELAspectTokenField::insertFirstCompletionForPrefix(const ZELString& prefix) {
     AspectList aspects;
-    const auto completions = completionsForInput(prefix, 1, nullptr, &aspects);
-    if (completions.empty()) return false;
+    const auto list = completionListForUserInputPrefix(prefix, 1, nullptr, &aspects);
+    if (list->count() == 0) return false;
     auto criteria = ZELTokenCriteriaMaker::criteriaForCompletions(
-        {completions.front()}, std::vector<ZELString>{completions.front()}, aspects, groups_);
+        {list->completions().front()}, std::vector<ZELString>{list->displayStrings().front()}, aspects, groups_);
     criteria->setIsNegate(completionListWindowController()->isNegateInsertedRepObjs());
     completionListDidChangeRepresentedCriteria(criteria, false);
     return true;

@@ -75,6 +75,10 @@ std::shared_ptr<ZELItemResultSet> ZELAspectTokenField::activeItemResultSet() {
     return tokenDelegate_ ? tokenDelegate_->aspectBitTokenFieldActiveItemResultSet(*this) : nullptr;
 }
 
+std::shared_ptr<ZELQuery> ZELAspectTokenField::activeQuery() {
+    return tokenDelegate_ ? tokenDelegate_->aspectBitTokenFieldActiveQuery(*this) : nullptr;
+}
+
 // ---- Text and tokens ----
 
 ZELCompletionPrefix ZELAspectTokenField::completionPrefix() const {
@@ -167,7 +171,7 @@ void ZELAspectTokenField::textDidChange() {
             const auto attachment = attachmentAt(i);
             hasTransitory = attachment && attachment->isTransitory();
         }
-        if (hadTransitoryCriteria_ && !hasTransitory) listController_->clearSelection();
+        if (hadTransitoryCriteria_ && !hasTransitory) completionListWindowController()->clearSelection();
         updateCompletionList(completionListCount, true);
     } else if (showOnTyping_ && !completionPrefix().prefix.empty()) {
         showCompletionList();
@@ -295,7 +299,8 @@ void ZELAspectTokenField::modifiersDidChange(QKeyEvent* event, bool pressed) {
         default: return;
     }
     modifiers_.setFlag(modifier, pressed);
-    if (listController_) listController_->tokenFieldEventFlagsDidChange(modifiers_);
+    forEachCompletionListWindowController(
+        [&](ZELCompletionListWindowController& list) { list.tokenFieldEventFlagsDidChange(modifiers_); });
 }
 
 void ZELAspectTokenField::keyPressEvent(QKeyEvent* event) {
@@ -314,7 +319,7 @@ void ZELAspectTokenField::keyPressEvent(QKeyEvent* event) {
             return;
         case Qt::Key_Down:
             if (shown) {
-                listController_->selectNextCompletion(shift);
+                completionListWindowController()->selectNextCompletion(shift);
             } else if (const auto attachment = attachmentAt(textCursor().position() - 1);
                        attachment && attachment->hasContextualMenu()) {
                 const QRect rect = tokenRect(textCursor().position() - 1);
@@ -324,13 +329,13 @@ void ZELAspectTokenField::keyPressEvent(QKeyEvent* event) {
             }
             return;
         case Qt::Key_Up:
-            if (shown) listController_->selectPreviousCompletion(shift);
+            if (shown) completionListWindowController()->selectPreviousCompletion(shift);
             return;
         case Qt::Key_Escape:
             if (!shown) {
                 showCompletionList();
             } else {
-                listController_->clearSelection();
+                completionListWindowController()->clearSelection();
                 hideCompletionList();
             }
             return;
@@ -368,7 +373,7 @@ void ZELAspectTokenField::focusOutEvent(QFocusEvent* event) {
     if (event->reason() == Qt::PopupFocusReason) return;
     // Commit only what was picked: typed text nobody picked stays in the field, to be edited
     // or completed later, rather than being thrown away.
-    if (isCompletionListShown() && listController_->hasSelectedCompletion()) commitCompletion();
+    if (isCompletionListShown() && completionListWindowController()->hasSelectedCompletion()) commitCompletion();
     hideCompletionList();
     if (isScanScheduled_) detectQueryChanged();
 }
@@ -448,6 +453,11 @@ ZELCompletionListWindowController* ZELAspectTokenField::completionListWindowCont
     return listController_.get();
 }
 
+void ZELAspectTokenField::forEachCompletionListWindowController(
+    const std::function<void(ZELCompletionListWindowController&)>& body) {
+    if (listController_) body(*listController_);
+}
+
 void ZELAspectTokenField::showCompletionList() {
     updateCompletionList(completionListCount, false);
     completionListWindowController()->showCompletionList();
@@ -469,6 +479,7 @@ void ZELAspectTokenField::itemResultSetDidChange() {
     lastPrefix_.clear();
     lastPrefixLimit_ = 0;
     updateCompletionList();
-    completionListWindowController()->invalidateEnabledCompletions();
+    forEachCompletionListWindowController(
+        [](ZELCompletionListWindowController& list) { list.invalidateEnabledCompletions(); });
     updateEnabledState();
 }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QTextEdit>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ class ZELAspectBitTokenDelegate;
 class ZELCompletionCollector;
 class ZELCompletionListWindowController;
 class ZELItemResultSet;
+class ZELQuery;
 class ZELTokenizer;
 class ZELUserQuery;
 
@@ -97,16 +99,19 @@ public:
     std::map<ZELString, AspectList> searchTermAspectMap() const;
     // Turns the typed words that are known completions into tokens.
     void forceTokenization();
-    // The host's result set or database changed: the completions are collected again.
+    // The host's result set changed: the completions are collected again.
     void itemResultSetDidChange();
+    // The database's values changed: lists built from them are dropped as well.
+    virtual void databaseDidChange() { itemResultSetDidChange(); }
 
     // ---- Completion list ----
 
-    void showCompletionList();
-    void hideCompletionList();
-    bool isCompletionListShown() const;
+    virtual void showCompletionList();
+    virtual void hideCompletionList();
+    virtual bool isCompletionListShown() const;
     void updateCompletionList();
-    ZELCompletionListWindowController* completionListWindowController();
+    // The list that Up, Down and Escape act on (made on first use).
+    virtual ZELCompletionListWindowController* completionListWindowController();
     // A background collection is running.
     bool isCollectingInBackground() const;
     // Copy Selector List: every completion of the typed term, one a line; beeps with none.
@@ -114,9 +119,12 @@ public:
 
     // ---- Called by the completion list window ----
 
-    std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions() { return std::nullopt; }
-    // Gives criteria made from picked rows their groups.
-    void completionListWillInsertCriteria(ZELUserCriteria& criteria);
+    // The completions of that list that may be picked; none when every one may.
+    virtual std::optional<ZELCompletionList::CompletionSet> completionListEnabledCompletions(
+        ZELCompletionListWindowController& list);
+    // Gives criteria made from picked rows of that list their groups.
+    virtual void completionListWillInsertCriteria(ZELCompletionListWindowController& list,
+                                                  ZELUserCriteria& criteria);
     void completionListDidChangeRepresentedCriteria(std::shared_ptr<ZELUserCriteria> criteria,
                                                     bool clearExisting);
     void completionListDidChangeTransitoryCriteria(std::shared_ptr<ZELUserCriteria> criteria);
@@ -131,6 +139,34 @@ public:
     ZELAspectTokenFieldPopUpOptionsController* popUpOptionsController() const { return optionsController_.get(); }
 
 protected:
+    // ---- Overridden by the fields over fixed lists ----
+
+    // The completions of the typed `input`, at most `limit` (narrowed by a registered prefix);
+    // the aspects searched go to `outAspects`.
+    virtual std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(const ZELString& input,
+                                                                                uint64_t limit,
+                                                                                bool* outReachedLimit,
+                                                                                AspectList* outAspects);
+    // Shows the completions of `prefix`: the base collects them in the background and shows
+    // them when they arrive.
+    virtual void updateCompletionListInBackground(const ZELString& prefix, uint64_t limit, bool showStatus);
+    // Shows `list` in the completion list, with a warning when it is empty for a typed prefix.
+    void setDisplayedCompletionList(std::shared_ptr<ZELCompletionList> list, bool more,
+                                    const ZELString& prefix);
+    std::shared_ptr<ZELItemResultSet> activeItemResultSet();
+    std::shared_ptr<ZELQuery> activeQuery();
+    // Calls `body` with every completion list window the field has made.
+    virtual void forEachCompletionListWindowController(
+        const std::function<void(ZELCompletionListWindowController&)>& body);
+    // Refreshes the shown completions; with `allowInsertOnTerminal` a typed space may turn
+    // the term into a token.
+    virtual void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
+    // Return and Tab: commits the picked rows, or the first completion of the typed term.
+    virtual bool commitSelectedOrFirstCompletion();
+    ZELCompletionPrefix completionPrefix() const;
+    // Deletes the typed term.
+    void abortUnfinishedTextCompletion();
+
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -143,7 +179,6 @@ protected:
 
 private:
     // ZELAspectTokenField.cpp: text, tokens and events.
-    ZELCompletionPrefix completionPrefix() const;
     void setTokenRepresentedObjects(const std::vector<Object>& objects,
                                     const std::shared_ptr<ZELUserCriteria>& transitory);
     void textDidChange();
@@ -153,23 +188,16 @@ private:
     // The token whose character is at `position`, if any.
     std::shared_ptr<ZELTokenFieldAttachment> attachmentAt(int position) const;
     QRect tokenRect(int position) const;
-    std::shared_ptr<ZELItemResultSet> activeItemResultSet();
     void updateEnabledState();
 
     // ZELAspectTokenField+Completion.cpp: collecting and committing.
-    void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
-    void startBackgroundCollection(const ZELString& prefix, uint64_t limit, bool showStatus);
     void cancelBackgroundCollection();
     void backgroundCollectionDidFinish(const std::shared_ptr<ZELCompletionCollector>& collector,
                                        std::vector<ZELString> completions, bool more);
-    void setDisplayedCompletionList(std::shared_ptr<ZELCompletionList> list, bool more,
-                                    const ZELString& prefix);
     std::vector<ZELString> completionsForInput(const ZELString& input, uint64_t limit,
                                                bool* outReachedLimit, AspectList* outAspects);
     bool insertFirstCompletionForPrefix(const ZELString& prefix);
     bool commitCompletion();
-    bool commitSelectedOrFirstCompletion();
-    void abortUnfinishedTextCompletion();
 
     // ZELAspectTokenField+Pasteboard.cpp: the text forms of tokens.
     std::vector<Object> tokenizeUserInput(const ZELString& text, ZELString* outPlainRest);

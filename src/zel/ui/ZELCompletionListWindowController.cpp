@@ -27,9 +27,10 @@ QString qString(const ZELString& text) {
 
 }  // namespace
 
-ZELCompletionListWindowController::ZELCompletionListWindowController(ZELAspectTokenField* field)
+ZELCompletionListWindowController::ZELCompletionListWindowController(ZELAspectTokenField* field,
+                                                                     QWidget* container)
     : field_(field) {
-    popup_ = new QFrame(nullptr, Qt::Popup);
+    popup_ = container ? new QFrame(container) : new QFrame(nullptr, Qt::Popup);
     popup_->setFrameStyle(QFrame::Box | QFrame::Plain);
     popup_->setFocusPolicy(Qt::NoFocus);
     auto* layout = new QVBoxLayout(popup_);
@@ -123,7 +124,10 @@ void ZELCompletionListWindowController::showCompletionList() {
     reloadRows();
     updateWindowFrames();
     popup_->show();
-    if (isJoinCompletionsAsAlternatives()) setJoinCompletionsAsAlternatives(false);
+    // Alternatives the user may not switch stay on.
+    if (isJoinCompletionsAsAlternativesEnabled() && isJoinCompletionsAsAlternatives()) {
+        setJoinCompletionsAsAlternatives(false);
+    }
 }
 
 void ZELCompletionListWindowController::hideCompletionList() {
@@ -230,7 +234,7 @@ bool ZELCompletionListWindowController::notifyCompletionsChanged(bool ignoreEmpt
     if (!field_) return false;
     auto criteria = generateUserCriteria();
     if (criteria) {
-        field_->completionListWillInsertCriteria(*criteria);
+        field_->completionListWillInsertCriteria(*this, *criteria);
     } else if (ignoreEmpty) {
         return false;
     }
@@ -347,7 +351,7 @@ void ZELCompletionListWindowController::listSelectionDidChange() {
         if (!isAlternativesFromFlags_) {
             preservedAlternatives_ = preservedWithCurrent(selectedCompletions());
             auto criteria = generateUserCriteria();
-            if (criteria) field_->completionListWillInsertCriteria(*criteria);
+            if (criteria) field_->completionListWillInsertCriteria(*this, *criteria);
             field_->completionListDidChangeTransitoryCriteria(criteria);
             hasPendingTransitoryCriteria_ = criteria != nullptr;
         } else {
@@ -450,7 +454,7 @@ void ZELCompletionListWindowController::loadMoreCompletions() {
 
 void ZELCompletionListWindowController::reloadRows() {
     if (!isEnabledCompletionsValid_ && field_) {
-        rows_.setEnabledCompletions(field_->completionListEnabledCompletions());
+        rows_.setEnabledCompletions(field_->completionListEnabledCompletions(*this));
         isEnabledCompletionsValid_ = true;
     }
     rows_.setNegated(isNegateInsertedRepObjs());
@@ -461,7 +465,7 @@ void ZELCompletionListWindowController::reloadRows() {
 }
 
 void ZELCompletionListWindowController::updateWindowFrames() {
-    if (!field_) return;
+    if (!field_ || !popup_->isWindow()) return;  // a list inside a container is laid out there
     const QFontMetrics metrics(listView_->font());
     const int rowHeight = std::max(metrics.height() + 2, static_cast<int>(rows_.heightOfRows()));
     const QRect fieldRect(field_->mapToGlobal(QPoint(-1, 0)), QSize(field_->width() + 2, field_->height()));

@@ -35,7 +35,9 @@ public:
     static constexpr int maximumHeight = 300;
     static constexpr int minimumWidth = 150;
 
-    explicit ZELCompletionListWindowController(ZELAspectTokenField* field);
+    // With a `container`, the list is a frame inside it (several lists sharing one pop-up,
+    // which places and shows them) rather than a pop-up window of its own.
+    explicit ZELCompletionListWindowController(ZELAspectTokenField* field, QWidget* container = nullptr);
     ~ZELCompletionListWindowController() override;
 
     // ---- Rows ----
@@ -127,7 +129,7 @@ private:
 
     QPointer<ZELAspectTokenField> field_;
     ZELCompletionRows rows_;
-    QFrame* popup_ = nullptr;  // owned (no parent: a pop-up window)
+    QFrame* popup_ = nullptr;  // owned (a pop-up window, or a frame in the container)
     ZELCompletionListView* listView_ = nullptr;
     ZELCompletionListModel* model_ = nullptr;
     QCheckBox* alternativesButton_ = nullptr;

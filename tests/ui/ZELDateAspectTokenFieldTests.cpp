@@ -1,0 +1,141 @@
+// The date field: its four lists in one pop-up, picked with the mouse and by typed names, give
+// the items that the same terms find through a query on the database.
+
+#include <QFrame>
+#include <cstring>
+
+#include "ZELUITestSupport.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
+#include "zel/ui/ZELDateAspectTokenField.h"
+
+namespace {
+
+using Field = ZELDateAspectTokenField;
+
+class DateFieldTest : public ZELTokenFieldTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ZELDateTokenizer::setCalendar("UTC", "en_US"));
+        ZELTokenFieldTest::SetUp();
+        ZELRecordItem::registerValueGetterForKey(u"date");
+        const std::pair<const char16_t*, std::shared_ptr<ZELTokenizer>> units[] = {
+            {u"year", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateYearTokenizer>("date", nullptr)},
+            {u"month", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateMonthTokenizer>("date", nullptr)},
+            {u"day", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateDayTokenizer>("date", nullptr)},
+            {u"weekday", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateWeekdayTokenizer>("date", nullptr)},
+        };
+        for (const auto& [identifier, tokenizer] : units) {
+            db_->ensureAspectExistsWithIdentifier(identifier)->setAspectValueTokenizer(tokenizer);
+        }
+        // Every third day of 2011 and 2012, at noon.
+        for (int day = 0; day < 731; day += 3) {
+            ZELValue::Dictionary values{{u"date", ZELValue(ZELDate{1293883200.0 + day * 86400.0})}};
+            bool added = false;
+            db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), &added);
+        }
+        date_ = new Field(&window_);
+        date_->setYearAspects({aspect(u"year")}, {aspect(u"month")}, {aspect(u"day")}, {aspect(u"weekday")});
+        date_->setTokenDelegate(&delegate_);
+        layout_->addWidget(date_);
+        field_ = date_;  // the base field stays with the window
+        date_->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return date_->isCompletionListShown() && !date_->isBuildingLists(); }, 5000));
+    }
+
+    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) { return db_->aspectWithIdentifier(identifier); }
+    ZELCompletionListView* view(uint32_t unit) {
+        return date_->completionListWindowControllerForDateUnit(unit)->listView();
+    }
+    std::vector<std::string> rowsOf(uint32_t unit) {
+        std::vector<std::string> texts;
+        for (int row = 0; row < view(unit)->model()->rowCount(); ++row) {
+            texts.push_back(view(unit)->model()->index(row, 0).data().toString().toStdString());
+        }
+        return texts;
+    }
+    void click(uint32_t unit, const std::string& text) {
+        const auto texts = rowsOf(unit);
+        const auto row = std::find(texts.begin(), texts.end(), text) - texts.begin();
+        ASSERT_LT(row, static_cast<long>(texts.size())) << text;
+        ZELCompletionListView* list = view(unit);
+        list->scrollTo(list->model()->index(static_cast<int>(row), 0));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(static_cast<int>(row), 0)).center());
+    }
+    // The items a query on the database finds for those month and weekday terms.
+    std::set<ZELID> queried(const std::vector<ZELString>& months, const std::vector<ZELString>& weekdays, bool negated) {
+        ZELUserQuery query;
+        for (const auto& [terms, identifier] : {std::pair{months, u"month"}, std::pair{weekdays, u"weekday"}}) {
+            if (terms.empty()) continue;
+            auto criteria = std::make_shared<ZELUserCriteria>();
+            criteria->setSearchTerms(terms, std::nullopt);
+            criteria->setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({aspect(identifier)}, std::nullopt)});
+            criteria->setIsNegate(negated && identifier == std::u16string(u"month"));
+            query.addUserCriterias({criteria});
+        }
+        std::set<ZELID> items;
+        query.generatedQueryForDatabase(*db_)->resultSetInDatabase(db_)->itemIDs()->enumerateIDs(
+            [&](ZELID id, bool&) { items.insert(id); });
+        return items;
+    }
+
+    Field* date_ = nullptr;
+};
+
+TEST_F(DateFieldTest, OnePopupHoldsTheFourListsInCalendarOrder) {
+    EXPECT_EQ(rowsOf(ZELCalendarUnitYear), (std::vector<std::string>{"2011", "2012"}));
+    EXPECT_EQ(rowsOf(ZELCalendarUnitMonth).size(), 12u);
+    EXPECT_EQ(rowsOf(ZELCalendarUnitMonth).at(2), "Mar (03)");
+    EXPECT_EQ(rowsOf(ZELCalendarUnitWeekday),
+              (std::vector<std::string>{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}));
+    const auto days = rowsOf(ZELCalendarUnitDay);
+    EXPECT_EQ(std::vector<std::string>(days.begin(), days.begin() + 3), (std::vector<std::string>{"1", "2", "3"}));
+    // The lists share the one pop-up, side by side under the field.
+    QFrame* popup = date_->popup();
+    int left = -1;
+    for (uint32_t unit : Field::dateUnits) {
+        QWidget* frame = date_->completionListWindowControllerForDateUnit(unit)->popup();
+        EXPECT_EQ(frame->window(), popup);
+        EXPECT_GT(frame->x(), left);
+        left = frame->x();
+    }
+    EXPECT_EQ(popup->geometry().top(), date_->mapToGlobal(QPoint(0, date_->height())).y());
+    saveScreenshot(popup, "date-field-popup.png");
+}
+
+TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {
+    struct Case {
+        std::vector<std::string> clickedMonths, clickedWeekdays;
+        const char* typed;  // then Return
+        std::vector<ZELString> months, weekdays;
+        bool negated;
+    } const cases[] = {
+        {{"Mar (03)"}, {}, "", {u"3"}, {}, false},
+        {{"Mar (03)"}, {"Mon"}, "", {u"3"}, {u"2"}, false},
+        // A second click in a list adds an alternative; the month token replaces the earlier one.
+        {{"Mar (03)", "Jul (07)"}, {"Sun"}, "", {u"3", u"7"}, {u"1"}, false},
+        // Typed names pick in the first list that has them.
+        {{}, {"Sat"}, "ma", {u"3"}, {u"7"}, false},
+        {{}, {}, "!Ma ", {u"3"}, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed + std::to_string(c.clickedMonths.size()));
+        date_->clear();
+        other_->setFocus();
+        date_->setFocus();
+        ASSERT_TRUE(date_->isCompletionListShown());
+        for (const auto& month : c.clickedMonths) click(ZELCalendarUnitMonth, month);
+        for (const auto& weekday : c.clickedWeekdays) click(ZELCalendarUnitWeekday, weekday);
+        if (*c.typed) {
+            QTest::keyClicks(date_, c.typed);
+            if (c.typed[std::strlen(c.typed) - 1] != ' ') QTest::keyClick(date_, Qt::Key_Return);
+        }
+        if (c.clickedMonths.size() == 2) saveScreenshot(date_->popup(), "date-field-picked.png");
+        EXPECT_EQ(tokens().size(), (c.months.empty() ? 0u : 1u) + (c.weekdays.empty() ? 0u : 1u));
+        const auto items = found();
+        EXPECT_FALSE(items.empty());
+        EXPECT_EQ(items, queried(c.months, c.weekdays, c.negated));
+    }
+}
+
+}  // namespace
