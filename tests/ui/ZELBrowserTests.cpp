@@ -1,5 +1,6 @@
 // A scripted session of zel-browser's window over a database the zel tool made: search with
-// typed and picked tokens, compare with `zel search`, save the search and find it in the menu.
+// typed and picked tokens and a picked month, compare with `zel search`, save the search and
+// find it in the menu.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "zel/ui/ZELAspectTokenField.h"
 #include "zel/ui/ZELCompletionListView.h"
 #include "zel/ui/ZELCompletionListWindowController.h"
+#include "zel/ui/ZELDateAspectTokenField.h"
 #include "zel/ui/ZELUserQueryListMenuController.h"
 
 namespace fs = std::filesystem;
@@ -41,7 +43,9 @@ protected:
               {"identifier": "title", "tokenizer": "ZELWordTokenizer"},
               {"identifier": "tag", "tokenizer": "ZELIdentityValueTokenizer", "defaultBooleanOp": "OR",
                "searchPrefixes": ["kind"]},
+              {"identifier": "year", "tokenizer": "ZELDateYearTokenizer", "key": "date", "defaultBooleanOp": "OR"},
               {"identifier": "month", "tokenizer": "ZELDateMonthTokenizer", "key": "date", "defaultBooleanOp": "OR"},
+              {"identifier": "day", "tokenizer": "ZELDateDayTokenizer", "key": "date", "defaultBooleanOp": "OR"},
               {"identifier": "weekday", "tokenizer": "ZELDateWeekdayTokenizer", "key": "date", "defaultBooleanOp": "OR"}]})";
         const char* words[] = {"apple", "apricot", "banana", "cherry", "date", "fig", "grape", "lemon", "mango"};
         const char* tags[] = {"fruit", "dessert", "savory"};
@@ -132,6 +136,21 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     EXPECT_GT(desserts, 0);
     EXPECT_LT(desserts, apricots);
 
+    // Pick March in the date field's month list.
+    ZELDateAspectTokenField* date = window.dateField();
+    date->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return date->isCompletionListShown() && !date->isBuildingLists(); }, waitMilliseconds));
+    QListView* months = date->completionListWindowControllerForDateUnit(ZELCalendarUnitMonth)->listView();
+    const QModelIndexList march = months->model()->match(months->model()->index(0, 0), Qt::DisplayRole, "(03)", 1, Qt::MatchEndsWith);
+    ASSERT_EQ(march.size(), 1);
+    QTest::mouseClick(months->viewport(), Qt::LeftButton, {}, months->visualRect(march[0]).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return date->stableTokenRepresentedObjects().size() == 1; }, waitMilliseconds));
+    const std::string month = ZELStringToUTF8(date->stableTokenRepresentedObjects()[0]->searchTerms().at(0));
+    const int marchDesserts = toolSearchCount({"apricot", "kind:dessert", "month:" + month});
+    ASSERT_TRUE(waitForResults(window, marchDesserts));
+    EXPECT_GT(marchDesserts, 0);
+    EXPECT_LT(marchDesserts, desserts);
+
     // Sorting by a column orders the rows through the result set.
     const auto& keys = window.resultModel()->keys();
     const int serial = static_cast<int>(std::find(keys.begin(), keys.end(), u"serial") - keys.begin());
@@ -149,6 +168,7 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     QTest::keyClick(name, Qt::Key_Return);
     EXPECT_TRUE(fs::exists(folder_ / "searches" / "apricot desserts.query"));
     field->clear();
+    date->clear();
     window.search();
     ASSERT_TRUE(waitForResults(window, recordCount));
 
@@ -165,8 +185,9 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     window.searchesMenu()->popup(window.mapToGlobal(QPoint(10, 10)));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.searchesMenu()));
     QTest::mouseClick(window.searchesMenu(), Qt::LeftButton, {}, window.searchesMenu()->actionGeometry(saved).center());
-    ASSERT_TRUE(waitForResults(window, desserts));
+    ASSERT_TRUE(waitForResults(window, marchDesserts));
     EXPECT_EQ(field->stableTokenRepresentedObjects().size(), 2u);
+    EXPECT_EQ(date->stableTokenRepresentedObjects().size(), 1u);
     const QString shots = QCoreApplication::applicationDirPath() + "/ui-screenshots";
     QDir().mkpath(shots);
     EXPECT_TRUE(window.grab().save(shots + "/browser-session.png"));

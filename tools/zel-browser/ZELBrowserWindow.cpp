@@ -23,6 +23,7 @@
 #include "zel/query/ZELQuery.h"
 #include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/ui/ZELAspectTokenField.h"
+#include "zel/ui/ZELDateAspectTokenField.h"
 #include "zel/ui/ZELSavePanelController.h"
 #include "zel/ui/ZELUserQueryListMenuController.h"
 #include "zel/userquery/ZELUserQuery.h"
@@ -34,10 +35,6 @@ namespace {
 constexpr const char* savedSearchUTI = "org.example.zel.query";
 constexpr int sampledItemCount = 100;
 
-bool isDateAspect(const ZELAspect& aspect) {
-    return dynamic_cast<const ZELDateTokenizer*>(aspect.aspectValueTokenizer().get()) != nullptr;
-}
-
 }  // namespace
 
 ZELBrowserWindow::ZELBrowserWindow(ZELToolOpenDatabase opened, std::filesystem::path searchesFolder,
@@ -46,8 +43,10 @@ ZELBrowserWindow::ZELBrowserWindow(ZELToolOpenDatabase opened, std::filesystem::
     setWindowTitle(QString::fromStdString(opened_.database->identifier()) + QStringLiteral(" — zel-browser"));
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
+    auto* fields = new QHBoxLayout;
     searchField_ = new ZELAspectTokenField(central);
-    layout->addWidget(searchField_);
+    fields->addWidget(searchField_, 3);
+    layout->addLayout(fields);
     model_ = new ZELBrowserResultModel(sampleRecordKeys(), this);
     table_ = new QTableView(central);
     table_->setModel(model_);
@@ -67,6 +66,7 @@ ZELBrowserWindow::ZELBrowserWindow(ZELToolOpenDatabase opened, std::filesystem::
     statusBar()->addPermanentWidget(progress_);
 
     buildSearchFields();
+    if (dateField_) fields->addWidget(dateField_, 2);
     buildSearchesMenu();
     search();
 }
@@ -104,9 +104,20 @@ std::vector<ZELString> ZELBrowserWindow::sampleRecordKeys() {
 }
 
 void ZELBrowserWindow::buildSearchFields() {
-    ZELAspectTokenField::AspectList textAspects;
+    ZELAspectTokenField::AspectList textAspects, years, months, days, weekdays;
     for (const auto& aspect : opened_.database->allAspects()) {
-        if (!isDateAspect(*aspect)) textAspects.push_back(aspect);
+        const ZELTokenizer* tokenizer = aspect->aspectValueTokenizer().get();
+        if (dynamic_cast<const ZELDateYearTokenizer*>(tokenizer)) {
+            years.push_back(aspect);
+        } else if (dynamic_cast<const ZELDateMonthTokenizer*>(tokenizer)) {
+            months.push_back(aspect);
+        } else if (dynamic_cast<const ZELDateDayTokenizer*>(tokenizer)) {
+            days.push_back(aspect);
+        } else if (dynamic_cast<const ZELDateWeekdayTokenizer*>(tokenizer)) {
+            weekdays.push_back(aspect);
+        } else if (!dynamic_cast<const ZELDateTokenizer*>(tokenizer)) {
+            textAspects.push_back(aspect);  // times of day are left out
+        }
     }
     // A group per aspect: a picked term searches the aspects it occurs in, and a token of an
     // aspect that shows its label says which.
@@ -119,6 +130,11 @@ void ZELBrowserWindow::buildSearchFields() {
     }
     searchField_->setTokenDelegate(this);
     searchField_->setPlaceholderText(QStringLiteral("Search"));
+    if (years.empty() && months.empty() && days.empty() && weekdays.empty()) return;
+    dateField_ = new ZELDateAspectTokenField(centralWidget());
+    dateField_->setYearAspects(years, months, days, weekdays);
+    dateField_->setTokenDelegate(this);
+    dateField_->setPlaceholderText(QStringLiteral("Date"));
 }
 
 void ZELBrowserWindow::buildSearchesMenu() {
@@ -150,6 +166,7 @@ void ZELBrowserWindow::buildSearchesMenu() {
 std::shared_ptr<ZELUserQuery> ZELBrowserWindow::currentUserQuery() {
     auto query = ZELUserQuery::query();
     query->addUserCriterias(searchField_->stableTokenRepresentedObjects());
+    if (dateField_) query->addUserCriterias(dateField_->stableTokenRepresentedObjects());
     return query;
 }
 
@@ -177,6 +194,7 @@ void ZELBrowserWindow::search() {
         if (window) window->resultSetDidReport(loaded);
     });
     searchField_->itemResultSetDidChange();
+    if (dateField_) dateField_->itemResultSetDidChange();
 }
 
 void ZELBrowserWindow::resultSetDidReport(const std::shared_ptr<ZELItemResultSet>& set) {
@@ -235,6 +253,8 @@ void ZELBrowserWindow::openSavedSearch(const std::shared_ptr<ZELUserQueryListEnt
         ZELLog("saved search unreadable: " + error.description());
         return;
     }
-    searchField_->setCriteriaFromUserQuery(*userQuery);
+    std::set<const ZELUserCriteria*> claimed;
+    searchField_->setCriteriaFromUserQuery(*userQuery, &claimed);
+    if (dateField_) dateField_->setCriteriaFromUserQuery(*userQuery, &claimed);
     search();
 }

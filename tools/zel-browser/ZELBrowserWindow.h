@@ -13,6 +13,7 @@ class QLabel;
 class QProgressBar;
 class QTableView;
 class ZELAspectTokenField;
+class ZELDateAspectTokenField;
 class ZELBrowserResultModel;
 class ZELItemResultSet;
 class ZELSavePanelController;
@@ -22,7 +23,8 @@ class ZELUserQueryListEntry;
 class ZELUserQueryListMenuController;
 
 // The window of zel-browser: a search field over the database's text aspects (narrowed by the
-// schema's search prefixes), the results table of the fields' search, loaded in the background
+// schema's search prefixes), a date field over its year, month, day and weekday aspects, the
+// results table of the fields' search, loaded in the background
 // with a progress indicator, and a "Searches" menu holding "Save Search…" and the saved
 // searches of a folder, which it watches. Completions are limited to the current result.
 //
@@ -38,6 +40,8 @@ public:
 
     const std::shared_ptr<ZELDatabase>& database() const { return opened_.database; }
     ZELAspectTokenField* searchField() const { return searchField_; }
+    // Null when the database has no date aspects.
+    ZELDateAspectTokenField* dateField() const { return dateField_; }
     QTableView* resultsTable() const { return table_; }
     ZELBrowserResultModel* resultModel() const { return model_; }
     QProgressBar* progressIndicator() const { return progress_; }
@@ -48,7 +52,7 @@ public:
     const std::shared_ptr<ZELItemResultSet>& resultSet() const;
     bool isLoading() const;
 
-    // The search of every field's tokens.
+    // The search of both fields' tokens.
     std::shared_ptr<ZELUserQuery> currentUserQuery();
     // Evaluates the current search into a new result set and starts loading it (nothing
     // happens when the set would hold the same items).
@@ -79,6 +83,7 @@ private:
     ZELToolOpenDatabase opened_;
     const std::filesystem::path searchesFolder_;
     ZELAspectTokenField* searchField_ = nullptr;
+    ZELDateAspectTokenField* dateField_ = nullptr;
     QTableView* table_ = nullptr;
     ZELBrowserResultModel* model_ = nullptr;
     QProgressBar* progress_ = nullptr;
