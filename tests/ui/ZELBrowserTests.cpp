@@ -125,16 +125,16 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     EXPECT_EQ(apricots, 66);  // 34 records have it first, 36 second, 4 both
     ASSERT_TRUE(waitForResults(window, apricots));
 
-    // "kind:" narrows the completions to the tags, all three of which occur among apricots.
-    QTest::keyClicks(field, "kind:");
-    ASSERT_TRUE(waitForRows({"dessert", "fruit", "savory"})) << rows().join(' ').toStdString();
-    QTest::keyClicks(field, "des");
+    // "kind:" narrows the completions to the tags; they come from the current result only.
+    QTest::keyClicks(field, "kind:des");
     ASSERT_TRUE(waitForRows({"dessert"})) << rows().join(' ').toStdString();
     QTest::keyClick(field, Qt::Key_Return);
     const int desserts = toolSearchCount({"apricot", "kind:dessert"});
     ASSERT_TRUE(waitForResults(window, desserts));
-    EXPECT_GT(desserts, 0);
     EXPECT_LT(desserts, apricots);
+    QTest::keyClicks(field, "kind:");
+    ASSERT_TRUE(waitForRows({"dessert"})) << rows().join(' ').toStdString();  // no "fruit", no "savory"
+    for (int i = 0; i < 5; ++i) QTest::keyClick(field, Qt::Key_Backspace);
 
     // Pick March in the date field's month list.
     ZELDateAspectTokenField* date = window.dateField();
@@ -148,7 +148,6 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     const std::string month = ZELStringToUTF8(date->stableTokenRepresentedObjects()[0]->searchTerms().at(0));
     const int marchDesserts = toolSearchCount({"apricot", "kind:dessert", "month:" + month});
     ASSERT_TRUE(waitForResults(window, marchDesserts));
-    EXPECT_GT(marchDesserts, 0);
     EXPECT_LT(marchDesserts, desserts);
 
     // Sorting by a column orders the rows through the result set.
