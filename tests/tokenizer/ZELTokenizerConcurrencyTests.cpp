@@ -24,6 +24,9 @@ TEST(ZELTokenizerConcurrency, SharedTokenizersAndComparisonsAgreeAcrossThreads) 
     std::vector<ZELTokenSet> expected;
     for (const ZELString& text : texts) expected.push_back(*words->tokensForValue(ZELValue(text)));
     const ZELTokenSet expectedHour = *hours->tokensForValue(ZELValue(ZELDate{1709458245.0}));
+    const ZELString expectedName =
+        ZELDateTokenizer::stringFromDate(ZELDate{1709458245.0}, u"EEE (LL)");
+    ASSERT_EQ(expectedName, u"Sun (03)");
 
     std::atomic<bool> stop{false};
     std::atomic<int> mismatches{0};
@@ -35,6 +38,9 @@ TEST(ZELTokenizerConcurrency, SharedTokenizersAndComparisonsAgreeAcrossThreads) 
                     if (*words->tokensForValue(ZELValue(texts[i])) != expected[i]) ++mismatches;
                 }
                 if (*hours->tokensForValue(ZELValue(ZELDate{1709458245.0})) != expectedHour) ++mismatches;
+                if (ZELDateTokenizer::stringFromDate(ZELDate{1709458245.0}, u"EEE (LL)") !=
+                    expectedName)
+                    ++mismatches;
                 if (compareZELSort(u"apple", u"#tag") >= 0 || !hasZELSortPrefix(u"e\u0301cole", u"ec")) ++mismatches;
                 // Either locale puts "apple" before "banana"; the collators follow the switches.
                 if (compareZELLocalized(u"apple", u"banana") >= 0) ++mismatches;

@@ -96,6 +96,9 @@ TEST(TokenTextForms, CopyAndSelectorList) {
     EXPECT_EQ(ZELTokenTextForms::plainTextForPieces(pieces), u" apple pear typed");
     EXPECT_EQ(ZELTokenTextForms::selectorListText({u"apple", u"apricot", u"avocado"}), u"apple\napricot\navocado");
     EXPECT_EQ(ZELTokenTextForms::selectorListText({}), u"");
+    EXPECT_EQ(
+        ZELTokenTextForms::selectorTableText({{u"2011", u"2012"}, {}, {u"Jan", u"Feb", u"Mar"}}),
+        u"2011\t\tJan\n2012\t\tFeb\n\t\tMar\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The date field: its four lists in one pop-up, picked with the mouse and by typed names, give
 // the items that the same terms find through a query on the database.
 
+#include <QClipboard>
 #include <QFrame>
 #include <cstring>
 
@@ -19,10 +20,14 @@ protected:
         ZELTokenFieldTest::SetUp();
         ZELRecordItem::registerValueGetterForKey(u"date");
         const std::pair<const char16_t*, std::shared_ptr<ZELTokenizer>> units[] = {
-            {u"year", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateYearTokenizer>("date", nullptr)},
-            {u"month", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateMonthTokenizer>("date", nullptr)},
-            {u"day", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateDayTokenizer>("date", nullptr)},
-            {u"weekday", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateWeekdayTokenizer>("date", nullptr)},
+            {u"year",
+             ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateYearTokenizer>("date", nullptr)},
+            {u"month",
+             ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateMonthTokenizer>("date", nullptr)},
+            {u"day",
+             ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateDayTokenizer>("date", nullptr)},
+            {u"weekday", ZELTokenizer::tokenizerWithClientObjectGetter<ZELDateWeekdayTokenizer>(
+                             "date", nullptr)},
         };
         for (const auto& [identifier, tokenizer] : units) {
             db_->ensureAspectExistsWithIdentifier(identifier)->setAspectValueTokenizer(tokenizer);
@@ -34,15 +39,19 @@ protected:
             db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), &added);
         }
         date_ = new Field(&window_);
-        date_->setYearAspects({aspect(u"year")}, {aspect(u"month")}, {aspect(u"day")}, {aspect(u"weekday")});
+        date_->setYearAspects({aspect(u"year")}, {aspect(u"month")}, {aspect(u"day")},
+                              {aspect(u"weekday")});
         date_->setTokenDelegate(&delegate_);
         layout_->addWidget(date_);
         field_ = date_;  // the base field stays with the window
         date_->setFocus();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return date_->isCompletionListShown() && !date_->isBuildingLists(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return date_->isCompletionListShown() && !date_->isBuildingLists(); }, 5000));
     }
 
-    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) { return db_->aspectWithIdentifier(identifier); }
+    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) {
+        return db_->aspectWithIdentifier(identifier);
+    }
     ZELCompletionListView* view(uint32_t unit) {
         return date_->completionListWindowControllerForDateUnit(unit)->listView();
     }
@@ -59,17 +68,23 @@ protected:
         ASSERT_LT(row, static_cast<long>(texts.size())) << text;
         ZELCompletionListView* list = view(unit);
         list->scrollTo(list->model()->index(static_cast<int>(row), 0));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualRect(list->model()->index(static_cast<int>(row), 0)).center());
+        QTest::mouseClick(
+            list->viewport(), Qt::LeftButton, {},
+            list->visualRect(list->model()->index(static_cast<int>(row), 0)).center());
     }
     // The items a query on the database finds for those month and weekday terms.
-    std::set<ZELID> queried(const std::vector<ZELString>& months, const std::vector<ZELString>& weekdays, bool negated) {
+    std::set<ZELID> queried(const std::vector<ZELString>& months,
+                            const std::vector<ZELString>& weekdays, bool negated,
+                            const char16_t* year = nullptr) {
         ZELUserQuery query;
-        for (const auto& [terms, identifier] : {std::pair{months, u"month"}, std::pair{weekdays, u"weekday"}}) {
+        if (year) query.addMatchValue(year, aspect(u"year"));
+        for (const auto& [terms, identifier] :
+             {std::pair{months, u"month"}, std::pair{weekdays, u"weekday"}}) {
             if (terms.empty()) continue;
             auto criteria = std::make_shared<ZELUserCriteria>();
             criteria->setSearchTerms(terms, std::nullopt);
-            criteria->setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({aspect(identifier)}, std::nullopt)});
+            criteria->setAspectGroups(
+                {ZELAspectTokenFieldGroup::groupWithAspects({aspect(identifier)}, std::nullopt)});
             criteria->setIsNegate(negated && identifier == std::u16string(u"month"));
             query.addUserCriterias({criteria});
         }
@@ -89,7 +104,8 @@ TEST_F(DateFieldTest, OnePopupHoldsTheFourListsInCalendarOrder) {
     EXPECT_EQ(rowsOf(ZELCalendarUnitWeekday),
               (std::vector<std::string>{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}));
     const auto days = rowsOf(ZELCalendarUnitDay);
-    EXPECT_EQ(std::vector<std::string>(days.begin(), days.begin() + 3), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(std::vector<std::string>(days.begin(), days.begin() + 3),
+              (std::vector<std::string>{"1", "2", "3"}));
     // The lists share the one pop-up, side by side under the field.
     QFrame* popup = date_->popup();
     int left = -1;
@@ -101,6 +117,10 @@ TEST_F(DateFieldTest, OnePopupHoldsTheFourListsInCalendarOrder) {
     }
     EXPECT_EQ(popup->geometry().top(), date_->mapToGlobal(QPoint(0, date_->height())).y());
     saveScreenshot(popup, "date-field-popup.png");
+
+    date_->copyCompletionList();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith(
+        "2011\tJan (01)\t1\tSun\n2012\tFeb (02)\t2\tMon\n\tMar (03)\t3\tTue\n"));
 }
 
 TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {
@@ -109,6 +129,7 @@ TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {
         const char* typed;  // then Return
         std::vector<ZELString> months, weekdays;
         bool negated;
+        bool downReturn = false;  // the first year picked with the keyboard, too
     } const cases[] = {
         {{"Mar (03)"}, {}, "", {u"3"}, {}, false},
         {{"Mar (03)"}, {"Mon"}, "", {u"3"}, {u"2"}, false},
@@ -117,6 +138,7 @@ TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {
         // Typed names pick in the first list that has them.
         {{}, {"Sat"}, "ma", {u"3"}, {u"7"}, false},
         {{}, {}, "!Ma ", {u"3"}, {}, true},
+        {{"Jan (01)"}, {}, "", {u"1"}, {}, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed + std::to_string(c.clickedMonths.size()));
@@ -130,11 +152,19 @@ TEST_F(DateFieldTest, PickedMonthsAndWeekdaysFindWhatTheirQueryFinds) {
             QTest::keyClicks(date_, c.typed);
             if (c.typed[std::strlen(c.typed) - 1] != ' ') QTest::keyClick(date_, Qt::Key_Return);
         }
+        if (c.downReturn) {
+            QTest::keyClick(date_, Qt::Key_Down);
+            QTest::keyClick(date_, Qt::Key_Return);
+        }
         if (c.clickedMonths.size() == 2) saveScreenshot(date_->popup(), "date-field-picked.png");
-        EXPECT_EQ(tokens().size(), (c.months.empty() ? 0u : 1u) + (c.weekdays.empty() ? 0u : 1u));
-        const auto items = found();
+        EXPECT_EQ(tokens().size(),
+                  (c.months.empty() ? 0u : 1u) + (c.weekdays.empty() ? 0u : 1u) + c.downReturn);
+        auto items = queried(c.months, c.weekdays, c.negated);
+        if (c.downReturn)
+            std::erase_if(items,
+                          [&](ZELID id) { return !queried({}, {}, false, u"2011").count(id); });
         EXPECT_FALSE(items.empty());
-        EXPECT_EQ(items, queried(c.months, c.weekdays, c.negated));
+        EXPECT_EQ(found(), items);
     }
 }
 

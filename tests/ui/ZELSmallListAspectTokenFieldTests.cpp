@@ -20,7 +20,8 @@ class SmallListFieldTest : public ZELTokenFieldTest {
 protected:
     void SetUp() override {
         ZELTokenFieldTest::SetUp();
-        for (const char* tag : {"mail-order", "by_order", "order", "order1"}) items_[tag] = addItem("x", tag);
+        for (const char* tag : {"mail-order", "by_order", "order", "order1"})
+            items_[tag] = addItem("x", tag);
         auto* small = new ZELSmallListAspectTokenField(&window_);
         small->addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
         small->setDisplayStringGenerator(displayTag);
@@ -42,8 +43,13 @@ TEST_F(SmallListFieldTest, ModesDecideWhereTypedTextMayOccur) {
         const char* found;  // the tag of the item the picked token finds
     } const cases[] = {
         {ZELSmallListCompletions::MatchingModeStart, {"Order", "Order (2)"}, 1, "order1"},
-        {ZELSmallListCompletions::MatchingModeWordStart, {"Mail-order", "Order", "Order (2)"}, 0, "mail-order"},
-        {ZELSmallListCompletions::MatchingModeAnywhere, {"By order", "Mail-order", "Order", "Order (2)"}, 0,
+        {ZELSmallListCompletions::MatchingModeWordStart,
+         {"Mail-order", "Order", "Order (2)"},
+         0,
+         "mail-order"},
+        {ZELSmallListCompletions::MatchingModeAnywhere,
+         {"By order", "Mail-order", "Order", "Order (2)"},
+         0,
          "by_order"},
     };
     for (const Case& c : cases) {

@@ -49,8 +49,9 @@ void openAndClose(QMenu& menu) {
 
 // A list with the sublist "S" (holding "s1") and the entries X and Y.
 std::shared_ptr<ZELUserQueryList> sampleList() {
-    ZELValue::Dictionary sublist{{u"title", ZELValue(u"S")},
-                                 {u"entries", ZELValue(ZELValue::Array{entry("s1")->plistSerialization()})}};
+    ZELValue::Dictionary sublist{
+        {u"title", ZELValue(u"S")},
+        {u"entries", ZELValue(ZELValue::Array{entry("s1")->plistSerialization()})}};
     ZELValue::Dictionary plist{{u"title", ZELValue(u"Saved")},
                                {u"entries", ZELValue(ZELValue::Array{})},
                                {u"sublists", ZELValue(ZELValue::Array{ZELValue(sublist)})}};
@@ -64,8 +65,14 @@ TEST(UserQueryListMenuController, ModesReplaceOnlyTheListsItems) {
         Controller::MenuMode mode;
         Items fixed, built, rebuilt;  // the rebuilt list holds the entry Z alone
     } const cases[] = {
-        {Controller::MenuModeTop, {"A", "B", "-", "C"}, {"S", "X", "Y", "-", "C"}, {"S", "Z", "-", "C"}},
-        {Controller::MenuModeBottom, {"A", "-", "B", "C"}, {"A", "-", "S", "X", "Y"}, {"A", "-", "S", "Z"}},
+        {Controller::MenuModeTop,
+         {"A", "B", "-", "C"},
+         {"S", "X", "Y", "-", "C"},
+         {"S", "Z", "-", "C"}},
+        {Controller::MenuModeBottom,
+         {"A", "-", "B", "C"},
+         {"A", "-", "S", "X", "Y"},
+         {"A", "-", "S", "Z"}},
         {Controller::MenuModeWhole, {"A", "-", "B"}, {"S", "X", "Y"}, {"S", "Z"}},
         // Without a separator the host's items stay.
         {Controller::MenuModeTop, {"A", "B"}, {"S", "X", "Y", "A", "B"}, {"S", "Z", "A", "B"}},
@@ -102,8 +109,9 @@ TEST(UserQueryListMenuController, ClickedItemsHandTheirEntryToTheSignal) {
     auto list = sampleList();
     Controller controller(&menu, list);
     std::vector<std::shared_ptr<ZELUserQueryListEntry>> activated;
-    QObject::connect(&controller, &Controller::entryActivated,
-                     [&](std::shared_ptr<ZELUserQueryListEntry> chosen) { activated.push_back(chosen); });
+    QObject::connect(
+        &controller, &Controller::entryActivated,
+        [&](std::shared_ptr<ZELUserQueryListEntry> chosen) { activated.push_back(chosen); });
 
     menu.popup(QPoint(50, 50));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
@@ -121,17 +129,20 @@ TEST(UserQueryListMenuController, ClickedItemsHandTheirEntryToTheSignal) {
     QTest::keyClick(&menu, Qt::Key_Right);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(submenu));
     ASSERT_EQ(items(*submenu), Items{"s1"});
-    QTest::mouseClick(submenu, Qt::LeftButton, {}, submenu->actionGeometry(submenu->actions().at(0)).center());
+    QTest::mouseClick(submenu, Qt::LeftButton, {},
+                      submenu->actionGeometry(submenu->actions().at(0)).center());
     ASSERT_EQ(activated.size(), 2u);
     EXPECT_EQ(activated[1], list->sublists().at(0)->entries().at(0));
 }
 
 TEST(UserQueryListMenuController, AQueryFileAddedToTheWatchedFolderAppearsInTheMenu) {
-    const auto folder = std::filesystem::temp_directory_path() / ("zel-ui-menu-" + std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("zel-ui-menu-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     const auto writeQueryFile = [&](const char* name) {
-        ASSERT_TRUE(ZELPropertyList::writeFile((folder / name).string(), entry("any")->plistSerialization(), nullptr));
+        ASSERT_TRUE(ZELPropertyList::writeFile((folder / name).string(),
+                                               entry("any")->plistSerialization(), nullptr));
     };
     writeQueryFile("oak.query");
     auto list = ZELUserQueryList::listWithContentsOfFolder(

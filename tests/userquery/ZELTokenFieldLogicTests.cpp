@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "ZELUserQueryTestSupport.h"
+#include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/userquery/ZELAspectNarrowingPrefixes.h"
 #include "zel/userquery/ZELCompletionPrefix.h"
-#include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/userquery/ZELDateUnitCompletionLists.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
 #include "zel/userquery/ZELSmallListCompletions.h"
@@ -181,7 +181,7 @@ TEST(SmallListCompletions, MatchingModesAcceptOccurrencesWhereTheyMay) {
         std::u16string display, input;
         bool start, wordStart, anywhere;
     } const cases[] = {
-        {u"Mail-Order", u"order", false, true, true},  // after a hyphen
+        {u"Mail-Order", u"order", false, true, true},   // after a hyphen
         {u"Mail Order", u"order", false, false, true},  // after a space
         {u"Mail Order", u"MAIL", true, true, true},
         {u"Order-Order", u"order", true, true, true},
@@ -197,7 +197,9 @@ TEST(SmallListCompletions, MatchingModesAcceptOccurrencesWhereTheyMay) {
         SCOPED_TRACE(ZELStringToUTF8(c.display) + " / " + ZELStringToUTF8(c.input));
         const bool expected[] = {c.start, c.wordStart, c.anywhere};
         for (int32_t mode = 0; mode < 3; ++mode) {
-            EXPECT_EQ(ZELSmallListCompletions::displayStringMatches(c.display, c.input, mode), expected[mode]) << mode;
+            EXPECT_EQ(ZELSmallListCompletions::displayStringMatches(c.display, c.input, mode),
+                      expected[mode])
+                << mode;
         }
     }
 }
@@ -213,10 +215,13 @@ TEST(SmallListCompletions, EqualDisplayStringsGetTheFirstFreeNumber) {
     };
     const auto list = ZELSmallListCompletions::listWithCompletions(completions, capitalized);
     ASSERT_EQ(list->count(), completions.size());
-    EXPECT_EQ(list->displayStrings(), (std::vector<ZELString>{u"Blue", u"Red", u"Red (2)", u"Red (3)", u"Red (4)"}));
-    for (const ZELString& completion : completions) EXPECT_TRUE(list->displayStringForCompletion(completion));
+    EXPECT_EQ(list->displayStrings(),
+              (std::vector<ZELString>{u"Blue", u"Red", u"Red (2)", u"Red (3)", u"Red (4)"}));
+    for (const ZELString& completion : completions)
+        EXPECT_TRUE(list->displayStringForCompletion(completion));
 
-    const auto filtered = ZELSmallListCompletions::filteredList(list, u"3)", ZELSmallListCompletions::MatchingModeWordStart);
+    const auto filtered = ZELSmallListCompletions::filteredList(
+        list, u"3)", ZELSmallListCompletions::MatchingModeWordStart);
     EXPECT_EQ(filtered->completions(), std::vector<ZELString>{u"RED"});
     EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"", 0), list);
     EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"green", 2)->count(), 0u);
@@ -246,10 +251,12 @@ TEST(DateUnitCompletionLists, NamesComeFromTheTokenizersCalendar) {
         const auto list = ZELDateUnitCompletionLists::listOfNamedValues(c.unit);
         EXPECT_TRUE(list->isListStatic());
         ASSERT_EQ(list->count(), c.count);
-        EXPECT_EQ(std::vector<ZELString>(list->displayStrings().begin(),
-                                         list->displayStrings().begin() + static_cast<long>(c.first.size())),
+        EXPECT_EQ(std::vector<ZELString>(
+                      list->displayStrings().begin(),
+                      list->displayStrings().begin() + static_cast<long>(c.first.size())),
                   c.first);
-        for (size_t i = 0; i < c.count; ++i) EXPECT_EQ(list->completions()[i], ZELStringFromUTF8(std::to_string(i + 1)));
+        for (size_t i = 0; i < c.count; ++i)
+            EXPECT_EQ(list->completions()[i], ZELStringFromUTF8(std::to_string(i + 1)));
     }
     EXPECT_FALSE(ZELDateUnitCompletionLists::listOfNamedValues(ZELCalendarUnitYear));
     ASSERT_TRUE(ZELDateTokenizer::setCalendar("UTC", "en_US"));

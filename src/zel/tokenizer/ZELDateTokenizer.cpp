@@ -63,9 +63,10 @@ public:
         if (!calendar) return {};
         UErrorCode status = U_ZERO_ERROR;
         const char* locale = ucal_getLocaleByType(calendar, ULOC_VALID_LOCALE, &status);
-        UDateFormat* format = udat_open(UDAT_PATTERN, UDAT_PATTERN, U_SUCCESS(status) ? locale : nullptr, nullptr,
-                                        0, reinterpret_cast<const UChar*>(pattern.data()),
-                                        static_cast<int32_t>(pattern.size()), &status);
+        UDateFormat* format =
+            udat_open(UDAT_PATTERN, UDAT_PATTERN, U_SUCCESS(status) ? locale : nullptr, nullptr, 0,
+                      reinterpret_cast<const UChar*>(pattern.data()),
+                      static_cast<int32_t>(pattern.size()), &status);
         if (U_FAILURE(status)) return {};
         udat_setCalendar(format, calendar);  // a copy: its time zone and numbering
         UChar text[128];

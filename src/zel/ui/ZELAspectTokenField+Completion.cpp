@@ -24,17 +24,20 @@ std::shared_ptr<ZELCompletionList> ZELAspectTokenField::completionListForUserInp
     const ZELString& input, uint64_t limit, bool* outReachedLimit, AspectList* outAspects) {
     auto narrowed = narrowing_.narrow(input, aspects_);
     if (outAspects) *outAspects = narrowed.aspects;
-    return ZELCompletionList_Array::listWithCompletions(ZELCompletionCollector::completionsForMatchingPrefix(
-        &narrowed.input, narrowed.aspects, activeItemResultSet(), limit, outReachedLimit));
+    return ZELCompletionList_Array::listWithCompletions(
+        ZELCompletionCollector::completionsForMatchingPrefix(
+            &narrowed.input, narrowed.aspects, activeItemResultSet(), limit, outReachedLimit));
 }
 
 std::vector<ZELString> ZELAspectTokenField::completionsForInput(const ZELString& input, uint64_t limit,
                                                                 bool* outReachedLimit,
                                                                 AspectList* outAspects) {
-    return completionListForUserInputPrefix(input, limit, outReachedLimit, outAspects)->completions();
+    return completionListForUserInputPrefix(input, limit, outReachedLimit, outAspects)
+        ->completions();
 }
 
-void ZELAspectTokenField::updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal) {
+void ZELAspectTokenField::updateCompletionListWithMaximumCount(uint64_t maximumCount,
+                                                               bool allowInsertOnTerminal) {
     ZELCompletionListWindowController* list = completionListWindowController();
     const ZELCompletionPrefix prefix = completionPrefix();
     list->willChangeCompletionDisplayProperties();
@@ -142,8 +145,8 @@ void ZELAspectTokenField::loadAdditionalCompletionsUpToCount(uint64_t count) {
     updateCompletionListInBackground(lastPrefix_, count, false);
 }
 
-std::optional<ZELCompletionList::CompletionSet> ZELAspectTokenField::completionListEnabledCompletions(
-    ZELCompletionListWindowController&) {
+std::optional<ZELCompletionList::CompletionSet>
+ZELAspectTokenField::completionListEnabledCompletions(ZELCompletionListWindowController&) {
     return std::nullopt;
 }
 
@@ -158,7 +161,8 @@ bool ZELAspectTokenField::insertFirstCompletionForPrefix(const ZELString& prefix
     const auto list = completionListForUserInputPrefix(prefix, 1, nullptr, &aspects);
     if (list->count() == 0) return false;
     auto criteria = ZELTokenCriteriaMaker::criteriaForCompletions(
-        {list->completions().front()}, std::vector<ZELString>{list->displayStrings().front()}, aspects, groups_);
+        {list->completions().front()}, std::vector<ZELString>{list->displayStrings().front()},
+        aspects, groups_);
     criteria->setIsNegate(completionListWindowController()->isNegateInsertedRepObjs());
     completionListDidChangeRepresentedCriteria(criteria, false);
     return true;

@@ -171,8 +171,9 @@ void ZELAspectTokenField::textDidChange() {
             const auto attachment = attachmentAt(i);
             hasTransitory = attachment && attachment->isTransitory();
         }
-        if (hadTransitoryCriteria_ && !hasTransitory) completionListWindowController()->clearSelection();
-        updateCompletionList(completionListCount, true);
+        if (hadTransitoryCriteria_ && !hasTransitory)
+            completionListWindowController()->clearSelection();
+        updateCompletionListWithMaximumCount(completionListCount, true);
     } else if (showOnTyping_ && !completionPrefix().prefix.empty()) {
         showCompletionList();
     }
@@ -299,8 +300,9 @@ void ZELAspectTokenField::modifiersDidChange(QKeyEvent* event, bool pressed) {
         default: return;
     }
     modifiers_.setFlag(modifier, pressed);
-    forEachCompletionListWindowController(
-        [&](ZELCompletionListWindowController& list) { list.tokenFieldEventFlagsDidChange(modifiers_); });
+    forEachCompletionListWindowController([&](ZELCompletionListWindowController& list) {
+        list.tokenFieldEventFlagsDidChange(modifiers_);
+    });
 }
 
 void ZELAspectTokenField::keyPressEvent(QKeyEvent* event) {
@@ -373,7 +375,8 @@ void ZELAspectTokenField::focusOutEvent(QFocusEvent* event) {
     if (event->reason() == Qt::PopupFocusReason) return;
     // Commit only what was picked: typed text nobody picked stays in the field, to be edited
     // or completed later, rather than being thrown away.
-    if (isCompletionListShown() && completionListWindowController()->hasSelectedCompletion()) commitCompletion();
+    if (isCompletionListShown() && completionListWindowController()->hasSelectedCompletion())
+        commitCompletion();
     hideCompletionList();
     if (isScanScheduled_) detectQueryChanged();
 }
@@ -459,7 +462,7 @@ void ZELAspectTokenField::forEachCompletionListWindowController(
 }
 
 void ZELAspectTokenField::showCompletionList() {
-    updateCompletionList(completionListCount, false);
+    updateCompletionListWithMaximumCount(completionListCount, false);
     completionListWindowController()->showCompletionList();
 }
 
@@ -472,7 +475,7 @@ bool ZELAspectTokenField::isCompletionListShown() const {
 }
 
 void ZELAspectTokenField::updateCompletionList() {
-    updateCompletionList(completionListCount, false);
+    updateCompletionListWithMaximumCount(completionListCount, false);
 }
 
 void ZELAspectTokenField::itemResultSetDidChange() {

@@ -115,7 +115,7 @@ public:
     // A background collection is running.
     bool isCollectingInBackground() const;
     // Copy Selector List: every completion of the typed term, one a line; beeps with none.
-    void copyCompletionList();
+    virtual void copyCompletionList();
 
     // ---- Called by the completion list window ----
 
@@ -143,13 +143,12 @@ protected:
 
     // The completions of the typed `input`, at most `limit` (narrowed by a registered prefix);
     // the aspects searched go to `outAspects`.
-    virtual std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(const ZELString& input,
-                                                                                uint64_t limit,
-                                                                                bool* outReachedLimit,
-                                                                                AspectList* outAspects);
+    virtual std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(
+        const ZELString& input, uint64_t limit, bool* outReachedLimit, AspectList* outAspects);
     // Shows the completions of `prefix`: the base collects them in the background and shows
     // them when they arrive.
-    virtual void updateCompletionListInBackground(const ZELString& prefix, uint64_t limit, bool showStatus);
+    virtual void updateCompletionListInBackground(const ZELString& prefix, uint64_t limit,
+                                                  bool showStatus);
     // Shows `list` in the completion list, with a warning when it is empty for a typed prefix.
     void setDisplayedCompletionList(std::shared_ptr<ZELCompletionList> list, bool more,
                                     const ZELString& prefix);
@@ -160,7 +159,8 @@ protected:
         const std::function<void(ZELCompletionListWindowController&)>& body);
     // Refreshes the shown completions; with `allowInsertOnTerminal` a typed space may turn
     // the term into a token.
-    virtual void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal);
+    virtual void updateCompletionListWithMaximumCount(uint64_t maximumCount,
+                                                      bool allowInsertOnTerminal);
     // Return and Tab: commits the picked rows, or the first completion of the typed term.
     virtual bool commitSelectedOrFirstCompletion();
     ZELCompletionPrefix completionPrefix() const;

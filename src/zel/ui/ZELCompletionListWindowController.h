@@ -37,7 +37,8 @@ public:
 
     // With a `container`, the list is a frame inside it (several lists sharing one pop-up,
     // which places and shows them) rather than a pop-up window of its own.
-    explicit ZELCompletionListWindowController(ZELAspectTokenField* field, QWidget* container = nullptr);
+    explicit ZELCompletionListWindowController(ZELAspectTokenField* field,
+                                               QWidget* container = nullptr);
     ~ZELCompletionListWindowController() override;
 
     // ---- Rows ----

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -10,6 +11,7 @@
 
 #include "zel/platform/ZELWorkerPool.h"
 #include "zel/ui/ZELCompletionListWindowController.h"
+#include "zel/ui/ZELTokenTextForms.h"
 #include "zel/userquery/ZELDateUnitCompletionLists.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
 
@@ -19,7 +21,9 @@ ZELDateAspectTokenField::ZELDateAspectTokenField(QWidget* parent) : ZELAspectTok
     setAlwaysShowCompletionListOnBecomeFirstResponder(true);
 }
 
-ZELDateAspectTokenField::~ZELDateAspectTokenField() = default;
+ZELDateAspectTokenField::~ZELDateAspectTokenField() {
+    if (popup_) popup_->removeEventFilter(this);
+}
 
 void ZELDateAspectTokenField::setYearAspects(const AspectList& years, const AspectList& months,
                                              const AspectList& days, const AspectList& weekdays) {
@@ -39,7 +43,8 @@ const ZELDateAspectTokenField::Unit& ZELDateAspectTokenField::unitFor(uint32_t u
     return units_[0];
 }
 
-ZELDateAspectTokenField::Unit* ZELDateAspectTokenField::unitForList(const ZELCompletionListWindowController& list) {
+ZELDateAspectTokenField::Unit* ZELDateAspectTokenField::unitForList(
+    const ZELCompletionListWindowController& list) {
     for (Unit& unit : units_) {
         if (unit.list == &list) return &unit;
     }
@@ -62,7 +67,8 @@ void ZELDateAspectTokenField::makePopup() {
     row->setSpacing(0);
     column->addLayout(row);
     for (size_t i = 0; i < units_.size(); ++i) {
-        listControllers_[i] = std::make_unique<ZELCompletionListWindowController>(this, popup_.get());
+        listControllers_[i] =
+            std::make_unique<ZELCompletionListWindowController>(this, popup_.get());
         ZELCompletionListWindowController* list = listControllers_[i].get();
         list->setAutohideAfterSelection(false);
         list->setJoinCompletionsAsAlternatives(true);
@@ -139,7 +145,10 @@ void ZELDateAspectTokenField::buildListsInBackground() {
             if (!lists[i]) lists[i] = ZELDateUnitCompletionLists::listOfValuesInAspects(aspects[i]);
         }
         QMetaObject::invokeMethod(
-            qApp, [guard, lists, generation] { if (guard) guard->applyLists(lists, generation); },
+            qApp,
+            [guard, lists, generation] {
+                if (guard) guard->applyLists(lists, generation);
+            },
             Qt::QueuedConnection);
     });
 }
@@ -175,30 +184,47 @@ void ZELDateAspectTokenField::selectStableCriteria() {
     }
 }
 
-uint64_t ZELDateAspectTokenField::selectValues(const ZELCompletionList::CompletionSet& values, uint32_t unit) {
+uint64_t ZELDateAspectTokenField::selectValues(const ZELCompletionList::CompletionSet& values,
+                                               uint32_t unit) {
     completionListWindowController();
     return unitFor(unit).list->setSelectedCompletions(values, true, true);
 }
 
-std::optional<ZELCompletionList::CompletionSet> ZELDateAspectTokenField::completionListEnabledCompletions(
-    ZELCompletionListWindowController& list) {
+std::optional<ZELCompletionList::CompletionSet>
+ZELDateAspectTokenField::completionListEnabledCompletions(ZELCompletionListWindowController& list) {
     const Unit* unit = unitForList(list);
     const auto& shown = list.completionList();
     if (!unit || !shown) return std::nullopt;
     // The named lists hold every value of the calendar, whether items carry it or not.
-    return ZELEnabledCompletions::enabledCompletions({shown->completions().begin(), shown->completions().end()},
-                                                     unit->aspects, activeQuery(), activeItemResultSet(),
-                                                     shown->isListStatic());
+    return ZELEnabledCompletions::enabledCompletions(
+        {shown->completions().begin(), shown->completions().end()}, unit->aspects, activeQuery(),
+        activeItemResultSet(), shown->isListStatic());
 }
 
-void ZELDateAspectTokenField::completionListWillInsertCriteria(ZELCompletionListWindowController& list,
-                                                               ZELUserCriteria& criteria) {
+void ZELDateAspectTokenField::completionListWillInsertCriteria(
+    ZELCompletionListWindowController& list, ZELUserCriteria& criteria) {
     if (const Unit* unit = unitForList(list)) criteria.setAspectGroups({unit->group});
+}
+
+void ZELDateAspectTokenField::copyCompletionList() {
+    std::vector<std::vector<ZELString>> columns;
+    for (const Unit& unit : units_) {
+        columns.emplace_back();
+        const ZELCompletionRows& rows = unit.list->rows();
+        for (uint64_t row = 0; row < rows.completionCount(); ++row) {
+            if (rows.isRowSelectable(row))
+                columns.back().push_back(rows.list()->displayStrings()[row]);
+        }
+    }
+    const ZELString text = ZELTokenTextForms::selectorTableText(columns);
+    QApplication::clipboard()->setText(
+        QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 // ---- Typing ----
 
-void ZELDateAspectTokenField::updateCompletionList(uint64_t, bool allowInsertOnTerminal) {
+void ZELDateAspectTokenField::updateCompletionListWithMaximumCount(uint64_t,
+                                                                   bool allowInsertOnTerminal) {
     const ZELCompletionPrefix prefix = completionPrefix();
     if (allowInsertOnTerminal && prefix.endsWithTerminal()) {
         commitStaticCompletion(prefix.cleanPrefix(), prefix.isNegated);
@@ -207,7 +233,10 @@ void ZELDateAspectTokenField::updateCompletionList(uint64_t, bool allowInsertOnT
 
 bool ZELDateAspectTokenField::commitSelectedOrFirstCompletion() {
     const ZELCompletionPrefix prefix = completionPrefix();
-    if (prefix.prefix.empty()) return false;
+    // Without typed text, rows picked with Up and Down in the year list are sent.
+    if (prefix.prefix.empty())
+        return isCompletionListShown() &&
+               completionListWindowController()->commitSelectionChanges();
     return commitStaticCompletion(prefix.endsWithTerminal() ? prefix.cleanPrefix() : prefix.prefix,
                                   prefix.isNegated);
 }
@@ -216,7 +245,8 @@ bool ZELDateAspectTokenField::commitStaticCompletion(const ZELString& cleanPrefi
     completionListWindowController();
     for (auto& list : listControllers_) list->setNegateCompletions(negated);
     for (auto& list : listControllers_) {
-        if (list->selectCompletionWithDisplayPrefix(cleanPrefix, true)) return list->commitSelectionChanges();
+        if (list->selectCompletionWithDisplayPrefix(cleanPrefix, true))
+            return list->commitSelectionChanges();
     }
     abortUnfinishedTextCompletion();
     return false;

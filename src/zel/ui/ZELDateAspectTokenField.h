@@ -23,8 +23,8 @@ class ZELDateAspectTokenField : public ZELAspectTokenField {
 
 public:
     // The units in list order, with the share of the pop-up's width each list takes (tenths).
-    static constexpr std::array<ZELCalendarUnit, 4> dateUnits = {ZELCalendarUnitYear, ZELCalendarUnitMonth,
-                                                                 ZELCalendarUnitDay, ZELCalendarUnitWeekday};
+    static constexpr std::array<ZELCalendarUnit, 4> dateUnits = {
+        ZELCalendarUnitYear, ZELCalendarUnitMonth, ZELCalendarUnitDay, ZELCalendarUnitWeekday};
     static constexpr std::array<int, 4> widthTenths = {3, 3, 2, 2};
     static constexpr int popupHeight = 300;
 
@@ -54,11 +54,14 @@ public:
     void completionListWillInsertCriteria(ZELCompletionListWindowController& list,
                                           ZELUserCriteria& criteria) override;
     void databaseDidChange() override;
+    // Copy Selector List: the four lists' enabled values as a table, one list a column.
+    void copyCompletionList() override;
 
 protected:
     void forEachCompletionListWindowController(
         const std::function<void(ZELCompletionListWindowController&)>& body) override;
-    void updateCompletionList(uint64_t maximumCount, bool allowInsertOnTerminal) override;
+    void updateCompletionListWithMaximumCount(uint64_t maximumCount,
+                                              bool allowInsertOnTerminal) override;
     bool commitSelectedOrFirstCompletion() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

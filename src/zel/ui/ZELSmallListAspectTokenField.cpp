@@ -3,13 +3,15 @@
 #include "zel/query/ZELCompletionCollector.h"
 #include "zel/userquery/ZELEnabledCompletions.h"
 
-ZELSmallListAspectTokenField::ZELSmallListAspectTokenField(QWidget* parent) : ZELAspectTokenField(parent) {}
+ZELSmallListAspectTokenField::ZELSmallListAspectTokenField(QWidget* parent)
+    : ZELAspectTokenField(parent) {}
 
-const std::shared_ptr<ZELCompletionList>& ZELSmallListAspectTokenField::precomputedCompletionList() {
+const std::shared_ptr<ZELCompletionList>&
+ZELSmallListAspectTokenField::precomputedCompletionList() {
     if (!precomputedList_) {
         precomputedList_ = ZELSmallListCompletions::listWithCompletions(
-            ZELCompletionCollector::completionsForMatchingPrefix(nullptr, aspects(), nullptr,
-                                                                 ZELCompletionCollector::noLimit, nullptr),
+            ZELCompletionCollector::completionsForMatchingPrefix(
+                nullptr, aspects(), nullptr, ZELCompletionCollector::noLimit, nullptr),
             displayStringGenerator_);
     }
     return precomputedList_;
@@ -20,11 +22,12 @@ void ZELSmallListAspectTokenField::databaseDidChange() {
     ZELAspectTokenField::databaseDidChange();
 }
 
-std::optional<ZELCompletionList::CompletionSet> ZELSmallListAspectTokenField::completionListEnabledCompletions(
-    ZELCompletionListWindowController&) {
+std::optional<ZELCompletionList::CompletionSet>
+ZELSmallListAspectTokenField::completionListEnabledCompletions(ZELCompletionListWindowController&) {
     const auto& completions = precomputedCompletionList()->completions();
-    return ZELEnabledCompletions::enabledCompletions({completions.begin(), completions.end()}, aspects(),
-                                                     activeQuery(), activeItemResultSet(), true);
+    return ZELEnabledCompletions::enabledCompletions({completions.begin(), completions.end()},
+                                                     aspects(), activeQuery(),
+                                                     activeItemResultSet(), true);
 }
 
 std::shared_ptr<ZELCompletionList> ZELSmallListAspectTokenField::completionListForUserInputPrefix(
@@ -34,8 +37,8 @@ std::shared_ptr<ZELCompletionList> ZELSmallListAspectTokenField::completionListF
     return ZELSmallListCompletions::filteredList(precomputedCompletionList(), input, matchingMode_);
 }
 
-void ZELSmallListAspectTokenField::updateCompletionListInBackground(const ZELString& prefix, uint64_t limit,
-                                                                    bool) {
+void ZELSmallListAspectTokenField::updateCompletionListInBackground(const ZELString& prefix,
+                                                                    uint64_t limit, bool) {
     bool reachedLimit = false;
     auto list = completionListForUserInputPrefix(prefix, limit, &reachedLimit, nullptr);
     setDisplayedCompletionList(std::move(list), reachedLimit, prefix);

@@ -32,10 +32,11 @@ public:
         ZELCompletionListWindowController& list) override;
 
 protected:
-    std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(const ZELString& input, uint64_t limit,
-                                                                        bool* outReachedLimit,
-                                                                        AspectList* outAspects) override;
-    void updateCompletionListInBackground(const ZELString& prefix, uint64_t limit, bool showStatus) override;
+    std::shared_ptr<ZELCompletionList> completionListForUserInputPrefix(
+        const ZELString& input, uint64_t limit, bool* outReachedLimit,
+        AspectList* outAspects) override;
+    void updateCompletionListInBackground(const ZELString& prefix, uint64_t limit,
+                                          bool showStatus) override;
 
 private:
     std::shared_ptr<ZELCompletionList> precomputedList_;

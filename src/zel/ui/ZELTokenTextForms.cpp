@@ -1,5 +1,7 @@
 #include "zel/ui/ZELTokenTextForms.h"
 
+#include <algorithm>
+
 #include "zel/userquery/ZELUserCriteria.h"
 
 ZELString ZELTokenTextForms::plainTextForPieces(const std::vector<Piece>& pieces) {
@@ -15,6 +17,20 @@ ZELString ZELTokenTextForms::plainTextForPieces(const std::vector<Piece>& pieces
             }
             text += u' ';
         }
+    }
+    return text;
+}
+
+ZELString ZELTokenTextForms::selectorTableText(const std::vector<std::vector<ZELString>>& columns) {
+    size_t rows = 0;
+    for (const auto& column : columns) rows = std::max(rows, column.size());
+    ZELString text;
+    for (size_t row = 0; row < rows; ++row) {
+        for (size_t i = 0; i < columns.size(); ++i) {
+            if (i) text += u'\t';
+            if (row < columns[i].size()) text += columns[i][row];
+        }
+        text += u'\n';
     }
     return text;
 }

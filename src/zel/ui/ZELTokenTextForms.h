@@ -20,4 +20,8 @@ public:
 
     // Copy Selector List: the display strings, one a line.
     static ZELString selectorListText(const std::vector<ZELString>& displayStrings);
+
+    // Copy Selector List of several lists side by side: row by row, the columns' strings
+    // joined by tabs (empty where a column is shorter), each row ended by a line feed.
+    static ZELString selectorTableText(const std::vector<std::vector<ZELString>>& columns);
 };

@@ -9,7 +9,8 @@ Q_DECLARE_METATYPE(std::shared_ptr<ZELUserQueryListEntry>)
 namespace {
 
 QString menuTitle(const std::optional<ZELString>& title) {
-    return title ? QString::fromUtf16(title->data(), static_cast<qsizetype>(title->size())) : QString();
+    return title ? QString::fromUtf16(title->data(), static_cast<qsizetype>(title->size()))
+                 : QString();
 }
 
 // The index of the first (or last) separator of the actions, or -1.
@@ -23,9 +24,8 @@ int separatorIndex(const QList<QAction*>& actions, bool last) {
 
 }  // namespace
 
-ZELUserQueryListMenuController::ZELUserQueryListMenuController(QMenu* menu,
-                                                               std::shared_ptr<ZELUserQueryList> list,
-                                                               MenuMode mode)
+ZELUserQueryListMenuController::ZELUserQueryListMenuController(
+    QMenu* menu, std::shared_ptr<ZELUserQueryList> list, MenuMode mode)
     : menu_(menu), list_(std::move(list)), mode_(mode) {
     connect(menu, &QMenu::aboutToShow, this, &ZELUserQueryListMenuController::menuNeedsUpdate);
 }
@@ -37,7 +37,8 @@ void ZELUserQueryListMenuController::changeUserQueryList(std::shared_ptr<ZELUser
     lastMenuUpdateChangeCount_ = ZELUserQueryList::changeCountNever;
 }
 
-std::shared_ptr<ZELUserQueryListEntry> ZELUserQueryListMenuController::entryForAction(const QAction* action) {
+std::shared_ptr<ZELUserQueryListEntry> ZELUserQueryListMenuController::entryForAction(
+    const QAction* action) {
     return action ? action->data().value<std::shared_ptr<ZELUserQueryListEntry>>() : nullptr;
 }
 
@@ -56,7 +57,8 @@ void ZELUserQueryListMenuController::menuNeedsUpdate() {
     };
     for (const auto& sublist : list_->sublists()) {
         auto* submenu = new QMenu(menuTitle(sublist->title()), menu_);
-        auto controller = std::make_unique<ZELUserQueryListMenuController>(submenu, sublist, MenuModeWhole);
+        auto controller =
+            std::make_unique<ZELUserQueryListMenuController>(submenu, sublist, MenuModeWhole);
         connect(controller.get(), &ZELUserQueryListMenuController::entryActivated, this,
                 &ZELUserQueryListMenuController::entryActivated);
         submenuControllers_.push_back(std::move(controller));

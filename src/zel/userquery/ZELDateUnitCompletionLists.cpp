@@ -6,7 +6,8 @@
 #include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/tokenizer/ZELStringComparison.h"
 
-std::shared_ptr<ZELCompletionList> ZELDateUnitCompletionLists::listOfValuesInAspects(const AspectList& aspects) {
+std::shared_ptr<ZELCompletionList> ZELDateUnitCompletionLists::listOfValuesInAspects(
+    const AspectList& aspects) {
     ZELCompletionCollector collector;
     collector.setCompletionSortSelector(compareByZELNumericalSort);
     collector.addCompletionsInAspects(aspects);
@@ -26,12 +27,15 @@ std::shared_ptr<ZELCompletionList> ZELDateUnitCompletionLists::listOfNamedValues
         start.day = 1 + (unit == ZELCalendarUnitWeekday ? step : 0);
         const auto date = ZELDateTokenizer::dateFromComponents(start);
         if (!date) break;
-        if (ZELDateTokenizer::componentsOfDate(*date, unit).integerValueForCalendarUnit(unit) != wanted) continue;
+        if (ZELDateTokenizer::componentsOfDate(*date, unit).integerValueForCalendarUnit(unit) !=
+            wanted)
+            continue;
         map[ZELDateTokenizer::stringFromDate(*date, pattern)] =
             *ZELDateTokenizer::tokenStringForDateComponentValue(wanted, unit);
         ++wanted;
     }
-    auto list = ZELCompletionList_Map::listWithMap(std::move(map), ZELCompletionList_Map::SortModeNumericCompletion);
+    auto list = ZELCompletionList_Map::listWithMap(
+        std::move(map), ZELCompletionList_Map::SortModeNumericCompletion);
     list->setIsListStatic(true);
     return list;
 }

@@ -44,12 +44,12 @@ std::shared_ptr<ZELCompletionList> ZELSmallListCompletions::listWithCompletions(
         }
         map.emplace(std::move(unique), completion);
     }
-    return ZELCompletionList_Map::listWithMap(std::move(map),
-                                              ZELCompletionList_Map::SortModeUserLocaleCaseInsensitive);
+    return ZELCompletionList_Map::listWithMap(
+        std::move(map), ZELCompletionList_Map::SortModeUserLocaleCaseInsensitive);
 }
 
-bool ZELSmallListCompletions::displayStringMatches(const ZELString& displayString, const ZELString& input,
-                                                   int32_t mode) {
+bool ZELSmallListCompletions::displayStringMatches(const ZELString& displayString,
+                                                   const ZELString& input, int32_t mode) {
     const ZELString text = foldedKeepingPositions(displayString);
     const ZELString wanted = foldedKeepingPositions(input);
     for (size_t at = text.find(wanted); at != ZELString::npos; at = text.find(wanted, at + 1)) {
