@@ -38,7 +38,8 @@ protected:
         folder_ = fs::temp_directory_path() / ("zel-browser-" + std::to_string(::getpid()));
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        std::ofstream(folder_ / "schema.json") << R"({"identifier": "org.example.recipes", "dateKeys": ["date"],
+        std::ofstream(folder_ / "schema.json")
+            << R"({"identifier": "org.example.recipes", "dateKeys": ["date"],
             "aspects": [
               {"identifier": "title", "tokenizer": "ZELWordTokenizer"},
               {"identifier": "tag", "tokenizer": "ZELIdentityValueTokenizer", "defaultBooleanOp": "OR",
@@ -47,15 +48,18 @@ protected:
               {"identifier": "month", "tokenizer": "ZELDateMonthTokenizer", "key": "date", "defaultBooleanOp": "OR"},
               {"identifier": "day", "tokenizer": "ZELDateDayTokenizer", "key": "date", "defaultBooleanOp": "OR"},
               {"identifier": "weekday", "tokenizer": "ZELDateWeekdayTokenizer", "key": "date", "defaultBooleanOp": "OR"}]})";
-        const char* words[] = {"apple", "apricot", "banana", "cherry", "date", "fig", "grape", "lemon", "mango"};
+        const char* words[] = {"apple", "apricot", "banana", "cherry", "date",
+                               "fig",   "grape",   "lemon",  "mango"};
         const char* tags[] = {"fruit", "dessert", "savory"};
         std::ofstream records(folder_ / "records.jsonl");
         for (int i = 0; i < recordCount; ++i) {
             char date[32];
-            const time_t when = 1704110400 + static_cast<time_t>(i) * 86400;  // 2024-01-01 12:00 UTC onwards
+            const time_t when =
+                1704110400 + static_cast<time_t>(i) * 86400;  // 2024-01-01 12:00 UTC onwards
             std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&when));
-            records << R"({"title": ")" << words[i % 9] << ' ' << words[(i / 9) % 9] << R"(", "tag": ")"
-                    << tags[i % 3] << R"(", "date": ")" << date << R"(", "serial": )" << i << "}\n";
+            records << R"({"title": ")" << words[i % 9] << ' ' << words[(i / 9) % 9]
+                    << R"(", "tag": ")" << tags[i % 3] << R"(", "date": ")" << date
+                    << R"(", "serial": )" << i << "}\n";
         }
         records.close();
         ASSERT_EQ(tool({"create", database(), "--schema", (folder_ / "schema.json").string()}), 0);
@@ -82,8 +86,9 @@ protected:
         return std::stoi(count);
     }
     static bool waitForResults(ZELBrowserWindow& window, int rows) {
-        return QTest::qWaitFor([&] { return !window.isLoading() && window.resultModel()->rowCount() == rows; },
-                               waitMilliseconds);
+        return QTest::qWaitFor(
+            [&] { return !window.isLoading() && window.resultModel()->rowCount() == rows; },
+            waitMilliseconds);
     }
 
     fs::path folder_;
@@ -102,7 +107,9 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     ASSERT_TRUE(waitForResults(window, recordCount));
     EXPECT_TRUE(window.progressIndicator()->isHidden());
-    EXPECT_EQ(window.resultModel()->keys(), (std::vector<ZELString>{u"serial", u"tag", u"title", u"date"}));  // shortest values first
+    EXPECT_EQ(
+        window.resultModel()->keys(),
+        (std::vector<ZELString>{u"serial", u"tag", u"title", u"date"}));  // shortest values first
 
     // Type a prefix and pick a completion with the mouse.
     ZELAspectTokenField* field = window.searchField();
@@ -111,15 +118,19 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     // The rows the list shows once the collection for the typed text is done.
     auto rows = [&] {
         QStringList texts;
-        for (int row = 0; row < list->model()->rowCount(); ++row) texts.append(list->model()->index(row, 0).data().toString());
+        for (int row = 0; row < list->model()->rowCount(); ++row)
+            texts.append(list->model()->index(row, 0).data().toString());
         return texts;
     };
     auto waitForRows = [&](const QStringList& expected) {
-        return QTest::qWaitFor([&] { return !field->isCollectingInBackground() && rows() == expected; }, waitMilliseconds);
+        return QTest::qWaitFor(
+            [&] { return !field->isCollectingInBackground() && rows() == expected; },
+            waitMilliseconds);
     };
     QTest::keyClicks(field, "apr");
     ASSERT_TRUE(waitForRows({"apricot"})) << rows().join(' ').toStdString();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(0, 0)).center());
     QTest::keyClick(field, Qt::Key_Return);
     const int apricots = toolSearchCount({"apricot"});
     EXPECT_EQ(apricots, 66);  // 34 records have it first, 36 second, 4 both
@@ -133,26 +144,35 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     ASSERT_TRUE(waitForResults(window, desserts));
     EXPECT_LT(desserts, apricots);
     QTest::keyClicks(field, "kind:");
-    ASSERT_TRUE(waitForRows({"dessert"})) << rows().join(' ').toStdString();  // no "fruit", no "savory"
+    ASSERT_TRUE(waitForRows({"dessert"}))
+        << rows().join(' ').toStdString();  // no "fruit", no "savory"
     for (int i = 0; i < 5; ++i) QTest::keyClick(field, Qt::Key_Backspace);
 
     // Pick March in the date field's month list.
     ZELDateAspectTokenField* date = window.dateField();
     date->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return date->isCompletionListShown() && !date->isBuildingLists(); }, waitMilliseconds));
-    QListView* months = date->completionListWindowControllerForDateUnit(ZELCalendarUnitMonth)->listView();
-    const QModelIndexList march = months->model()->match(months->model()->index(0, 0), Qt::DisplayRole, "(03)", 1, Qt::MatchEndsWith);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return date->isCompletionListShown() && !date->isBuildingLists(); },
+                        waitMilliseconds));
+    QListView* months =
+        date->completionListWindowControllerForDateUnit(ZELCalendarUnitMonth)->listView();
+    const QModelIndexList march = months->model()->match(
+        months->model()->index(0, 0), Qt::DisplayRole, "(03)", 1, Qt::MatchEndsWith);
     ASSERT_EQ(march.size(), 1);
-    QTest::mouseClick(months->viewport(), Qt::LeftButton, {}, months->visualRect(march[0]).center());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return date->stableTokenRepresentedObjects().size() == 1; }, waitMilliseconds));
-    const std::string month = ZELStringToUTF8(date->stableTokenRepresentedObjects()[0]->searchTerms().at(0));
+    QTest::mouseClick(months->viewport(), Qt::LeftButton, {},
+                      months->visualRect(march[0]).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return date->stableTokenRepresentedObjects().size() == 1; },
+                                waitMilliseconds));
+    const std::string month =
+        ZELStringToUTF8(date->stableTokenRepresentedObjects()[0]->searchTerms().at(0));
     const int marchDesserts = toolSearchCount({"apricot", "kind:dessert", "month:" + month});
     ASSERT_TRUE(waitForResults(window, marchDesserts));
     EXPECT_LT(marchDesserts, desserts);
 
     // Sorting by a column orders the rows through the result set.
     const auto& keys = window.resultModel()->keys();
-    const int serial = static_cast<int>(std::find(keys.begin(), keys.end(), u"serial") - keys.begin());
+    const int serial =
+        static_cast<int>(std::find(keys.begin(), keys.end(), u"serial") - keys.begin());
     window.resultsTable()->sortByColumn(serial, Qt::DescendingOrder);
     auto cell = [&](int row) { return window.resultModel()->index(row, serial).data().toInt(); };
     EXPECT_GT(cell(0), cell(1));
@@ -183,7 +203,8 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
         waitMilliseconds));
     window.searchesMenu()->popup(window.mapToGlobal(QPoint(10, 10)));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.searchesMenu()));
-    QTest::mouseClick(window.searchesMenu(), Qt::LeftButton, {}, window.searchesMenu()->actionGeometry(saved).center());
+    QTest::mouseClick(window.searchesMenu(), Qt::LeftButton, {},
+                      window.searchesMenu()->actionGeometry(saved).center());
     ASSERT_TRUE(waitForResults(window, marchDesserts));
     EXPECT_EQ(field->stableTokenRepresentedObjects().size(), 2u);
     EXPECT_EQ(date->stableTokenRepresentedObjects().size(), 1u);

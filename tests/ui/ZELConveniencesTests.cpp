@@ -47,14 +47,16 @@ QComboBox* chooser(QFileDialog* panel) {
 TEST_F(ZELConveniencesTest, SavePanelRemembersTheChosenFormat) {
     ZELUserDefaults defaults((folder_ / "defaults.plist").string());
     ZELSavePanelController controller(&defaults);
-    for (const char* uti : {"public.plain-text", "no.such.type", "public.html"}) controller.addAllowedFileTypeWithUTI(uti);
+    for (const char* uti : {"public.plain-text", "no.such.type", "public.html"})
+        controller.addAllowedFileTypeWithUTI(uti);
     controller.addAllowedFileType("org.example.zel.query", "Saved Search", {"query"});
     EXPECT_EQ(controller.allowedTypeUTIs(),
               (QStringList{"public.plain-text", "public.html", "org.example.zel.query"}));
 
     // Without a defaults key nothing is remembered.
     std::unique_ptr<QFileDialog> panel(controller.newPreparedSavePanel(nullptr));
-    EXPECT_EQ(ZELSavePanelController::UTISelectedInPreparedSavePanel(panel.get()), "public.plain-text");
+    EXPECT_EQ(ZELSavePanelController::UTISelectedInPreparedSavePanel(panel.get()),
+              "public.plain-text");
     QTest::keyClick(chooser(panel.get()), Qt::Key_Down);
     EXPECT_TRUE(defaults.objectForKey("lastSaveType").isNone());
 
@@ -73,7 +75,8 @@ TEST_F(ZELConveniencesTest, SavePanelRemembersTheChosenFormat) {
     again.setLastUsedFileTypeDefaultsKey("lastSaveType");
     panel.reset(again.newPreparedSavePanel(nullptr));
     EXPECT_EQ(chooser(panel.get())->currentIndex(), 1);
-    EXPECT_EQ(ZELSavePanelController::UTISelectedInPreparedSavePanel(panel.get()), "org.example.zel.query");
+    EXPECT_EQ(ZELSavePanelController::UTISelectedInPreparedSavePanel(panel.get()),
+              "org.example.zel.query");
 
     // A remembered type no longer allowed selects the first.
     ZELSavePanelController fewer(&reread);
@@ -88,7 +91,8 @@ TEST_F(ZELConveniencesTest, AlertReportsItsEndWithAndWithoutAWindow) {
     window.show();
     for (QWidget* parent : {&window, static_cast<QWidget*>(nullptr)}) {
         int result = -1;
-        auto* alert = new QMessageBox(QMessageBox::Warning, "Title", "Text", QMessageBox::Ok | QMessageBox::Cancel);
+        auto* alert = new QMessageBox(QMessageBox::Warning, "Title", "Text",
+                                      QMessageBox::Ok | QMessageBox::Cancel);
         QPointer<QMessageBox> watched(alert);
         ZELAlert_ShowWithWindow(alert, parent, [&](int code) { result = code; });
         EXPECT_TRUE(alert->isVisible());
@@ -108,25 +112,31 @@ TEST_F(ZELConveniencesTest, ShareableCopyIsReusedUntilTheResourceChanges) {
     fs::create_directories(folder_ / "bundle");
     std::ofstream(folder_ / "bundle" / "help.html") << "<p>help</p>";
     ZELResourceBundle bundle(QString::fromStdString((folder_ / "bundle").string()));
-    const fs::path expected = folder_ / "data" / ZELFileManager::applicationName() / "Shared" / "help.html";
+    const fs::path expected =
+        folder_ / "data" / ZELFileManager::applicationName() / "Shared" / "help.html";
     auto inode = [](const fs::path& path) {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
     };
 
     EXPECT_FALSE(bundle.shareableURLForResource("missing", "html"));
-    ASSERT_EQ(bundle.shareableURLForResource("help", "html"), QString::fromStdString(expected.string()));
+    ASSERT_EQ(bundle.shareableURLForResource("help", "html"),
+              QString::fromStdString(expected.string()));
     const ino_t first = inode(expected);
     EXPECT_EQ(fs::last_write_time(expected), fs::last_write_time(folder_ / "bundle" / "help.html"));
-    EXPECT_EQ(bundle.shareableURLForResource("help", "html"), QString::fromStdString(expected.string()));
+    EXPECT_EQ(bundle.shareableURLForResource("help", "html"),
+              QString::fromStdString(expected.string()));
     EXPECT_EQ(inode(expected), first);  // not copied again
 
     std::ofstream(folder_ / "bundle" / "help.html") << "<p>more help</p>";
-    fs::last_write_time(folder_ / "bundle" / "help.html", fs::last_write_time(expected) + std::chrono::seconds(5));
-    EXPECT_EQ(bundle.shareableURLForResource("help", "html"), QString::fromStdString(expected.string()));
+    fs::last_write_time(folder_ / "bundle" / "help.html",
+                        fs::last_write_time(expected) + std::chrono::seconds(5));
+    EXPECT_EQ(bundle.shareableURLForResource("help", "html"),
+              QString::fromStdString(expected.string()));
     EXPECT_NE(inode(expected), first);
     EXPECT_EQ(fs::file_size(expected), std::string("<p>more help</p>").size());
-    EXPECT_EQ(std::distance(fs::directory_iterator(expected.parent_path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(expected.parent_path()), fs::directory_iterator()), 1);
     qputenv("XDG_DATA_HOME", previousDataHome);
 }
 
@@ -150,7 +160,8 @@ TEST(ZELStyledTextTest, LinkTargetsAreReadInStrictMode) {
         ZELStyledText::appendStringAndExtendAttributes(*document, "!");
         std::pair<int, int> range;
         const std::optional<QUrl> url = ZELStyledText::linkURLAtIndex(*document, 5, &range);
-        EXPECT_EQ(url ? url->toString().toStdString() : "none", c.expected ? c.expected : "none") << c.href;
+        EXPECT_EQ(url ? url->toString().toStdString() : "none", c.expected ? c.expected : "none")
+            << c.href;
         if (url) {
             EXPECT_EQ(range, (std::pair<int, int>{4, 5}));  // the appended "!" extends the link
         }

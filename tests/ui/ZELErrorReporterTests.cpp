@@ -37,7 +37,8 @@ protected:
         QApplication::processEvents();
         std::vector<QMessageBox*> shown;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* alert = qobject_cast<QMessageBox*>(widget); alert && alert->isVisible()) shown.push_back(alert);
+            if (auto* alert = qobject_cast<QMessageBox*>(widget); alert && alert->isVisible())
+                shown.push_back(alert);
         }
         return shown;
     }
@@ -49,7 +50,8 @@ protected:
     }
     size_t logCount(std::string_view start) {
         std::lock_guard<std::mutex> hold(logLock_);
-        return std::count_if(log_.begin(), log_.end(), [&](const std::string& line) { return line.starts_with(start); });
+        return std::count_if(log_.begin(), log_.end(),
+                             [&](const std::string& line) { return line.starts_with(start); });
     }
 
     ZELLogSink previousSink_;
@@ -59,15 +61,20 @@ protected:
 
 TEST_F(ZELErrorReporterTest, AlertShowsTheInternalMessageAndCopiesTheReport) {
     QGuiApplication::clipboard()->setText("before");
-    ZELErrorReporter::instance().submitUserFeedback("disk full", "store 3 refused a write",
-                                                    std::vector<std::string>{"frame one", "frame two"});
+    ZELErrorReporter::instance().submitUserFeedback(
+        "disk full", "store 3 refused a write", std::vector<std::string>{"frame one", "frame two"});
     auto shown = alerts();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0]->text().toStdString(), "An internal error has occurred: \nstore 3 refused a write");
+    EXPECT_EQ(shown[0]->text().toStdString(),
+              "An internal error has occurred: \nstore 3 refused a write");
     EXPECT_EQ(shown[0]->informativeText().toStdString(),
-              "If you copy the error information to the clipboard, please paste it into an email and send it "
+              "If you copy the error information to the clipboard, please paste it into an email "
+              "and send it "
               "to us, along with a description of what triggered the problem.");
-    EXPECT_EQ(logCount("ERROR, disk full\nStack for error store 3 refused a write: \nframe one\nframe two\n"), 1u);
+    EXPECT_EQ(
+        logCount(
+            "ERROR, disk full\nStack for error store 3 refused a write: \nframe one\nframe two\n"),
+        1u);
     click(shown[0], ZELErrorReporter::copyButtonTitle);
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
               "disk full\nStack for error store 3 refused a write: \nframe one\nframe two\n");
@@ -88,14 +95,16 @@ TEST_F(ZELErrorReporterTest, ReportsMadeAtOnceRaiseOneAlert) {
         auto report = [&] {
             ++ready;
             while (ready < 2) std::this_thread::yield();
-            ZELErrorReporter::instance().submitUserFeedback("failure", "failure", std::vector<std::string>{});
+            ZELErrorReporter::instance().submitUserFeedback("failure", "failure",
+                                                            std::vector<std::string>{});
         };
         std::thread first(report), second(report);
         first.join();
         second.join();
         auto shown = alerts();
         ASSERT_EQ(shown.size(), 1u) << "round " << round;
-        EXPECT_EQ(logCount("*** currently asking user to submit feedback for existing error, ignoring request"),
+        EXPECT_EQ(logCount("*** currently asking user to submit feedback for existing error, "
+                           "ignoring request"),
                   static_cast<size_t>(round + 1));
         click(shown[0], ZELErrorReporter::dontCopyButtonTitle);
     }
@@ -104,18 +113,24 @@ TEST_F(ZELErrorReporterTest, ReportsMadeAtOnceRaiseOneAlert) {
 TEST_F(ZELErrorReporterTest, FeedbackCallbackTakesTheReportAndNoAlertIsShown) {
     std::vector<std::pair<std::string, std::string>> received;
     ZELErrorReporter::instance().setUserFeedbackCallback(
-        [&](const std::string& message, const std::string& report) { received.emplace_back(message, report); });
-    for (int i = 0; i < 2; ++i) ZELErrorReporter::instance().submitUserFeedback("m", "i", std::vector<std::string>{"f"});
+        [&](const std::string& message, const std::string& report) {
+            received.emplace_back(message, report);
+        });
+    for (int i = 0; i < 2; ++i)
+        ZELErrorReporter::instance().submitUserFeedback("m", "i", std::vector<std::string>{"f"});
     EXPECT_TRUE(alerts().empty());
     ASSERT_EQ(received.size(), 2u);  // the pending mark was never set
-    EXPECT_EQ(received[1], (std::pair<std::string, std::string>{"m", "m\nStack for error i: \nf\n"}));
+    EXPECT_EQ(received[1],
+              (std::pair<std::string, std::string>{"m", "m\nStack for error i: \nf\n"}));
 }
 
 TEST_F(ZELErrorReporterTest, DisabledHandlerDiscardsThePendingAlert) {
     ZELErrorReporter::instance().submitUserFeedback("late", "late", std::vector<std::string>{});
     ZELErrorReporter::disableExceptionHandler();
     EXPECT_TRUE(alerts().empty());
-    EXPECT_EQ(logCount("exception handler has been disabled since exception occurred, discarding reporting for late"), 1u);
+    EXPECT_EQ(logCount("exception handler has been disabled since exception occurred, discarding "
+                       "reporting for late"),
+              1u);
     ZELErrorReporter::instance().submitUserFeedback("again");  // the mark was cleared
     EXPECT_TRUE(alerts().empty());
     EXPECT_EQ(logCount("exception handler has been disabled"), 2u);
@@ -141,7 +156,8 @@ TEST_F(ZELErrorReporterTest, ExceptionsEscapingEventHandlersAreReportedUnlessDis
         const char* expected;  // null: not reported
     };
     const Case cases[] = {
-        {[] { ZELRaise(ZELInternalInconsistencyException, "boom"); }, 0, "ZELInternalInconsistencyException: boom"},
+        {[] { ZELRaise(ZELInternalInconsistencyException, "boom"); }, 0,
+         "ZELInternalInconsistencyException: boom"},
         {[] { throw std::runtime_error("bad"); }, 0, "std::runtime_error: bad"},
         {[] { throw 7; }, 0, "int: (no description)"},
         {[] { ZELRaise(ZELInternalInconsistencyException, "boom"); }, 1, nullptr},
@@ -155,7 +171,8 @@ TEST_F(ZELErrorReporterTest, ExceptionsEscapingEventHandlersAreReportedUnlessDis
         QEvent event(QEvent::User);
         EXPECT_FALSE(QCoreApplication::sendEvent(&object, &event));
         ZELErrorReporter_AdjustDisabledCount(-c.disabledCount);
-        EXPECT_EQ(messages, c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{});
+        EXPECT_EQ(messages,
+                  c.expected ? std::vector<std::string>{c.expected} : std::vector<std::string>{});
     }
 }
 
@@ -167,7 +184,8 @@ TEST(ZELErrorReporterDeathTest, TerminateHandlerLogsAndLeaves) {
     EXPECT_DEATH(
         {
             ZELErrorReporter::installExceptionHandler();
-            ZELErrorReporter::instance().setUserFeedbackCallback([](const std::string&, const std::string&) {});
+            ZELErrorReporter::instance().setUserFeedbackCallback(
+                [](const std::string&, const std::string&) {});
             std::thread([] { throw std::runtime_error("lost"); }).join();
         },
         "ERROR, uncaught exception std::runtime_error: lost\nStack for error");

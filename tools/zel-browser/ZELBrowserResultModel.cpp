@@ -35,7 +35,8 @@ QString ZELBrowserResultModel::displayText(const ZELValue& value) {
             return value.booleanValue() ? QStringLiteral("yes") : QStringLiteral("no");
         case ZELValue::Kind::Date:
             return QDateTime::fromMSecsSinceEpoch(
-                       static_cast<qint64>(value.dateValue().timeIntervalSince1970 * 1000.0), Qt::UTC)
+                       static_cast<qint64>(value.dateValue().timeIntervalSince1970 * 1000.0),
+                       Qt::UTC)
                 .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         case ZELValue::Kind::Array: {
             QStringList parts;
@@ -56,7 +57,8 @@ int ZELBrowserResultModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ZELBrowserResultModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !items_ || index.row() >= static_cast<int>(items_->size())) return {};
+    if (role != Qt::DisplayRole || !items_ || index.row() >= static_cast<int>(items_->size()))
+        return {};
     const auto* record = dynamic_cast<const ZELRecordItem*>((*items_)[index.row()].get());
     if (!record) return {};
     QString text = displayText(record->valueForKey(keys_[index.column()]));
@@ -65,7 +67,8 @@ QVariant ZELBrowserResultModel::data(const QModelIndex& index, int role) const {
     return text;
 }
 
-QVariant ZELBrowserResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant ZELBrowserResultModel::headerData(int section, Qt::Orientation orientation,
+                                           int role) const {
     if (role != Qt::DisplayRole) return {};
     if (orientation == Qt::Vertical) return section + 1;
     return QString::fromStdU16String(keys_[section]);

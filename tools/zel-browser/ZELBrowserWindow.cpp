@@ -40,7 +40,8 @@ constexpr int sampledItemCount = 100;
 ZELBrowserWindow::ZELBrowserWindow(ZELToolOpenDatabase opened, std::filesystem::path searchesFolder,
                                    QWidget* parent)
     : QMainWindow(parent), opened_(std::move(opened)), searchesFolder_(std::move(searchesFolder)) {
-    setWindowTitle(QString::fromStdString(opened_.database->identifier()) + QStringLiteral(" — zel-browser"));
+    setWindowTitle(QString::fromStdString(opened_.database->identifier()) +
+                   QStringLiteral(" — zel-browser"));
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     auto* fields = new QHBoxLayout;
@@ -75,9 +76,13 @@ ZELBrowserWindow::~ZELBrowserWindow() {
     if (const auto& set = model_->resultSet()) set->cancelBackgroundLoading();
 }
 
-const std::shared_ptr<ZELItemResultSet>& ZELBrowserWindow::resultSet() const { return model_->resultSet(); }
+const std::shared_ptr<ZELItemResultSet>& ZELBrowserWindow::resultSet() const {
+    return model_->resultSet();
+}
 
-bool ZELBrowserWindow::isLoading() const { return resultSet() && !resultSet()->finishedLoading(); }
+bool ZELBrowserWindow::isLoading() const {
+    return resultSet() && !resultSet()->finishedLoading();
+}
 
 std::vector<ZELString> ZELBrowserWindow::sampleRecordKeys() {
     std::vector<ZELID> ids;
@@ -86,20 +91,23 @@ std::vector<ZELString> ZELBrowserWindow::sampleRecordKeys() {
         stop = ids.size() >= sampledItemCount;
     });
     auto sample = ZELItemResultSet::resultSetWithItemIDs(
-        *ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size())), opened_.database);
+        *ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size())),
+        opened_.database);
     // Short values first, so that long texts take the room left at the right.
     std::map<ZELString, size_t> textLengths;
     for (const auto& item : *sample->allItems()) {
         if (const auto* record = dynamic_cast<const ZELRecordItem*>(item.get())) {
             for (const auto& [key, value] : record->values()) {
-                textLengths[key] += static_cast<size_t>(ZELBrowserResultModel::displayText(value).size());
+                textLengths[key] +=
+                    static_cast<size_t>(ZELBrowserResultModel::displayText(value).size());
             }
         }
     }
     std::vector<ZELString> keys;
     for (const auto& [key, length] : textLengths) keys.push_back(key);
-    std::stable_sort(keys.begin(), keys.end(),
-                     [&](const ZELString& a, const ZELString& b) { return textLengths[a] < textLengths[b]; });
+    std::stable_sort(keys.begin(), keys.end(), [&](const ZELString& a, const ZELString& b) {
+        return textLengths[a] < textLengths[b];
+    });
     return keys;
 }
 
@@ -123,10 +131,12 @@ void ZELBrowserWindow::buildSearchFields() {
     // aspect that shows its label says which.
     for (const auto& aspect : textAspects) {
         searchField_->addAspectGroup({aspect}, aspect->aspectIdentifier());
-        searchField_->setLimitedAspectIdentifiers({aspect->aspectIdentifier()}, aspect->aspectIdentifier() + u":");
+        searchField_->setLimitedAspectIdentifiers({aspect->aspectIdentifier()},
+                                                  aspect->aspectIdentifier() + u":");
     }
     for (const auto& [prefix, identifiers] : opened_.settings.searchPrefixes) {
-        searchField_->setLimitedAspectIdentifiers({identifiers.begin(), identifiers.end()}, prefix + u":");
+        searchField_->setLimitedAspectIdentifiers({identifiers.begin(), identifiers.end()},
+                                                  prefix + u":");
     }
     searchField_->setTokenDelegate(this);
     searchField_->setPlaceholderText(QStringLiteral("Search"));
@@ -139,11 +149,14 @@ void ZELBrowserWindow::buildSearchFields() {
 
 void ZELBrowserWindow::buildSearchesMenu() {
     searchesMenu_ = menuBar()->addMenu(QStringLiteral("&Searches"));
-    saveSearchAction_ = searchesMenu_->addAction(QStringLiteral("Save Search…"), this, [this] { saveSearch(); });
+    saveSearchAction_ =
+        searchesMenu_->addAction(QStringLiteral("Save Search…"), this, [this] { saveSearch(); });
     searchesMenu_->addSeparator();
     savePanelController_ = std::make_unique<ZELSavePanelController>();
-    savePanelController_->addAllowedFileType(savedSearchUTI, QStringLiteral("Saved Search"), {QStringLiteral("query")});
-    savePanelController_->setLastUsedFileTypeDefaultsKey(QStringLiteral("ZELBrowserSavedSearchType"));
+    savePanelController_->addAllowedFileType(savedSearchUTI, QStringLiteral("Saved Search"),
+                                             {QStringLiteral("query")});
+    savePanelController_->setLastUsedFileTypeDefaultsKey(
+        QStringLiteral("ZELBrowserSavedSearchType"));
 
     ZELError error;
     std::error_code ignored;
@@ -151,7 +164,9 @@ void ZELBrowserWindow::buildSearchesMenu() {
     auto folder = TarvoSecureURL::secureURLCapturingBookmarkForURL(searchesFolder_, false, &error);
     if (folder) {
         searches_ = ZELUserQueryList::listWithContentsOfFolder(
-            folder, ZELUserQueryList::LoadFlagWatchFolder | ZELUserQueryList::LoadFlagLoadSubfolders, &error);
+            folder,
+            ZELUserQueryList::LoadFlagWatchFolder | ZELUserQueryList::LoadFlagLoadSubfolders,
+            &error);
     }
     if (!searches_) {
         ZELLog("saved searches unavailable: " + error.description());
@@ -222,14 +237,17 @@ std::shared_ptr<ZELQuery> ZELBrowserWindow::aspectBitTokenFieldActiveQuery(ZELAs
     return userQuery->isEmpty() ? nullptr : userQuery->generatedQueryForDatabase(*opened_.database);
 }
 
-std::shared_ptr<ZELItemResultSet> ZELBrowserWindow::aspectBitTokenFieldActiveItemResultSet(ZELAspectTokenField&) {
+std::shared_ptr<ZELItemResultSet> ZELBrowserWindow::aspectBitTokenFieldActiveItemResultSet(
+    ZELAspectTokenField&) {
     // Every item is a candidate while no token narrows the search.
     return hasSearchTokens_ ? resultSet() : nullptr;
 }
 
 bool ZELBrowserWindow::saveSearchToFile(const std::filesystem::path& path, ZELError* outError) {
-    auto entry = ZELUserQueryListEntry::entryWithTitle(ZELStringFromUTF8(path.stem().string()), currentUserQuery());
-    if (!ZELPropertyList::writeFile(path.string(), entry->plistSerialization(), outError)) return false;
+    auto entry = ZELUserQueryListEntry::entryWithTitle(ZELStringFromUTF8(path.stem().string()),
+                                                       currentUserQuery());
+    if (!ZELPropertyList::writeFile(path.string(), entry->plistSerialization(), outError))
+        return false;
     searches_->ensureLoaded();
     return true;
 }
@@ -241,14 +259,16 @@ void ZELBrowserWindow::saveSearch() {
     panel->setDirectory(QString::fromStdString(searchesFolder_.string()));
     connect(panel, &QFileDialog::fileSelected, this, [this](const QString& file) {
         ZELError error;
-        if (!saveSearchToFile(file.toStdString(), &error)) ZELLog(file.toStdString() + ": " + error.description());
+        if (!saveSearchToFile(file.toStdString(), &error))
+            ZELLog(file.toStdString() + ": " + error.description());
     });
     panel->open();
 }
 
 void ZELBrowserWindow::openSavedSearch(const std::shared_ptr<ZELUserQueryListEntry>& entry) {
     ZELError error;
-    std::shared_ptr<ZELUserQuery> userQuery = entry->userQueryWithDatabase(*opened_.database, &error);
+    std::shared_ptr<ZELUserQuery> userQuery =
+        entry->userQueryWithDatabase(*opened_.database, &error);
     if (!userQuery) {
         ZELLog("saved search unreadable: " + error.description());
         return;

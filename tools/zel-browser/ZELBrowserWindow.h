@@ -35,7 +35,8 @@ class ZELBrowserWindow : public QMainWindow, private ZELAspectBitTokenDelegate {
 
 public:
     // Saved searches are read from and written to `searchesFolder` (made when missing).
-    ZELBrowserWindow(ZELToolOpenDatabase opened, std::filesystem::path searchesFolder, QWidget* parent = nullptr);
+    ZELBrowserWindow(ZELToolOpenDatabase opened, std::filesystem::path searchesFolder,
+                     QWidget* parent = nullptr);
     ~ZELBrowserWindow() override;
 
     const std::shared_ptr<ZELDatabase>& database() const { return opened_.database; }
@@ -70,7 +71,8 @@ signals:
 
 private:
     std::shared_ptr<ZELQuery> aspectBitTokenFieldActiveQuery(ZELAspectTokenField& field) override;
-    std::shared_ptr<ZELItemResultSet> aspectBitTokenFieldActiveItemResultSet(ZELAspectTokenField& field) override;
+    std::shared_ptr<ZELItemResultSet> aspectBitTokenFieldActiveItemResultSet(
+        ZELAspectTokenField& field) override;
     void aspectBitTokenFieldDidChangeText(ZELAspectTokenField&) override {}
     void aspectBitTokenFieldDidChangeQuery(ZELAspectTokenField&) override { search(); }
 

@@ -40,11 +40,14 @@ int main(int argc, char** argv) {
         }
     }
     if (folder.empty()) {
-        std::fprintf(stderr, "usage: zel-browser DIR [--searches FOLDER] [--open FILE.query] [--screenshot FILE.png]\n");
+        std::fprintf(stderr,
+                     "usage: zel-browser DIR [--searches FOLDER] [--open FILE.query] [--screenshot "
+                     "FILE.png]\n");
         return 2;
     }
     if (searches.empty()) {
-        const auto support = ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(true, nullptr);
+        const auto support =
+            ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(true, nullptr);
         searches = std::filesystem::path(support.value_or(".")) / "Searches";
     }
     ZELRecordItem::registerItemClass();
@@ -61,7 +64,8 @@ int main(int argc, char** argv) {
         ZELValue plist;
         ZELError error;
         if (!ZELPropertyList::readFile(savedSearch, &plist, &error)) {
-            std::fprintf(stderr, "zel-browser: %s: %s\n", savedSearch.c_str(), error.description().c_str());
+            std::fprintf(stderr, "zel-browser: %s: %s\n", savedSearch.c_str(),
+                         error.description().c_str());
             return 1;
         }
         window.openSavedSearch(ZELUserQueryListEntry::entryWithPlistSerialization(plist));
@@ -70,7 +74,8 @@ int main(int argc, char** argv) {
         QObject::connect(&window, &ZELBrowserWindow::resultsDidLoad, &application, [&] {
             // One more turn of the event loop lays out and paints the last rows.
             QTimer::singleShot(100, &application, [&] {
-                if (!window.grab().save(screenshot)) std::fprintf(stderr, "zel-browser: cannot write %s\n", qPrintable(screenshot));
+                if (!window.grab().save(screenshot))
+                    std::fprintf(stderr, "zel-browser: cannot write %s\n", qPrintable(screenshot));
                 application.quit();
             });
         });

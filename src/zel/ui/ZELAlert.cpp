@@ -2,7 +2,8 @@
 
 #include <QMessageBox>
 
-void ZELAlert_ShowWithWindow(QMessageBox* alert, QWidget* window, std::function<void(int result)> didEnd) {
+void ZELAlert_ShowWithWindow(QMessageBox* alert, QWidget* window,
+                             std::function<void(int result)> didEnd) {
     alert->setAttribute(Qt::WA_DeleteOnClose);
     if (didEnd) QObject::connect(alert, &QMessageBox::finished, alert, std::move(didEnd));
     if (window) {

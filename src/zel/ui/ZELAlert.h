@@ -10,4 +10,5 @@ class QWidget;
 // (a sheet where the window system has them); without one it is application-modal. Either way
 // the call returns at once. The alert is handed over: it deletes itself when closed.
 // GUI thread only.
-void ZELAlert_ShowWithWindow(QMessageBox* alert, QWidget* window, std::function<void(int result)> didEnd);
+void ZELAlert_ShowWithWindow(QMessageBox* alert, QWidget* window,
+                             std::function<void(int result)> didEnd);

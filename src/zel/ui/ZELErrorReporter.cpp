@@ -29,14 +29,16 @@ std::terminate_handler gPreviousTerminateHandler = nullptr;
     if (std::exception_ptr exception = std::current_exception()) {
         message = "uncaught exception " + ZELErrorReporter::exceptionMessage(exception);
     }
-    ZELLog("ERROR, " + ZELErrorReporter::reportText(message, message, ZELErrorReporter::currentStackSymbols()));
+    ZELLog("ERROR, " +
+           ZELErrorReporter::reportText(message, message, ZELErrorReporter::currentStackSymbols()));
     if (gPreviousTerminateHandler) gPreviousTerminateHandler();
     std::abort();
 }
 
 std::string demangled(const char* name) {
     int status = 0;
-    std::unique_ptr<char, void (*)(void*)> text(abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
+    std::unique_ptr<char, void (*)(void*)> text(
+        abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
     return status == 0 && text ? std::string(text.get()) : std::string(name);
 }
 
@@ -49,10 +51,13 @@ ZELErrorReporter& ZELErrorReporter::instance() {
 
 void ZELErrorReporter::installExceptionHandler() {
     gHandlerDisabled = false;
-    std::call_once(gInstallOnce, [] { gPreviousTerminateHandler = std::set_terminate(terminateHandler); });
+    std::call_once(gInstallOnce,
+                   [] { gPreviousTerminateHandler = std::set_terminate(terminateHandler); });
 }
 
-void ZELErrorReporter::disableExceptionHandler() { gHandlerDisabled = true; }
+void ZELErrorReporter::disableExceptionHandler() {
+    gHandlerDisabled = true;
+}
 
 void ZELErrorReporter::setUserFeedbackCallback(FeedbackCallback callback) {
     std::lock_guard<std::mutex> hold(lock_);
@@ -69,9 +74,12 @@ void ZELErrorReporter::adjustDisabledCount(int64_t delta) {
     disabledCount_ += delta;
 }
 
-void ZELErrorReporter_AdjustDisabledCount(int64_t delta) { ZELErrorReporter::instance().adjustDisabledCount(delta); }
+void ZELErrorReporter_AdjustDisabledCount(int64_t delta) {
+    ZELErrorReporter::instance().adjustDisabledCount(delta);
+}
 
-void ZELErrorReporter::submitUserFeedback(const std::string& errorMessage, const std::string& internalMessage,
+void ZELErrorReporter::submitUserFeedback(const std::string& errorMessage,
+                                          const std::string& internalMessage,
                                           std::optional<std::vector<std::string>> stackLines) {
     FeedbackCallback feedback;
     {
@@ -79,7 +87,9 @@ void ZELErrorReporter::submitUserFeedback(const std::string& errorMessage, const
         // threads reporting at once only one raises an alert.
         std::lock_guard<std::mutex> hold(lock_);
         if (isHandlingException_) {
-            ZELLog("*** currently asking user to submit feedback for existing error, ignoring request");
+            ZELLog(
+                "*** currently asking user to submit feedback for existing error, ignoring "
+                "request");
             return;
         }
         feedback = feedback_;
@@ -99,7 +109,10 @@ void ZELErrorReporter::submitUserFeedback(const std::string& errorMessage, const
         return;
     }
     QMetaObject::invokeMethod(
-        application, [this, errorMessage, internalMessage, report] { showAlert(errorMessage, internalMessage, report); },
+        application,
+        [this, errorMessage, internalMessage, report] {
+            showAlert(errorMessage, internalMessage, report);
+        },
         Qt::QueuedConnection);
 }
 
@@ -133,11 +146,13 @@ std::string ZELErrorReporter::exceptionMessage(std::exception_ptr exception) {
         return demangled(typeid(other).name()) + ": " + other.what();
     } catch (...) {
         const std::type_info* type = abi::__cxa_current_exception_type();
-        return (type ? demangled(type->name()) : std::string("unknown exception")) + ": (no description)";
+        return (type ? demangled(type->name()) : std::string("unknown exception")) +
+               ": (no description)";
     }
 }
 
-std::string ZELErrorReporter::reportText(const std::string& errorMessage, const std::string& internalMessage,
+std::string ZELErrorReporter::reportText(const std::string& errorMessage,
+                                         const std::string& internalMessage,
                                          const std::vector<std::string>& stackLines) {
     std::string report = errorMessage + "\nStack for error " + internalMessage + ": \n";
     for (const std::string& line : stackLines) report += line + "\n";
@@ -153,26 +168,32 @@ std::vector<std::string> ZELErrorReporter::currentStackSymbols() {
     return lines;
 }
 
-QMessageBox* ZELErrorReporter::newAlert(const std::string& internalMessage, const std::string& report) {
+QMessageBox* ZELErrorReporter::newAlert(const std::string& internalMessage,
+                                        const std::string& report) {
     auto* alert = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"),
                                   QStringLiteral("An internal error has occurred: \n") +
                                       QString::fromStdString(internalMessage));
-    alert->setInformativeText(QStringLiteral(
-        "If you copy the error information to the clipboard, please paste it into an email and send it "
-        "to us, along with a description of what triggered the problem."));
-    QPushButton* copy = alert->addButton(QString::fromLatin1(copyButtonTitle), QMessageBox::AcceptRole);
+    alert->setInformativeText(
+        QStringLiteral("If you copy the error information to the clipboard, please paste it into "
+                       "an email and send it "
+                       "to us, along with a description of what triggered the problem."));
+    QPushButton* copy =
+        alert->addButton(QString::fromLatin1(copyButtonTitle), QMessageBox::AcceptRole);
     alert->addButton(QString::fromLatin1(dontCopyButtonTitle), QMessageBox::RejectRole);
     alert->setDefaultButton(copy);
-    QObject::connect(copy, &QPushButton::clicked, alert,
-                     [report] { QGuiApplication::clipboard()->setText(QString::fromStdString(report)); });
+    QObject::connect(copy, &QPushButton::clicked, alert, [report] {
+        QGuiApplication::clipboard()->setText(QString::fromStdString(report));
+    });
     return alert;
 }
 
-void ZELErrorReporter::showAlert(const std::string& errorMessage, const std::string& internalMessage,
-                                 const std::string& report) {
+void ZELErrorReporter::showAlert(const std::string& errorMessage,
+                                 const std::string& internalMessage, const std::string& report) {
     if (gHandlerDisabled) {
-        ZELLog("exception handler has been disabled since exception occurred, discarding reporting for " +
-               errorMessage);
+        ZELLog(
+            "exception handler has been disabled since exception occurred, discarding reporting "
+            "for " +
+            errorMessage);
         alertDidEnd();
         return;
     }

@@ -21,7 +21,8 @@ class QMessageBox;
 class ZELErrorReporter {
 public:
     // Called with the error message and the full report text, on the submitting thread.
-    using FeedbackCallback = std::function<void(const std::string& errorMessage, const std::string& report)>;
+    using FeedbackCallback =
+        std::function<void(const std::string& errorMessage, const std::string& report)>;
 
     static constexpr const char* copyButtonTitle = "Copy Error To Clipboard";
     static constexpr const char* dontCopyButtonTitle = "Don't Copy";
@@ -44,7 +45,9 @@ public:
     // stack lines the calling thread's stack is taken.
     void submitUserFeedback(const std::string& errorMessage, const std::string& internalMessage,
                             std::optional<std::vector<std::string>> stackLines = std::nullopt);
-    void submitUserFeedback(const std::string& errorMessage) { submitUserFeedback(errorMessage, errorMessage); }
+    void submitUserFeedback(const std::string& errorMessage) {
+        submitUserFeedback(errorMessage, errorMessage);
+    }
     // Message "<name>: <description>" of the exception; the stack is the catcher's.
     void submitUserFeedbackForException(std::exception_ptr exception);
 
@@ -57,7 +60,8 @@ public:
     static std::string exceptionMessage(std::exception_ptr exception);
 
     // "<errorMessage>\nStack for error <internalMessage>: \n<lines, one a line>".
-    static std::string reportText(const std::string& errorMessage, const std::string& internalMessage,
+    static std::string reportText(const std::string& errorMessage,
+                                  const std::string& internalMessage,
                                   const std::vector<std::string>& stackLines);
     // The symbols of the calling thread's stack, innermost first.
     static std::vector<std::string> currentStackSymbols();
@@ -66,12 +70,13 @@ public:
 
 private:
     ZELErrorReporter() = default;
-    void showAlert(const std::string& errorMessage, const std::string& internalMessage, const std::string& report);
+    void showAlert(const std::string& errorMessage, const std::string& internalMessage,
+                   const std::string& report);
     void alertDidEnd();
 
     mutable std::mutex lock_;
-    FeedbackCallback feedback_;       // guarded by lock_
-    int64_t disabledCount_ = 0;       // guarded by lock_
+    FeedbackCallback feedback_;         // guarded by lock_
+    int64_t disabledCount_ = 0;         // guarded by lock_
     bool isHandlingException_ = false;  // guarded by lock_; set from the check to the alert's end
 };
 

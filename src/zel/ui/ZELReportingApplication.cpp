@@ -2,7 +2,8 @@
 
 #include "zel/ui/ZELErrorReporter.h"
 
-ZELReportingApplication::ZELReportingApplication(int& argc, char** argv) : QApplication(argc, argv) {
+ZELReportingApplication::ZELReportingApplication(int& argc, char** argv)
+    : QApplication(argc, argv) {
     ZELErrorReporter::installExceptionHandler();
 }
 

@@ -15,17 +15,20 @@ ZELResourceBundle ZELResourceBundle::mainBundle() {
                              QString::fromStdString(ZELFileManager::applicationName()));
 }
 
-std::optional<QString> ZELResourceBundle::pathForResource(const QString& name, const QString& extension) const {
+std::optional<QString> ZELResourceBundle::pathForResource(const QString& name,
+                                                          const QString& extension) const {
     const QString path = folder_ + '/' + name + (extension.isEmpty() ? QString() : '.' + extension);
     if (!QFileInfo(path).isFile()) return std::nullopt;
     return path;
 }
 
-std::optional<QString> ZELResourceBundle::shareableURLForResource(const QString& name, const QString& extension) const {
+std::optional<QString> ZELResourceBundle::shareableURLForResource(const QString& name,
+                                                                  const QString& extension) const {
     const std::optional<QString> resource = pathForResource(name, extension);
     if (!resource) return std::nullopt;
     const fs::path source = resource->toStdString();
-    std::optional<std::string> support = ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(true, nullptr);
+    std::optional<std::string> support =
+        ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(true, nullptr);
     if (!support) return resource;
     const fs::path shared = fs::path(*support) / "Shared";
     if (!ZELFileManager::createDirectoryRecursivelyAtURL(shared.string(), nullptr)) return resource;
@@ -34,16 +37,19 @@ std::optional<QString> ZELResourceBundle::shareableURLForResource(const QString&
     std::error_code error;
     const fs::file_time_type modified = fs::last_write_time(source, error);
     if (error) return resource;
-    if (fs::is_regular_file(copy, error) && fs::last_write_time(copy, error) == modified && !error) {
+    if (fs::is_regular_file(copy, error) && fs::last_write_time(copy, error) == modified &&
+        !error) {
         return QString::fromStdString(copy.string());
     }
     // The copy is built beside its place and takes it in one rename, so that a reader never
     // sees half a file; it carries the resource's time, so that the next call reuses it.
     ZELError replaceError;
-    std::optional<std::string> temporary = ZELFileManager::temporaryItemURLForReplacingItemAtURL(copy.string(), &replaceError);
+    std::optional<std::string> temporary =
+        ZELFileManager::temporaryItemURLForReplacingItemAtURL(copy.string(), &replaceError);
     bool copied = temporary && fs::copy_file(source, *temporary, error);
     if (copied) fs::last_write_time(*temporary, modified, error);
-    copied = copied && !error && ZELFileManager::replaceItemAtURL(copy.string(), *temporary, &replaceError);
+    copied = copied && !error &&
+             ZELFileManager::replaceItemAtURL(copy.string(), *temporary, &replaceError);
     if (!copied) {
         ZELLog("could not make a shareable copy of " + source.string() + ": " +
                (error ? error.message() : replaceError.description()));

@@ -22,7 +22,8 @@ public:
     // time equals the resource's is reused; any other is replaced by a fresh copy, written
     // atomically and given the resource's modification time. When the folder cannot be had or
     // the copy fails, the resource's own path.
-    std::optional<QString> shareableURLForResource(const QString& name, const QString& extension) const;
+    std::optional<QString> shareableURLForResource(const QString& name,
+                                                   const QString& extension) const;
 
 private:
     QString folder_;

@@ -15,12 +15,17 @@ namespace {
 // The platform's type identifiers that have a MIME type.
 const std::map<QString, QString>& utiMimeTypes() {
     static const std::map<QString, QString> types = {
-        {"public.plain-text", "text/plain"},       {"public.utf8-plain-text", "text/plain"},
-        {"public.rtf", "text/rtf"},                {"public.html", "text/html"},
-        {"public.xml", "application/xml"},         {"public.json", "application/json"},
+        {"public.plain-text", "text/plain"},
+        {"public.utf8-plain-text", "text/plain"},
+        {"public.rtf", "text/rtf"},
+        {"public.html", "text/html"},
+        {"public.xml", "application/xml"},
+        {"public.json", "application/json"},
         {"public.comma-separated-values-text", "text/csv"},
-        {"com.adobe.pdf", "application/pdf"},      {"public.png", "image/png"},
-        {"public.jpeg", "image/jpeg"},             {"public.tiff", "image/tiff"},
+        {"com.adobe.pdf", "application/pdf"},
+        {"public.png", "image/png"},
+        {"public.jpeg", "image/jpeg"},
+        {"public.tiff", "image/tiff"},
         {"com.microsoft.word.doc", "application/msword"},
         {"com.apple.property-list", "application/x-plist"},
         {"public.zip-archive", "application/zip"},
@@ -84,7 +89,8 @@ void ZELSavePanelController::prepareSavePanel(QFileDialog* panel) {
     if (!defaultsKey_.isEmpty()) {
         const ZELValue remembered = defaults_->objectForKey(defaultsKey_.toStdString());
         if (remembered.isString()) {
-            selected = std::max(0, static_cast<int>(utis_.indexOf(QString::fromStdU16String(remembered.stringValue()))));
+            selected = std::max(0, static_cast<int>(utis_.indexOf(
+                                       QString::fromStdU16String(remembered.stringValue()))));
         }
     }
     chooser->setCurrentIndex(selected);
@@ -102,7 +108,8 @@ void ZELSavePanelController::allowFileType(QFileDialog* panel, int index) {
     if (index < 0 || index >= utis_.size()) return;
     QStringList patterns;
     for (const QString& suffix : suffixes_[index]) patterns.append(QStringLiteral("*.") + suffix);
-    panel->setNameFilter(names_[index] + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")"));
+    panel->setNameFilter(names_[index] + QStringLiteral(" (") + patterns.join(' ') +
+                         QStringLiteral(")"));
     panel->setDefaultSuffix(suffixes_[index].value(0));
 }
 

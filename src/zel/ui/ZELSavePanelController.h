@@ -32,7 +32,8 @@ public:
     // Appends a type the MIME database describes; a type without a description is not added.
     void addAllowedFileTypeWithUTI(const QString& uti);
     // Appends a type of the host's own: its description and file name suffixes (no dots).
-    void addAllowedFileType(const QString& uti, const QString& description, const QStringList& suffixes);
+    void addAllowedFileType(const QString& uti, const QString& description,
+                            const QStringList& suffixes);
     const QStringList& allowedTypeNames() const { return names_; }
     const QStringList& allowedTypeUTIs() const { return utis_; }
 

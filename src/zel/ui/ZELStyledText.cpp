@@ -46,7 +46,8 @@ std::optional<QUrl> ZELStyledText::linkURLAtIndex(const QTextDocument& document,
     return std::nullopt;
 }
 
-void ZELStyledText::appendString(QTextDocument& document, const QString& text, const QTextCharFormat& format) {
+void ZELStyledText::appendString(QTextDocument& document, const QString& text,
+                                 const QTextCharFormat& format) {
     if (text.isEmpty()) return;
     QTextCursor cursor(&document);
     cursor.movePosition(QTextCursor::End);

@@ -34,7 +34,8 @@ public:
                                               std::pair<int, int>* outRange = nullptr);
 
     // Appends `text` with exactly `format`; an empty text appends nothing.
-    static void appendString(QTextDocument& document, const QString& text, const QTextCharFormat& format);
+    static void appendString(QTextDocument& document, const QString& text,
+                             const QTextCharFormat& format);
     // Appends `text` with the format of the last character (the default one when empty).
     static void appendStringAndExtendAttributes(QTextDocument& document, const QString& text);
 };
