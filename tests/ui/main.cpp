@@ -1,10 +1,12 @@
-// The widget tests run inside one application object, on the offscreen platform unless the
+// The widget tests run inside one application object (which hands exceptions escaping event
+// handlers to the error reporter), on the offscreen platform unless the
 // environment names another (xcb under Xvfb, for focus and placement).
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <cstdio>
+
+#include "zel/ui/ZELReportingApplication.h"
 
 namespace {
 
@@ -22,6 +24,6 @@ int main(int argc, char** argv) {
     if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(printMessage);
-    QApplication application(argc, argv);
+    ZELReportingApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }
