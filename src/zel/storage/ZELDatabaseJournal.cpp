@@ -1,0 +1,819 @@
+#include "zel/storage/ZELDatabaseJournal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "zel/platform/ZELString.h"
+
+// The journal file, little-endian (docs/FORMATS.md, "Journal file"):
+//
+//   header  uint32 magic 0x4A4C455A, uint32 version 1, uint32 entry count N,
+//           N x (uint32 kind: 1 file, 2 folder; uint64 length (0 for a folder);
+//                uint32 path length P; P bytes of path relative to the folder; padding(P)),
+//           uint32 CRC-32 of the header's bytes before it
+//   records each: uint32 magic 0x4552505A, uint32 path length P, path, padding(P),
+//           uint64 offset, uint32 byte count B, the B bytes the file held there, padding(B),
+//           uint32 CRC-32 of the record's bytes before it, started from the header's CRC
+//
+// A header that does not check means nothing was changed yet; records are read up to the first
+// that does not check (a torn tail, never acted on).
+
+namespace {
+
+constexpr uint32_t kHeaderMagic = 0x4A4C455A;
+constexpr uint32_t kRecordMagic = 0x4552505A;
+constexpr uint32_t kVersion = 1;
+constexpr uint32_t kKindFile = 1;
+constexpr uint32_t kKindFolder = 2;
+// Overwrites held in memory before their pre-images are flushed as one batch.
+constexpr uint64_t kFlushThreshold = 8 * 1024 * 1024;
+
+uint32_t crc32(const void* bytes, size_t count, uint32_t crc) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> made{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            made[n] = c;
+        }
+        return made;
+    }();
+    crc = ~crc;
+    const auto* cursor = static_cast<const uint8_t*>(bytes);
+    for (size_t i = 0; i < count; ++i) crc = table[(crc ^ cursor[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void appendUInt32(std::string& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+void appendUInt64(std::string& out, uint64_t value) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+void appendPadded(std::string& out, const void* bytes, size_t count) {
+    appendUInt32(out, static_cast<uint32_t>(count));
+    out.append(static_cast<const char*>(bytes), count);
+    out.append((4 - count % 4) % 4, '\0');
+}
+
+// Reads the journal's little-endian fields; any read past the end fails from then on.
+class JournalReader {
+public:
+    explicit JournalReader(const std::string& bytes) : bytes_(bytes) {}
+    size_t position() const { return position_; }
+    bool failed() const { return failed_; }
+    uint32_t uint32() { return static_cast<uint32_t>(unsignedOf(4)); }
+    uint64_t uint64() { return unsignedOf(8); }
+    std::string padded() {
+        const uint32_t count = uint32();
+        const size_t padding = (4 - count % 4) % 4;
+        if (failed_ || bytes_.size() - position_ < uint64_t{count} + padding) {
+            failed_ = true;
+            return {};
+        }
+        std::string read = bytes_.substr(position_, count);
+        position_ += count + padding;
+        return read;
+    }
+    bool checks(size_t start, uint32_t seed) {
+        const uint32_t computed = crc32(bytes_.data() + start, position_ - start, seed);
+        return uint32() == computed && !failed_;
+    }
+
+private:
+    uint64_t unsignedOf(size_t width) {
+        if (failed_ || bytes_.size() - position_ < width) {
+            failed_ = true;
+            return 0;
+        }
+        uint64_t value = 0;
+        for (size_t i = 0; i < width; ++i) {
+            value |= uint64_t{static_cast<uint8_t>(bytes_[position_ + i])} << (8 * i);
+        }
+        position_ += width;
+        return value;
+    }
+
+    const std::string& bytes_;
+    size_t position_ = 0;
+    bool failed_ = false;
+};
+
+// A preserved item's name: its relative path with "%" and "/" written as "%25" and "%2F".
+std::string preservedName(const std::string& relative) {
+    std::string name;
+    for (const char c : relative) {
+        if (c == '%') name += "%25";
+        else if (c == '/') name += "%2F";
+        else name += c;
+    }
+    return name;
+}
+
+std::string relativeOfPreservedName(const std::string& name) {
+    std::string relative;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '%' && name.compare(i, 3, "%2F") == 0) {
+            relative += '/';
+            i += 2;
+        } else if (name[i] == '%' && name.compare(i, 3, "%25") == 0) {
+            relative += '%';
+            i += 2;
+        } else {
+            relative += name[i];
+        }
+    }
+    return relative;
+}
+
+std::string parentOf(const std::string& relative) {
+    const size_t slash = relative.rfind('/');
+    return slash == std::string::npos ? std::string() : relative.substr(0, slash);
+}
+
+bool isWithin(const std::string& relative, const std::string& folder) {
+    return relative.compare(0, folder.size(), folder) == 0 &&
+           (relative.size() == folder.size() || relative[folder.size()] == '/');
+}
+
+bool exists(const std::string& path, struct stat* status = nullptr) {
+    struct stat ignored;
+    return ::lstat(path.c_str(), status ? status : &ignored) == 0;
+}
+
+// Every file and folder under `folder` but the journal's own, by relative path, with file
+// lengths (-1 for folders).
+std::map<std::string, int64_t> itemsInFolder(const std::string& folder) {
+    std::map<std::string, int64_t> items;
+    std::error_code error;
+    std::filesystem::recursive_directory_iterator it(folder, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string relative = it->path().string().substr(folder.size() + 1);
+        if (relative == ZELDatabaseJournal::fileName ||
+            relative == ZELDatabaseJournal::preservedFolderName) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        struct stat status;
+        if (::lstat(it->path().c_str(), &status) != 0) continue;
+        items[relative] = S_ISDIR(status.st_mode) ? -1 : static_cast<int64_t>(status.st_size);
+    }
+    return items;
+}
+
+std::string encodeHeader(const std::map<std::string, int64_t>& items) {
+    std::string header;
+    appendUInt32(header, kHeaderMagic);
+    appendUInt32(header, kVersion);
+    appendUInt32(header, static_cast<uint32_t>(items.size()));
+    for (const auto& [relative, length] : items) {
+        appendUInt32(header, length < 0 ? kKindFolder : kKindFile);
+        appendUInt64(header, length < 0 ? 0 : static_cast<uint64_t>(length));
+        appendPadded(header, relative.data(), relative.size());
+    }
+    appendUInt32(header, crc32(header.data(), header.size(), 0));
+    return header;
+}
+
+std::optional<std::string> readWholeFile(ZELFileSystem& files, const std::string& path) {
+    const int fd = files.open(path, O_RDONLY, 0);
+    if (fd < 0) return std::nullopt;
+    std::string bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t read = files.pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size()));
+        if (read < 0) {
+            files.close(fd);
+            return std::nullopt;
+        }
+        if (read == 0) break;
+        bytes.append(chunk, static_cast<size_t>(read));
+    }
+    files.close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+// ---- Opening and closing ----
+
+ZELDatabaseJournal::ZELDatabaseJournal(std::string folder, int lockFD)
+    : folder_(std::move(folder)), lockFD_(lockFD) {}
+
+std::unique_ptr<ZELDatabaseJournal> ZELDatabaseJournal::journalForFolder(
+    const std::filesystem::path& folder, ZELError* outError) {
+    std::error_code error;
+    const std::string normal = std::filesystem::absolute(folder, error).lexically_normal().string();
+    const std::string path =
+        normal.size() > 1 && normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal;
+    const int lockFD = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lockFD < 0) {
+        ZELSetError(outError, ZELError::errorWithErrno(errno, "could not open the database "
+                                                              "folder " + path));
+        return nullptr;
+    }
+    if (::flock(lockFD, LOCK_EX | LOCK_NB) != 0) {
+        const int lockErrno = errno;
+        ::close(lockFD);
+        ZELSetError(outError,
+                    lockErrno == EWOULDBLOCK
+                        ? ZELError::errorWithZELErrorCode(
+                              ZELErrorCodeFileAccess,
+                              ZELStringWithFormat("the database folder %s is already open in "
+                                                  "another database (in this or another process)",
+                                                  path.c_str()))
+                        : ZELError::errorWithErrno(lockErrno, "could not lock the database "
+                                                              "folder " + path));
+        return nullptr;
+    }
+    if (!rollBackFolder(path, outError)) {
+        ::close(lockFD);
+        return nullptr;
+    }
+    std::unique_ptr<ZELDatabaseJournal> journal(new ZELDatabaseJournal(path, lockFD));
+    ZELFileSystem::attachFolder(path, journal.get());
+    return journal;
+}
+
+ZELDatabaseJournal::~ZELDatabaseJournal() {
+    ZELFileSystem::detachFolder(this);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (active_) {
+            // What was never committed goes; a failure leaves the journal to the next opening.
+            endTransaction();
+            rollBackFolder(folder_, nullptr);
+        }
+    }
+    ::close(lockFD_);  // releases the lock
+}
+
+bool ZELDatabaseJournal::isInTransaction() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return active_;
+}
+
+void ZELDatabaseJournal::setJournaling(bool journaling) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!active_) journaling_ = journaling;
+}
+
+// ---- Paths and file states ----
+
+std::string ZELDatabaseJournal::relativePath(const std::string& path) const {
+    std::error_code error;
+    const std::string normal = std::filesystem::absolute(path, error).lexically_normal().string();
+    return normal.size() > folder_.size() ? normal.substr(folder_.size() + 1) : std::string();
+}
+
+std::string ZELDatabaseJournal::absolutePath(const std::string& relative) const {
+    return relative.empty() ? folder_ : folder_ + "/" + relative;
+}
+
+bool ZELDatabaseJournal::isReplaced(const std::string& relative) const {
+    for (std::string path = relative;; path = parentOf(path)) {
+        if (replaced_.count(path)) return true;
+        if (path.empty()) return false;
+    }
+}
+
+ZELDatabaseJournal::FileState& ZELDatabaseJournal::stateOf(const std::string& relative) {
+    const auto found = files_.find(relative);
+    if (found != files_.end()) return found->second;
+    FileState& state = files_[relative];
+    const auto item = found_.find(relative);
+    if (item != found_.end() && item->second >= 0 && !isReplaced(relative)) {
+        state.fresh = false;
+        state.floor = static_cast<uint64_t>(item->second);
+    }
+    return state;
+}
+
+// Drops the states of `relative` and everything under it (their cached descriptors with them).
+void ZELDatabaseJournal::forgetStates(const std::string& relative) {
+    for (auto it = files_.begin(); it != files_.end();) {
+        if (!isWithin(it->first, relative)) {
+            ++it;
+            continue;
+        }
+        if (it->second.readFD >= 0) base().close(it->second.readFD);
+        if (it->second.writeFD >= 0) base().close(it->second.writeFD);
+        it = files_.erase(it);
+    }
+}
+
+// ---- The transaction ----
+
+// Records every item of the folder with its length, then flushes the journal and its folder
+// entry before any change is let through.
+int ZELDatabaseJournal::begin() {
+    if (active_) return 0;
+    ZELFileSystem& files = base();
+    std::map<std::string, int64_t> items = itemsInFolder(folder_);
+    const std::string journalPath = absolutePath(fileName);
+    const std::string preservedPath = absolutePath(preservedFolderName);
+    ZELFileSystem::removeTree(files, preservedPath);  // left by an interrupted commit
+    const std::string header = encodeHeader(items);
+    const int fd = files.open(journalPath, O_RDWR | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return -1;
+    if (!ZELFileSystem::writeAll(files, fd, header.data(), header.size(), 0) ||
+        files.fsync(fd) != 0 || files.mkdir(preservedPath, 0755) != 0 ||
+        files.syncFolder(folder_) != 0) {
+        const int failure = errno;
+        files.close(fd);
+        files.unlink(journalPath);
+        errno = failure;
+        return -1;
+    }
+    found_ = std::move(items);
+    headerCRC_ = crc32(header.data(), header.size() - 4, 0);
+    journalFD_ = fd;
+    journalLength_ = header.size();
+    active_ = true;
+    return 0;
+}
+
+// Appends records for the parts of [start, end) whose pre-image is not in the journal yet.
+int ZELDatabaseJournal::journalPreImages(const std::string& relative, FileState& state,
+                                         uint64_t start, uint64_t end) {
+    uint64_t cursor = start;
+    auto next = state.journaled.upper_bound(start);
+    if (next != state.journaled.begin()) {
+        const auto previous = std::prev(next);
+        if (previous->second > cursor) cursor = previous->second;
+    }
+    std::string bytes;
+    while (cursor < end) {
+        const uint64_t gapEnd = next == state.journaled.end() ? end : std::min(end, next->first);
+        if (cursor < gapEnd) {
+            if (state.readFD < 0) state.readFD = base().open(absolutePath(relative), O_RDONLY, 0);
+            if (state.readFD < 0) return -1;
+            bytes.resize(gapEnd - cursor);
+            const ssize_t read = base().pread(state.readFD, bytes.data(), bytes.size(),
+                                              static_cast<off_t>(cursor));
+            if (read < 0) return -1;
+            bytes.resize(static_cast<size_t>(read));  // a file shorter than its floor: no more
+            std::string record;
+            appendUInt32(record, kRecordMagic);
+            appendPadded(record, relative.data(), relative.size());
+            appendUInt64(record, cursor);
+            appendPadded(record, bytes.data(), bytes.size());
+            appendUInt32(record, crc32(record.data(), record.size(), headerCRC_));
+            records_ += record;
+        }
+        if (next == state.journaled.end() || next->first >= end) break;
+        cursor = std::max(cursor, next->second);
+        ++next;
+    }
+    // Merge [start, end) into the journaled ranges.
+    uint64_t mergedStart = start;
+    uint64_t mergedEnd = end;
+    auto it = state.journaled.upper_bound(start);
+    if (it != state.journaled.begin() && std::prev(it)->second >= start) --it;
+    while (it != state.journaled.end() && it->first <= mergedEnd) {
+        mergedStart = std::min(mergedStart, it->first);
+        mergedEnd = std::max(mergedEnd, it->second);
+        it = state.journaled.erase(it);
+    }
+    state.journaled[mergedStart] = mergedEnd;
+    return 0;
+}
+
+// Puts the waiting pre-images into the journal and on disk, then applies the held overwrites.
+// On failure what is not done stays queued.
+int ZELDatabaseJournal::flush() {
+    ZELFileSystem& files = base();
+    if (!records_.empty()) {
+        if (!ZELFileSystem::writeAll(files, journalFD_, records_.data(), records_.size(),
+                                     static_cast<off_t>(journalLength_)) ||
+            files.fsync(journalFD_) != 0) {
+            return -1;
+        }
+        journalLength_ += records_.size();
+        records_.clear();
+    }
+    size_t applied = 0;
+    int result = 0;
+    for (; applied < pending_.size(); ++applied) {
+        const PendingWrite& write = pending_[applied];
+        FileState& state = stateOf(write.path);
+        if (state.writeFD < 0) state.writeFD = files.open(absolutePath(write.path), O_WRONLY, 0);
+        if (state.writeFD < 0 ||
+            !ZELFileSystem::writeAll(files, state.writeFD, write.bytes.data(), write.bytes.size(),
+                                     static_cast<off_t>(write.offset))) {
+            result = -1;
+            break;
+        }
+        pendingByteCount_ -= write.bytes.size();
+    }
+    const int failure = errno;
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(applied));
+    errno = failure;
+    return result;
+}
+
+int ZELDatabaseJournal::truncate(const std::string& relative, int fd, uint64_t length) {
+    if (flush() != 0) return -1;
+    FileState& state = stateOf(relative);
+    if (!state.fresh && length < state.floor) {
+        if (journalPreImages(relative, state, length, state.floor) != 0 || flush() != 0) return -1;
+        state.floor = length;
+    }
+    changedFiles_.insert(relative);
+    if (fd >= 0) return base().ftruncate(fd, static_cast<off_t>(length));
+    const int opened = base().open(absolutePath(relative), O_WRONLY, 0);
+    if (opened < 0) return -1;
+    const int result = base().ftruncate(opened, static_cast<off_t>(length));
+    const int failure = errno;
+    base().close(opened);
+    errno = failure;
+    return result;
+}
+
+// Keeps the item the transaction found at `relative` under the preserved folder: a file by a
+// hard link, a folder by moving it there. Nothing to do for items the transaction made.
+int ZELDatabaseJournal::preserve(const std::string& relative) {
+    const auto item = found_.find(relative);
+    if (item == found_.end() || isReplaced(relative) || !exists(absolutePath(relative))) return 0;
+    const std::string kept = absolutePath(preservedFolderName) + "/" + preservedName(relative);
+    const int result = item->second < 0 ? base().rename(absolutePath(relative), kept)
+                                        : base().link(absolutePath(relative), kept);
+    return result != 0 && errno == EEXIST ? 0 : result;
+}
+
+// After `from` went to `to`: both names now hold something the transaction made.
+void ZELDatabaseJournal::markReplaced(const std::string& from, const std::string& to) {
+    for (const std::string& relative : {from, to}) {
+        if (relative.empty()) continue;
+        forgetStates(relative);
+        replaced_.insert(relative);
+        changedFolders_.insert(parentOf(relative));
+    }
+    if (from.empty()) return;
+    // What was written under the old name is flushed under the new one.
+    std::vector<std::string> moved;
+    for (const std::string& changed : changedFiles_) {
+        if (isWithin(changed, from)) moved.push_back(to + changed.substr(from.size()));
+    }
+    changedFiles_.insert(moved.begin(), moved.end());
+}
+
+void ZELDatabaseJournal::endTransaction() {
+    forgetStates("");
+    if (journalFD_ >= 0) base().close(journalFD_);
+    journalFD_ = -1;
+    journalLength_ = 0;
+    found_.clear();
+    files_.clear();
+    replaced_.clear();
+    pending_.clear();
+    pendingByteCount_ = 0;
+    records_.clear();
+    changedFiles_.clear();
+    changedFolders_.clear();
+    active_ = false;
+}
+
+bool ZELDatabaseJournal::fail(ZELError* outError, const std::string& what,
+                              const std::string& path) {
+    return ZELSetError(outError, ZELError::errorWithErrno(errno, what + " " + path));
+}
+
+bool ZELDatabaseJournal::commit(ZELError* outError) {
+    std::lock_guard<std::mutex> guard(lock_);
+    ZELFileSystem& files = base();
+    if (!journaling_) return true;
+    if (!active_) {
+        if (rootSyncOwed_ && files.syncFolder(folder_) != 0) {
+            return fail(outError, "could not flush the database folder", folder_);
+        }
+        rootSyncOwed_ = false;
+        return true;
+    }
+    if (flush() != 0) return fail(outError, "could not write the journal of", folder_);
+    for (const std::string& relative : changedFiles_) {
+        struct stat status;
+        const std::string path = absolutePath(relative);
+        if (!exists(path, &status) || !S_ISREG(status.st_mode)) continue;
+        if (ZELFileSystem::syncFile(files, path) != 0) return fail(outError, "could not flush", path);
+    }
+    // The preserved links first: no rename or deletion may become durable without them.
+    const std::string preservedPath = absolutePath(preservedFolderName);
+    if (files.syncFolder(preservedPath) != 0) return fail(outError, "could not flush", preservedPath);
+    for (const std::string& relative : changedFolders_) {
+        const std::string path = absolutePath(relative);
+        if (exists(path) && files.syncFolder(path) != 0) {
+            return fail(outError, "could not flush", path);
+        }
+    }
+    const std::string journalPath = absolutePath(fileName);
+    if (files.unlink(journalPath) != 0) return fail(outError, "could not delete", journalPath);
+    // Committed. What follows only tidies up.
+    endTransaction();
+    ZELFileSystem::removeTree(files, preservedPath);
+    if (files.syncFolder(folder_) != 0) {
+        rootSyncOwed_ = true;
+        return fail(outError, "could not flush the database folder", folder_);
+    }
+    rootSyncOwed_ = false;
+    return true;
+}
+
+// ---- Rolling back ----
+
+bool ZELDatabaseJournal::rollBackFolder(const std::string& folder, ZELError* outError) {
+    ZELFileSystem& files = base();
+    const std::string journalPath = folder + "/" + fileName;
+    const std::string preservedPath = folder + "/" + preservedFolderName;
+    const auto failed = [&](const std::string& what, const std::string& path) {
+        return ZELSetError(outError, ZELError::errorWithErrno(
+                                         errno, "rolling back " + folder + ": " + what + " " + path));
+    };
+    const std::optional<std::string> journal = readWholeFile(files, journalPath);
+    if (!journal) {
+        if (exists(journalPath)) return failed("could not read", journalPath);
+        // No journal: the last transaction committed; only its preserved items may be left.
+        if (ZELFileSystem::removeTree(files, preservedPath) != 0) {
+            return failed("could not delete", preservedPath);
+        }
+        return true;
+    }
+
+    JournalReader reader(*journal);
+    std::map<std::string, int64_t> found;
+    const bool headerValid = reader.uint32() == kHeaderMagic && reader.uint32() == kVersion;
+    const uint32_t count = headerValid ? reader.uint32() : 0;
+    for (uint32_t i = 0; headerValid && i < count && !reader.failed(); ++i) {
+        const uint32_t kind = reader.uint32();
+        const uint64_t length = reader.uint64();
+        found[reader.padded()] = kind == kKindFolder ? -1 : static_cast<int64_t>(length);
+    }
+    const uint32_t headerCRC =
+        crc32(journal->data(), std::min(reader.position(), journal->size()), 0);
+    std::set<std::string> touchedFiles;
+    std::set<std::string> touchedFolders{""};
+    const auto path = [&](const std::string& relative) {
+        return relative.empty() ? folder : folder + "/" + relative;
+    };
+    // A header that does not check was never flushed whole: nothing was changed after it.
+    if (headerValid && reader.checks(0, 0)) {
+        for (const auto& [relative, length] : found) {
+            if (length < 0 && !exists(path(relative)) && files.mkdir(path(relative), 0755) != 0) {
+                return failed("could not make", path(relative));
+            }
+        }
+        std::error_code error;
+        std::vector<std::string> kept;
+        for (std::filesystem::directory_iterator it(preservedPath, error), end; !error && it != end;
+             it.increment(error)) {
+            kept.push_back(it->path().filename().string());
+        }
+        for (const std::string& name : kept) {
+            const std::string relative = relativeOfPreservedName(name);
+            if (found.count(relative) && found[relative] < 0 &&
+                ZELFileSystem::removeTree(files, path(relative)) != 0) {
+                return failed("could not delete", path(relative));
+            }
+            if (files.rename(preservedPath + "/" + name, path(relative)) != 0) {
+                return failed("could not restore", path(relative));
+            }
+            touchedFolders.insert(parentOf(relative));
+        }
+        struct PreImage {
+            std::string path;
+            uint64_t offset;
+            std::string bytes;
+        };
+        std::vector<PreImage> preImages;
+        for (;;) {
+            const size_t start = reader.position();
+            if (reader.uint32() != kRecordMagic) break;
+            PreImage preImage;
+            preImage.path = reader.padded();
+            preImage.offset = reader.uint64();
+            preImage.bytes = reader.padded();
+            if (!reader.checks(start, headerCRC)) break;
+            preImages.push_back(std::move(preImage));
+        }
+        // Last first, so that the oldest bytes of a range are the ones left.
+        for (auto it = preImages.rbegin(); it != preImages.rend(); ++it) {
+            const int fd = files.open(path(it->path), O_WRONLY | O_CREAT, 0644);
+            if (fd < 0 || !ZELFileSystem::writeAll(files, fd, it->bytes.data(), it->bytes.size(),
+                                                   static_cast<off_t>(it->offset))) {
+                if (fd >= 0) files.close(fd);
+                return failed("could not write back", path(it->path));
+            }
+            files.close(fd);
+            touchedFiles.insert(it->path);
+        }
+        for (const auto& [relative, length] : found) {
+            struct stat status;
+            if (length < 0 || !exists(path(relative), &status) || status.st_size <= length) {
+                continue;
+            }
+            const int fd = files.open(path(relative), O_WRONLY, 0);
+            if (fd < 0 || files.ftruncate(fd, length) != 0) {
+                if (fd >= 0) files.close(fd);
+                return failed("could not truncate", path(relative));
+            }
+            files.close(fd);
+            touchedFiles.insert(relative);
+        }
+        for (const auto& [relative, length] : itemsInFolder(folder)) {
+            if (found.count(relative) || !exists(path(relative))) continue;
+            if (ZELFileSystem::removeTree(files, path(relative)) != 0) {
+                return failed("could not delete", path(relative));
+            }
+            touchedFolders.insert(parentOf(relative));
+        }
+        for (const std::string& relative : touchedFiles) {
+            if (ZELFileSystem::syncFile(files, path(relative)) != 0) {
+                return failed("could not flush", path(relative));
+            }
+        }
+        for (const std::string& relative : touchedFolders) {
+            if (exists(path(relative)) && files.syncFolder(path(relative)) != 0) {
+                return failed("could not flush", path(relative));
+            }
+        }
+    }
+    if (files.unlink(journalPath) != 0) return failed("could not delete", journalPath);
+    if (ZELFileSystem::removeTree(files, preservedPath) != 0 || files.syncFolder(folder) != 0) {
+        return failed("could not tidy", folder);
+    }
+    return true;
+}
+
+// ---- The file operations ----
+
+int ZELDatabaseJournal::open(const std::string& path, int flags, mode_t mode) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_) return base().open(path, flags, mode);
+    const std::string relative = relativePath(path);
+    struct stat status;
+    const bool existed = exists(path, &status);
+    const bool writes = (flags & O_ACCMODE) != O_RDONLY;
+    const bool empties = existed && writes && (flags & O_TRUNC) && status.st_size > 0;
+    if (((!existed && (flags & O_CREAT)) || empties) && begin() != 0) return -1;
+    if (empties) {
+        // Emptying a file replaces it: the old one is kept by a link, which costs no copy of
+        // its bytes and no flush of the journal.
+        if (flush() != 0 || preserve(relative) != 0 || base().unlink(path) != 0) return -1;
+        markReplaced(std::string(), relative);
+        flags |= O_CREAT;
+    }
+    const int fd = base().open(path, flags, mode);
+    if (fd < 0) return -1;
+    pathByFD_[fd] = relative;
+    if (!existed || empties) {
+        changedFiles_.insert(relative);
+        changedFolders_.insert(parentOf(relative));
+    }
+    return fd;
+}
+
+int ZELDatabaseJournal::close(int fd) {
+    std::lock_guard<std::mutex> guard(lock_);
+    pathByFD_.erase(fd);
+    return base().close(fd);
+}
+
+ssize_t ZELDatabaseJournal::pread(int fd, void* buffer, size_t count, off_t offset) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        const auto found = pathByFD_.find(fd);
+        if (found != pathByFD_.end() &&
+            std::any_of(pending_.begin(), pending_.end(),
+                        [&](const PendingWrite& write) { return write.path == found->second; }) &&
+            flush() != 0) {
+            return -1;
+        }
+    }
+    return base().pread(fd, buffer, count, offset);
+}
+
+ssize_t ZELDatabaseJournal::pwrite(int fd, const void* bytes, size_t count, off_t offset) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto found = pathByFD_.find(fd);
+    if (!journaling_ || found == pathByFD_.end()) return base().pwrite(fd, bytes, count, offset);
+    const std::string relative = found->second;
+    if (begin() != 0) return -1;
+    changedFiles_.insert(relative);
+    FileState& state = stateOf(relative);
+    const auto start = static_cast<uint64_t>(offset);
+    if (state.fresh || start >= state.floor) return base().pwrite(fd, bytes, count, offset);
+
+    // Below the floor the write waits for its pre-image; above it, it goes through now.
+    const uint64_t heldEnd = std::min<uint64_t>(start + count, state.floor);
+    if (journalPreImages(relative, state, start, heldEnd) != 0) return -1;
+    const auto* cursor = static_cast<const char*>(bytes);
+    pending_.push_back({relative, start, std::string(cursor, heldEnd - start)});
+    pendingByteCount_ += heldEnd - start;
+    const size_t rest = count - (heldEnd - start);
+    if (rest > 0 && !ZELFileSystem::writeAll(base(), fd, cursor + (heldEnd - start), rest,
+                                             static_cast<off_t>(heldEnd))) {
+        return -1;
+    }
+    if (pendingByteCount_ + records_.size() > kFlushThreshold && flush() != 0) return -1;
+    return static_cast<ssize_t>(count);
+}
+
+int ZELDatabaseJournal::fsync(int fd) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto found = pathByFD_.find(fd);
+    if (!journaling_ || !active_ || found == pathByFD_.end()) return base().fsync(fd);
+    changedFiles_.insert(found->second);  // flushed by the commit
+    return 0;
+}
+
+int ZELDatabaseJournal::ftruncate(int fd, off_t length) {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto found = pathByFD_.find(fd);
+    if (!journaling_ || found == pathByFD_.end()) return base().ftruncate(fd, length);
+    if (begin() != 0) return -1;
+    return truncate(found->second, fd, static_cast<uint64_t>(length));
+}
+
+int ZELDatabaseJournal::fstat(int fd, struct stat* status) { return base().fstat(fd, status); }
+
+int ZELDatabaseJournal::rename(const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || !exists(from)) return base().rename(from, to);
+    const std::string fromRelative = relativePath(from);
+    const std::string toRelative = relativePath(to);
+    if (begin() != 0 || flush() != 0 || preserve(fromRelative) != 0 || preserve(toRelative) != 0) {
+        return -1;
+    }
+    // A folder preserved by moving it is gone from `to`: plain rename then.
+    if (base().rename(from, to) != 0) return -1;
+    markReplaced(fromRelative, toRelative);
+    return 0;
+}
+
+int ZELDatabaseJournal::exchange(const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || !exists(from) || !exists(to)) return base().exchange(from, to);
+    const std::string fromRelative = relativePath(from);
+    const std::string toRelative = relativePath(to);
+    if (begin() != 0 || flush() != 0 || preserve(fromRelative) != 0 || preserve(toRelative) != 0) {
+        return -1;
+    }
+    // A folder the transaction found has moved into the preserved folder; its place is free.
+    const int result = exists(to) ? base().exchange(from, to) : base().rename(from, to);
+    if (result != 0) return -1;
+    markReplaced(fromRelative, toRelative);
+    return 0;
+}
+
+int ZELDatabaseJournal::link(const std::string& from, const std::string& to) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_) return base().link(from, to);
+    if (begin() != 0 || base().link(from, to) != 0) return -1;
+    markReplaced(std::string(), relativePath(to));
+    return 0;
+}
+
+int ZELDatabaseJournal::unlink(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || !exists(path)) return base().unlink(path);
+    const std::string relative = relativePath(path);
+    if (begin() != 0 || flush() != 0 || preserve(relative) != 0 || base().unlink(path) != 0) {
+        return -1;
+    }
+    markReplaced(std::string(), relative);
+    return 0;
+}
+
+int ZELDatabaseJournal::mkdir(const std::string& path, mode_t mode) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || exists(path)) return base().mkdir(path, mode);
+    if (begin() != 0 || base().mkdir(path, mode) != 0) return -1;
+    changedFolders_.insert(parentOf(relativePath(path)));
+    return 0;
+}
+
+int ZELDatabaseJournal::rmdir(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || !exists(path)) return base().rmdir(path);
+    // A folder the transaction found comes back empty on a rollback; its files come back
+    // from the preserved folder.
+    if (begin() != 0 || base().rmdir(path) != 0) return -1;
+    markReplaced(std::string(), relativePath(path));
+    return 0;
+}
+
+int ZELDatabaseJournal::syncFolder(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || !active_) return base().syncFolder(path);
+    changedFolders_.insert(relativePath(path));  // flushed by the commit
+    return 0;
+}
