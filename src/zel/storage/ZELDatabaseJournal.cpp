@@ -687,18 +687,23 @@ int ZELDatabaseJournal::close(int fd) {
     return base().close(fd);
 }
 
+// Reads what the file will hold: the held overwrites are laid over the bytes on disk, so that a
+// read never waits for (or fails with) a flush of the journal.
 ssize_t ZELDatabaseJournal::pread(int fd, void* buffer, size_t count, off_t offset) {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        const auto found = pathByFD_.find(fd);
-        if (found != pathByFD_.end() &&
-            std::any_of(pending_.begin(), pending_.end(),
-                        [&](const PendingWrite& write) { return write.path == found->second; }) &&
-            flush() != 0) {
-            return -1;
-        }
+    std::lock_guard<std::mutex> guard(lock_);
+    const ssize_t read = base().pread(fd, buffer, count, offset);
+    const auto found = pathByFD_.find(fd);
+    if (read <= 0 || found == pathByFD_.end()) return read;
+    const auto start = static_cast<uint64_t>(offset);
+    const uint64_t end = start + static_cast<uint64_t>(read);
+    for (const PendingWrite& write : pending_) {
+        const uint64_t writeEnd = write.offset + write.bytes.size();
+        if (write.path != found->second || writeEnd <= start || write.offset >= end) continue;
+        const uint64_t from = std::max(start, write.offset);
+        std::memcpy(static_cast<char*>(buffer) + (from - start),
+                    write.bytes.data() + (from - write.offset), std::min(end, writeEnd) - from);
     }
-    return base().pread(fd, buffer, count, offset);
+    return read;
 }
 
 ssize_t ZELDatabaseJournal::pwrite(int fd, const void* bytes, size_t count, off_t offset) {

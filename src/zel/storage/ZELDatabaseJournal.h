@@ -24,10 +24,11 @@
 // off; files it renamed over or deleted keep their old contents under a link in the folder
 // "ZELDatabase.journal-preserved". Appends past a file's first length, new files and new
 // folders need nothing: a rollback truncates and deletes them. Overwrites of existing bytes are
-// held in memory until a batch of their pre-images is in the journal and flushed to disk;
-// a read of the file applies them first. Invariant: no byte the transaction found in a file
-// changes on disk before its pre-image is durable in the journal, and no file or folder entry
-// the transaction found goes away before a link to it is in the preserved folder.
+// held in memory until a batch of their pre-images is in the journal and flushed to disk; a
+// read of the file sees them laid over the bytes on disk. Invariant: no byte the transaction
+// found in a file changes on disk before its pre-image is durable in the journal, and no file
+// or folder entry the transaction found goes away before a link to it is in the preserved
+// folder.
 //
 // commit() flushes every changed file and folder, then deletes the journal: that deletion is
 // the commit point. Rolling back (at open, or when the owner goes away with a transaction open)
