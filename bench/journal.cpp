@@ -79,6 +79,7 @@ void BM_BulkSave(benchmark::State& state) {
     for (auto _ : state) {
         std::filesystem::remove_all(folder);
         auto db = ZELBench_OpenChangelogDatabase(folder, false);
+        db->ensureSerialized();  // commits the new folder, so that the switch takes
         db->journal()->setJournaling(journaling);
         ZELBench_AddChangelogEntries(*db);
         const uint64_t fsyncsBefore = layer.fsyncCount;
@@ -113,6 +114,7 @@ void BM_SmallSaves(benchmark::State& state) {
     for (auto _ : state) {
         std::filesystem::remove_all(folder);
         auto db = ZELBench_OpenChangelogDatabase(folder, false);
+        db->ensureSerialized();  // commits the new folder, so that the switch takes
         db->journal()->setJournaling(journaling);
         for (size_t i = 0; i < initial; ++i) db->addItem(ZELRecordItem::itemWithValues(entries[i]), nullptr);
         if (!db->ensureSerialized()) state.SkipWithError("save failed");

@@ -309,12 +309,17 @@ bool ZELFileManager::createDirectoryRecursivelyAtURL(const std::string& path, mo
         return ZELSetError(outError,
                            ZELError::errorWithErrno(ENOENT, "could not create an unnamed folder"));
     }
-    // Each ancestor in turn, from the root down; the ones that exist answer EEXIST.
+    // Each ancestor in turn, from the root down; a folder made is durable once the folder
+    // holding it is flushed.
+    ZELFileSystem& files = ZELFileSystem::shared();
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string ancestor = path.substr(0, slash);
-        if (!isDirectory(ancestor) && ZELFileSystem::shared().mkdir(ancestor, permissions) != 0 &&
-            errno != EEXIST) {
-            return ZELSetError(outError, errnoError("could not create folder ", ancestor));
+        if (!isDirectory(ancestor)) {
+            if (files.mkdir(ancestor, permissions) == 0) {
+                files.syncFolder(folderOf(ancestor));
+            } else if (errno != EEXIST) {
+                return ZELSetError(outError, errnoError("could not create folder ", ancestor));
+            }
         }
         if (slash == std::string::npos) break;
     }
