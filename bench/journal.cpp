@@ -1,8 +1,8 @@
 // What the save journal costs: the changelog entries (ZELBenchCorpora.h) saved once into a new
 // database, and 100 saves of 100 changed records each into the saved database, with the journal
 // on and off (ZELDatabaseJournal::setJournaling) in the same run. A counting file layer under
-// everything reports the fsync calls (files and folders) per save. The scratch folder is under
-// $TMPDIR when set (use a disk-backed one: /dev/shm makes every fsync free).
+// everything reports the flushes (fsync of files and folders, syncfs) per save. The scratch
+// folder is under $TMPDIR when set (use a disk-backed one: /dev/shm makes every fsync free).
 
 #include <benchmark/benchmark.h>
 
@@ -52,6 +52,10 @@ public:
     int syncFolder(const std::string& path) override {
         ++fsyncCount;
         return posix().syncFolder(path);
+    }
+    int syncFileSystem(const std::string& path) override {
+        ++fsyncCount;
+        return posix().syncFileSystem(path);
     }
 };
 
@@ -105,7 +109,8 @@ void BM_SmallSaves(benchmark::State& state) {
         return;
     }
     CountingFileSystem& layer = countingLayer();
-    const auto folder = ZELBench_ScratchFolder(journaling ? "journal-small-on" : "journal-small-off");
+    const auto folder =
+        ZELBench_ScratchFolder(journaling ? "journal-small-on" : "journal-small-off");
     constexpr size_t kSaves = 100;
     constexpr size_t kHalf = 50;
     const size_t initial = entries.size() - kSaves * kHalf;
@@ -116,17 +121,21 @@ void BM_SmallSaves(benchmark::State& state) {
         auto db = ZELBench_OpenChangelogDatabase(folder, false);
         db->ensureSerialized();  // commits the new folder, so that the switch takes
         db->journal()->setJournaling(journaling);
-        for (size_t i = 0; i < initial; ++i) db->addItem(ZELRecordItem::itemWithValues(entries[i]), nullptr);
+        for (size_t i = 0; i < initial; ++i)
+            db->addItem(ZELRecordItem::itemWithValues(entries[i]), nullptr);
         if (!db->ensureSerialized()) state.SkipWithError("save failed");
         const uint64_t fsyncsBefore = layer.fsyncCount;
         Clock::duration spent{};
         for (size_t save = 0; save < kSaves; ++save) {
             for (size_t i = 0; i < kHalf; ++i) {
-                db->addItem(ZELRecordItem::itemWithValues(entries[initial + save * kHalf + i]), nullptr);
-                const auto stored = db->itemForItemID(static_cast<ZELID>(1 + save * kHalf + i), nullptr);
+                db->addItem(ZELRecordItem::itemWithValues(entries[initial + save * kHalf + i]),
+                            nullptr);
+                const auto stored =
+                    db->itemForItemID(static_cast<ZELID>(1 + save * kHalf + i), nullptr);
                 if (auto record = std::dynamic_pointer_cast<ZELRecordItem>(stored)) {
-                    record->setValue(ZELValue(ZELStringFromUTF8("changed body " + std::to_string(save))),
-                                     u"body");
+                    record->setValue(
+                        ZELValue(ZELStringFromUTF8("changed body " + std::to_string(save))),
+                        u"body");
                     db->updateIndexingForChangedItem(record);
                 }
             }

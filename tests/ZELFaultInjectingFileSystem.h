@@ -25,24 +25,15 @@
 //
 // Durability model, for the folder under `root`: a file's contents are durable as of its last
 // fsync (a file never flushed comes back empty), a folder's entries as of its last folder flush
-// (a folder never flushed comes back empty). Everything there when the layer is made is durable.
+// (a folder never flushed comes back empty), everything as of a syncfs. Everything there when
+// the layer is made is durable.
 class ZELFaultInjectingFileSystem final : public ZELFileSystem {
 public:
     enum class Fault { IOError, NoSpace, Kill, PowerCut };
 
     explicit ZELFaultInjectingFileSystem(const std::filesystem::path& root)
         : root_(std::filesystem::absolute(root).lexically_normal().string()) {
-        std::error_code error;
-        recordFolder(root_);
-        for (std::filesystem::recursive_directory_iterator it(root_, error), end; !error && it != end;
-             it.increment(error)) {
-            if (it->is_directory()) {
-                recordFolder(it->path().string());
-            } else {
-                const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd >= 0) recordFile(fd), ::close(fd);
-            }
-        }
+        recordEverything();
     }
 
     // The `callNumber`th changing call from now (1 = the next one) meets `fault`.
@@ -129,8 +120,17 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         ++fsyncCount_;
         const std::string normal = std::filesystem::absolute(path).lexically_normal().string();
-        if (isUnderRoot(normal)) recordFolder(normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal);
+        if (isUnderRoot(normal))
+            recordFolder(normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal);
         return posix().syncFolder(path);
+    }
+
+    int syncFileSystem(const std::string& path) override {
+        if (!pass()) return -1;
+        std::lock_guard<std::mutex> guard(lock_);
+        ++fsyncCount_;
+        recordEverything();
+        return posix().syncFileSystem(path);
     }
 
 private:
@@ -144,10 +144,18 @@ private:
         ++count_;
         if (!stopped_ && faultAt_ != 0 && count_ >= faultAt_) {
             switch (fault_) {
-                case Fault::IOError: errno = EIO; return false;
-                case Fault::NoSpace: errno = ENOSPC; return false;
-                case Fault::PowerCut: rebuildFromDurableState(); [[fallthrough]];
-                case Fault::Kill: stopped_ = true; break;
+                case Fault::IOError:
+                    errno = EIO;
+                    return false;
+                case Fault::NoSpace:
+                    errno = ENOSPC;
+                    return false;
+                case Fault::PowerCut:
+                    rebuildFromDurableState();
+                    [[fallthrough]];
+                case Fault::Kill:
+                    stopped_ = true;
+                    break;
             }
         }
         if (stopped_) errno = EIO;
@@ -157,6 +165,21 @@ private:
     bool isUnderRoot(const std::string& path) const {
         const std::string normal = std::filesystem::absolute(path).lexically_normal().string();
         return normal.compare(0, root_.size(), root_) == 0;
+    }
+
+    // Everything under the root is durable as it stands.
+    void recordEverything() {
+        std::error_code error;
+        recordFolder(root_);
+        for (std::filesystem::recursive_directory_iterator it(root_, error), end;
+             !error && it != end; it.increment(error)) {
+            if (it->is_directory()) {
+                recordFolder(it->path().string());
+            } else if (const int fd = ::open(it->path().c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+                recordFile(fd);
+                ::close(fd);
+            }
+        }
     }
 
     void recordFile(int fd) {

@@ -55,8 +55,10 @@ std::string contentDigest(ZELDatabase& db) {
 std::string firstDifference(const std::string& digest, const std::string& expected) {
     size_t at = 0;
     while (at < digest.size() && at < expected.size() && digest[at] == expected[at]) ++at;
-    const size_t lineStart = digest.rfind('\n', at) == std::string::npos ? 0 : digest.rfind('\n', at) + 1;
-    return "got \"" + digest.substr(lineStart, 80) + "\", expected \"" + expected.substr(lineStart, 80) + "\"";
+    const size_t lineStart =
+        digest.rfind('\n', at) == std::string::npos ? 0 : digest.rfind('\n', at) + 1;
+    return "got \"" + digest.substr(lineStart, 80) + "\", expected \"" +
+           expected.substr(lineStart, 80) + "\"";
 }
 
 }  // namespace
@@ -71,7 +73,9 @@ protected:
         std::filesystem::remove_all(pristine_);
         db_ = openDatabase();
         for (int i = 0; i < 300; ++i) {
-            db_->addItem(ZELTestMakeItem("k" + std::to_string(i), wordsOf(i, 0), "t" + std::to_string(i % 5)), nullptr);
+            db_->addItem(ZELTestMakeItem("k" + std::to_string(i), wordsOf(i, 0),
+                                         "t" + std::to_string(i % 5)),
+                         nullptr);
         }
         ASSERT_TRUE(db_->ensureSerialized());
         before_ = contentDigest(*db_);
@@ -179,7 +183,8 @@ TEST_F(DatabaseCrashTest, EveryFaultPointLeavesTheLastCompletedSave) {
                                               : digest == before_ || digest == after_;
             ASSERT_TRUE(expected) << "fault " << int(fault) << " at call " << call << " of "
                                   << callCount << (saved ? ", saved" : "") << ": "
-                                  << firstDifference(digest, saved || !isIOError ? after_ : before_);
+                                  << firstDifference(digest,
+                                                     saved || !isIOError ? after_ : before_);
         }
     }
 }
@@ -267,7 +272,8 @@ TEST_F(DatabaseProcessTest, KillLoopLeavesOneOfTheSaves) {
             const uint32_t next = reference->itemCount();
             for (uint32_t i = next; i < next + 10; ++i) {
                 reference->addItem(
-                    ZELTestMakeItem("k" + std::to_string(i), wordsOf(static_cast<int>(i), 0)), nullptr);
+                    ZELTestMakeItem("k" + std::to_string(i), wordsOf(static_cast<int>(i), 0)),
+                    nullptr);
             }
         }
         ASSERT_EQ(contentDigest(*db), contentDigest(*reference)) << "after kill " << kills;
@@ -280,7 +286,8 @@ TEST_F(DatabaseProcessTest, KillLoopLeavesOneOfTheSaves) {
 
 // A child of SecondProcessIsRefusedTheFolder: opening must fail with an error naming the folder.
 TEST_F(DatabaseProcessTest, LockProbeChild) {
-    if (!childFolder("ZEL_LOCK_PROBE_FOLDER")) GTEST_SKIP() << "run by SecondProcessIsRefusedTheFolder";
+    if (!childFolder("ZEL_LOCK_PROBE_FOLDER"))
+        GTEST_SKIP() << "run by SecondProcessIsRefusedTheFolder";
     const std::filesystem::path folder = childFolder("ZEL_LOCK_PROBE_FOLDER");
     auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder);
     EXPECT_FALSE(db->bootstrapFromDisk());

@@ -78,12 +78,12 @@ TEST_F(DatabaseJournalTest, RollBackUsesOnlyWhatChecks) {
     struct Case {
         bool tornHeader;
         bool tornRecord;
-        const char* a;   // "a" after the roll back (it holds "\xAAxy\xDD" and 2 more bytes before)
-        bool keepsB;     // "b", which the header does not list
+        const char* a;  // "a" after the roll back (it holds "\xAAxy\xDD" and 2 more bytes before)
+        bool keepsB;    // "b", which the header does not list
     };
-    for (const Case c : {Case{false, false, "\xAA\xBB\xCC\xDD", false},
-                         Case{false, true, "\xAAxy\xDD", false},
-                         Case{true, false, "\xAAxy\xDD!!", true}}) {
+    for (const Case c :
+         {Case{false, false, "\xAA\xBB\xCC\xDD", false}, Case{false, true, "\xAAxy\xDD", false},
+          Case{true, false, "\xAAxy\xDD!!", true}}) {
         writeFile(folder_ / "a", "\xAAxy\xDD!!");
         writeFile(folder_ / "b", "new");
         writeFile(folder_ / ZELDatabaseJournal::fileName, journalBytes(c.tornHeader, c.tornRecord));

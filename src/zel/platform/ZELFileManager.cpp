@@ -75,8 +75,8 @@ bool isNonDirectory(const std::string& path) {
 // Flushes the file or folder at `path` to disk.
 bool syncItem(const std::string& path, ZELError* outError) {
     ZELFileSystem& files = ZELFileSystem::shared();
-    const bool synced = (isDirectory(path) ? files.syncFolder(path)
-                                           : ZELFileSystem::syncFile(files, path)) == 0;
+    const bool synced =
+        (isDirectory(path) ? files.syncFolder(path) : ZELFileSystem::syncFile(files, path)) == 0;
     if (!synced) return ZELSetError(outError, errnoError("could not flush ", path));
     return true;
 }
@@ -252,8 +252,8 @@ std::optional<std::string> ZELFileManager::temporaryItemURLForReplacingItemAtURL
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string folder = joined(
-            folderOf(trimmed), ZELStringWithFormat(".zel-replace-%ld-%u",
-                                                   static_cast<long>(getpid()), counter++));
+            folderOf(trimmed),
+            ZELStringWithFormat(".zel-replace-%ld-%u", static_cast<long>(getpid()), counter++));
         if (ZELFileSystem::shared().mkdir(folder, 0700) == 0) {
             return joined(folder, lastPathComponentOf(trimmed));
         }

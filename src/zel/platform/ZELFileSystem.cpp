@@ -48,14 +48,21 @@ public:
         return ::link(from.c_str(), to.c_str());
     }
     int unlink(const std::string& path) override { return ::unlink(path.c_str()); }
-    int mkdir(const std::string& path, mode_t mode) override {
-        return ::mkdir(path.c_str(), mode);
-    }
+    int mkdir(const std::string& path, mode_t mode) override { return ::mkdir(path.c_str(), mode); }
     int rmdir(const std::string& path) override { return ::rmdir(path.c_str()); }
     int syncFolder(const std::string& path) override {
         const int fd = open(path, O_RDONLY | O_DIRECTORY, 0);
         if (fd < 0) return -1;
         const int result = ::fsync(fd);
+        const int syncErrno = errno;
+        ::close(fd);
+        errno = syncErrno;
+        return result;
+    }
+    int syncFileSystem(const std::string& path) override {
+        const int fd = open(path, O_RDONLY | O_DIRECTORY, 0);
+        if (fd < 0) return -1;
+        const int result = ::syncfs(fd);
         const int syncErrno = errno;
         ::close(fd);
         errno = syncErrno;
@@ -123,6 +130,9 @@ public:
     }
     int rmdir(const std::string& path) override { return forPath(path).rmdir(path); }
     int syncFolder(const std::string& path) override { return forPath(path).syncFolder(path); }
+    int syncFileSystem(const std::string& path) override {
+        return forPath(path).syncFileSystem(path);
+    }
 
 private:
     ZELFileSystem& forPath(const std::string& path) {
@@ -170,7 +180,9 @@ std::shared_ptr<ZELFileSystem>& installedBase() {
 
 }  // namespace
 
-ZELFileSystem& ZELFileSystem::shared() { return front(); }
+ZELFileSystem& ZELFileSystem::shared() {
+    return front();
+}
 
 ZELFileSystem& ZELFileSystem::posix() {
     static ZELPOSIXFileSystem instance;
@@ -192,7 +204,9 @@ void ZELFileSystem::attachFolder(const std::string& folder, ZELFileSystem* owner
     front().attach(folder, owner);
 }
 
-void ZELFileSystem::detachFolder(ZELFileSystem* owner) { front().detach(owner); }
+void ZELFileSystem::detachFolder(ZELFileSystem* owner) {
+    front().detach(owner);
+}
 
 bool ZELFileSystem::writeAll(ZELFileSystem& fileSystem, int fd, const void* bytes, size_t count,
                              off_t offset) {

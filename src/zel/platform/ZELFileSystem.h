@@ -41,6 +41,8 @@ public:
     virtual int rmdir(const std::string& path) = 0;
     // Flushes the entries of the folder at `path` (open, fsync, close).
     virtual int syncFolder(const std::string& path) = 0;
+    // Flushes every file and folder of the file system that holds `path` (syncfs).
+    virtual int syncFileSystem(const std::string& path) = 0;
 
     static ZELFileSystem& shared();
     static ZELFileSystem& base();

@@ -34,6 +34,9 @@ constexpr uint32_t kKindFile = 1;
 constexpr uint32_t kKindFolder = 2;
 // Overwrites held in memory before their pre-images are flushed as one batch.
 constexpr uint64_t kFlushThreshold = 8 * 1024 * 1024;
+// Above this many changed files and folders, a commit flushes the whole file system at once
+// (syncfs) rather than each of them.
+constexpr size_t kSyncEachLimit = 8;
 
 uint32_t crc32(const void* bytes, size_t count, uint32_t crc) {
     static const std::array<uint32_t, 256> table = [] {
@@ -112,9 +115,12 @@ private:
 std::string preservedName(const std::string& relative) {
     std::string name;
     for (const char c : relative) {
-        if (c == '%') name += "%25";
-        else if (c == '/') name += "%2F";
-        else name += c;
+        if (c == '%')
+            name += "%25";
+        else if (c == '/')
+            name += "%2F";
+        else
+            name += c;
     }
     return name;
 }
@@ -217,8 +223,10 @@ std::unique_ptr<ZELDatabaseJournal> ZELDatabaseJournal::journalForFolder(
         normal.size() > 1 && normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal;
     const int lockFD = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lockFD < 0) {
-        ZELSetError(outError, ZELError::errorWithErrno(errno, "could not open the database "
-                                                              "folder " + path));
+        ZELSetError(outError, ZELError::errorWithErrno(errno,
+                                                       "could not open the database "
+                                                       "folder " +
+                                                           path));
         return nullptr;
     }
     if (::flock(lockFD, LOCK_EX | LOCK_NB) != 0) {
@@ -231,8 +239,10 @@ std::unique_ptr<ZELDatabaseJournal> ZELDatabaseJournal::journalForFolder(
                               ZELStringWithFormat("the database folder %s is already open in "
                                                   "another database (in this or another process)",
                                                   path.c_str()))
-                        : ZELError::errorWithErrno(lockErrno, "could not lock the database "
-                                                              "folder " + path));
+                        : ZELError::errorWithErrno(lockErrno,
+                                                   "could not lock the database "
+                                                   "folder " +
+                                                       path));
         return nullptr;
     }
     if (!rollBackFolder(path, outError)) {
@@ -358,8 +368,8 @@ int ZELDatabaseJournal::journalPreImages(const std::string& relative, FileState&
             if (state.readFD < 0) state.readFD = base().open(absolutePath(relative), O_RDONLY, 0);
             if (state.readFD < 0) return -1;
             bytes.resize(gapEnd - cursor);
-            const ssize_t read = base().pread(state.readFD, bytes.data(), bytes.size(),
-                                              static_cast<off_t>(cursor));
+            const ssize_t read =
+                base().pread(state.readFD, bytes.data(), bytes.size(), static_cast<off_t>(cursor));
             if (read < 0) return -1;
             bytes.resize(static_cast<size_t>(read));  // a file shorter than its floor: no more
             std::string record;
@@ -488,6 +498,31 @@ bool ZELDatabaseJournal::fail(ZELError* outError, const std::string& what,
     return ZELSetError(outError, ZELError::errorWithErrno(errno, what + " " + path));
 }
 
+// Each changed file, then the preserved links (no rename or deletion may become durable
+// without them), then each changed folder.
+bool ZELDatabaseJournal::syncEachChange(ZELError* outError) {
+    ZELFileSystem& files = base();
+    for (const std::string& relative : changedFiles_) {
+        struct stat status;
+        const std::string path = absolutePath(relative);
+        if (!exists(path, &status) || !S_ISREG(status.st_mode)) continue;
+        if (ZELFileSystem::syncFile(files, path) != 0) {
+            return fail(outError, "could not flush", path);
+        }
+    }
+    const std::string preservedPath = absolutePath(preservedFolderName);
+    if (files.syncFolder(preservedPath) != 0) {
+        return fail(outError, "could not flush", preservedPath);
+    }
+    for (const std::string& relative : changedFolders_) {
+        const std::string path = absolutePath(relative);
+        if (exists(path) && files.syncFolder(path) != 0) {
+            return fail(outError, "could not flush", path);
+        }
+    }
+    return true;
+}
+
 bool ZELDatabaseJournal::commit(ZELError* outError) {
     std::lock_guard<std::mutex> guard(lock_);
     ZELFileSystem& files = base();
@@ -500,20 +535,11 @@ bool ZELDatabaseJournal::commit(ZELError* outError) {
         return true;
     }
     if (flush() != 0) return fail(outError, "could not write the journal of", folder_);
-    for (const std::string& relative : changedFiles_) {
-        struct stat status;
-        const std::string path = absolutePath(relative);
-        if (!exists(path, &status) || !S_ISREG(status.st_mode)) continue;
-        if (ZELFileSystem::syncFile(files, path) != 0) return fail(outError, "could not flush", path);
-    }
-    // The preserved links first: no rename or deletion may become durable without them.
     const std::string preservedPath = absolutePath(preservedFolderName);
-    if (files.syncFolder(preservedPath) != 0) return fail(outError, "could not flush", preservedPath);
-    for (const std::string& relative : changedFolders_) {
-        const std::string path = absolutePath(relative);
-        if (exists(path) && files.syncFolder(path) != 0) {
-            return fail(outError, "could not flush", path);
-        }
+    if (changedFiles_.size() + changedFolders_.size() > kSyncEachLimit) {
+        if (files.syncFileSystem(folder_) != 0) return fail(outError, "could not flush", folder_);
+    } else if (!syncEachChange(outError)) {
+        return false;
     }
     const std::string journalPath = absolutePath(fileName);
     if (files.unlink(journalPath) != 0) return fail(outError, "could not delete", journalPath);
@@ -535,8 +561,8 @@ bool ZELDatabaseJournal::rollBackFolder(const std::string& folder, ZELError* out
     const std::string journalPath = folder + "/" + fileName;
     const std::string preservedPath = folder + "/" + preservedFolderName;
     const auto failed = [&](const std::string& what, const std::string& path) {
-        return ZELSetError(outError, ZELError::errorWithErrno(
-                                         errno, "rolling back " + folder + ": " + what + " " + path));
+        return ZELSetError(outError, ZELError::errorWithErrno(errno, "rolling back " + folder +
+                                                                         ": " + what + " " + path));
     };
     const std::optional<std::string> journal = readWholeFile(files, journalPath);
     if (!journal) {
@@ -748,7 +774,9 @@ int ZELDatabaseJournal::ftruncate(int fd, off_t length) {
     return truncate(found->second, fd, static_cast<uint64_t>(length));
 }
 
-int ZELDatabaseJournal::fstat(int fd, struct stat* status) { return base().fstat(fd, status); }
+int ZELDatabaseJournal::fstat(int fd, struct stat* status) {
+    return base().fstat(fd, status);
+}
 
 int ZELDatabaseJournal::rename(const std::string& from, const std::string& to) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -814,6 +842,12 @@ int ZELDatabaseJournal::rmdir(const std::string& path) {
     if (begin() != 0 || base().rmdir(path) != 0) return -1;
     markReplaced(std::string(), relativePath(path));
     return 0;
+}
+
+int ZELDatabaseJournal::syncFileSystem(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!journaling_ || !active_) return base().syncFileSystem(path);
+    return 0;  // the commit flushes everything the transaction changed
 }
 
 int ZELDatabaseJournal::syncFolder(const std::string& path) {

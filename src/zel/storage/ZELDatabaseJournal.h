@@ -30,8 +30,8 @@
 // or folder entry the transaction found goes away before a link to it is in the preserved
 // folder.
 //
-// commit() flushes every changed file and folder, then deletes the journal: that deletion is
-// the commit point. Rolling back (at open, or when the owner goes away with a transaction open)
+// commit() flushes every changed file and folder (one syncfs when they are many), then deletes
+// the journal: that deletion is the commit point. Rolling back (at open, or when the owner goes away with a transaction open)
 // restores the preserved files, writes the pre-images back, truncates files to their first
 // lengths and deletes everything the transaction made. A failed commit leaves the transaction
 // open, so that the changes the owner still holds in memory can be committed by a later try.
@@ -76,6 +76,7 @@ public:
     int mkdir(const std::string& path, mode_t mode) override;
     int rmdir(const std::string& path) override;
     int syncFolder(const std::string& path) override;
+    int syncFileSystem(const std::string& path) override;
 
 private:
     // A file of the transaction. `floor`: below it the file still holds bytes the transaction
@@ -108,6 +109,7 @@ private:
     int truncate(const std::string& relative, int fd, uint64_t length);
     int preserve(const std::string& relative);
     void markReplaced(const std::string& from, const std::string& to);
+    bool syncEachChange(ZELError* outError);
     void endTransaction();
     bool fail(ZELError* outError, const std::string& what, const std::string& path);
 
@@ -119,11 +121,11 @@ private:
     bool rootSyncOwed_ = false;
     std::map<std::string, int64_t> found_;  // relative path -> first length (-1: folder)
     std::unordered_map<std::string, FileState> files_;
-    std::set<std::string> replaced_;        // paths renamed over or deleted, with what is in them
+    std::set<std::string> replaced_;  // paths renamed over or deleted, with what is in them
     std::unordered_map<int, std::string> pathByFD_;
     std::vector<PendingWrite> pending_;
     uint64_t pendingByteCount_ = 0;
-    std::string records_;                   // pre-image records not yet in the journal file
+    std::string records_;  // pre-image records not yet in the journal file
     uint32_t headerCRC_ = 0;
     int journalFD_ = -1;
     uint64_t journalLength_ = 0;

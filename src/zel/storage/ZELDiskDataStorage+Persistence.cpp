@@ -1,6 +1,6 @@
 #include <system_error>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDiskDataStorage.h"

@@ -1,7 +1,5 @@
 #include "zel/stream/ZELFileStream.h"
 
-#include "zel/platform/ZELFileSystem.h"
-
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -12,6 +10,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+
+#include "zel/platform/ZELFileSystem.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ bool ZELFileStream::open() {
 
     const bool writes = flags_ & ZELFileStreamFlagWrite;
     const int mode = writes ? ((flags_ & ZELFileStreamFlagRead) ? O_RDWR | O_CREAT
-                                                                 : O_WRONLY | O_CREAT | O_TRUNC)
+                                                                : O_WRONLY | O_CREAT | O_TRUNC)
                             : O_RDONLY;
     fd_ = ZELFileSystem::shared().open(url_.string(), mode, 0666);
     if (fd_ < 0) {
