@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -72,15 +73,15 @@ public:
 
 // The front: a call on a path inside an attached folder, or on a descriptor opened there, goes
 // to the folder's owner; every other call to base(). Attached folders are few, so they are
-// searched in turn.
+// searched in turn. Lookups share the lock, so that reads on many threads do not queue.
 class ZELFileSystemFront final : public ZELFileSystem {
 public:
     void attach(const std::string& folder, ZELFileSystem* owner) {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock guard(lock_);
         owners_.emplace_back(folder, owner);
     }
     void detach(ZELFileSystem* owner) {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock guard(lock_);
         std::erase_if(owners_, [owner](const auto& entry) { return entry.second == owner; });
         std::erase_if(ownerByFD_, [owner](const auto& entry) { return entry.second == owner; });
     }
@@ -89,7 +90,7 @@ public:
         ZELFileSystem& target = forPath(path);
         const int fd = target.open(path, flags, mode);
         if (fd >= 0 && &target != &base()) {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::unique_lock guard(lock_);
             ownerByFD_[fd] = &target;
         }
         return fd;
@@ -97,7 +98,7 @@ public:
     int close(int fd) override {
         ZELFileSystem* owner = nullptr;
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::unique_lock guard(lock_);
             const auto found = ownerByFD_.find(fd);
             if (found != ownerByFD_.end()) {
                 owner = found->second;
@@ -137,13 +138,13 @@ public:
 private:
     ZELFileSystem& forPath(const std::string& path) {
         {
-            std::lock_guard<std::mutex> guard(lock_);
+            std::shared_lock guard(lock_);
             if (owners_.empty()) return base();
         }
         std::error_code error;
         const std::string normal =
             std::filesystem::absolute(path, error).lexically_normal().string();
-        std::lock_guard<std::mutex> guard(lock_);
+        std::shared_lock guard(lock_);
         for (const auto& [folder, owner] : owners_) {
             if (normal.compare(0, folder.size(), folder) == 0 &&
                 (normal.size() == folder.size() || normal[folder.size()] == '/')) {
@@ -153,12 +154,12 @@ private:
         return base();
     }
     ZELFileSystem& forFD(int fd) {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::shared_lock guard(lock_);
         const auto found = ownerByFD_.find(fd);
         return found != ownerByFD_.end() ? *found->second : base();
     }
 
-    std::mutex lock_;
+    std::shared_mutex lock_;
     std::vector<std::pair<std::string, ZELFileSystem*>> owners_;
     std::unordered_map<int, ZELFileSystem*> ownerByFD_;
 };

@@ -427,6 +427,7 @@ int ZELDatabaseJournal::flush() {
     }
     const int failure = errno;
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(applied));
+    holdsWrites_.store(!pending_.empty(), std::memory_order_release);
     errno = failure;
     return result;
 }
@@ -486,6 +487,7 @@ void ZELDatabaseJournal::endTransaction() {
     files_.clear();
     replaced_.clear();
     pending_.clear();
+    holdsWrites_.store(false, std::memory_order_release);
     pendingByteCount_ = 0;
     records_.clear();
     changedFiles_.clear();
@@ -716,6 +718,8 @@ int ZELDatabaseJournal::close(int fd) {
 // Reads what the file will hold: the held overwrites are laid over the bytes on disk, so that a
 // read never waits for (or fails with) a flush of the journal.
 ssize_t ZELDatabaseJournal::pread(int fd, void* buffer, size_t count, off_t offset) {
+    if (!holdsWrites_.load(std::memory_order_acquire))
+        return base().pread(fd, buffer, count, offset);
     std::lock_guard<std::mutex> guard(lock_);
     const ssize_t read = base().pread(fd, buffer, count, offset);
     const auto found = pathByFD_.find(fd);
@@ -748,6 +752,7 @@ ssize_t ZELDatabaseJournal::pwrite(int fd, const void* bytes, size_t count, off_
     if (journalPreImages(relative, state, start, heldEnd) != 0) return -1;
     const auto* cursor = static_cast<const char*>(bytes);
     pending_.push_back({relative, start, std::string(cursor, heldEnd - start)});
+    holdsWrites_.store(true, std::memory_order_release);
     pendingByteCount_ += heldEnd - start;
     const size_t rest = count - (heldEnd - start);
     if (rest > 0 && !ZELFileSystem::writeAll(base(), fd, cursor + (heldEnd - start), rest,

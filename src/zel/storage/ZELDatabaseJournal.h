@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -31,10 +32,11 @@
 // folder.
 //
 // commit() flushes every changed file and folder (one syncfs when they are many), then deletes
-// the journal: that deletion is the commit point. Rolling back (at open, or when the owner goes away with a transaction open)
-// restores the preserved files, writes the pre-images back, truncates files to their first
-// lengths and deletes everything the transaction made. A failed commit leaves the transaction
-// open, so that the changes the owner still holds in memory can be committed by a later try.
+// the journal: that deletion is the commit point. Rolling back (at open, or when the owner goes
+// away with a transaction open) restores the preserved files, writes the pre-images back, truncates
+// files to their first lengths and deletes everything the transaction made. A failed commit leaves
+// the transaction open, so that the changes the owner still holds in memory can be committed by a
+// later try.
 //
 // Thread-safe: one mutex guards the transaction; reads of other threads pass through it.
 class ZELDatabaseJournal final : public ZELFileSystem {
@@ -124,6 +126,9 @@ private:
     std::set<std::string> replaced_;  // paths renamed over or deleted, with what is in them
     std::unordered_map<int, std::string> pathByFD_;
     std::vector<PendingWrite> pending_;
+    // Whether pending_ holds anything; read without the mutex by pread, whose caller never
+    // reads a file while another thread writes it.
+    std::atomic<bool> holdsWrites_{false};
     uint64_t pendingByteCount_ = 0;
     std::string records_;  // pre-image records not yet in the journal file
     uint32_t headerCRC_ = 0;
