@@ -223,10 +223,8 @@ std::unique_ptr<ZELDatabaseJournal> ZELDatabaseJournal::journalForFolder(
         normal.size() > 1 && normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal;
     const int lockFD = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lockFD < 0) {
-        ZELSetError(outError, ZELError::errorWithErrno(errno,
-                                                       "could not open the database "
-                                                       "folder " +
-                                                           path));
+        const std::string what = "could not open the database folder " + path;
+        ZELSetError(outError, ZELError::errorWithErrno(errno, what));
         return nullptr;
     }
     if (::flock(lockFD, LOCK_EX | LOCK_NB) != 0) {
@@ -240,9 +238,7 @@ std::unique_ptr<ZELDatabaseJournal> ZELDatabaseJournal::journalForFolder(
                                                   "another database (in this or another process)",
                                                   path.c_str()))
                         : ZELError::errorWithErrno(lockErrno,
-                                                   "could not lock the database "
-                                                   "folder " +
-                                                       path));
+                                                   "could not lock the database folder " + path));
         return nullptr;
     }
     if (!rollBackFolder(path, outError)) {
