@@ -8,51 +8,17 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 
 #include "zel/platform/ZELString.h"
-
-// The journal file, little-endian (docs/FORMATS.md, "Journal file"):
-//
-//   header  uint32 magic 0x4A4C455A, uint32 version 1, uint32 entry count N,
-//           N x (uint32 kind: 1 file, 2 folder; uint64 length (0 for a folder);
-//                uint32 path length P; P bytes of path relative to the folder; padding(P)),
-//           uint32 CRC-32 of the header's bytes before it
-//   records each: uint32 magic 0x4552505A, uint32 path length P, path, padding(P),
-//           uint64 offset, uint32 byte count B, the B bytes the file held there, padding(B),
-//           uint32 CRC-32 of the record's bytes before it, started from the header's CRC
-//
-// A header that does not check means nothing was changed yet; records are read up to the first
-// that does not check (a torn tail, never acted on).
+#include "zel/storage/ZELDatabaseJournal+Private.h"
 
 namespace {
 
-constexpr uint32_t kHeaderMagic = 0x4A4C455A;
-constexpr uint32_t kRecordMagic = 0x4552505A;
-constexpr uint32_t kVersion = 1;
-constexpr uint32_t kKindFile = 1;
-constexpr uint32_t kKindFolder = 2;
 // Overwrites held in memory before their pre-images are flushed as one batch.
 constexpr uint64_t kFlushThreshold = 8 * 1024 * 1024;
 // Above this many changed files and folders, a commit flushes the whole file system at once
 // (syncfs) rather than each of them.
 constexpr size_t kSyncEachLimit = 8;
-
-uint32_t crc32(const void* bytes, size_t count, uint32_t crc) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> made{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            made[n] = c;
-        }
-        return made;
-    }();
-    crc = ~crc;
-    const auto* cursor = static_cast<const uint8_t*>(bytes);
-    for (size_t i = 0; i < count; ++i) crc = table[(crc ^ cursor[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 void appendUInt32(std::string& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
@@ -68,49 +34,6 @@ void appendPadded(std::string& out, const void* bytes, size_t count) {
     out.append((4 - count % 4) % 4, '\0');
 }
 
-// Reads the journal's little-endian fields; any read past the end fails from then on.
-class JournalReader {
-public:
-    explicit JournalReader(const std::string& bytes) : bytes_(bytes) {}
-    size_t position() const { return position_; }
-    bool failed() const { return failed_; }
-    uint32_t uint32() { return static_cast<uint32_t>(unsignedOf(4)); }
-    uint64_t uint64() { return unsignedOf(8); }
-    std::string padded() {
-        const uint32_t count = uint32();
-        const size_t padding = (4 - count % 4) % 4;
-        if (failed_ || bytes_.size() - position_ < uint64_t{count} + padding) {
-            failed_ = true;
-            return {};
-        }
-        std::string read = bytes_.substr(position_, count);
-        position_ += count + padding;
-        return read;
-    }
-    bool checks(size_t start, uint32_t seed) {
-        const uint32_t computed = crc32(bytes_.data() + start, position_ - start, seed);
-        return uint32() == computed && !failed_;
-    }
-
-private:
-    uint64_t unsignedOf(size_t width) {
-        if (failed_ || bytes_.size() - position_ < width) {
-            failed_ = true;
-            return 0;
-        }
-        uint64_t value = 0;
-        for (size_t i = 0; i < width; ++i) {
-            value |= uint64_t{static_cast<uint8_t>(bytes_[position_ + i])} << (8 * i);
-        }
-        position_ += width;
-        return value;
-    }
-
-    const std::string& bytes_;
-    size_t position_ = 0;
-    bool failed_ = false;
-};
-
 // A preserved item's name: its relative path with "%" and "/" written as "%25" and "%2F".
 std::string preservedName(const std::string& relative) {
     std::string name;
@@ -125,40 +48,56 @@ std::string preservedName(const std::string& relative) {
     return name;
 }
 
-std::string relativeOfPreservedName(const std::string& name) {
-    std::string relative;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '%' && name.compare(i, 3, "%2F") == 0) {
-            relative += '/';
-            i += 2;
-        } else if (name[i] == '%' && name.compare(i, 3, "%25") == 0) {
-            relative += '%';
-            i += 2;
-        } else {
-            relative += name[i];
-        }
-    }
-    return relative;
-}
-
-std::string parentOf(const std::string& relative) {
-    const size_t slash = relative.rfind('/');
-    return slash == std::string::npos ? std::string() : relative.substr(0, slash);
-}
-
 bool isWithin(const std::string& relative, const std::string& folder) {
     return relative.compare(0, folder.size(), folder) == 0 &&
            (relative.size() == folder.size() || relative[folder.size()] == '/');
 }
 
-bool exists(const std::string& path, struct stat* status = nullptr) {
+std::string encodeHeader(const std::map<std::string, int64_t>& items) {
+    std::string header;
+    appendUInt32(header, kJournalHeaderMagic);
+    appendUInt32(header, kJournalVersion);
+    appendUInt32(header, static_cast<uint32_t>(items.size()));
+    for (const auto& [relative, length] : items) {
+        appendUInt32(header, length < 0 ? kJournalKindFolder : kJournalKindFile);
+        appendUInt64(header, length < 0 ? 0 : static_cast<uint64_t>(length));
+        appendPadded(header, relative.data(), relative.size());
+    }
+    appendUInt32(header, ZELDatabaseJournal_CRC32(header.data(), header.size(), 0));
+    return header;
+}
+
+}  // namespace
+
+// ---- Shared with the roll back (ZELDatabaseJournal+Private.h) ----
+
+uint32_t ZELDatabaseJournal_CRC32(const void* bytes, size_t count, uint32_t crc) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> made{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            made[n] = c;
+        }
+        return made;
+    }();
+    crc = ~crc;
+    const auto* cursor = static_cast<const uint8_t*>(bytes);
+    for (size_t i = 0; i < count; ++i) crc = table[(crc ^ cursor[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::string ZELDatabaseJournal_ParentOf(const std::string& relative) {
+    const size_t slash = relative.rfind('/');
+    return slash == std::string::npos ? std::string() : relative.substr(0, slash);
+}
+
+bool ZELDatabaseJournal_Exists(const std::string& path, struct stat* status) {
     struct stat ignored;
     return ::lstat(path.c_str(), status ? status : &ignored) == 0;
 }
 
-// Every file and folder under `folder` but the journal's own, by relative path, with file
-// lengths (-1 for folders).
-std::map<std::string, int64_t> itemsInFolder(const std::string& folder) {
+std::map<std::string, int64_t> ZELDatabaseJournal_ItemsInFolder(const std::string& folder) {
     std::map<std::string, int64_t> items;
     std::error_code error;
     std::filesystem::recursive_directory_iterator it(folder, error), end;
@@ -175,40 +114,6 @@ std::map<std::string, int64_t> itemsInFolder(const std::string& folder) {
     }
     return items;
 }
-
-std::string encodeHeader(const std::map<std::string, int64_t>& items) {
-    std::string header;
-    appendUInt32(header, kHeaderMagic);
-    appendUInt32(header, kVersion);
-    appendUInt32(header, static_cast<uint32_t>(items.size()));
-    for (const auto& [relative, length] : items) {
-        appendUInt32(header, length < 0 ? kKindFolder : kKindFile);
-        appendUInt64(header, length < 0 ? 0 : static_cast<uint64_t>(length));
-        appendPadded(header, relative.data(), relative.size());
-    }
-    appendUInt32(header, crc32(header.data(), header.size(), 0));
-    return header;
-}
-
-std::optional<std::string> readWholeFile(ZELFileSystem& files, const std::string& path) {
-    const int fd = files.open(path, O_RDONLY, 0);
-    if (fd < 0) return std::nullopt;
-    std::string bytes;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t read = files.pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size()));
-        if (read < 0) {
-            files.close(fd);
-            return std::nullopt;
-        }
-        if (read == 0) break;
-        bytes.append(chunk, static_cast<size_t>(read));
-    }
-    files.close(fd);
-    return bytes;
-}
-
-}  // namespace
 
 // ---- Opening and closing ----
 
@@ -286,7 +191,7 @@ std::string ZELDatabaseJournal::absolutePath(const std::string& relative) const 
 }
 
 bool ZELDatabaseJournal::isReplaced(const std::string& relative) const {
-    for (std::string path = relative;; path = parentOf(path)) {
+    for (std::string path = relative;; path = ZELDatabaseJournal_ParentOf(path)) {
         if (replaced_.count(path)) return true;
         if (path.empty()) return false;
     }
@@ -324,7 +229,7 @@ void ZELDatabaseJournal::forgetStates(const std::string& relative) {
 int ZELDatabaseJournal::begin() {
     if (active_) return 0;
     ZELFileSystem& files = base();
-    std::map<std::string, int64_t> items = itemsInFolder(folder_);
+    std::map<std::string, int64_t> items = ZELDatabaseJournal_ItemsInFolder(folder_);
     const std::string journalPath = absolutePath(fileName);
     const std::string preservedPath = absolutePath(preservedFolderName);
     ZELFileSystem::removeTree(files, preservedPath);  // left by an interrupted commit
@@ -341,7 +246,7 @@ int ZELDatabaseJournal::begin() {
         return -1;
     }
     found_ = std::move(items);
-    headerCRC_ = crc32(header.data(), header.size() - 4, 0);
+    headerCRC_ = ZELDatabaseJournal_CRC32(header.data(), header.size() - 4, 0);
     journalFD_ = fd;
     journalLength_ = header.size();
     active_ = true;
@@ -369,11 +274,12 @@ int ZELDatabaseJournal::journalPreImages(const std::string& relative, FileState&
             if (read < 0) return -1;
             bytes.resize(static_cast<size_t>(read));  // a file shorter than its floor: no more
             std::string record;
-            appendUInt32(record, kRecordMagic);
+            appendUInt32(record, kJournalRecordMagic);
             appendPadded(record, relative.data(), relative.size());
             appendUInt64(record, cursor);
             appendPadded(record, bytes.data(), bytes.size());
-            appendUInt32(record, crc32(record.data(), record.size(), headerCRC_));
+            appendUInt32(record,
+                         ZELDatabaseJournal_CRC32(record.data(), record.size(), headerCRC_));
             records_ += record;
         }
         if (next == state.journaled.end() || next->first >= end) break;
@@ -450,7 +356,9 @@ int ZELDatabaseJournal::truncate(const std::string& relative, int fd, uint64_t l
 // hard link, a folder by moving it there. Nothing to do for items the transaction made.
 int ZELDatabaseJournal::preserve(const std::string& relative) {
     const auto item = found_.find(relative);
-    if (item == found_.end() || isReplaced(relative) || !exists(absolutePath(relative))) return 0;
+    if (item == found_.end() || isReplaced(relative) ||
+        !ZELDatabaseJournal_Exists(absolutePath(relative)))
+        return 0;
     const std::string kept = absolutePath(preservedFolderName) + "/" + preservedName(relative);
     const int result = item->second < 0 ? base().rename(absolutePath(relative), kept)
                                         : base().link(absolutePath(relative), kept);
@@ -463,7 +371,7 @@ void ZELDatabaseJournal::markReplaced(const std::string& from, const std::string
         if (relative.empty()) continue;
         forgetStates(relative);
         replaced_.insert(relative);
-        changedFolders_.insert(parentOf(relative));
+        changedFolders_.insert(ZELDatabaseJournal_ParentOf(relative));
     }
     if (from.empty()) return;
     // What was written under the old name is flushed under the new one.
@@ -503,7 +411,7 @@ bool ZELDatabaseJournal::syncEachChange(ZELError* outError) {
     for (const std::string& relative : changedFiles_) {
         struct stat status;
         const std::string path = absolutePath(relative);
-        if (!exists(path, &status) || !S_ISREG(status.st_mode)) continue;
+        if (!ZELDatabaseJournal_Exists(path, &status) || !S_ISREG(status.st_mode)) continue;
         if (ZELFileSystem::syncFile(files, path) != 0) {
             return fail(outError, "could not flush", path);
         }
@@ -514,7 +422,7 @@ bool ZELDatabaseJournal::syncEachChange(ZELError* outError) {
     }
     for (const std::string& relative : changedFolders_) {
         const std::string path = absolutePath(relative);
-        if (exists(path) && files.syncFolder(path) != 0) {
+        if (ZELDatabaseJournal_Exists(path) && files.syncFolder(path) != 0) {
             return fail(outError, "could not flush", path);
         }
     }
@@ -552,131 +460,6 @@ bool ZELDatabaseJournal::commit(ZELError* outError) {
     return true;
 }
 
-// ---- Rolling back ----
-
-bool ZELDatabaseJournal::rollBackFolder(const std::string& folder, ZELError* outError) {
-    ZELFileSystem& files = base();
-    const std::string journalPath = folder + "/" + fileName;
-    const std::string preservedPath = folder + "/" + preservedFolderName;
-    const auto failed = [&](const std::string& what, const std::string& path) {
-        return ZELSetError(outError, ZELError::errorWithErrno(errno, "rolling back " + folder +
-                                                                         ": " + what + " " + path));
-    };
-    const std::optional<std::string> journal = readWholeFile(files, journalPath);
-    if (!journal) {
-        if (exists(journalPath)) return failed("could not read", journalPath);
-        // No journal: the last transaction committed; only its preserved items may be left.
-        if (ZELFileSystem::removeTree(files, preservedPath) != 0) {
-            return failed("could not delete", preservedPath);
-        }
-        return true;
-    }
-
-    JournalReader reader(*journal);
-    std::map<std::string, int64_t> found;
-    const bool headerValid = reader.uint32() == kHeaderMagic && reader.uint32() == kVersion;
-    const uint32_t count = headerValid ? reader.uint32() : 0;
-    for (uint32_t i = 0; headerValid && i < count && !reader.failed(); ++i) {
-        const uint32_t kind = reader.uint32();
-        const uint64_t length = reader.uint64();
-        found[reader.padded()] = kind == kKindFolder ? -1 : static_cast<int64_t>(length);
-    }
-    const uint32_t headerCRC =
-        crc32(journal->data(), std::min(reader.position(), journal->size()), 0);
-    std::set<std::string> touchedFiles;
-    std::set<std::string> touchedFolders{""};
-    const auto path = [&](const std::string& relative) {
-        return relative.empty() ? folder : folder + "/" + relative;
-    };
-    // A header that does not check was never flushed whole: nothing was changed after it.
-    if (headerValid && reader.checks(0, 0)) {
-        for (const auto& [relative, length] : found) {
-            if (length < 0 && !exists(path(relative)) && files.mkdir(path(relative), 0755) != 0) {
-                return failed("could not make", path(relative));
-            }
-        }
-        std::error_code error;
-        std::vector<std::string> kept;
-        for (std::filesystem::directory_iterator it(preservedPath, error), end; !error && it != end;
-             it.increment(error)) {
-            kept.push_back(it->path().filename().string());
-        }
-        for (const std::string& name : kept) {
-            const std::string relative = relativeOfPreservedName(name);
-            if (found.count(relative) && found[relative] < 0 &&
-                ZELFileSystem::removeTree(files, path(relative)) != 0) {
-                return failed("could not delete", path(relative));
-            }
-            if (files.rename(preservedPath + "/" + name, path(relative)) != 0) {
-                return failed("could not restore", path(relative));
-            }
-            touchedFolders.insert(parentOf(relative));
-        }
-        struct PreImage {
-            std::string path;
-            uint64_t offset;
-            std::string bytes;
-        };
-        std::vector<PreImage> preImages;
-        for (;;) {
-            const size_t start = reader.position();
-            if (reader.uint32() != kRecordMagic) break;
-            PreImage preImage;
-            preImage.path = reader.padded();
-            preImage.offset = reader.uint64();
-            preImage.bytes = reader.padded();
-            if (!reader.checks(start, headerCRC)) break;
-            preImages.push_back(std::move(preImage));
-        }
-        // Last first, so that the oldest bytes of a range are the ones left.
-        for (auto it = preImages.rbegin(); it != preImages.rend(); ++it) {
-            const int fd = files.open(path(it->path), O_WRONLY | O_CREAT, 0644);
-            if (fd < 0 || !ZELFileSystem::writeAll(files, fd, it->bytes.data(), it->bytes.size(),
-                                                   static_cast<off_t>(it->offset))) {
-                if (fd >= 0) files.close(fd);
-                return failed("could not write back", path(it->path));
-            }
-            files.close(fd);
-            touchedFiles.insert(it->path);
-        }
-        for (const auto& [relative, length] : found) {
-            struct stat status;
-            if (length < 0 || !exists(path(relative), &status) || status.st_size <= length) {
-                continue;
-            }
-            const int fd = files.open(path(relative), O_WRONLY, 0);
-            if (fd < 0 || files.ftruncate(fd, length) != 0) {
-                if (fd >= 0) files.close(fd);
-                return failed("could not truncate", path(relative));
-            }
-            files.close(fd);
-            touchedFiles.insert(relative);
-        }
-        for (const auto& [relative, length] : itemsInFolder(folder)) {
-            if (found.count(relative) || !exists(path(relative))) continue;
-            if (ZELFileSystem::removeTree(files, path(relative)) != 0) {
-                return failed("could not delete", path(relative));
-            }
-            touchedFolders.insert(parentOf(relative));
-        }
-        for (const std::string& relative : touchedFiles) {
-            if (ZELFileSystem::syncFile(files, path(relative)) != 0) {
-                return failed("could not flush", path(relative));
-            }
-        }
-        for (const std::string& relative : touchedFolders) {
-            if (exists(path(relative)) && files.syncFolder(path(relative)) != 0) {
-                return failed("could not flush", path(relative));
-            }
-        }
-    }
-    if (files.unlink(journalPath) != 0) return failed("could not delete", journalPath);
-    if (ZELFileSystem::removeTree(files, preservedPath) != 0 || files.syncFolder(folder) != 0) {
-        return failed("could not tidy", folder);
-    }
-    return true;
-}
-
 // ---- The file operations ----
 
 int ZELDatabaseJournal::open(const std::string& path, int flags, mode_t mode) {
@@ -684,7 +467,7 @@ int ZELDatabaseJournal::open(const std::string& path, int flags, mode_t mode) {
     if (!journaling_) return base().open(path, flags, mode);
     const std::string relative = relativePath(path);
     struct stat status;
-    const bool existed = exists(path, &status);
+    const bool existed = ZELDatabaseJournal_Exists(path, &status);
     const bool writes = (flags & O_ACCMODE) != O_RDONLY;
     const bool empties = existed && writes && (flags & O_TRUNC) && status.st_size > 0;
     if (((!existed && (flags & O_CREAT)) || empties) && begin() != 0) return -1;
@@ -700,7 +483,7 @@ int ZELDatabaseJournal::open(const std::string& path, int flags, mode_t mode) {
     pathByFD_[fd] = relative;
     if (!existed || empties) {
         changedFiles_.insert(relative);
-        changedFolders_.insert(parentOf(relative));
+        changedFolders_.insert(ZELDatabaseJournal_ParentOf(relative));
     }
     return fd;
 }
@@ -781,7 +564,7 @@ int ZELDatabaseJournal::fstat(int fd, struct stat* status) {
 
 int ZELDatabaseJournal::rename(const std::string& from, const std::string& to) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!journaling_ || !exists(from)) return base().rename(from, to);
+    if (!journaling_ || !ZELDatabaseJournal_Exists(from)) return base().rename(from, to);
     const std::string fromRelative = relativePath(from);
     const std::string toRelative = relativePath(to);
     if (begin() != 0 || flush() != 0 || preserve(fromRelative) != 0 || preserve(toRelative) != 0) {
@@ -795,14 +578,16 @@ int ZELDatabaseJournal::rename(const std::string& from, const std::string& to) {
 
 int ZELDatabaseJournal::exchange(const std::string& from, const std::string& to) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!journaling_ || !exists(from) || !exists(to)) return base().exchange(from, to);
+    if (!journaling_ || !ZELDatabaseJournal_Exists(from) || !ZELDatabaseJournal_Exists(to))
+        return base().exchange(from, to);
     const std::string fromRelative = relativePath(from);
     const std::string toRelative = relativePath(to);
     if (begin() != 0 || flush() != 0 || preserve(fromRelative) != 0 || preserve(toRelative) != 0) {
         return -1;
     }
     // A folder the transaction found has moved into the preserved folder; its place is free.
-    const int result = exists(to) ? base().exchange(from, to) : base().rename(from, to);
+    const int result =
+        ZELDatabaseJournal_Exists(to) ? base().exchange(from, to) : base().rename(from, to);
     if (result != 0) return -1;
     markReplaced(fromRelative, toRelative);
     return 0;
@@ -818,7 +603,7 @@ int ZELDatabaseJournal::link(const std::string& from, const std::string& to) {
 
 int ZELDatabaseJournal::unlink(const std::string& path) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!journaling_ || !exists(path)) return base().unlink(path);
+    if (!journaling_ || !ZELDatabaseJournal_Exists(path)) return base().unlink(path);
     const std::string relative = relativePath(path);
     if (begin() != 0 || flush() != 0 || preserve(relative) != 0 || base().unlink(path) != 0) {
         return -1;
@@ -829,15 +614,15 @@ int ZELDatabaseJournal::unlink(const std::string& path) {
 
 int ZELDatabaseJournal::mkdir(const std::string& path, mode_t mode) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!journaling_ || exists(path)) return base().mkdir(path, mode);
+    if (!journaling_ || ZELDatabaseJournal_Exists(path)) return base().mkdir(path, mode);
     if (begin() != 0 || base().mkdir(path, mode) != 0) return -1;
-    changedFolders_.insert(parentOf(relativePath(path)));
+    changedFolders_.insert(ZELDatabaseJournal_ParentOf(relativePath(path)));
     return 0;
 }
 
 int ZELDatabaseJournal::rmdir(const std::string& path) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!journaling_ || !exists(path)) return base().rmdir(path);
+    if (!journaling_ || !ZELDatabaseJournal_Exists(path)) return base().rmdir(path);
     // A folder the transaction found comes back empty on a rollback; its files come back
     // from the preserved folder.
     if (begin() != 0 || base().rmdir(path) != 0) return -1;
