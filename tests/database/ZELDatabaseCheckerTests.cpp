@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ZELDatabaseTestSupport.h"
+#include "zel/storage/ZELDatabaseJournal.h"
 #include "zel/database/ZELDatabaseChecker.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELMainQueue.h"
@@ -236,7 +237,7 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
          [&] { changeFile(filesWithExtension(".free").at(0), [](Bytes& b) { b[0] = 7; }); },
          "could not be read: free space table version number is invalid"},
         {"journal left by an interrupted save",
-         [&] { writeFile(folder_ / ZELDatabaseChecker::journalFileName, {1}); },
+         [&] { writeFile(folder_ / ZELDatabaseJournal::fileName, {1}); },
          "ZELDatabase.journal: interrupted save: journal present; opening the database rolls it "
          "back"},
     };
@@ -271,11 +272,11 @@ TEST_F(ZELDatabaseCheckerTest, RepairRebuildsFreeTablesAndSortFiles) {
     EXPECT_EQ(items() + terms(), before);
 
     // A journal means the files hold part of a save: repair waits for the rollback.
-    writeFile(folder_ / ZELDatabaseChecker::journalFileName, {1});
+    writeFile(folder_ / ZELDatabaseJournal::fileName, {1});
     ZELError error;
     EXPECT_FALSE(ZELDatabaseChecker(folder_).repair(&rebuilt, &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedOperation));
-    fs::remove(folder_ / ZELDatabaseChecker::journalFileName);
+    fs::remove(folder_ / ZELDatabaseJournal::fileName);
 }
 
 // A damaged free table is repaired when the database opens: the delegate is warned, and the

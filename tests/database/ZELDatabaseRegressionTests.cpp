@@ -93,6 +93,7 @@ TEST_F(ZELDatabaseTest, SortFileUnderTheRawNameOfAnEscapedIdentifierIsRead) {
     EXPECT_EQ(idOf(u"%raw", "old"), old);
     ASSERT_TRUE(db_->ensureSerialized());
     EXPECT_EQ(readBytes(folder_ / "aspects" / "%%25raw.sort"), sortFileBytes({old}));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "aspects" / "%raw.sort"));
     // "%%25x" is the escaped name of "%x": never read as the raw name of "%%25x".
     EXPECT_EQ(ZELAspect::sortFileBaseNamesForAspectIdentifier(u"%%25x"),
               std::vector<std::string>{"%%25%2525x"});

@@ -1,5 +1,6 @@
 #include "zel/database/ZELAspect.h"
 
+#include <cerrno>
 #include <algorithm>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "zel/database/ZELItemDefinition.h"
 #include "zel/idvector/ZELMutableIDVector.h"
 #include "zel/platform/ZELError.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/storage/ZELSortedList.h"
 #include "zel/tokenizer/ZELStringComparison.h"
@@ -126,10 +128,9 @@ bool ZELAspect::loadSortedList(ZELError* outError) {
     list->setKeyHash([](const ZELString& key) { return hashZELSort(key); });
     const auto legacy = legacyFileBaseNameForAspectIdentifier(name_);
     if (legacy && !sortFileExists(base) && sortFileExists(db->aspectDataFolderURL() / *legacy)) {
-        if (!list->loadFromFileOfBaseURLAndGetError((db->aspectDataFolderURL() / *legacy).string(),
-                                                    outError)) {
-            return false;
-        }
+        const std::string legacyBase = (db->aspectDataFolderURL() / *legacy).string();
+        if (!list->loadFromFileOfBaseURLAndGetError(legacyBase, outError)) return false;
+        legacySortFileURL_ = legacyBase + ".sort";
     } else if (!list->loadAndGetError(outError)) {
         return false;
     }
@@ -194,7 +195,17 @@ ZELValue ZELAspect::aspectDefinitionDictionary() const {
 }
 
 bool ZELAspect::ensureSerializedAndGetError(ZELError* outError) {
-    return !valueSortList_ || valueSortList_->ensureSerializedAndGetError(outError);
+    if (!valueSortList_) return true;
+    if (!valueSortList_->ensureSerializedAndGetError(outError)) return false;
+    // Two files of one list would leave a stale one to be read, should the escaped one go.
+    if (!legacySortFileURL_.empty()) {
+        if (ZELFileSystem::shared().unlink(legacySortFileURL_) != 0 && errno != ENOENT) {
+            return ZELSetError(outError, ZELError::errorWithErrno(
+                                             errno, "removing the sort file " + legacySortFileURL_));
+        }
+        legacySortFileURL_.clear();
+    }
+    return true;
 }
 
 void ZELAspect::invalidate() {

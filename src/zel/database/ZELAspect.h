@@ -146,6 +146,8 @@ private:
     mutable std::mutex tokenizerLock_;
     std::shared_ptr<ZELTokenizer> tokenizer_;  // guarded by tokenizerLock_
     std::shared_ptr<ZELSortedList> valueSortList_;  // under the database lock
+    // The raw-named sort file the list was read from; removed once the escaped one is saved.
+    std::string legacySortFileURL_;  // under the database lock
     std::atomic<bool> isShowBitValueLabel_{false};
     std::atomic<bool> isUsedToDetectDuplicates_{false};
 };

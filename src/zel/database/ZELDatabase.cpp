@@ -12,6 +12,7 @@
 #include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/storage/ZELAspectBitValueStorage.h"
+#include "zel/storage/ZELDatabaseJournal.h"
 #include "zel/storage/ZELDatabaseMetaInfo.h"
 #include "zel/storage/ZELIDVectorArray.h"
 #include "zel/storage/ZELItemStorage.h"
@@ -49,6 +50,7 @@ ZELDatabase::~ZELDatabase() {
                               std::static_pointer_cast<ZELDiskDataStorage>(itemVectorsByAspectBitID_)}) {
         if (store) store->invalidate();
     }
+    journal_.reset();
 }
 
 // ---- Lifecycle ----
@@ -92,6 +94,8 @@ void ZELDatabase::invalidate() {
             itemStore_.reset();
             aspectBitVectorsByItemID_.reset();
             itemVectorsByAspectBitID_.reset();
+            // Rolls back what no save committed and releases the folder.
+            journal_.reset();
         }
     }
     if (locked) lock_.unlock();
@@ -218,6 +222,18 @@ bool ZELDatabase::bootstrapFromDisk() {
     if (!folder) return false;
     if (isBootstrapped_) return true;
     ZELError err;
+    // The lock and the roll back need the folder itself; a new database's folder is made here.
+    std::error_code existsError;
+    if (!std::filesystem::is_directory(*folder, existsError) &&
+        !baseFolderURLAndCreate(true, &err)) {
+        reportSerializationError(err);
+        return false;
+    }
+    if (!journal_) journal_ = ZELDatabaseJournal::journalForFolder(*folder, &err);
+    if (!journal_) {
+        reportSerializationError(err);
+        return false;
+    }
     try {
         bootstrapStepsOrThrow(*folder, &err);
     } catch (const ZELException& exception) {
@@ -283,7 +299,18 @@ bool ZELDatabase::ensureSerialized() {
         return fail();
     }
     if (sortFilesNeedOrderCheck_ && !recordSortFileKeyOrderIfChecked(&err)) return fail();
+    // The commit point: until here a kill or a power cut leaves the last save.
+    if (!journal_->commit(&err)) return fail();
     return true;
+}
+
+bool ZELDatabase::retrySerialization() {
+    if (isInvalid() || !isBootstrapped_) return false;
+    {
+        std::lock_guard<std::mutex> guard(lastFileErrorLock_);
+        lastFileError_ = ZELError();
+    }
+    return ensureSerialized();
 }
 
 // ---- Locking ----

@@ -27,6 +27,7 @@ class ZELAspect;
 class ZELAspectBitValueInfo;
 class ZELAspectBitValueStorage;
 class ZELDatabase;
+class ZELDatabaseJournal;
 class ZELDatabaseMetaInfo;
 class ZELIDVectorArray;
 class ZELItem;
@@ -119,19 +120,30 @@ public:
     std::shared_ptr<ZELDatabaseItemClassMap> itemClassMap() const { return classMap_; }
     std::shared_ptr<ZELSynonymList> synonymList() const { return synonymList_; }
     bool isBootstrapped() const { return isBootstrapped_; }
+    // The folder's journal (null until opened); for measuring what it costs.
+    ZELDatabaseJournal* journal() const { return journal_.get(); }
     // Set by a file-load warning with read-only marking; nothing consults it.
     bool isReadOnly() const { return isReadOnly_.load(); }
 
-    // Opens the folder: validates (or creates) the meta info, loads the class map and the
-    // stores, and the synonyms (damaged synonyms are reported as a background error and left
-    // out). Aspects are not read: add them with
+    // Opens the folder: takes its one-writer lock (a folder another database holds, in this
+    // process or another, fails with an error naming it), rolls back a save that did not
+    // complete, validates (or creates) the meta info, loads the class map and the stores, and
+    // the synonyms (damaged synonyms are reported as a background error and left out). Aspects
+    // are not read: add them with
     // ensureAspectExistsWithIdentifier or restoreAspectsFromInfoFile. A failure keeps its error
     // as lastSerializationError and answers false.
     bool bootstrapFromDisk();
     // Writes the meta info (when changed), class map, "aspects.plist" (when the aspects
-    // changed), every aspect's sorted list, the stores and the synonyms. False at once when a
-    // load or save failed before.
+    // changed), every aspect's sorted list, the stores and the synonyms, as one transaction of
+    // the folder's journal (ZELDatabaseJournal) together with every write to the folder since
+    // the last save: true once all of it is durable; after a failure (or a kill, or a power
+    // cut) the folder opens as the last completed save left it. False at once when a load or
+    // save failed before.
     bool ensureSerialized();
+    // After a failed save, once its cause is gone: forgets the kept error and saves again,
+    // everything not yet committed (the failed save's transaction stays open until then, or
+    // is rolled back when the database is invalidated). False when the database never opened.
+    bool retrySerialization();
     // The folder; with `create` an unreachable folder is made with its parents. None (with the
     // file system's error) when creation fails.
     std::optional<std::filesystem::path> baseFolderURLAndCreate(bool create, ZELError* outError);
@@ -346,6 +358,8 @@ private:
     std::shared_ptr<ZELDatabaseMetaInfo> savedInfo_;
     std::shared_ptr<ZELDatabaseItemClassMap> classMap_;
     bool isBootstrapped_ = false;
+    // Holds the folder's lock from opening to invalidation; destroyed after the stores.
+    std::unique_ptr<ZELDatabaseJournal> journal_;
     mutable std::mutex lastFileErrorLock_;
     ZELError lastFileError_;  // guarded by lastFileErrorLock_
     bool isSavedInfoDirty_ = false;

@@ -8,6 +8,7 @@
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELSynonymList.h"
 #include "zel/platform/ZELPropertyList.h"
+#include "zel/storage/ZELDatabaseJournal.h"
 #include "zel/storage/ZELDatabaseItemClassMap.h"
 #include "zel/storage/ZELDatabaseMetaInfo.h"
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
@@ -86,8 +87,8 @@ std::vector<std::string> ZELDatabaseChecker::check() {
     }
     // A journal means the folder holds part of a save until an open rolls it back; the rest is
     // still checked, so that the report shows what the interruption left.
-    if (std::filesystem::exists(folderURL_ / journalFileName, error)) {
-        addFinding(journalFileName,
+    if (std::filesystem::exists(folderURL_ / ZELDatabaseJournal::fileName, error)) {
+        addFinding(ZELDatabaseJournal::fileName,
                    "interrupted save: journal present; opening the database rolls it back");
     }
     checkMetaInfo();
@@ -106,7 +107,7 @@ bool ZELDatabaseChecker::repair(std::vector<std::string>* outRebuilt, ZELError* 
     check();
     // The files hold part of a save; what they would derive is undone by the rollback.
     std::error_code existsError;
-    if (std::filesystem::exists(folderURL_ / journalFileName, existsError)) {
+    if (std::filesystem::exists(folderURL_ / ZELDatabaseJournal::fileName, existsError)) {
         return ZELSetError(outError, ZELError::errorWithZELErrorCode(
                                          ZELErrorCodeUnsupportedOperation,
                                          "interrupted save: open the database to roll it back "

@@ -28,9 +28,6 @@ class ZELDatabaseItemClassMap;
 // thread at a time.
 class ZELDatabaseChecker final : private ZELDiskDataStorageDelegate {
 public:
-    // The file an interrupted save leaves in the folder; the next open rolls the save back.
-    static constexpr const char* journalFileName = "ZELDatabase.journal";
-
     explicit ZELDatabaseChecker(std::filesystem::path folderURL);
     ~ZELDatabaseChecker() override;
     ZELDatabaseChecker(const ZELDatabaseChecker&) = delete;

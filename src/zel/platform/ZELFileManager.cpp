@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "zel/platform/ZELChildProcess.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELString.h"
 
@@ -83,14 +85,10 @@ bool isNonDirectory(const std::string& path) {
 
 // Flushes the file or folder at `path` to disk.
 bool syncItem(const std::string& path, ZELError* outError) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ZELSetError(outError, errnoError("could not open ", path));
-    const bool synced = fsync(fd) == 0;
-    const int syncErrno = errno;
-    close(fd);
-    if (!synced)
-        return ZELSetError(outError,
-                           ZELError::errorWithErrno(syncErrno, "could not flush " + path));
+    ZELFileSystem& files = ZELFileSystem::shared();
+    const bool synced =
+        (isDirectory(path) ? files.syncFolder(path) : ZELFileSystem::syncFile(files, path)) == 0;
+    if (!synced) return ZELSetError(outError, errnoError("could not flush ", path));
     return true;
 }
 
@@ -247,7 +245,7 @@ std::optional<std::string> ZELFileManager::moveDamagedItemAsideAtURL(const std::
     const std::optional<std::string> aside = uniqueNonExistantFilePathForPath(
         folderPrefixOf(trimmed) + stem + "-damaged" + extension, outError);
     if (!aside) return std::nullopt;
-    if (::rename(trimmed.c_str(), aside->c_str()) != 0) {
+    if (ZELFileSystem::shared().rename(trimmed, *aside) != 0) {
         ZELSetError(outError, errnoError("could not move aside ", path));
         return std::nullopt;
     }
@@ -269,32 +267,38 @@ std::optional<std::string> ZELFileManager::temporaryItemURLWithLastPathComponent
 std::optional<std::string> ZELFileManager::temporaryItemURLForReplacingItemAtURL(
     const std::string& path, ZELError* outError) {
     const std::string trimmed = withoutTrailingSlashes(path);
-    std::string pattern = joined(folderOf(trimmed), ".zel-replace-XXXXXX");
-    if (!mkdtemp(pattern.data())) {
-        ZELSetError(outError, errnoError("could not make a replacement folder for ", path));
-        return std::nullopt;
+    // Made through the file layer, so that a database folder's journal sees the new folder.
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string folder = joined(
+            folderOf(trimmed),
+            ZELStringWithFormat(".zel-replace-%ld-%u", static_cast<long>(getpid()), counter++));
+        if (ZELFileSystem::shared().mkdir(folder, 0700) == 0) {
+            return joined(folder, lastPathComponentOf(trimmed));
+        }
+        if (errno != EEXIST) break;
     }
-    return joined(pattern, lastPathComponentOf(trimmed));
+    ZELSetError(outError, errnoError("could not make a replacement folder for ", path));
+    return std::nullopt;
 }
 
 bool ZELFileManager::replaceItemAtURL(const std::string& path, const std::string& temporaryPath,
                                       ZELError* outError) {
     if (!syncItem(temporaryPath, outError)) return false;
+    ZELFileSystem& files = ZELFileSystem::shared();
     if (isDirectory(temporaryPath) && isDirectory(path)) {
         // rename() cannot put a folder over a non-empty one; exchanging the two is still atomic,
         // and the old folder, now at the temporary path, is deleted afterwards.
-        if (renameat2(AT_FDCWD, temporaryPath.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) !=
-            0) {
+        if (files.exchange(temporaryPath, path) != 0) {
             return ZELSetError(outError, errnoError("could not replace ", path));
         }
-        std::error_code ignored;
-        std::filesystem::remove_all(temporaryPath, ignored);
-    } else if (rename(temporaryPath.c_str(), path.c_str()) != 0) {
+        ZELFileSystem::removeTree(files, temporaryPath);
+    } else if (files.rename(temporaryPath, path) != 0) {
         return ZELSetError(outError, errnoError("could not replace ", path));
     }
     // The rename is durable only once the folder holding the item is flushed.
     if (!syncItem(folderOf(withoutTrailingSlashes(path)), outError)) return false;
-    rmdir(folderOf(withoutTrailingSlashes(temporaryPath)).c_str());
+    files.rmdir(folderOf(withoutTrailingSlashes(temporaryPath)));
     return true;
 }
 
@@ -324,11 +328,17 @@ bool ZELFileManager::createDirectoryRecursivelyAtURL(const std::string& path, mo
         return ZELSetError(outError,
                            ZELError::errorWithErrno(ENOENT, "could not create an unnamed folder"));
     }
-    // Each ancestor in turn, from the root down; the ones that exist answer EEXIST.
+    // Each ancestor in turn, from the root down; a folder made is durable once the folder
+    // holding it is flushed.
+    ZELFileSystem& files = ZELFileSystem::shared();
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string ancestor = path.substr(0, slash);
-        if (mkdir(ancestor.c_str(), permissions) != 0 && errno != EEXIST) {
-            return ZELSetError(outError, errnoError("could not create folder ", ancestor));
+        if (!isDirectory(ancestor)) {
+            if (files.mkdir(ancestor, permissions) == 0) {
+                files.syncFolder(folderOf(ancestor));
+            } else if (errno != EEXIST) {
+                return ZELSetError(outError, errnoError("could not create folder ", ancestor));
+            }
         }
         if (slash == std::string::npos) break;
     }

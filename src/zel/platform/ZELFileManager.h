@@ -67,7 +67,7 @@ class ZELFileManager {
     static uint64_t byteCountOnDiskAtURL(const std::string& path);
 
     // Makes the folder at `path` and any missing parent folders with `permissions` (less the
-    // umask). Succeeds when the folder exists already.
+    // umask), each flushed into the folder holding it. Succeeds when the folder exists already.
     static bool createDirectoryRecursivelyAtURL(const std::string& path, mode_t permissions,
                                                 ZELError* outError);
     static bool createDirectoryRecursivelyAtURL(const std::string& path, ZELError* outError) {

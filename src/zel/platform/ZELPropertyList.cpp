@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "zel/platform/ZELError.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELPropertyList+Private.h"
 #include "zel/platform/ZELString.h"
 
@@ -293,21 +294,6 @@ ZELError fileError(int code, const std::string& path, const char* what, int errn
                                   std::strerror(errnoValue)));
 }
 
-bool writeAll(int descriptor, const std::string& bytes) {
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t result = ::write(descriptor, bytes.data() + written, bytes.size() - written);
-        if (result < 0 && errno == EINTR) continue;
-        if (result < 0) return false;
-        if (result == 0) {
-            errno = EIO;
-            return false;
-        }
-        written += static_cast<size_t>(result);
-    }
-    return true;
-}
-
 // A fresh file next to `path`, so that the final rename stays within one file system. Hidden,
 // so that folder readers pass over it.
 int createTemporaryFile(const std::string& path, std::string* outTemporaryPath) {
@@ -320,22 +306,18 @@ int createTemporaryFile(const std::string& path, std::string* outTemporaryPath) 
         *outTemporaryPath = ZELStringWithFormat("%s.%s.tmp-%ld-%u", folder.c_str(), base.c_str(),
                                                 static_cast<long>(::getpid()), counter++);
         const int descriptor =
-            ::open(outTemporaryPath->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            ZELFileSystem::shared().open(*outTemporaryPath, O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (descriptor >= 0 || errno != EEXIST) return descriptor;
     }
     errno = EEXIST;
     return -1;
 }
 
-// Flushes the folder entry of a rename; some file systems do not support it, which loses
-// nothing the rename did not already promise.
-void syncFolderOf(const std::string& path) {
+// Flushes the folder entry of a rename: only then is the new file durable.
+int syncFolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return;
-    ::fsync(descriptor);
-    ::close(descriptor);
+    return ZELFileSystem::shared().syncFolder(folder);
 }
 
 }  // namespace
@@ -534,27 +516,31 @@ bool ZELPropertyList::writeFile(const std::string& path, const ZELValue& value,
     }
     const char* failedStep = nullptr;
     int failureErrno = 0;
-    if (!writeAll(descriptor, xml)) {
+    ZELFileSystem& files = ZELFileSystem::shared();
+    if (!ZELFileSystem::writeAll(files, descriptor, xml.data(), xml.size(), 0)) {
         failedStep = "cannot write";
         failureErrno = errno;
-    } else if (::fsync(descriptor) != 0) {
+    } else if (files.fsync(descriptor) != 0) {
         failedStep = "cannot flush to disk";
         failureErrno = errno;
     }
-    if (::close(descriptor) != 0 && !failedStep) {
+    if (files.close(descriptor) != 0 && !failedStep) {
         failedStep = "cannot write";
         failureErrno = errno;
     }
-    if (!failedStep && ::rename(temporaryPath.c_str(), path.c_str()) != 0) {
+    if (!failedStep && files.rename(temporaryPath, path) != 0) {
         failedStep = "cannot replace the file";
         failureErrno = errno;
     }
     if (failedStep) {
-        ::unlink(temporaryPath.c_str());
+        files.unlink(temporaryPath);
         return ZELSetError(outError,
                            fileError(ZELErrorCodeWriteFailed, path, failedStep, failureErrno));
     }
-    syncFolderOf(path);
+    if (syncFolderOf(path) != 0) {
+        return ZELSetError(outError, fileError(ZELErrorCodeWriteFailed, path,
+                                               "cannot flush the folder to disk", errno));
+    }
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELFileManager.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/platform/ZELString.h"
@@ -181,7 +182,7 @@ bool ZELUserDefaults::synchronize(ZELError* outError) {
     }
     if (keepDamagedFile_) {
         const std::string keptPath = filePath_ + ".damaged";
-        if (::rename(filePath_.c_str(), keptPath.c_str()) == 0) {
+        if (ZELFileSystem::shared().rename(filePath_, keptPath) == 0) {
             ZELLogFormat("user defaults: kept the unreadable file as %s", keptPath.c_str());
         } else if (errno != ENOENT) {
             return ZELSetError(outError,

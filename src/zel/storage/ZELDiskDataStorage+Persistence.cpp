@@ -1,5 +1,6 @@
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDiskDataStorage.h"
@@ -97,26 +98,51 @@ bool ZELDiskDataStorage::loadAllAndGetError(ZELError* outError) {
 bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
     if (failIfInvalidated(outError)) return false;
     const ZELDiskDataStorageIndexRange range = fullDirtyRange_;
-    if (range.length == 0 && largestAssignedObjectIndexID() > 0) return true;
+    // Free tables a failed save could not write are written now.
+    if (range.length == 0 && largestAssignedObjectIndexID() > 0) {
+        return objectStore_->commitReleasedBlocksAndGetError(outError);
+    }
 
+    // Writes are gathered, so a failure may surface after blocks were placed whose bytes never
+    // reached their file. A failed save therefore puts every object it placed back in the block
+    // it had (still named by the saved index, and not yet released), so that the placements
+    // agree with the files again and the next save places them anew.
+    struct Placement {
+        uint64_t index;
+        uint32_t offset;
+        uint32_t length;
+        uint16_t fileNumber;
+    };
+    std::vector<Placement> previousPlacements;
+    const uint64_t releasedCount = objectStore_->releasedBlockCount();
     const ZELError writeError = objectStore_->writeMassTransactionVisitor([&]() -> ZELError {
         const uint64_t end = range.location + range.length;
         for (uint64_t index = range.location; index < end; ++index) {
             ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
             // A removed ID has neither an object nor stored data: only its entry changes.
             if (!info.dirty || !info.object) continue;
+            previousPlacements.push_back({index, info.offset, info.length, info.fileNumber});
             ZELError error;
             if (!objectStore_->writeDataForObjectWithInfo(info, &error)) return error;
         }
         return ZELError();
     });
-    if (writeError) return ZELSetError(outError, writeError);
+    if (writeError) {
+        for (const Placement& placement : previousPlacements) {
+            ZELDiskDataStorageObjectInfo& info = assignedInfos_[placement.index];
+            info.offset = placement.offset;
+            info.length = placement.length;
+            info.fileNumber = placement.fileNumber;
+        }
+        objectStore_->keepReleasedBlocks(releasedCount);
+        return ZELSetError(outError, writeError);
+    }
     if (!objectIndex_->writeIndexToURL(indexFileURL(), *this, outError)) return false;
     clearObjectDirtyInRange(range.location, range.length);
-    // The saved index no longer names the blocks objects left: now they may be reused. A
-    // failure here only leaves space unused; it is logged.
-    objectStore_->commitReleasedBlocksAndGetError(nullptr);
-    return true;
+    // The saved index no longer names the blocks objects left: now they may be reused. A free
+    // table that could not be written fails the save, so that a torn table is never committed;
+    // it stays changed, and the next save writes it.
+    return objectStore_->commitReleasedBlocksAndGetError(outError);
 }
 
 void ZELDiskDataStorage::compactMemory(int level, const EvictionPredicate& evictObjectsPassing) {

@@ -8,6 +8,7 @@
 
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDiskDataStorage.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/stream/ZELFileStream.h"
 
 namespace {
@@ -235,15 +236,14 @@ bool ZELDiskDataStorageIndex::writeWholeIndexToURL(const std::filesystem::path& 
     for (uint64_t index = 0; index < entryCount && !stream->streamError(); ++index) {
         writeEntry(*stream, store.assignedObjectInfoAtIndex(index));
     }
-    std::error_code fileError;
+    ZELFileSystem& files = ZELFileSystem::shared();
     if (!stream->closeAndGetError(outError)) {
-        std::filesystem::remove(newURL, fileError);
+        files.unlink(newURL.string());
         return false;
     }
-    std::filesystem::rename(newURL, url, fileError);
-    if (fileError) {
-        const int renameErrno = fileError.value();
-        std::filesystem::remove(newURL, fileError);
+    if (files.rename(newURL.string(), url.string()) != 0) {
+        const int renameErrno = errno;
+        files.unlink(newURL.string());
         return ZELSetError(outError,
                            ZELError::errorWithErrno(renameErrno, "replacing the index file"));
     }

@@ -10,6 +10,7 @@
 #include "zel/storage/ZELDiskDataStorage.h"
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
 #include "zel/storage/ZELDiskDataStorageStrategy_ExactlySizeBlocks.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/stream/ZELFileStream.h"
 
 namespace {
@@ -68,8 +69,7 @@ bool ZELDiskDataStorageMigrator::migrateDataAndGetError(ZELError* outError) {
         ZELFileManager::createDirectoryRecursivelyAtURL(temporaryURL.string(), nullptr);
         replaceDataAtBaseURL(baseURL, temporaryURL, &error);
     }
-    std::error_code removeError;
-    std::filesystem::remove_all(temporaryURL.parent_path(), removeError);
+    ZELFileSystem::removeTree(ZELFileSystem::shared(), temporaryURL.parent_path().string());
     if (error) return ZELSetError(outError, error);
     return true;
 }
@@ -136,7 +136,6 @@ bool ZELDiskDataStorageMigrator::replaceDataAtBaseURL(const std::filesystem::pat
 }
 
 void ZELDiskDataStorageMigrator::removeLegacyFilesAtBaseURL(const std::filesystem::path& baseURL) {
-    std::error_code ignored;
-    std::filesystem::remove(legacyDataFileURL(baseURL), ignored);
-    std::filesystem::remove(legacyFreeSpaceTableURL(baseURL), ignored);
+    ZELFileSystem::shared().unlink(legacyDataFileURL(baseURL).string());
+    ZELFileSystem::shared().unlink(legacyFreeSpaceTableURL(baseURL).string());
 }

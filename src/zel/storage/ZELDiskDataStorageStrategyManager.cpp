@@ -1,6 +1,7 @@
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <system_error>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "zel/storage/ZELDiskDataStorageStrategy_FixedSizeBlocks.h"
 #include "zel/storage/ZELDiskDataStorageStrategy_OneBlock.h"
 #include "zel/storage/ZELDiskFreeSpaceTable.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/stream/ZELFileStream.h"
 #include "zel/stream/ZELMemoryMetricsGatherer.h"
 
@@ -358,8 +360,7 @@ bool ZELDiskDataStorageStrategyManager::writeDataForObjectWithInfo(
     const auto abandonNewFile = [&] {
         if (!isNewOneBlockFile) return;
         target->invalidate();
-        std::error_code removeError;
-        std::filesystem::remove(target->url(), removeError);
+        ZELFileSystem::shared().unlink(target->url().string());
     };
     if (!openStrategyForWriting(*target, outError)) {
         abandonNewFile();
@@ -448,11 +449,9 @@ bool ZELDiskDataStorageStrategyManager::commitReleasedBlocksAndGetError(ZELError
     ZELError firstError;
     for (const ReleasedBlock& block : releasedBlocks_) {
         if (block.fileNumber > kLastSharedFileNumber) {
-            std::error_code removeError;
-            std::filesystem::remove(dataFileURLForFileNumber(block.fileNumber, false), removeError);
-            if (removeError && !firstError) {
-                firstError = ZELError::errorWithErrno(removeError.value(),
-                                                      "removing a one-object data file");
+            const std::string url = dataFileURLForFileNumber(block.fileNumber, false).string();
+            if (ZELFileSystem::shared().unlink(url) != 0 && errno != ENOENT && !firstError) {
+                firstError = ZELError::errorWithErrno(errno, "removing a one-object data file");
             }
         } else if (ZELDiskDataStorageStrategy_MultiBlock* strategy =
                        fixedStrategyForFileNumber(block.fileNumber)) {

@@ -162,6 +162,8 @@ public:
     // Forgets the released blocks: the slots that named them were replaced by the saved index.
     void discardReleasedBlocks() { releasedBlocks_.clear(); }
     uint64_t releasedBlockCount() const { return releasedBlocks_.size(); }
+    // Forgets the blocks released after the first `count`: their objects were put back in them.
+    void keepReleasedBlocks(uint64_t count) { releasedBlocks_.resize(count); }
 
     // Adds the folder's size on disk, each free space table's memory, free and abandoned bytes,
     // and per slot the cached object's memory (as `objectMemory` answers), used and unused

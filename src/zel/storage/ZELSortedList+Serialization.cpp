@@ -6,6 +6,7 @@
 
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELFileManager.h"
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/storage/ZELSortedList.h"
 #include "zel/stream/ZELFileStream.h"
 
@@ -27,10 +28,9 @@ constexpr uint64_t kStreamBufferSize = 64 * 1024;
 
 // Removes a temporary file made for replacing the sort file, and its private folder when empty.
 void removeTemporaryItem(const std::string& temporaryURL) {
-    std::error_code ignored;
     const std::filesystem::path path(temporaryURL);
-    std::filesystem::remove(path, ignored);
-    std::filesystem::remove(path.parent_path(), ignored);
+    ZELFileSystem::shared().unlink(path.string());
+    ZELFileSystem::shared().rmdir(path.parent_path().string());
 }
 
 // The stream's kept error, or `fallback` when the stream kept none.

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zel/platform/ZELFileSystem.h"
+
 namespace {
 
 // The process's open descriptors, one "<fd> -> <target>" line each. Runs when the process or
@@ -42,30 +44,27 @@ ZELFileStream::ZELFileStream(std::filesystem::path url, int32_t flags, uint64_t 
 ZELFileStream::~ZELFileStream() { close(); }
 
 bool ZELFileStream::open() {
-    if (handle_) {
+    if (fd_ >= 0) {
         flushWriteBuffer();
-        std::fclose(handle_);
-        handle_ = nullptr;
+        ZELFileSystem::shared().close(fd_);
+        fd_ = -1;
     }
     handlePosition_ = 0;
     emptyBuffer();
     bufferMode_ = BufferMode::None;
-    lastOpWasWrite_ = false;
 
-    // "e": the descriptor is not inherited by child processes.
     const bool writes = flags_ & ZELFileStreamFlagWrite;
-    const char* mode = writes ? ((flags_ & ZELFileStreamFlagRead) ? "r+e" : "we") : "re";
-    handle_ = std::fopen(url_.c_str(), mode);
-    if (!handle_ && errno == ENOENT && writes) handle_ = std::fopen(url_.c_str(), "w+e");
-    if (!handle_) {
+    const int mode = writes ? ((flags_ & ZELFileStreamFlagRead) ? O_RDWR | O_CREAT
+                                                                : O_WRONLY | O_CREAT | O_TRUNC)
+                            : O_RDONLY;
+    fd_ = ZELFileSystem::shared().open(url_.string(), mode, 0666);
+    if (fd_ < 0) {
         reportOpenFailure(errno);
         return false;
     }
     if (flags_ & ZELFileStreamFlagUncached) {
-        const int fd = fileno(handle_);
-        posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-        posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-        std::setvbuf(handle_, nullptr, _IONBF, 0);
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_RANDOM);
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
     }
     if (!buffer_ && requestedBufferSize_ > 0) {
         // Without the buffer the stream works unbuffered.
@@ -80,14 +79,11 @@ bool ZELFileStream::open() {
 
 void ZELFileStream::close() {
     flushWriteBuffer();
-    if (handle_) {
-        if (std::fflush(handle_) != 0) reportTransferFailure("fflush failed", 0, 0);
-        if (flags_ & ZELFileStreamFlagUncached) {
-            posix_fadvise(fileno(handle_), 0, 0, POSIX_FADV_DONTNEED);
-        }
-        const int closed = std::fclose(handle_);
-        handle_ = nullptr;
-        if (closed != 0) reportTransferFailure("fclose failed", 0, 0);
+    if (fd_ >= 0) {
+        if (flags_ & ZELFileStreamFlagUncached) posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+        const int closed = ZELFileSystem::shared().close(fd_);
+        fd_ = -1;
+        if (closed != 0) reportTransferFailure("close failed", 0, 0);
     }
     handlePosition_ = 0;
     std::free(buffer_);
@@ -96,7 +92,7 @@ void ZELFileStream::close() {
     emptyBuffer();
     bufferMode_ = BufferMode::None;
     url_.clear();
-    lastOpWasWrite_ = false;
+    transferFailed_ = false;
 }
 
 uint64_t ZELFileStream::currentLogicalOffset() const {
@@ -129,26 +125,23 @@ bool ZELFileStream::setMemoryBufferCapacity(uint64_t capacity) {
     return true;
 }
 
-bool ZELFileStream::prepareHandleForTransfer(bool forWriting) {
-    if (forWriting == lastOpWasWrite_) return true;
-    if (fseeko(handle_, static_cast<off_t>(handlePosition_), SEEK_SET) != 0) {
-        reportError(ZELError::errorWithZELErrorCode(
-            ZELErrorCodeIOFailure,
-            ZELStringWithFormat("failed to seek to change handle mode, offset=%lu, errno=%d",
-                                static_cast<unsigned long>(handlePosition_), errno)));
-        return false;
-    }
-    lastOpWasWrite_ = forWriting;
-    return true;
-}
-
 bool ZELFileStream::writeBytesNoBuffer(const void* bytes, uint64_t count) {
-    if (!handle_) {
+    if (fd_ < 0) {
         reportTransferFailure("writeBytes failure", count, 0);
         return false;
     }
-    if (!prepareHandleForTransfer(true)) return false;
-    const uint64_t written = std::fwrite(bytes, 1, count, handle_);
+    uint64_t written = 0;
+    while (written < count) {
+        const ssize_t result = ZELFileSystem::shared().pwrite(
+            fd_, static_cast<const uint8_t*>(bytes) + written, count - written,
+            static_cast<off_t>(handlePosition_ + written));
+        if (result <= 0) {
+            if (result == 0) errno = EIO;
+            transferFailed_ = true;
+            break;
+        }
+        written += static_cast<uint64_t>(result);
+    }
     handlePosition_ += written;
     fileLengthOnDisk_ = std::max(fileLengthOnDisk_, handlePosition_);
     if (written < count) {
@@ -159,11 +152,16 @@ bool ZELFileStream::writeBytesNoBuffer(const void* bytes, uint64_t count) {
 }
 
 uint64_t ZELFileStream::readBytesNoBuffer(void* buffer, uint64_t count) {
-    if (!handle_ || !prepareHandleForTransfer(false)) return 0;
-    // An end-of-file indicator left by an earlier short read would stop this read even when
-    // the file has grown since.
-    if (std::feof(handle_)) std::clearerr(handle_);
-    const uint64_t read = std::fread(buffer, 1, count, handle_);
+    if (fd_ < 0) return 0;
+    uint64_t read = 0;
+    while (read < count) {
+        const ssize_t result =
+            ZELFileSystem::shared().pread(fd_, static_cast<uint8_t*>(buffer) + read, count - read,
+                                          static_cast<off_t>(handlePosition_ + read));
+        if (result < 0) transferFailed_ = true;
+        if (result <= 0) break;
+        read += static_cast<uint64_t>(result);
+    }
     handlePosition_ += read;
     return read;
 }
@@ -178,9 +176,6 @@ void ZELFileStream::rescindReadBuffer() {
     if (bufferMode_ != BufferMode::Reading || bufferReadAt_ >= bufferFill_) return;
     const uint64_t logicalOffset = currentLogicalOffset();
     emptyBuffer();
-    if (fseeko(handle_, static_cast<off_t>(logicalOffset), SEEK_SET) != 0) {
-        reportSeekFailure(SeekFromStart, static_cast<int64_t>(logicalOffset), errno);
-    }
     handlePosition_ = logicalOffset;
 }
 
@@ -278,26 +273,18 @@ bool ZELFileStream::seek(int64_t offset, int whence) {
         static_cast<uint64_t>(target) == handlePosition_) {
         return true;
     }
-    if (!handle_) {
+    if (fd_ < 0) {
         reportSeekFailure(whence, offset, EBADF);
         return false;
     }
-    const int result = targetKnown ? fseeko(handle_, static_cast<off_t>(target), SEEK_SET)
-                                   : fseeko(handle_, static_cast<off_t>(offset), SEEK_END);
-    if (result != 0) {
-        reportSeekFailure(whence, offset, errno);
-        // A failed seek leaves the handle where it stood; the buffer stays valid unless the
-        // handle turns out to stand elsewhere.
-        const off_t position = ftello(handle_);
-        if (position >= 0 && static_cast<uint64_t>(position) != handlePosition_) {
-            handlePosition_ = static_cast<uint64_t>(position);
-            emptyBuffer();
-        }
+    if (!targetKnown) target = static_cast<int64_t>(diskLength()) + offset;
+    if (target < 0) {
+        // A failed seek leaves the position and the buffer as they were.
+        reportSeekFailure(whence, offset, EINVAL);
         return false;
     }
     emptyBuffer();
-    handlePosition_ = targetKnown ? static_cast<uint64_t>(target)
-                                  : static_cast<uint64_t>(std::max<off_t>(ftello(handle_), 0));
+    handlePosition_ = static_cast<uint64_t>(target);
     return true;
 }
 
@@ -351,15 +338,15 @@ void ZELFileStream::relinquishWriteBuffer(uint8_t* buffer, uint64_t filledByteCo
 
 // The file stream's error text:
 //   Error encountered with file at: <path>\n
-//   [open handle] cached position=<H>, ftell=<handle position>, logical length=<n>, disk length=<n> \n
+//   [open file] cached position=<H>, ftell=<H>, logical length=<n>, disk length=<n> \n
 //   [a failure reason] Error cause: <reason>
 void ZELFileStream::reportError(const ZELError& error) {
     if (streamError()) return;  // only the first error is kept
     std::string text = "Error encountered with file at: " + url_.string() + "\n";
-    if (handle_) {
+    if (fd_ >= 0) {
         text += ZELStringWithFormat("cached position=%lu, ftell=%lu, ",
                                     static_cast<unsigned long>(handlePosition_),
-                                    static_cast<unsigned long>(ftello(handle_)));
+                                    static_cast<unsigned long>(handlePosition_));
         text += ZELStringWithFormat("logical length=%lu, disk length=%lu \n",
                                     static_cast<unsigned long>(logicalFileLength()),
                                     static_cast<unsigned long>(diskLength()));
@@ -376,7 +363,7 @@ bool ZELFileStream::checkReadableByteCount(uint64_t count) {
     };
     if (fits()) return true;
     // The file may have grown through another handle since it was opened.
-    if (handle_) fileLengthOnDisk_ = std::max(fileLengthOnDisk_, diskLength());
+    if (fd_ >= 0) fileLengthOnDisk_ = std::max(fileLengthOnDisk_, diskLength());
     if (fits()) return true;
     const uint64_t length = logicalFileLength();
     const uint64_t offset = currentLogicalOffset();
@@ -400,14 +387,14 @@ void ZELFileStream::reportOpenFailure(int errnoValue) {
 }
 
 // "ZELFileStream error: <words>; expected <n> bytes, actual byte count=<n>." and, with an
-// open handle, " ferror=<n>, errno=<n>".
+// open file, " ferror=<n>, errno=<n>" (ferror 1 when a read or write call itself failed).
 void ZELFileStream::reportTransferFailure(const char* words, uint64_t expected, uint64_t actual) {
     const int errnoValue = errno;
     std::string message = ZELStringWithFormat(
         "ZELFileStream error: %s; expected %llu bytes, actual byte count=%llu.", words,
         static_cast<unsigned long long>(expected), static_cast<unsigned long long>(actual));
-    if (handle_) {
-        message += ZELStringWithFormat(" ferror=%d, errno=%d", std::ferror(handle_), errnoValue);
+    if (fd_ >= 0) {
+        message += ZELStringWithFormat(" ferror=%d, errno=%d", transferFailed_ ? 1 : 0, errnoValue);
     }
     reportError(ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure, std::move(message)));
 }
@@ -421,7 +408,7 @@ void ZELFileStream::reportSeekFailure(int whence, int64_t offset, int errnoValue
 
 uint64_t ZELFileStream::diskLength() const {
     struct stat status {};
-    if (!handle_ || fstat(fileno(handle_), &status) != 0) return 0;
+    if (fd_ < 0 || ZELFileSystem::shared().fstat(fd_, &status) != 0) return 0;
     return static_cast<uint64_t>(status.st_size);
 }
 

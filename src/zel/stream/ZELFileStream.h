@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -12,14 +11,15 @@ enum ZELFileStreamFlag : int32_t {
     ZELFileStreamFlagRead = 1,
     ZELFileStreamFlagWrite = 2,
     // Keeps the file out of the operating system's cache and disables read-ahead (on Linux:
-    // POSIX_FADV_RANDOM and POSIX_FADV_DONTNEED), with an unbuffered C handle.
+    // POSIX_FADV_RANDOM and POSIX_FADV_DONTNEED).
     ZELFileStreamFlagUncached = 4,
 };
 
 // The stream over one file: every data, index and list file of the database is read and
-// written through it. It sits on a C standard I/O handle and keeps its own memory buffer on
-// top, used either for reading ahead or for gathering writes; it tracks the handle's position
-// itself, so that offsets and lengths are answered without asking the system, and lends its
+// written through it. It sits on a descriptor of ZELFileSystem::shared() (so that a database
+// folder's journal sees every write) and keeps its own memory buffer on top, used either for
+// reading ahead or for gathering writes; it reads and writes at the position it tracks itself,
+// so that offsets and lengths are answered without asking the system, and lends its
 // buffer to the encoders of strings and ID vectors and to record readers. Errors name the
 // file, the positions and the system error numbers. Created closed; open() opens the file,
 // close() (or destruction) flushes and releases it. Belongs to one thread at a time.
@@ -29,15 +29,15 @@ public:
     ZELFileStream(std::filesystem::path url, int32_t flags, uint64_t bufferSize);
     ~ZELFileStream() override;
 
-    // Opens the file: "r+" when reading and writing (created when missing), "w" when only
-    // writing, "r" when only reading. Opening an open stream reopens the file from offset 0.
+    // Opens the file: for reading and writing (created when missing), only writing (created or
+    // emptied), or only reading. Opening an open stream reopens the file from offset 0.
     // A closed stream cannot be opened again (it has dropped its path).
     bool open() override;
-    // Flushes pending writes, closes the handle, frees the buffer and drops the path.
+    // Flushes pending writes, closes the descriptor, frees the buffer and drops the path.
     void close() override;
     uint64_t currentLogicalOffset() const override;
     // Seeks inside the read buffer when the target lies in it (forward only when more than 4
-    // buffered bytes stay after it); otherwise flushes and moves the handle.
+    // buffered bytes stay after it); otherwise flushes and moves the position.
     bool seek(int64_t offset, int whence) override;
     // Reads at most half a buffer through the buffer (refilling a whole buffer's worth), larger
     // reads straight from the file. Reading past the end delivers what there is, keeps an
@@ -56,7 +56,7 @@ public:
     uint8_t* acquireWriteBufferWithCapacity(uint64_t capacity) override;
     void relinquishWriteBuffer(uint8_t* buffer, uint64_t filledByteCount) override;
     // Keeps the first error, rewritten to name the file and the positions: "Error encountered
-    // with file at: <path>\n", then (with an open handle) the cached and actual positions and
+    // with file at: <path>\n", then (with an open file) the position (twice) and
     // the logical and disk lengths, then "Error cause: <reason>".
     void reportError(const ZELError& error) override;
     bool checkReadableByteCount(uint64_t count) override;
@@ -90,9 +90,6 @@ private:
         return bufferMode_ == BufferMode::Writing || bufferMode_ == BufferMode::WriteLent;
     }
 
-    // Re-seeks the handle to H when the direction of transfer changes (the C standard I/O
-    // rule); false, with an error kept, when that seek fails.
-    bool prepareHandleForTransfer(bool forWriting);
     bool writeBytesNoBuffer(const void* bytes, uint64_t count);
     uint64_t readBytesNoBuffer(void* buffer, uint64_t count);
     void flushWriteBuffer();
@@ -107,9 +104,9 @@ private:
     void reportSeekFailure(int whence, int64_t offset, int errnoValue);
     uint64_t diskLength() const;
 
-    FILE* handle_ = nullptr;             // owned; null while closed
-    uint64_t handlePosition_ = 0;        // H: where the handle stands, as tracked here
-    bool lastOpWasWrite_ = false;        // direction of the last transfer on the handle
+    int fd_ = -1;                        // owned; -1 while closed
+    uint64_t handlePosition_ = 0;        // H: where the next transfer on the file starts
+    bool transferFailed_ = false;        // a read or write call failed (not a short read)
     uint64_t fileLengthOnDisk_ = 0;      // read at open, raised by every write past it
     std::filesystem::path url_;          // dropped by close()
     int32_t flags_;                      // ZELFileStreamFlag bits
