@@ -197,6 +197,7 @@ TEST_F(DatabaseCrashTest, EveryFaultPointLeavesTheLastCompletedSave) {
         for (uint64_t call = 1; call <= callCount; ++call) {
             const bool isIOError = kind == Fault::IOError;
             const Fault fault = isIOError && call % 2 == 0 ? Fault::NoSpace : kind;
+            SCOPED_TRACE("fault " + std::to_string(int(fault)) + " at call " + std::to_string(call));
             const bool saved = saveWithFault(call, fault, fault == Fault::NoSpace);
             const std::string digest = reopenedDigest();
             // A committed save is durable; an I/O error without retry leaves the

@@ -1,7 +1,7 @@
 #include "zel/database/ZELAspect.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "zel/database/ZELAspectBitValueInfo.h"

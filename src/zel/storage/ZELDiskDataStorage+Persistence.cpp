@@ -135,6 +135,7 @@ bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
             info.fileNumber = placement.fileNumber;
         }
         objectStore_->keepReleasedBlocks(releasedCount);
+        objectStore_->rebuildFreeSpaceTablesAfterFailedWrite(assignedInfos_.data(), assignedCount());
         return ZELSetError(outError, writeError);
     }
     if (!objectIndex_->writeIndexToURL(indexFileURL(), *this, outError)) return false;

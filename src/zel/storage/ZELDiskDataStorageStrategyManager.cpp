@@ -271,6 +271,23 @@ std::vector<std::string> ZELDiskDataStorageStrategyManager::rebuildDisagreeingFr
     return rebuilt;
 }
 
+void ZELDiskDataStorageStrategyManager::rebuildFreeSpaceTablesAfterFailedWrite(
+    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) {
+    std::vector<ZELDiskDataStorageObjectInfo> used(count + releasedBlocks_.size());
+    for (uint64_t index = 0; index < count; ++index) {
+        used[index].offset = infos[index].offset;
+        used[index].length = infos[index].length;
+        used[index].fileNumber = infos[index].fileNumber;
+    }
+    for (size_t i = 0; i < releasedBlocks_.size(); ++i) {
+        ZELDiskDataStorageObjectInfo& info = used[count + i];
+        info.offset = releasedBlocks_[i].offset;
+        info.length = releasedBlocks_[i].length;
+        info.fileNumber = releasedBlocks_[i].fileNumber;
+    }
+    rebuildDisagreeingFreeSpaceTables(used.data(), used.size());
+}
+
 ZELError ZELDiskDataStorageStrategyManager::readMassTransactionVisitor(
     const std::function<ZELError()>& visitor) {
     const bool useTransactionBuffer = readBufferSize_ == 0;

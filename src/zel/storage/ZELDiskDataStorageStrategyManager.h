@@ -132,6 +132,11 @@ public:
     // per rebuilt table, saying which and why.
     std::vector<std::string> rebuildDisagreeingFreeSpaceTables(
         const ZELDiskDataStorageObjectInfo* infos, uint64_t count);
+    // After a failed write, with `infos` back in the blocks the saved index names: the tables
+    // take back the blocks the failed attempt took, and the space its appends left, while the
+    // released blocks stay out of them until their commit.
+    void rebuildFreeSpaceTablesAfterFailedWrite(const ZELDiskDataStorageObjectInfo* infos,
+                                                uint64_t count);
 
     // Runs `visitor` with 1 MiB read buffers when no read buffer size is set; the strategies
     // opened meanwhile are closed afterwards, so that the large buffers go.
