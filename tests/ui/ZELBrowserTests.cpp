@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QTest>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +98,16 @@ protected:
 
 TEST_F(ZELBrowserTest, ScriptedSession) {
     ZELRecordItem::registerItemClass();
+    // `zel search` answers first: the browser then holds the folder, which admits one database.
+    const int apricots = toolSearchCount({"apricot"});
+    const int desserts = toolSearchCount({"apricot", "kind:dessert"});
+    std::map<std::string, int> monthDesserts;
+    for (int number = 1; number <= 12; ++number) {
+        const std::string plain = std::to_string(number);
+        for (const std::string& term : {plain, (number < 10 ? "0" : "") + plain}) {
+            monthDesserts[term] = toolSearchCount({"apricot", "kind:dessert", "month:" + term});
+        }
+    }
     std::string message;
     auto opened = ZELToolOpenDatabaseInFolder(database(), &message);
     ASSERT_TRUE(opened) << message;
@@ -132,7 +143,6 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualRect(list->model()->index(0, 0)).center());
     QTest::keyClick(field, Qt::Key_Return);
-    const int apricots = toolSearchCount({"apricot"});
     EXPECT_EQ(apricots, 66);  // 34 records have it first, 36 second, 4 both
     ASSERT_TRUE(waitForResults(window, apricots));
 
@@ -140,7 +150,6 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
     QTest::keyClicks(field, "kind:des");
     ASSERT_TRUE(waitForRows({"dessert"})) << rows().join(' ').toStdString();
     QTest::keyClick(field, Qt::Key_Return);
-    const int desserts = toolSearchCount({"apricot", "kind:dessert"});
     ASSERT_TRUE(waitForResults(window, desserts));
     EXPECT_LT(desserts, apricots);
     QTest::keyClicks(field, "kind:");
@@ -165,7 +174,8 @@ TEST_F(ZELBrowserTest, ScriptedSession) {
                                 waitMilliseconds));
     const std::string month =
         ZELStringToUTF8(date->stableTokenRepresentedObjects()[0]->searchTerms().at(0));
-    const int marchDesserts = toolSearchCount({"apricot", "kind:dessert", "month:" + month});
+    ASSERT_EQ(monthDesserts.count(month), 1u) << month;
+    const int marchDesserts = monthDesserts[month];
     ASSERT_TRUE(waitForResults(window, marchDesserts));
     EXPECT_LT(marchDesserts, desserts);
 
