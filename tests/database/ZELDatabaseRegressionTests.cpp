@@ -189,9 +189,9 @@ TEST_F(ZELDatabaseTest, AspectWithoutTokenizerIsSavedInAFormEveryReaderAccepts) 
     EXPECT_FALSE(db_->isReadOnly());
 }
 
-// The item -> terms vectors are read on first use: a database whose vector of one item is cut
-// short opens, the lookups that need that vector report the error and find no terms (the item
-// can still be removed), and every other item answers as before.
+// The item -> terms vectors are read on first use: a database with one damaged vector opens,
+// the lookups that need that vector report the error and find no terms (the item can still be
+// removed), and every other item answers as before.
 TEST_F(ZELDatabaseTest, DamagedItemTermsVectorGivesItsErrorOnFirstUse) {
     db_ = openDatabase();
     const ZELID damaged = add("k1", "apple banana");
