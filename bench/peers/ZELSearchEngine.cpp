@@ -75,8 +75,8 @@ void ZELSearchEngine::evaluate(const BenchQuery& query, std::vector<uint32_t>& p
 }
 
 void ZELSearchEngine::setCompletionLimit(const BenchQuery& query) {
+    // The collector limits each value it reaches by the set's items: nothing else to prepare.
     completionLimit_ = zelQuery(query)->resultSetInDatabase(db_);
-    completionLimit_->viableAspectBitIDs();  // computed once and kept by the result set
 }
 
 std::vector<std::string> ZELSearchEngine::complete(const std::string& prefix, bool limited,

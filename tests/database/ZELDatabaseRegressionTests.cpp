@@ -1,3 +1,4 @@
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -188,4 +189,38 @@ TEST_F(ZELDatabaseTest, AspectWithoutTokenizerIsSavedInAFormEveryReaderAccepts) 
     ASSERT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
     EXPECT_FALSE(db_->aspectWithIdentifier(u"bare")->aspectValueTokenizer());
     EXPECT_FALSE(db_->isReadOnly());
+}
+
+// The item -> terms vectors are read on first use: a database with one damaged vector opens,
+// the lookups that need that vector report the error and find no terms (the item can still be
+// removed), and every other item answers as before.
+TEST_F(ZELDatabaseTest, DamagedItemTermsVectorGivesItsErrorOnFirstUse) {
+    db_ = openDatabase();
+    const ZELID damaged = add("k1", "apple banana");
+    const ZELID whole = add("k2", "cherry");
+    ASSERT_TRUE(db_->ensureSerialized());
+    db_->invalidate();
+    // The block's length prefix claims more bytes than the block holds.
+    const auto store = folder_ / "storage" / "aspectBitIDVectors";
+    std::string index = readBytes(store.string() + ".index");
+    uint32_t entry[2];
+    std::memcpy(entry, index.data() + 20 + 12 * (damaged - 1), sizeof(entry));
+    const auto dataFile = store / "0" / (std::to_string(entry[0]) + ".data");
+    std::string data = readBytes(dataFile);
+    data[entry[1] + 3] = '\x7f';
+    writeBytes(dataFile, data);
+    isDamagedOnPurpose_ = true;
+
+    ZELErrorCountingDelegate delegate;
+    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
+    ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
+    addAspects(*db_);
+    EXPECT_EQ(db_->aspectIDVectorForItemID(whole)->count(), 2u);  // "cherry" and "k2"
+    EXPECT_TRUE(db_->aspectIDVectorForItemID(damaged)->isEmpty());
+    db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(damaged));
+    EXPECT_EQ(db_->itemForItemID(damaged, nullptr), nullptr);
+    ZELMainQueue::drain();
+    ASSERT_FALSE(delegate.errors.empty());
+    EXPECT_TRUE(delegate.errors[0].matchesZELErrorCode(ZELErrorCodeInvalidData))
+        << delegate.errors[0].description();
 }

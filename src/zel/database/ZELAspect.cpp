@@ -333,10 +333,22 @@ void ZELAspect::removeAspectBitNormalizedValue(const ZELString& normalized, ZELI
 void ZELAspect::enumerateCompletionsWithNormalizedPrefix(const ZELString& prefix,
                                                          const ZELIDVector* allowedAspectBitIDs,
                                                          CompletionVisitor visitor) {
+    enumerateCompletions(prefix, allowedAspectBitIDs, nullptr, visitor);
+}
+
+void ZELAspect::enumerateOfferedCompletionsWithNormalizedPrefix(
+    const ZELString& prefix, ZELFunctionRef<bool(ZELID)> isOffered, CompletionVisitor visitor) {
+    enumerateCompletions(prefix, nullptr, &isOffered, visitor);
+}
+
+void ZELAspect::enumerateCompletions(const ZELString& prefix, const ZELIDVector* allowedAspectBitIDs,
+                                     const ZELFunctionRef<bool(ZELID)>* isOffered,
+                                     CompletionVisitor visitor) {
     ZELDatabase* db = database();
     if (!db || !valueSortList_) return;
     valueSortList_->enumerateWithKeyPrefix(
         prefix, allowedAspectBitIDs, [&](ZELID keyID, const ZELString& key, bool& stop) {
+            if (isOffered && !(*isOffered)(keyID)) return;
             std::optional<ZELString> canonical;
             if (auto info = db->aspectBitValueInfoForID(keyID)) {
                 canonical = info->canonicalStringVotedMost();

@@ -117,6 +117,11 @@ public:
     void enumerateCompletionsWithNormalizedPrefix(const ZELString& prefix,
                                                   const ZELIDVector* allowedAspectBitIDs,
                                                   CompletionVisitor visitor);
+    // The same, restricted to the keys `isOffered` accepts; it is asked before a key's
+    // canonical string is looked up. Requires: the database lock is held.
+    void enumerateOfferedCompletionsWithNormalizedPrefix(const ZELString& prefix,
+                                                         ZELFunctionRef<bool(ZELID)> isOffered,
+                                                         CompletionVisitor visitor);
 
     void gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const override;
     void compactMemory(int level);
@@ -135,6 +140,11 @@ public:
     ZELAspect(ZELDatabase* db, ZELString identifier, uint32_t aspectID);
 
 private:
+    // The two completion walks: keys with the prefix, among `allowedAspectBitIDs` and
+    // accepted by `isOffered` when given.
+    void enumerateCompletions(const ZELString& prefix, const ZELIDVector* allowedAspectBitIDs,
+                              const ZELFunctionRef<bool(ZELID)>* isOffered,
+                              CompletionVisitor visitor);
     // Requires: the database lock is held (a list of unknown key order is checked, which loads
     // its keys).
     bool loadSortedList(ZELError* outError);

@@ -203,7 +203,9 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
         }
     }
     if (!classMap_->loadWithDatabase(*this, err)) return;
-    if (!aspectBitVectorsByItemID_->loadAllAndGetError(err)) return;
+    // The item -> terms vectors are read when first asked for (a read that fails gives its
+    // error to the delegate and answers no vector), so opening costs no more than the indexes.
+    if (!aspectBitVectorsByItemID_->loadAndGetError(err)) return;
     if (!itemVectorsByAspectBitID_->loadAndGetError(err)) return;
     if (!itemStore_->loadAndGetError(err)) return;
     if (!aspectBitValueStore_->loadAndGetError(err)) return;

@@ -301,7 +301,8 @@ public:
     std::optional<std::string> substituteForUnknownItemClassName(
         const std::string& className) const override;
 
-    // The stores, for diagnostics and tests. Requires: the database lock is held while used.
+    // The stores, for diagnostics, tests and readers that hold the lock for a whole walk (the
+    // completion collector). Requires: the database lock is held while used.
     std::shared_ptr<ZELItemStorage> itemStore() const { return itemStore_; }
     std::shared_ptr<ZELIDVectorArray> aspectBitVectorsByItemID() const {
         return aspectBitVectorsByItemID_;

@@ -13,6 +13,7 @@
 #include "zel/platform/ZELSerialQueue.h"
 #include "zel/query/ZELCompletionList+Private.h"
 #include "zel/query/ZELItemResultSet.h"
+#include "zel/storage/ZELIDVectorArray.h"
 #include "zel/tokenizer/ZELStringComparison.h"
 
 // What a background collection shares with its queued task. `isRunning` spans from the
@@ -120,9 +121,9 @@ bool ZELCompletionCollector::acquireDatabaseLock(ZELDatabase& database, bool inB
 }
 
 void ZELCompletionCollector::collect(const AspectList& aspects, bool inBackground) {
-    // Asked before the lock is sought: the result set computes its viable aspect bit IDs
-    // (taking the database lock briefly) once and caches them.
-    const std::shared_ptr<ZELIDVector> allowedIDs = limitAspectBitValueIDs();
+    // A result set limits the values one by one as the walk reaches them: a value is offered
+    // when some of its items lie in the set. That is the same as walking only the
+    // set's viable aspect bit IDs, without first gathering the terms of every item in the set.
     const std::shared_ptr<ZELIDVector> limitItemIDs = resultSet_ ? resultSet_->itemIDs() : nullptr;
     // A result set without items leaves no value to offer.
     if (limitItemIDs && limitItemIDs->isEmpty()) return;
@@ -161,11 +162,23 @@ void ZELCompletionCollector::collect(const AspectList& aspects, bool inBackgroun
         if (isCancelled()) break;
         // An aspect of another database would be walked without its lock.
         if (!aspect || aspect->database() != database || aspect->aspectBitCount() == 0) continue;
-        aspect->enumerateCompletionsWithNormalizedPrefix(
-            prefix, allowedIDs.get(),
-            [&](const ZELString& normalized, const ZELString& canonical, ZELID aspectBitID, bool& stop) {
-                stop = addValue(*database, normalized, canonical, aspectBitID);
-            });
+        const auto visit = [&](const ZELString& normalized, const ZELString& canonical,
+                               ZELID aspectBitID, bool& stop) {
+            stop = addValue(*database, normalized, canonical, aspectBitID);
+        };
+        if (limitItemIDs) {
+            // Read in place: the walk holds the database lock, so no vector changes meanwhile.
+            ZELIDVectorArray& itemVectors = *database->itemVectorsByAspectBitID();
+            aspect->enumerateOfferedCompletionsWithNormalizedPrefix(
+                prefix,
+                [&](ZELID aspectBitID) {
+                    const auto items = itemVectors.vectorAtIndexID(aspectBitID);
+                    return items && items->intersectsVector(*limitItemIDs);
+                },
+                visit);
+        } else {
+            aspect->enumerateCompletionsWithNormalizedPrefix(prefix, nullptr, visit);
+        }
         drain(true);
     }
     drain(true);
