@@ -210,8 +210,11 @@ ZELDiskDataStorageStrategyManager::freeBlocksDerivedFromObjects(
         const ZELDiskDataStorageStrategy_MultiBlock& strategy = *fixedStrats_[i];
         const uint64_t fileLength = strategy.currentFileLength();
         std::vector<Range>& ranges = used[i];
-        std::sort(ranges.begin(), ranges.end(),
-                  [](const Range& a, const Range& b) { return a.start < b.start; });
+        // A store written in ID order names its blocks in file order: most opens sort nothing.
+        const auto byStart = [](const Range& a, const Range& b) { return a.start < b.start; };
+        if (!std::is_sorted(ranges.begin(), ranges.end(), byStart)) {
+            std::sort(ranges.begin(), ranges.end(), byStart);
+        }
         ranges.push_back(Range{fileLength, fileLength});
         uint64_t cursor = strategy.dataFileHeaderLength();
         for (const Range& range : ranges) {
