@@ -20,9 +20,7 @@ namespace {
 using Tokens = std::vector<std::string>;
 
 TEST(MainQueueBridge, TasksForTheMainThreadRunInTheEventLoop) {
-    // Installed when the application object was made, before any widget.
-    EXPECT_TRUE(ZELMainQueueBridge::isInstalled());
-    EXPECT_TRUE(ZELMainQueue::isMainThread());
+    EXPECT_TRUE(ZELMainQueueBridge::isInstalled());  // by the application object, before any widget
     bool ran = false;
     std::thread([&] { ZELMainQueue::async([&] { ran = ZELMainQueue::isMainThread(); }); }).join();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 1000));
