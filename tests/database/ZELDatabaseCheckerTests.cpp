@@ -55,14 +55,6 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-class RecordingDelegate final : public ZELDatabaseDelegate {
-public:
-    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
-        errors.push_back(error);
-    }
-    std::vector<ZELError> errors;
-};
-
 // A small saved database (three items; a fourth added and removed, so that the stores have
 // free blocks), damaged in one way per case and checked.
 class ZELDatabaseCheckerTest : public ZELDatabaseTest {
@@ -70,12 +62,11 @@ protected:
     void SetUp() override {
         ZELDatabaseTest::SetUp();
         db_ = openDatabase();
-        bool added = false;
-        db_->addItem(ZELTestMakeItem("a", "apple banana", "red"), &added);
-        db_->addItem(ZELTestMakeItem("b", "banana cherry", "red green"), &added);
-        db_->addItem(ZELTestMakeItem("c", "cherry", "blue"), &added);
+        add("a", "apple banana", "red");
+        add("b", "banana cherry", "red green");
+        add("c", "cherry", "blue");
         ASSERT_TRUE(db_->ensureSerialized());
-        const ZELID removed = db_->addItem(ZELTestMakeItem("d", "date", "purple"), &added);
+        const ZELID removed = add("d", "date", "purple");
         ASSERT_TRUE(db_->ensureSerialized());
         db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(removed));
         ASSERT_TRUE(db_->ensureSerialized());
@@ -286,10 +277,8 @@ TEST_F(ZELDatabaseCheckerTest, DamagedFreeTableOpensWithAWarning) {
     for (const fs::path& table : filesWithExtension(".free")) {
         changeFile(table, [](Bytes& b) { b.resize(b.size() / 2); });
     }
-    RecordingDelegate delegate;
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
-    addAspects(*db_);
+    ZELTestRecordingDelegate delegate;
+    db_ = openDatabase("test.db", &delegate);
     ZELMainQueue::drain();
     ASSERT_FALSE(delegate.errors.empty());
     EXPECT_NE(delegate.errors[0].failureReason().find("rebuilt from the index"), std::string::npos);

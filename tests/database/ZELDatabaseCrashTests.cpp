@@ -232,6 +232,15 @@ pid_t spawnChildTest(const char* test, const char* variable, const std::string& 
     return pid;
 }
 
+// Adds the kill loop's next ten items.
+void addNextTen(ZELDatabase& db) {
+    const uint32_t count = db.itemCount();
+    for (uint32_t i = count; i < count + 10; ++i) {
+        const std::string key = "k" + std::to_string(i);
+        db.addItem(ZELTestMakeItem(key, wordsOf(static_cast<int>(i), 0)), nullptr);
+    }
+}
+
 int exitStatusOf(pid_t pid) {
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -256,11 +265,7 @@ TEST_F(DatabaseProcessTest, KillLoopChild) {
     addAspects(*db);
     ASSERT_EQ(::write(STDOUT_FILENO, "+", 1), 1);
     for (;;) {
-        const uint32_t count = db->itemCount();
-        for (uint32_t i = count; i < count + 10; ++i) {
-            db->addItem(ZELTestMakeItem("k" + std::to_string(i), wordsOf(static_cast<int>(i), 0)),
-                        nullptr);
-        }
+        addNextTen(*db);
         ASSERT_TRUE(db->ensureSerialized());
     }
 }
@@ -292,14 +297,7 @@ TEST_F(DatabaseProcessTest, KillLoopLeavesOneOfTheSaves) {
         auto db = openDatabase();
         const uint32_t count = db->itemCount();
         ASSERT_EQ(count % 10, 0u) << "after kill " << kills;
-        while (reference->itemCount() < count) {
-            const uint32_t next = reference->itemCount();
-            for (uint32_t i = next; i < next + 10; ++i) {
-                reference->addItem(
-                    ZELTestMakeItem("k" + std::to_string(i), wordsOf(static_cast<int>(i), 0)),
-                    nullptr);
-            }
-        }
+        while (reference->itemCount() < count) addNextTen(*reference);
         ASSERT_EQ(checkedDigest(*db), contentDigest(*reference)) << "after kill " << kills;
         db->invalidate();
     }

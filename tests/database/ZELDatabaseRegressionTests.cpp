@@ -33,14 +33,6 @@ std::string sortFileBytes(const std::vector<ZELID>& ids) {
     return bytes;
 }
 
-class ZELErrorCountingDelegate : public ZELDatabaseDelegate {
-public:
-    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
-        errors.push_back(error);
-    }
-    std::vector<ZELError> errors;
-};
-
 }  // namespace
 
 // A folder of an earlier writer keeps its lists in the plain code point order ("eb" before
@@ -120,7 +112,7 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
     writeBytes(synonymsFile, "<plist>broken");
     writeBytes(folder_ / "aspects.plist", "<plist>also broken");
 
-    ZELErrorCountingDelegate delegate;
+    ZELTestRecordingDelegate delegate;
     db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
     ZELMainQueue::drain();

@@ -27,6 +27,14 @@
 // ("words": whitespace-separated words, "tags": the same, "key": the whole key, used to detect
 // duplicates), and helpers.
 
+// Keeps the errors a database reports to its delegate.
+struct ZELTestRecordingDelegate : ZELDatabaseDelegate {
+    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
+        errors.push_back(error);
+    }
+    std::vector<ZELError> errors;
+};
+
 // A fresh folder per test under /dev/shm (unless TMPDIR is set), removed afterwards.
 class ZELDatabaseTest : public ::testing::Test {
 protected:
@@ -42,8 +50,9 @@ protected:
     }
 
     // A database on the folder, opened, with the three aspects (in the order words, tags, key).
-    std::shared_ptr<ZELDatabase> openDatabase(const std::string& identifier = "test.db") {
-        auto db = ZELDatabase::databaseWithIdentifier(identifier, nullptr, folder_);
+    std::shared_ptr<ZELDatabase> openDatabase(const std::string& identifier = "test.db",
+                                              ZELDatabaseDelegate* delegate = nullptr) {
+        auto db = ZELDatabase::databaseWithIdentifier(identifier, delegate, folder_);
         EXPECT_TRUE(db->bootstrapFromDisk()) << db->lastSerializationError().description();
         addAspects(*db);
         return db;

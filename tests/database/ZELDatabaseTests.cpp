@@ -501,21 +501,9 @@ TEST_F(ZELDatabaseTest, CompactionKeepsItemsAndCounts) {
 
 // ---- Refused IDs and invalidation ----
 
-namespace {
-struct RecordingDelegate : ZELDatabaseDelegate {
-    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
-        errors.push_back(error);
-    }
-    std::vector<ZELError> errors;
-};
-}  // namespace
-
 TEST_F(ZELDatabaseTest, RefusedItemIDStopsTheAddCleanly) {
-    ZELTestRegisterItemClass();
-    RecordingDelegate delegate;
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
-    addAspects(*db_);
+    ZELTestRecordingDelegate delegate;
+    db_ = openDatabase("test.db", &delegate);
     // The item store holds ID 2 and the vector store ID 1: the next ID (2) is refused.
     db_->accessLockedUsing([&] {
         db_->itemStore()->assignUniqueIndexID(2, ZELSerializableData::dataWithValue({}));
