@@ -209,10 +209,7 @@ TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitte
     type("a");
     QTest::mouseClick(list()->alternativesButton(), Qt::LeftButton);
     ASSERT_TRUE(list()->isJoinCompletionsAsAlternatives());
-    auto* view = list()->listView();
-    for (int row : {0, 2, 1, 1}) {  // the second click on row 1 undoes the first
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 0)).center());
-    }
+    for (int row : {0, 2, 1, 1}) clickRow(row);  // the second click on row 1 undoes the first
     EXPECT_EQ(selectedRows(), (std::vector<int>{0, 2}));
     EXPECT_EQ(tokens(), Tokens{"[a]"});
     EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);  // the transitory token
@@ -227,9 +224,7 @@ TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitte
     // A pick undone before the list hides leaves nothing behind.
     type("ban");
     QTest::mouseClick(list()->alternativesButton(), Qt::LeftButton);
-    for (int i = 0; i < 2; ++i) {
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(0, 0)).center());
-    }
+    for (int i = 0; i < 2; ++i) clickRow(0);
     QTest::keyClick(field_, Qt::Key_Escape);
     EXPECT_EQ(tokens(), (Tokens{"apple OR avocado", "[ban]"}));
     EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);

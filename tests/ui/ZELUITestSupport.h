@@ -155,6 +155,13 @@ protected:
         query->resultSetInDatabase(db_)->itemIDs()->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
         return items;
     }
+    // Scrolls to a row of the list (or that list view) and clicks it with the mouse.
+    void clickRow(int row, QAbstractItemView* view = nullptr) {
+        view = view ? view : list()->listView();
+        view->scrollTo(view->model()->index(row, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(row, 0)).center());
+    }
     // Types and waits for the collection's rows.
     void type(const char* text) {
         QTest::keyClicks(field_, text);
