@@ -129,28 +129,6 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
     EXPECT_EQ(db_->synonymList()->synonymForAspectBitValue(u"apple"), ZELString(u"fruit"));
 }
 
-// A meta info that exists but cannot be read (a folder in its place, damaged bytes) fails as a
-// missing one does.
-TEST_F(ZELDatabaseTest, UnreadableMetaInfoFailsAsAMissingOne) {
-    isDamagedOnPurpose_ = true;
-    const auto infoFile = folder_ / "ZELDatabaseInfo.plist";
-    for (const bool asFolder : {true, false}) {
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-        if (asFolder) {
-            std::filesystem::create_directory(infoFile);
-        } else {
-            ZELTestWriteFile(infoFile, "<plist>damaged");
-        }
-        auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-        EXPECT_FALSE(db->bootstrapFromDisk());
-        const ZELError error = db->lastSerializationError();
-        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
-        EXPECT_EQ(error.failureReason(),
-                  "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
-    }
-}
-
 // An aspect without tokenizer is saved with an empty tokenizer dictionary: a strict reader
 // takes that for a tokenizer that is not available, where a missing one fails the whole file.
 TEST_F(ZELDatabaseTest, AspectWithoutTokenizerIsSavedInAFormEveryReaderAccepts) {

@@ -1,8 +1,8 @@
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "ZELDatabaseTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 #include "zel/database/ZELItemDefinition.h"
 #include "zel/database/ZELItemExistenceMap.h"
 #include "zel/database/ZELJoinedAspectSet.h"
@@ -16,11 +16,6 @@
 #include "zel/stream/ZELSerializableData.h"
 
 namespace {
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-}
 
 // Records the change notifications of one database.
 struct ChangeRecorder {
@@ -131,18 +126,28 @@ TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
 
 // ---- Damaged folders ----
 
-TEST_F(ZELDatabaseTest, MissingMetaInfoInANonEmptyFolderFails) {
-    std::filesystem::create_directories(folder_);
-    writeText(folder_ / ".hidden", "x");
-    auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    EXPECT_FALSE(db->bootstrapFromDisk());
-    const ZELError error = db->lastSerializationError();
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(),
-              "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
-    EXPECT_FALSE(db->ensureSerialized());
-    EXPECT_FALSE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
-    EXPECT_EQ(db->lastSerializationError(), error);
+// A meta info missing from a non-empty folder, or there but unreadable (a folder in its place,
+// damaged bytes), fails the opening alike, and the database then refuses to save.
+TEST_F(ZELDatabaseTest, MissingOrUnreadableMetaInfoInANonEmptyFolderFails) {
+    isDamagedOnPurpose_ = true;
+    const auto infoFile = folder_ / "ZELDatabaseInfo.plist";
+    for (const std::string form : {"missing", "folder", "damaged"}) {
+        SCOPED_TRACE(form);
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        ZELTestWriteFile(folder_ / ".hidden", "x");
+        if (form == "folder") std::filesystem::create_directory(infoFile);
+        if (form == "damaged") ZELTestWriteFile(infoFile, "<plist>damaged");
+        auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
+        EXPECT_FALSE(db->bootstrapFromDisk());
+        const ZELError error = db->lastSerializationError();
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
+        EXPECT_EQ(error.failureReason(),
+                  "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
+        EXPECT_FALSE(db->ensureSerialized());
+        EXPECT_EQ(db->lastSerializationError(), error);
+        EXPECT_EQ(std::filesystem::exists(infoFile), form != "missing");  // nothing written
+    }
 }
 
 TEST_F(ZELDatabaseTest, FolderOfAnotherDatabaseIsRefused) {
@@ -162,7 +167,7 @@ TEST_F(ZELDatabaseTest, DamagedAspectsFileFailsRestoreButNotSaving) {
     db_->invalidate();
     db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk());
-    writeText(folder_ / "aspects.plist", "<plist><dict><key>broken");
+    ZELTestWriteFile(folder_ / "aspects.plist", "<plist><dict><key>broken");
     isDamagedOnPurpose_ = true;
     ZELError error;
     EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
