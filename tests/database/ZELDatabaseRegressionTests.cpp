@@ -109,7 +109,11 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
     ASSERT_EQ(delegate.errors.size(), 1u);
     EXPECT_EQ(delegate.errors[0].failureReason(), "could not load in " + synonymsFile.string());
     EXPECT_TRUE(db_->synonymList()->allSynonyms().empty());
-    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(nullptr));
+    ZELError error;
+    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_EQ(error.failureReason(), "could not load in " + (folder_ / "aspects.plist").string());
+    EXPECT_TRUE(db_->allAspects().empty());
     ASSERT_TRUE(db_->ensureSerialized());
     EXPECT_EQ(ZELTestReadFile<std::string>(synonymsFile), "<plist>broken");
     EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "aspects.plist"), "<plist>also broken");

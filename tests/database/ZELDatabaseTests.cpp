@@ -161,24 +161,6 @@ TEST_F(ZELDatabaseTest, FolderOfAnotherDatabaseIsRefused) {
     EXPECT_FALSE(other->ensureSerialized());
 }
 
-TEST_F(ZELDatabaseTest, DamagedAspectsFileFailsRestoreButNotSaving) {
-    db_ = openDatabase();
-    ASSERT_TRUE(db_->ensureSerialized());
-    db_->invalidate();
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
-    ZELTestWriteFile(folder_ / "aspects.plist", "<plist><dict><key>broken");
-    isDamagedOnPurpose_ = true;
-    ZELError error;
-    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(),
-              "could not load in " + (folder_ / "aspects.plist").string());
-    EXPECT_TRUE(db_->allAspects().empty());
-    EXPECT_FALSE(db_->lastSerializationError().isError());
-    EXPECT_TRUE(db_->ensureSerialized());
-}
-
 TEST_F(ZELDatabaseTest, AspectsFileWithWrongVersionOrIdentifierIsRefused) {
     db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk());
