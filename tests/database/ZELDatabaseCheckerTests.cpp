@@ -3,45 +3,23 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "ZELDatabaseTestSupport.h"
-#include "zel/storage/ZELDatabaseJournal.h"
+#include "support/ZELTestFileBytes.h"
 #include "zel/database/ZELDatabaseChecker.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELMainQueue.h"
+#include "zel/storage/ZELDatabaseJournal.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes readFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), {});
-}
-
-void writeFile(const fs::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-uint32_t get32(const Bytes& bytes, size_t offset) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | bytes.at(offset + i);
-    return value;
-}
-
-void put32(Bytes& bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
-}
 
 bool anyMentions(const std::vector<std::string>& findings, const std::string& text) {
     return std::any_of(findings.begin(), findings.end(), [&](const std::string& finding) {
@@ -55,14 +33,6 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-class RecordingDelegate final : public ZELDatabaseDelegate {
-public:
-    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
-        errors.push_back(error);
-    }
-    std::vector<ZELError> errors;
-};
-
 // A small saved database (three items; a fourth added and removed, so that the stores have
 // free blocks), damaged in one way per case and checked.
 class ZELDatabaseCheckerTest : public ZELDatabaseTest {
@@ -70,12 +40,11 @@ protected:
     void SetUp() override {
         ZELDatabaseTest::SetUp();
         db_ = openDatabase();
-        bool added = false;
-        db_->addItem(ZELTestMakeItem("a", "apple banana", "red"), &added);
-        db_->addItem(ZELTestMakeItem("b", "banana cherry", "red green"), &added);
-        db_->addItem(ZELTestMakeItem("c", "cherry", "blue"), &added);
+        add("a", "apple banana", "red");
+        add("b", "banana cherry", "red green");
+        add("c", "cherry", "blue");
         ASSERT_TRUE(db_->ensureSerialized());
-        const ZELID removed = db_->addItem(ZELTestMakeItem("d", "date", "purple"), &added);
+        const ZELID removed = add("d", "date", "purple");
         ASSERT_TRUE(db_->ensureSerialized());
         db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(removed));
         ASSERT_TRUE(db_->ensureSerialized());
@@ -91,25 +60,25 @@ protected:
     void rewriteObject(const char* storeName, ZELID objectID,
                        const std::function<void(Bytes&)>& change) {
         const fs::path indexURL = store(storeName).string() + ".index";
-        Bytes index = readFile(indexURL);
+        Bytes index = ZELTestReadFile(indexURL);
         const size_t entry = 20 + 12 * (objectID - 1);
-        const uint32_t fileNumber = get32(index, entry);
-        const uint32_t offset = get32(index, entry + 4);
-        const uint32_t length = get32(index, entry + 8);
+        const uint32_t fileNumber = ZELTestRead32(index, entry);
+        const uint32_t offset = ZELTestRead32(index, entry + 4);
+        const uint32_t length = ZELTestRead32(index, entry + 8);
         const fs::path dataURL = store(storeName) / "0" / (std::to_string(fileNumber) + ".data");
-        Bytes data = readFile(dataURL);
+        Bytes data = ZELTestReadFile(dataURL);
         Bytes object(data.begin() + offset + 4, data.begin() + offset + length);
         change(object);
-        put32(data, offset, static_cast<uint32_t>(object.size() + 4));
+        ZELTestPut32(data, offset, static_cast<uint32_t>(object.size() + 4));
         std::copy(object.begin(), object.end(), data.begin() + offset + 4);
-        put32(index, entry + 8, static_cast<uint32_t>(object.size() + 4));
-        writeFile(dataURL, data);
-        writeFile(indexURL, index);
+        ZELTestPut32(index, entry + 8, static_cast<uint32_t>(object.size() + 4));
+        ZELTestWriteFile(dataURL, data);
+        ZELTestWriteFile(indexURL, index);
     }
     void changeFile(const fs::path& url, const std::function<void(Bytes&)>& change) {
-        Bytes bytes = readFile(url);
+        Bytes bytes = ZELTestReadFile(url);
         change(bytes);
-        writeFile(url, bytes);
+        ZELTestWriteFile(url, bytes);
     }
     std::vector<fs::path> filesWithExtension(const char* extension) const {
         std::vector<fs::path> files;
@@ -121,7 +90,7 @@ protected:
         return files;
     }
 
-    // Every item's fields, and every aspect's terms in list order, as text.
+    // Every item's fields as text.
     std::string items() {
         std::string text;
         withDatabase([&](ZELDatabase& db) {
@@ -136,20 +105,10 @@ protected:
         });
         return text;
     }
-    std::string terms() {
+    // The content digest of the database on the folder.
+    std::string digest() {
         std::string text;
-        withDatabase([&](ZELDatabase& db) {
-            for (const auto& aspect : db.allAspects()) {
-                db.accessLockedUsing([&] {
-                    aspect->enumerateCompletionsWithNormalizedPrefix(
-                        ZELString(), nullptr,
-                        [&](const ZELString& normalized, const ZELString&, ZELID id, bool&) {
-                            text += std::to_string(id) + ":" + ZELStringToUTF8(normalized) + " ";
-                        });
-                });
-                text += "\n";
-            }
-        });
+        withDatabase([&](ZELDatabase& db) { text = ZELTestContentDigest(db); });
         return text;
     }
     void withDatabase(const std::function<void(ZELDatabase&)>& visitor) {
@@ -185,11 +144,11 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
         {"truncated data file",
          [&] {
              // Item 3's data file, cut just after its block's length prefix.
-             const Bytes index = readFile(indexOf("items"));
-             const uint32_t offset = get32(index, 20 + 12 * 2 + 4);
-             changeFile(
-                 store("items") / "0" / (std::to_string(get32(index, 20 + 12 * 2)) + ".data"),
-                 [&](Bytes& b) { b.resize(offset + 4); });
+             const Bytes index = ZELTestReadFile(indexOf("items"));
+             const uint32_t offset = ZELTestRead32(index, 20 + 12 * 2 + 4);
+             changeFile(store("items") / "0" /
+                            (std::to_string(ZELTestRead32(index, 20 + 12 * 2)) + ".data"),
+                        [&](Bytes& b) { b.resize(offset + 4); });
          },
          "runs past the end of the file"},
         {"two entries naming one block",
@@ -202,7 +161,7 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
         {"item vector missing an ID its inverse holds",
          [&] {
              rewriteObject("aspectBitIDVectors", 1, [](Bytes& b) {
-                 put32(b, 0, get32(b, 0) - 1);
+                 ZELTestPut32(b, 0, ZELTestRead32(b, 0) - 1);
                  b.resize(b.size() - 4);
              });
          },
@@ -210,8 +169,8 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
         {"use count off by one",
          [&] {
              rewriteObject("aspectValues", 1, [](Bytes& b) {
-                 const uint32_t length = get32(b, 0);
-                 put32(b, 4 + length + (4 - length % 4) % 4, 3);
+                 const uint32_t length = ZELTestRead32(b, 0);
+                 ZELTestPut32(b, 4 + length + (4 - length % 4) % 4, 3);
              });
          },
          "use count of aspect bit 1 (\"banana\") is 3, but 2 items carry it"},
@@ -225,19 +184,19 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
         {"sort file missing a term",
          [&] {
              changeFile(folder_ / "aspects" / "tags.sort", [](Bytes& b) {
-                 put32(b, 4, get32(b, 4) - 1);
+                 ZELTestPut32(b, 4, ZELTestRead32(b, 4) - 1);
                  b.erase(b.end() - 8, b.end() - 4);
              });
          },
          "is in no sort file"},
         {"unknown class token",
-         [&] { rewriteObject("items", 2, [](Bytes& b) { put32(b, 0, 99); }); },
+         [&] { rewriteObject("items", 2, [](Bytes& b) { ZELTestPut32(b, 0, 99); }); },
          "storage/items: item 2 has class token 99, which the class map lacks"},
         {"damaged free table",
          [&] { changeFile(filesWithExtension(".free").at(0), [](Bytes& b) { b[0] = 7; }); },
          "could not be read: free space table version number is invalid"},
         {"journal left by an interrupted save",
-         [&] { writeFile(folder_ / ZELDatabaseJournal::fileName, {1}); },
+         [&] { ZELTestWriteFile(folder_ / ZELDatabaseJournal::fileName, {1}); },
          "ZELDatabase.journal: interrupted save: journal present; opening the database rolls it "
          "back"},
     };
@@ -254,7 +213,7 @@ TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
 
 // Repair rebuilds the derived files; a second check is clean, and the content is unchanged.
 TEST_F(ZELDatabaseCheckerTest, RepairRebuildsFreeTablesAndSortFiles) {
-    const std::string before = items() + terms();
+    const std::string before = digest();
     changeFile(filesWithExtension(".free").at(0), [](Bytes& b) { b.resize(10); });
     changeFile(folder_ / "aspects" / "words.sort",
                [](Bytes& b) { std::swap_ranges(b.begin() + 8, b.begin() + 12, b.begin() + 12); });
@@ -269,10 +228,10 @@ TEST_F(ZELDatabaseCheckerTest, RepairRebuildsFreeTablesAndSortFiles) {
     EXPECT_TRUE(anyMentions(rebuilt, "aspects/words.sort: rebuilt from the value store, 3 keys"));
     EXPECT_TRUE(anyMentions(rebuilt, "aspects/key.sort: rebuilt from the value store, 3 keys"));
     EXPECT_EQ(joined(check()), "");
-    EXPECT_EQ(items() + terms(), before);
+    EXPECT_EQ(digest(), before);
 
     // A journal means the files hold part of a save: repair waits for the rollback.
-    writeFile(folder_ / ZELDatabaseJournal::fileName, {1});
+    ZELTestWriteFile(folder_ / ZELDatabaseJournal::fileName, {1});
     ZELError error;
     EXPECT_FALSE(ZELDatabaseChecker(folder_).repair(&rebuilt, &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeUnsupportedOperation));
@@ -286,10 +245,8 @@ TEST_F(ZELDatabaseCheckerTest, DamagedFreeTableOpensWithAWarning) {
     for (const fs::path& table : filesWithExtension(".free")) {
         changeFile(table, [](Bytes& b) { b.resize(b.size() / 2); });
     }
-    RecordingDelegate delegate;
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
-    addAspects(*db_);
+    ZELTestRecordingDelegate delegate;
+    db_ = openDatabase("test.db", &delegate);
     ZELMainQueue::drain();
     ASSERT_FALSE(delegate.errors.empty());
     EXPECT_NE(delegate.errors[0].failureReason().find("rebuilt from the index"), std::string::npos);
@@ -313,21 +270,21 @@ TEST_F(ZELDatabaseCheckerTest, TruncatedFilesGiveFindingsAndFlipsNeverCrash) {
     }
     ASSERT_GT(files.size(), 20u);
     for (const fs::path& file : files) {
-        const Bytes original = readFile(file);
+        const Bytes original = ZELTestReadFile(file);
         for (const size_t length :
              {size_t{0}, size_t{3}, original.size() / 2, original.size() - 2}) {
-            writeFile(file, Bytes(original.begin(),
-                                  original.begin() + std::min(length, original.size())));
+            ZELTestWriteFile(file, Bytes(original.begin(),
+                                         original.begin() + std::min(length, original.size())));
             EXPECT_FALSE(check().empty()) << file << " cut to " << length;
         }
         std::mt19937 random(static_cast<uint32_t>(original.size()));
         for (int round = 0; round < 4; ++round) {
             Bytes flipped = original;
             flipped[random() % flipped.size()] ^= static_cast<uint8_t>(1 + random() % 255);
-            writeFile(file, flipped);
+            ZELTestWriteFile(file, flipped);
             check();
         }
-        writeFile(file, original);
+        ZELTestWriteFile(file, original);
     }
     EXPECT_EQ(joined(check()), "");
 }

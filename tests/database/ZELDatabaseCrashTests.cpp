@@ -12,7 +12,6 @@
 #include "database/ZELDatabaseTestSupport.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDatabaseJournal.h"
-#include "zel/stream/ZELSerializableData.h"
 
 // Saves are transactions of the folder's journal: a crash (kill or power cut) at any changing
 // call of a save leaves the previous save or the new one; an I/O error leaves the previous one
@@ -27,40 +26,6 @@ std::string wordsOf(int i, int round) {
            std::to_string(round);
 }
 
-// Every item (ID, blob, the values of its terms) and, per aspect in list order, every term with
-// its use count and items. Term IDs are left out: which free ID a new term gets depends on which
-// saves succeeded.
-std::string contentDigest(ZELDatabase& db) {
-    std::string digest;
-    db.accessLockedUsing([&] {
-        const auto ids = db.allExistingItemIDs();
-        ids->enumerateIDs([&](ZELID id, bool&) {
-            const auto blob = db.itemDataForItemID(id);
-            digest += std::to_string(id) + ":" +
-                      (blob ? std::string(blob->value().begin(), blob->value().end()) : "?");
-            std::set<std::string> values;
-            db.aspectIDVectorForItemID(id)->enumerateIDs([&](ZELID term, bool&) {
-                values.insert(
-                    ZELStringToUTF8(db.aspectBitNormalizedValueForID(term).value_or(u"?")));
-            });
-            for (const std::string& value : values) digest += " " + value;
-            digest += "\n";
-        });
-        for (const auto& aspect : db.allAspects()) {
-            aspect->enumerateCompletionsWithNormalizedPrefix(
-                u"", nullptr, [&](const ZELString& value, const ZELString&, ZELID id, bool&) {
-                    const auto info = db.aspectBitValueInfoForID(id);
-                    digest += ZELStringToUTF8(value) + " uses " +
-                              std::to_string(info ? info->useCount() : 0) + " in";
-                    db.itemIDVectorForAspectBitID(id)->enumerateIDs(
-                        [&](ZELID item, bool&) { digest += " " + std::to_string(item); });
-                    digest += "\n";
-                });
-        }
-    });
-    return digest;
-}
-
 // The content of a database just reopened after a fault, and the one place that checks such a
 // database (an integrity check of db.folderURL() belongs here).
 std::string checkedDigest(ZELDatabase& db) {
@@ -73,7 +38,7 @@ std::string checkedDigest(ZELDatabase& db) {
             ADD_FAILURE() << "zel check: " << finding;
         }
     }
-    return contentDigest(db);
+    return ZELTestContentDigest(db);
 }
 
 // The first line where `digest` differs from `expected`, for a short failure message.
@@ -103,13 +68,13 @@ protected:
                          nullptr);
         }
         ASSERT_TRUE(db_->ensureSerialized());
-        before_ = contentDigest(*db_);
+        before_ = ZELTestContentDigest(*db_);
         db_->invalidate();
         db_.reset();
         std::filesystem::copy(folder_, pristine_, std::filesystem::copy_options::recursive);
         db_ = openDatabase();
         changeAndSave(*db_);
-        after_ = contentDigest(*db_);
+        after_ = ZELTestContentDigest(*db_);
         db_->invalidate();
         db_.reset();
     }
@@ -232,6 +197,15 @@ pid_t spawnChildTest(const char* test, const char* variable, const std::string& 
     return pid;
 }
 
+// Adds the kill loop's next ten items.
+void addNextTen(ZELDatabase& db) {
+    const uint32_t count = db.itemCount();
+    for (uint32_t i = count; i < count + 10; ++i) {
+        const std::string key = "k" + std::to_string(i);
+        db.addItem(ZELTestMakeItem(key, wordsOf(static_cast<int>(i), 0)), nullptr);
+    }
+}
+
 int exitStatusOf(pid_t pid) {
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -256,11 +230,7 @@ TEST_F(DatabaseProcessTest, KillLoopChild) {
     addAspects(*db);
     ASSERT_EQ(::write(STDOUT_FILENO, "+", 1), 1);
     for (;;) {
-        const uint32_t count = db->itemCount();
-        for (uint32_t i = count; i < count + 10; ++i) {
-            db->addItem(ZELTestMakeItem("k" + std::to_string(i), wordsOf(static_cast<int>(i), 0)),
-                        nullptr);
-        }
+        addNextTen(*db);
         ASSERT_TRUE(db->ensureSerialized());
     }
 }
@@ -292,15 +262,8 @@ TEST_F(DatabaseProcessTest, KillLoopLeavesOneOfTheSaves) {
         auto db = openDatabase();
         const uint32_t count = db->itemCount();
         ASSERT_EQ(count % 10, 0u) << "after kill " << kills;
-        while (reference->itemCount() < count) {
-            const uint32_t next = reference->itemCount();
-            for (uint32_t i = next; i < next + 10; ++i) {
-                reference->addItem(
-                    ZELTestMakeItem("k" + std::to_string(i), wordsOf(static_cast<int>(i), 0)),
-                    nullptr);
-            }
-        }
-        ASSERT_EQ(checkedDigest(*db), contentDigest(*reference)) << "after kill " << kills;
+        while (reference->itemCount() < count) addNextTen(*reference);
+        ASSERT_EQ(checkedDigest(*db), ZELTestContentDigest(*reference)) << "after kill " << kills;
         db->invalidate();
     }
     EXPECT_GE(kills, 100);
@@ -333,8 +296,8 @@ TEST_F(DatabaseProcessTest, SecondProcessIsRefusedTheFolder) {
     EXPECT_FALSE(second->bootstrapFromDisk());
     second->invalidate();
     ASSERT_TRUE(db_->ensureSerialized());
-    const std::string digest = contentDigest(*db_);
+    const std::string digest = ZELTestContentDigest(*db_);
     reopen();
-    EXPECT_EQ(contentDigest(*db_), digest);
+    EXPECT_EQ(ZELTestContentDigest(*db_), digest);
     EXPECT_EQ(db_->itemCount(), 2u);
 }

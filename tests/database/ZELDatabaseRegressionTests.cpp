@@ -1,8 +1,7 @@
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "ZELDatabaseTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 #include "zel/database/ZELSynonymList.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/platform/ZELPropertyList.h"
@@ -11,15 +10,6 @@
 // Faults of opening and saving that once lost terms, synonyms or every later save.
 
 namespace {
-
-std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // A sort file: magic number, count, the IDs, magic number, all little-endian.
 std::string sortFileBytes(const std::vector<ZELID>& ids) {
@@ -33,14 +23,6 @@ std::string sortFileBytes(const std::vector<ZELID>& ids) {
     put(0x1D1D0001);
     return bytes;
 }
-
-class ZELErrorCountingDelegate : public ZELDatabaseDelegate {
-public:
-    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
-        errors.push_back(error);
-    }
-    std::vector<ZELError> errors;
-};
 
 }  // namespace
 
@@ -58,7 +40,7 @@ TEST_F(ZELDatabaseTest, SortFileInThePlainOrderIsResortedOnce) {
     ASSERT_TRUE(db_->ensureSerialized());
     db_->invalidate();
     const auto wordsFile = folder_ / "aspects" / "words.sort";
-    writeBytes(wordsFile, sortFileBytes({eb, ea}));
+    ZELTestWriteFile(wordsFile, sortFileBytes({eb, ea}));
 
     db_ = openDatabase();
     EXPECT_EQ(idOf(u"words", "eb"), eb);
@@ -68,7 +50,7 @@ TEST_F(ZELDatabaseTest, SortFileInThePlainOrderIsResortedOnce) {
     EXPECT_EQ(useCountOf(ea), 2u);
     EXPECT_EQ(db_->aspectWithIdentifier(u"words")->aspectBitCount(), 2u);
     ASSERT_TRUE(db_->ensureSerialized());
-    EXPECT_EQ(readBytes(wordsFile), sortFileBytes({ea, eb}));
+    EXPECT_EQ(ZELTestReadFile<std::string>(wordsFile), sortFileBytes({ea, eb}));
     const auto info = ZELDatabaseMetaInfo::infoWithURL((folder_ / "ZELDatabaseInfo.plist").string());
     EXPECT_EQ(info->clientPlistValueForKey(ZELDatabase::sortFileKeyOrderClientKey).integerValue(),
               ZELDatabase::sortFileKeyOrder);
@@ -93,7 +75,8 @@ TEST_F(ZELDatabaseTest, SortFileUnderTheRawNameOfAnEscapedIdentifierIsRead) {
     addRawAspect(*db_);
     EXPECT_EQ(idOf(u"%raw", "old"), old);
     ASSERT_TRUE(db_->ensureSerialized());
-    EXPECT_EQ(readBytes(folder_ / "aspects" / "%%25raw.sort"), sortFileBytes({old}));
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "aspects" / "%%25raw.sort"),
+              sortFileBytes({old}));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "aspects" / "%raw.sort"));
     // "%%25x" is the escaped name of "%x": never read as the raw name of "%%25x".
     EXPECT_EQ(ZELAspect::sortFileBaseNamesForAspectIdentifier(u"%%25x"),
@@ -118,54 +101,38 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
     db_->invalidate();
     const auto synonymsFile = folder_ / "storage" / "synonyms" / "synonyms.plist";
     std::filesystem::create_directories(synonymsFile.parent_path());
-    writeBytes(synonymsFile, "<plist>broken");
-    writeBytes(folder_ / "aspects.plist", "<plist>also broken");
+    ZELTestWriteFile(synonymsFile, "<plist>broken");
+    ZELTestWriteFile(folder_ / "aspects.plist", "<plist>also broken");
 
-    ZELErrorCountingDelegate delegate;
+    ZELTestRecordingDelegate delegate;
     db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
     ZELMainQueue::drain();
     ASSERT_EQ(delegate.errors.size(), 1u);
     EXPECT_EQ(delegate.errors[0].failureReason(), "could not load in " + synonymsFile.string());
     EXPECT_TRUE(db_->synonymList()->allSynonyms().empty());
-    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(nullptr));
+    ZELError error;
+    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
+    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_EQ(error.failureReason(), "could not load in " + (folder_ / "aspects.plist").string());
+    EXPECT_TRUE(db_->allAspects().empty());
     ASSERT_TRUE(db_->ensureSerialized());
-    EXPECT_EQ(readBytes(synonymsFile), "<plist>broken");
-    EXPECT_EQ(readBytes(folder_ / "aspects.plist"), "<plist>also broken");
+    EXPECT_EQ(ZELTestReadFile<std::string>(synonymsFile), "<plist>broken");
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "aspects.plist"), "<plist>also broken");
 
     addAspects(*db_);
     db_->synonymList()->addSynonym(u"fruit", {u"apple"});
     ASSERT_TRUE(db_->ensureSerialized()) << db_->lastSerializationError().description();
-    EXPECT_EQ(readBytes(synonymsFile.parent_path() / "synonyms-damaged.plist"), "<plist>broken");
-    EXPECT_EQ(readBytes(folder_ / "aspects-damaged.plist"), "<plist>also broken");
+    EXPECT_EQ(ZELTestReadFile<std::string>(synonymsFile.parent_path() / "synonyms-damaged.plist"),
+              "<plist>broken");
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "aspects-damaged.plist"),
+              "<plist>also broken");
     db_->invalidate();
     db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk());
     EXPECT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
     EXPECT_EQ(db_->allAspects().size(), 3u);
     EXPECT_EQ(db_->synonymList()->synonymForAspectBitValue(u"apple"), ZELString(u"fruit"));
-}
-
-// A meta info that exists but cannot be read (a folder in its place, damaged bytes) fails as a
-// missing one does.
-TEST_F(ZELDatabaseTest, UnreadableMetaInfoFailsAsAMissingOne) {
-    isDamagedOnPurpose_ = true;
-    const auto infoFile = folder_ / "ZELDatabaseInfo.plist";
-    for (const bool asFolder : {true, false}) {
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-        if (asFolder) {
-            std::filesystem::create_directory(infoFile);
-        } else {
-            writeBytes(infoFile, "<plist>damaged");
-        }
-        auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-        EXPECT_FALSE(db->bootstrapFromDisk());
-        const ZELError error = db->lastSerializationError();
-        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
-        EXPECT_EQ(error.failureReason(),
-                  "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
-    }
 }
 
 // An aspect without tokenizer is saved with an empty tokenizer dictionary: a strict reader

@@ -4,19 +4,22 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "support/ZELTestDatabaseCheck.h"
 #include "support/ZELTestItem.h"
 #include "support/ZELTestScratchFolder.h"
-#include "support/ZELTestDatabaseCheck.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELItem.h"
+#include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELRegistry.h"
 #include "zel/platform/ZELString.h"
 #include "zel/storage/ZELAspectBitValueStorage.h"
+#include "zel/stream/ZELSerializableData.h"
 #include "zel/stream/ZELStream.h"
 #include "zel/tokenizer/ZELIdentityValueTokenizer.h"
 #include "zel/tokenizer/ZELStringComparison.h"
@@ -26,6 +29,48 @@
 // Shared by the database tests: a database of ZELTestItem on a fresh folder with three aspects
 // ("words": whitespace-separated words, "tags": the same, "key": the whole key, used to detect
 // duplicates), and helpers.
+
+// Every item (ID, blob, the values of its terms) and, per aspect in list order, every term with
+// its use count and items. Term IDs are left out: which free ID a new term gets depends on which
+// saves succeeded.
+inline std::string ZELTestContentDigest(ZELDatabase& db) {
+    std::string digest;
+    db.accessLockedUsing([&] {
+        const auto ids = db.allExistingItemIDs();
+        ids->enumerateIDs([&](ZELID id, bool&) {
+            const auto blob = db.itemDataForItemID(id);
+            digest += std::to_string(id) + ":" +
+                      (blob ? std::string(blob->value().begin(), blob->value().end()) : "?");
+            std::set<std::string> values;
+            db.aspectIDVectorForItemID(id)->enumerateIDs([&](ZELID term, bool&) {
+                values.insert(
+                    ZELStringToUTF8(db.aspectBitNormalizedValueForID(term).value_or(u"?")));
+            });
+            for (const std::string& value : values) digest += " " + value;
+            digest += "\n";
+        });
+        for (const auto& aspect : db.allAspects()) {
+            aspect->enumerateCompletionsWithNormalizedPrefix(
+                u"", nullptr, [&](const ZELString& value, const ZELString&, ZELID id, bool&) {
+                    const auto info = db.aspectBitValueInfoForID(id);
+                    digest += ZELStringToUTF8(value) + " uses " +
+                              std::to_string(info ? info->useCount() : 0) + " in";
+                    db.itemIDVectorForAspectBitID(id)->enumerateIDs(
+                        [&](ZELID item, bool&) { digest += " " + std::to_string(item); });
+                    digest += "\n";
+                });
+        }
+    });
+    return digest;
+}
+
+// Keeps the errors a database reports to its delegate.
+struct ZELTestRecordingDelegate : ZELDatabaseDelegate {
+    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
+        errors.push_back(error);
+    }
+    std::vector<ZELError> errors;
+};
 
 // A fresh folder per test under /dev/shm (unless TMPDIR is set), removed afterwards.
 class ZELDatabaseTest : public ::testing::Test {
@@ -42,8 +87,9 @@ protected:
     }
 
     // A database on the folder, opened, with the three aspects (in the order words, tags, key).
-    std::shared_ptr<ZELDatabase> openDatabase(const std::string& identifier = "test.db") {
-        auto db = ZELDatabase::databaseWithIdentifier(identifier, nullptr, folder_);
+    std::shared_ptr<ZELDatabase> openDatabase(const std::string& identifier = "test.db",
+                                              ZELDatabaseDelegate* delegate = nullptr) {
+        auto db = ZELDatabase::databaseWithIdentifier(identifier, delegate, folder_);
         EXPECT_TRUE(db->bootstrapFromDisk()) << db->lastSerializationError().description();
         addAspects(*db);
         return db;

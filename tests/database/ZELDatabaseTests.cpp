@@ -1,8 +1,8 @@
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "ZELDatabaseTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 #include "zel/database/ZELItemDefinition.h"
 #include "zel/database/ZELItemExistenceMap.h"
 #include "zel/database/ZELJoinedAspectSet.h"
@@ -16,11 +16,6 @@
 #include "zel/stream/ZELSerializableData.h"
 
 namespace {
-
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-}
 
 // Records the change notifications of one database.
 struct ChangeRecorder {
@@ -131,18 +126,28 @@ TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
 
 // ---- Damaged folders ----
 
-TEST_F(ZELDatabaseTest, MissingMetaInfoInANonEmptyFolderFails) {
-    std::filesystem::create_directories(folder_);
-    writeText(folder_ / ".hidden", "x");
-    auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    EXPECT_FALSE(db->bootstrapFromDisk());
-    const ZELError error = db->lastSerializationError();
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(),
-              "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
-    EXPECT_FALSE(db->ensureSerialized());
-    EXPECT_FALSE(std::filesystem::exists(folder_ / "ZELDatabaseInfo.plist"));
-    EXPECT_EQ(db->lastSerializationError(), error);
+// A meta info missing from a non-empty folder, or there but unreadable (a folder in its place,
+// damaged bytes), fails the opening alike, and the database then refuses to save.
+TEST_F(ZELDatabaseTest, MissingOrUnreadableMetaInfoInANonEmptyFolderFails) {
+    isDamagedOnPurpose_ = true;
+    const auto infoFile = folder_ / "ZELDatabaseInfo.plist";
+    for (const std::string form : {"missing", "folder", "damaged"}) {
+        SCOPED_TRACE(form);
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        ZELTestWriteFile(folder_ / ".hidden", "x");
+        if (form == "folder") std::filesystem::create_directory(infoFile);
+        if (form == "damaged") ZELTestWriteFile(infoFile, "<plist>damaged");
+        auto db = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
+        EXPECT_FALSE(db->bootstrapFromDisk());
+        const ZELError error = db->lastSerializationError();
+        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << error.description();
+        EXPECT_EQ(error.failureReason(),
+                  "missing ZELDatabaseInfo.plist file from non-empty database bundle folder");
+        EXPECT_FALSE(db->ensureSerialized());
+        EXPECT_EQ(db->lastSerializationError(), error);
+        EXPECT_EQ(std::filesystem::exists(infoFile), form != "missing");  // nothing written
+    }
 }
 
 TEST_F(ZELDatabaseTest, FolderOfAnotherDatabaseIsRefused) {
@@ -154,24 +159,6 @@ TEST_F(ZELDatabaseTest, FolderOfAnotherDatabaseIsRefused) {
     EXPECT_TRUE(other->lastSerializationError().matchesZELErrorCode(ZELErrorCodeUnsupportedFormat))
         << other->lastSerializationError().description();
     EXPECT_FALSE(other->ensureSerialized());
-}
-
-TEST_F(ZELDatabaseTest, DamagedAspectsFileFailsRestoreButNotSaving) {
-    db_ = openDatabase();
-    ASSERT_TRUE(db_->ensureSerialized());
-    db_->invalidate();
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
-    writeText(folder_ / "aspects.plist", "<plist><dict><key>broken");
-    isDamagedOnPurpose_ = true;
-    ZELError error;
-    EXPECT_FALSE(db_->restoreAspectsFromInfoFile(&error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_EQ(error.failureReason(),
-              "could not load in " + (folder_ / "aspects.plist").string());
-    EXPECT_TRUE(db_->allAspects().empty());
-    EXPECT_FALSE(db_->lastSerializationError().isError());
-    EXPECT_TRUE(db_->ensureSerialized());
 }
 
 TEST_F(ZELDatabaseTest, AspectsFileWithWrongVersionOrIdentifierIsRefused) {
@@ -501,21 +488,9 @@ TEST_F(ZELDatabaseTest, CompactionKeepsItemsAndCounts) {
 
 // ---- Refused IDs and invalidation ----
 
-namespace {
-struct RecordingDelegate : ZELDatabaseDelegate {
-    void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
-        errors.push_back(error);
-    }
-    std::vector<ZELError> errors;
-};
-}  // namespace
-
 TEST_F(ZELDatabaseTest, RefusedItemIDStopsTheAddCleanly) {
-    ZELTestRegisterItemClass();
-    RecordingDelegate delegate;
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
-    addAspects(*db_);
+    ZELTestRecordingDelegate delegate;
+    db_ = openDatabase("test.db", &delegate);
     // The item store holds ID 2 and the vector store ID 1: the next ID (2) is refused.
     db_->accessLockedUsing([&] {
         db_->itemStore()->assignUniqueIndexID(2, ZELSerializableData::dataWithValue({}));

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support/ZELTestFileBytes.h"
 #include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELObject.h"
@@ -175,11 +175,6 @@ private:
 };
 
 class TestObject : public ZELObject {};
-
-std::string fileContents(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
     std::vector<std::string> names;
@@ -690,7 +685,7 @@ TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     EXPECT_EQ(read, second);
     std::string xml;
     ASSERT_TRUE(ZELPropertyList::xmlData(second, &xml, nullptr));
-    EXPECT_EQ(fileContents(path), xml);
+    EXPECT_EQ(ZELTestReadFile<std::string>(path), xml);
     struct stat status;
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);  // a replaced file keeps its permissions
@@ -700,7 +695,7 @@ TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     EXPECT_FALSE(ZELPropertyList::writeFile(path, ZELValue(), &error));
     EXPECT_EQ(error.failureReason(),
               "property list " + path + ": a none value has no property-list form");
-    EXPECT_EQ(fileContents(path), xml);
+    EXPECT_EQ(ZELTestReadFile<std::string>(path), xml);
     EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"info.plist"});
 
     const std::string missing = folder / "missing.plist";

@@ -5,18 +5,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/ZELTestFileBytes.h"
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELObject.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/platform/ZELUserDefaults.h"
-#include "support/ZELTestScratchFolder.h"
 
 namespace {
 
@@ -56,15 +56,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0;
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 class TestObject : public ZELObject {};
 
 }  // namespace
@@ -91,7 +82,7 @@ TEST_F(ZELUserDefaultsTest, ValuesPersistThroughSynchronize) {
         ZELValue(ZELValue::Dictionary{{u"Count", ZELValue(3)},
                                       {u"LastFormat", ZELValue(u"public.rtf")}}),
         &expected, nullptr));
-    EXPECT_EQ(readText(path), expected);
+    EXPECT_EQ(ZELTestReadFile<std::string>(path), expected);
 
     ZELUserDefaults reread(path);
     EXPECT_EQ(reread.objectForKey("LastFormat"), ZELValue(u"public.rtf"));
@@ -122,14 +113,14 @@ TEST_F(ZELUserDefaultsTest, DamagedFilesAreLoggedReadAsEmptyAndKept) {
     ASSERT_TRUE(ZELPropertyList::xmlData(ZELValue(ZELValue::Array{ZELValue(1)}), &array, nullptr));
     for (const std::string& damaged :
          {std::string("<plist><dict><key>A</key><integer>x</integer></dict></plist>"), array}) {
-        writeText(path, damaged);
+        ZELTestWriteFile(path, damaged);
         LogCapture log;
         ZELUserDefaults defaults(path);
         EXPECT_TRUE(defaults.objectForKey("A").isNone());
         EXPECT_EQ(log.lines().size(), 1u);
         defaults.setObject("A", ZELValue(1));
         ASSERT_TRUE(defaults.synchronize(nullptr));
-        EXPECT_EQ(readText(path + ".damaged"), damaged);
+        EXPECT_EQ(ZELTestReadFile<std::string>(path + ".damaged"), damaged);
         EXPECT_EQ(ZELUserDefaults(path).objectForKey("A"), ZELValue(1));
     }
 }
@@ -149,7 +140,7 @@ TEST_F(ZELUserDefaultsTest, ValuesWithoutPropertyListFormAreNotStored) {
 }
 
 TEST_F(ZELUserDefaultsTest, AnUnwritableFileFailsSynchronize) {
-    writeText(path("file"), "");
+    ZELTestWriteFile(path("file"), "");
     // A file stands where the store's folder should be.
     const std::string path = this->path("file/defaults.plist");
     LogCapture log;

@@ -1,8 +1,5 @@
 #include <fcntl.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "storage/ZELDiskDataStorageTestSupport.h"
 #include "zel/platform/ZELFileSystem.h"
 #include "zel/storage/ZELDatabaseJournal.h"
@@ -40,21 +37,12 @@ std::string journalBytes(bool tornHeader, bool tornRecord) {
            littleEndian(referenceCRC(kRecord, headerCRC) ^ (tornRecord ? 1 : 0));
 }
 
-std::string contentsOf(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 }  // namespace
 
 using DatabaseJournalTest = ZELDiskStorageTest;
 
 TEST_F(DatabaseJournalTest, JournalHoldsTheFolderAndEachPreImageAsLaidOut) {
-    writeFile(folder_ / "a", "\xAA\xBB\xCC\xDD");
+    ZELTestWriteFile(folder_ / "a", "\xAA\xBB\xCC\xDD");
     auto journal = ZELDatabaseJournal::journalForFolder(folder_, nullptr);
     ASSERT_TRUE(journal);
     ZELFileSystem& files = ZELFileSystem::shared();
@@ -64,13 +52,14 @@ TEST_F(DatabaseJournalTest, JournalHoldsTheFolderAndEachPreImageAsLaidOut) {
     char read[4];
     ASSERT_EQ(files.pread(fd, read, 4, 0), 4);
     EXPECT_EQ(std::string(read, 4), "\xAAxy\xDD");  // held, but seen
-    EXPECT_EQ(contentsOf(folder_ / "a"), "\xAA\xBB\xCC\xDD");
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "a"), "\xAA\xBB\xCC\xDD");
     ASSERT_EQ(files.ftruncate(fd, 4), 0);  // applies what is held
-    EXPECT_EQ(contentsOf(folder_ / "a"), "\xAAxy\xDD");
-    EXPECT_EQ(contentsOf(folder_ / ZELDatabaseJournal::fileName), journalBytes(false, false));
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "a"), "\xAAxy\xDD");
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / ZELDatabaseJournal::fileName),
+              journalBytes(false, false));
     files.close(fd);
     journal.reset();  // rolls back
-    EXPECT_EQ(contentsOf(folder_ / "a"), "\xAA\xBB\xCC\xDD");
+    EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "a"), "\xAA\xBB\xCC\xDD");
     EXPECT_FALSE(std::filesystem::exists(folder_ / ZELDatabaseJournal::fileName));
 }
 
@@ -84,11 +73,12 @@ TEST_F(DatabaseJournalTest, RollBackUsesOnlyWhatChecks) {
     for (const Case c :
          {Case{false, false, "\xAA\xBB\xCC\xDD", false}, Case{false, true, "\xAAxy\xDD", false},
           Case{true, false, "\xAAxy\xDD!!", true}}) {
-        writeFile(folder_ / "a", "\xAAxy\xDD!!");
-        writeFile(folder_ / "b", "new");
-        writeFile(folder_ / ZELDatabaseJournal::fileName, journalBytes(c.tornHeader, c.tornRecord));
+        ZELTestWriteFile(folder_ / "a", "\xAAxy\xDD!!");
+        ZELTestWriteFile(folder_ / "b", "new");
+        ZELTestWriteFile(folder_ / ZELDatabaseJournal::fileName,
+                         journalBytes(c.tornHeader, c.tornRecord));
         ASSERT_TRUE(ZELDatabaseJournal::rollBackFolder(folder_.string(), nullptr));
-        EXPECT_EQ(contentsOf(folder_ / "a"), c.a);
+        EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "a"), c.a);
         EXPECT_EQ(std::filesystem::exists(folder_ / "b"), c.keepsB);
         EXPECT_FALSE(std::filesystem::exists(folder_ / ZELDatabaseJournal::fileName));
         std::filesystem::remove(folder_ / "b");

@@ -4,12 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/ZELTestFileBytes.h"
 #include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELError.h"
 #include "zel/storage/ZELDiskDataStorage.h"
@@ -73,28 +72,12 @@ public:
     std::vector<ZELError> warnings;
 };
 
-inline std::vector<uint8_t> ZELTestReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
-inline void ZELTestWriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
 // Little-endian builders for hand-written files.
 inline void ZELTestAppend32(std::vector<uint8_t>& bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 inline void ZELTestAppend64(std::vector<uint8_t>& bytes, uint64_t value) {
     for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-inline uint32_t ZELTestRead32(const std::vector<uint8_t>& bytes, size_t offset) {
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | bytes.at(offset + i);
-    return value;
 }
 
 // A fresh folder per test (in RAM where there is one: the stores make many small files),

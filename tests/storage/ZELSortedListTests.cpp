@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "support/ZELTestFileBytes.h"
 #include "support/ZELTestScratchFolder.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELError.h"
@@ -81,17 +80,6 @@ ZELString key(const char* utf8) {
 // "k0000", "k0001", ...: keys whose order is their number's.
 ZELString numberedKey(uint64_t number) {
     return ZELStringFromUTF8(ZELStringWithFormat("k%04lu", static_cast<unsigned long>(number)));
-}
-
-std::vector<uint8_t> fileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
-}
-
-void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
 }
 
 class ZELSortedListTest : public ::testing::Test {
@@ -467,14 +455,14 @@ TEST_F(ZELSortedListTest, SortFileBytesAndChunkedLoad) {
     add(0x01020304, key("c"));
     ZELError error;
     ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
-    EXPECT_EQ(fileBytes(sortFile()), (std::vector<uint8_t>{
-                                         0x01, 0x00, 0x1D, 0x1D,  // magic number
-                                         0x03, 0x00, 0x00, 0x00,  // key count
-                                         0x03, 0x00, 0x00, 0x00,  // "a"
-                                         0x09, 0x00, 0x00, 0x00,  // "b"
-                                         0x04, 0x03, 0x02, 0x01,  // "c"
-                                         0x01, 0x00, 0x1D, 0x1D,  // magic number
-                                     }));
+    EXPECT_EQ(ZELTestReadFile(sortFile()), (std::vector<uint8_t>{
+                                               0x01, 0x00, 0x1D, 0x1D,  // magic number
+                                               0x03, 0x00, 0x00, 0x00,  // key count
+                                               0x03, 0x00, 0x00, 0x00,  // "a"
+                                               0x09, 0x00, 0x00, 0x00,  // "b"
+                                               0x04, 0x03, 0x02, 0x01,  // "c"
+                                               0x01, 0x00, 0x1D, 0x1D,  // magic number
+                                           }));
     // Nothing in the folder but the sort file: the temporary went away.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ / "aspects"),
                             std::filesystem::directory_iterator()),
@@ -485,7 +473,7 @@ TEST_F(ZELSortedListTest, SortFileBytesAndChunkedLoad) {
     store_.keys.clear();
     addNumberedKeys(2500);
     ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
-    EXPECT_EQ(fileBytes(sortFile()).size(), 8u + 4 * 2500 + 4);
+    EXPECT_EQ(ZELTestReadFile(sortFile()).size(), 8u + 4 * 2500 + 4);
     auto loaded = makeList();
     ASSERT_TRUE(loaded->loadAndGetError(&error)) << error.description();
     EXPECT_EQ(sliceCounts(*loaded), (std::vector<uint64_t>{1000, 1000, 500}));
@@ -498,7 +486,7 @@ TEST_F(ZELSortedListTest, SavingOnlyWhenChangedAndKeepingTheMarkOnFailure) {
     ASSERT_TRUE(list_->ensureSerializedAndGetError(&error));
     EXPECT_FALSE(std::filesystem::exists(sortFile()));
 
-    writeFileBytes((folder_ / "aspects").string(), {1});  // a file where the folder should be
+    ZELTestWriteFile((folder_ / "aspects").string(), {1});  // a file where the folder should be
     add(1, key("x"));
     EXPECT_FALSE(list_->ensureSerializedAndGetError(&error));
     EXPECT_TRUE(error.isError());
@@ -513,7 +501,7 @@ TEST_F(ZELSortedListTest, DamagedSortFilesFailAndKeepThePreviousContent) {
     addNumberedKeys(3);
     ZELError error;
     ASSERT_TRUE(list_->ensureSerializedAndGetError(&error));
-    const std::vector<uint8_t> good = fileBytes(sortFile());
+    const std::vector<uint8_t> good = ZELTestReadFile(sortFile());
     ASSERT_EQ(good.size(), 24u);
 
     const auto damaged = [&](size_t position, uint8_t byte, size_t length = 24) {
@@ -543,7 +531,7 @@ TEST_F(ZELSortedListTest, DamagedSortFilesFailAndKeepThePreviousContent) {
     previous->assignID(100, key("previous"));
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.what);
-        writeFileBytes(sortFile(), testCase.bytes);
+        ZELTestWriteFile(sortFile(), testCase.bytes);
         error = ZELError();
         EXPECT_FALSE(previous->loadAndGetError(&error));
         EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << error.description();

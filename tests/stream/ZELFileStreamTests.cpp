@@ -2,18 +2,17 @@
 // comparison against an in-memory model of the file.
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <vector>
 
+#include "support/ZELTestFileBytes.h"
 #include "zel/stream/ZELFileStream.h"
 
 namespace {
@@ -31,14 +30,6 @@ protected:
 
     std::filesystem::path pathNamed(const std::string& name) const { return folder_ / name; }
 
-    static void writeFile(const std::filesystem::path& path, const ZELData& bytes) {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    static ZELData readFile(const std::filesystem::path& path) {
-        std::ifstream file(path, std::ios::binary);
-        return ZELData(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
     static ZELData countingBytes(size_t count) {
         ZELData bytes(count);
         for (size_t index = 0; index < count; ++index) bytes[index] = static_cast<uint8_t>(index);
@@ -73,7 +64,7 @@ TEST_F(FileStreamTest, OpeningAMissingFileForReadingFailsWithErrno2) {
 
 TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
     const auto path = pathNamed("w.data");
-    writeFile(path, countingBytes(50));
+    ZELTestWriteFile(path, countingBytes(50));
     auto stream = ZELStream::streamForWritingURL(path, 16);
     ASSERT_TRUE(stream->open());
     EXPECT_EQ(stream->logicalFileLength(), 0u);
@@ -86,12 +77,12 @@ TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
     EXPECT_EQ(error.code(), ZELErrorCodeUnsupportedOperation);
     EXPECT_THAT(error.failureReason(),
                 ::testing::EndsWith("Error cause: can't read from write-only stream"));
-    EXPECT_EQ(readFile(path), ZELData({7, 0, 0, 0}));
+    EXPECT_EQ(ZELTestReadFile(path), ZELData({7, 0, 0, 0}));
 }
 
 TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
     const auto path = pathNamed("r.data");
-    writeFile(path, countingBytes(8));
+    ZELTestWriteFile(path, countingBytes(8));
     auto stream = ZELStream::streamForReadingURL(path, 16);
     ASSERT_TRUE(stream->open());
     EXPECT_FALSE(stream->writeZELString(u"x"));
@@ -101,7 +92,7 @@ TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
     EXPECT_THAT(stream->streamError().failureReason(),
                 ::testing::EndsWith("Error cause: can't write to a read-only stream"));
     stream->close();
-    EXPECT_EQ(readFile(path), countingBytes(8));
+    EXPECT_EQ(ZELTestReadFile(path), countingBytes(8));
 }
 
 TEST_F(FileStreamTest, BufferedWritesReachTheDiskOnFlush) {
@@ -116,7 +107,7 @@ TEST_F(FileStreamTest, BufferedWritesReachTheDiskOnFlush) {
     EXPECT_TRUE(stream->seek(10, ZELStream::SeekFromStart));
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
     EXPECT_TRUE(stream->closeAndGetError(nullptr));
-    EXPECT_EQ(readFile(path), ten);
+    EXPECT_EQ(ZELTestReadFile(path), ten);
 }
 
 // The stream is uncached, so that its C handle keeps no buffer of its own and a read from the
@@ -124,13 +115,13 @@ TEST_F(FileStreamTest, BufferedWritesReachTheDiskOnFlush) {
 // does not.
 TEST_F(FileStreamTest, SeeksStayInTheReadBufferWhenMoreThanFourBytesRemain) {
     const auto path = pathNamed("seek.data");
-    writeFile(path, countingBytes(100));
+    ZELTestWriteFile(path, countingBytes(100));
     auto stream = ZELStream::streamForURL(path, ZELFileStreamFlagRead | ZELFileStreamFlagUncached, 1024);
     ASSERT_TRUE(stream->open());
     EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
     EXPECT_EQ(stream->currentLogicalOffset(), 4u);
 
-    writeFile(path, ZELData(100, 0xAA));
+    ZELTestWriteFile(path, ZELData(100, 0xAA));
     ASSERT_TRUE(stream->seek(50, ZELStream::SeekFromStart));
     uint8_t byte = 0;
     ASSERT_TRUE(stream->readBytes(&byte, 1));
@@ -146,7 +137,7 @@ TEST_F(FileStreamTest, SeeksStayInTheReadBufferWhenMoreThanFourBytesRemain) {
 
 TEST_F(FileStreamTest, ReadingPastTheEndDeliversWhatThereIsAndKeepsAnError) {
     const auto path = pathNamed("short.data");
-    writeFile(path, countingBytes(10));
+    ZELTestWriteFile(path, countingBytes(10));
     auto stream = ZELStream::streamForReadingURL(path, 0);
     ASSERT_TRUE(stream->open());
     uint8_t buffer[16] = {};
@@ -165,7 +156,7 @@ TEST_F(FileStreamTest, ReadingPastTheEndDeliversWhatThereIsAndKeepsAnError) {
 
 TEST_F(FileStreamTest, CorruptLengthPrefixIsRefusedBeforeAllocating) {
     const auto path = pathNamed("corrupt.data");
-    writeFile(path, ZELData({0xF0, 0xFF, 0xFF, 0x7F, 0x41, 0x00, 0, 0}));
+    ZELTestWriteFile(path, ZELData({0xF0, 0xFF, 0xFF, 0x7F, 0x41, 0x00, 0, 0}));
     auto stream = ZELStream::streamForReadingURL(path, 1024);
     ASSERT_TRUE(stream->open());
     EXPECT_FALSE(stream->newReadZELString());
@@ -175,10 +166,10 @@ TEST_F(FileStreamTest, CorruptLengthPrefixIsRefusedBeforeAllocating) {
 
 TEST_F(FileStreamTest, LengthCheckSeesAFileThatGrewBehindTheStream) {
     const auto path = pathNamed("grows.data");
-    writeFile(path, ZELData({8, 0, 0, 0}));
+    ZELTestWriteFile(path, ZELData({8, 0, 0, 0}));
     auto reader = ZELStream::streamForReadingURL(path, 0);
     ASSERT_TRUE(reader->open());
-    writeFile(path, ZELData({8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    ZELTestWriteFile(path, ZELData({8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(reader->readUInt32Little(), 8u);
     EXPECT_EQ(reader->newReadDataOfLength(8), ZELData({1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_FALSE(reader->streamError());
@@ -186,7 +177,7 @@ TEST_F(FileStreamTest, LengthCheckSeesAFileThatGrewBehindTheStream) {
 
 TEST_F(FileStreamTest, FailedSeekKeepsTheOffsetAndReportsErrno) {
     const auto path = pathNamed("seekfail.data");
-    writeFile(path, countingBytes(64));
+    ZELTestWriteFile(path, countingBytes(64));
     auto stream = ZELStream::streamForReadingURL(path, 16);
     ASSERT_TRUE(stream->open());
     EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
@@ -204,7 +195,7 @@ TEST_F(FileStreamTest, FailedSeekKeepsTheOffsetAndReportsErrno) {
 
 TEST_F(FileStreamTest, ClosedStreamCannotBeOpenedAgainAndReopeningStartsAtZero) {
     const auto path = pathNamed("reopen.data");
-    writeFile(path, countingBytes(8));
+    ZELTestWriteFile(path, countingBytes(8));
     auto stream = ZELStream::streamForURL(path, 3, 16);
     ASSERT_TRUE(stream->open());
     EXPECT_TRUE(stream->writeUInt32Little(0xFFFFFFFF));
@@ -224,7 +215,7 @@ TEST_F(FileStreamTest, TooManyOpenFilesListsTheOpenFiles) {
     GTEST_SKIP() << "needs descriptors that the undefined-behaviour checks take";
 #endif
     const auto marker = pathNamed("marker.data");
-    writeFile(marker, ZELData(1));
+    ZELTestWriteFile(marker, ZELData(1));
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
     int highest = 0;
@@ -271,7 +262,7 @@ TEST_F(FileStreamTest, RandomOperationsMatchAModelOfTheFile) {
     for (int round = 0; round < 45; ++round) {
         const uint64_t bufferSize = bufferSizes[round % 3];
         ZELData model = randomBytes(below(3000));
-        writeFile(path, model);
+        ZELTestWriteFile(path, model);
         const int32_t flags = ZELFileStreamFlagRead | ZELFileStreamFlagWrite |
                               (round % 5 == 4 ? ZELFileStreamFlagUncached : 0);
         auto stream = ZELStream::streamForURL(path, flags, bufferSize);
@@ -348,6 +339,6 @@ TEST_F(FileStreamTest, RandomOperationsMatchAModelOfTheFile) {
             ASSERT_EQ(stream->logicalFileLength(), model.size());
         }
         stream->close();
-        ASSERT_EQ(readFile(path), model) << "round " << round;
+        ASSERT_EQ(ZELTestReadFile(path), model) << "round " << round;
     }
 }

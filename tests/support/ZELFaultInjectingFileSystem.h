@@ -51,10 +51,6 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return count_;
     }
-    uint64_t fsyncCount() const {
-        std::lock_guard<std::mutex> guard(lock_);
-        return fsyncCount_;
-    }
     // Whether a file of this name was unlinked through the layer.
     bool hasUnlinked(const std::string& fileName) const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -88,7 +84,6 @@ public:
     int fsync(int fd) override {
         if (!pass()) return -1;
         std::lock_guard<std::mutex> guard(lock_);
-        ++fsyncCount_;
         if (isUnderRoot(pathByFD_[fd])) recordFile(fd);
         return posix().fsync(fd);
     }
@@ -118,7 +113,6 @@ public:
     int syncFolder(const std::string& path) override {
         if (!pass()) return -1;
         std::lock_guard<std::mutex> guard(lock_);
-        ++fsyncCount_;
         const std::string normal = std::filesystem::absolute(path).lexically_normal().string();
         if (isUnderRoot(normal))
             recordFolder(normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal);
@@ -128,7 +122,6 @@ public:
     int syncFileSystem(const std::string& path) override {
         if (!pass()) return -1;
         std::lock_guard<std::mutex> guard(lock_);
-        ++fsyncCount_;
         recordEverything();
         return posix().syncFileSystem(path);
     }
@@ -234,7 +227,6 @@ private:
     const std::string root_;
     mutable std::mutex lock_;
     uint64_t count_ = 0;
-    uint64_t fsyncCount_ = 0;
     uint64_t faultAt_ = 0;  // 0: none armed
     Fault fault_ = Fault::IOError;
     bool stopped_ = false;

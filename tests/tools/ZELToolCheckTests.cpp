@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "ZELToolTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 
 namespace {
 
@@ -26,14 +26,9 @@ TEST_F(ZELToolScratchTest, CheckReportsProblemsAndRepairsDerivedFiles) {
 
     // The first two keys of the sort file swapped.
     const std::filesystem::path sortFile = dir_ / "db" / "aspects" / "title.sort";
-    std::vector<char> bytes;
-    {
-        std::ifstream file(sortFile, std::ios::binary);
-        bytes.assign(std::istreambuf_iterator<char>(file), {});
-    }
+    std::vector<uint8_t> bytes = ZELTestReadFile(sortFile);
     std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
-    std::ofstream(sortFile, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ZELTestWriteFile(sortFile, bytes);
     run = zel({"check", db});
     EXPECT_EQ(run.status, ZELToolExitFailure);
     EXPECT_EQ(

@@ -20,9 +20,7 @@ namespace {
 using Tokens = std::vector<std::string>;
 
 TEST(MainQueueBridge, TasksForTheMainThreadRunInTheEventLoop) {
-    // Installed when the application object was made, before any widget.
-    EXPECT_TRUE(ZELMainQueueBridge::isInstalled());
-    EXPECT_TRUE(ZELMainQueue::isMainThread());
+    EXPECT_TRUE(ZELMainQueueBridge::isInstalled());  // by the application object, before any widget
     bool ran = false;
     std::thread([&] { ZELMainQueue::async([&] { ran = ZELMainQueue::isMainThread(); }); }).join();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 1000));
@@ -211,10 +209,7 @@ TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitte
     type("a");
     QTest::mouseClick(list()->alternativesButton(), Qt::LeftButton);
     ASSERT_TRUE(list()->isJoinCompletionsAsAlternatives());
-    auto* view = list()->listView();
-    for (int row : {0, 2, 1, 1}) {  // the second click on row 1 undoes the first
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, 0)).center());
-    }
+    for (int row : {0, 2, 1, 1}) clickRow(row);  // the second click on row 1 undoes the first
     EXPECT_EQ(selectedRows(), (std::vector<int>{0, 2}));
     EXPECT_EQ(tokens(), Tokens{"[a]"});
     EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);  // the transitory token
@@ -229,9 +224,7 @@ TEST_F(ZELTokenFieldTest, PicksWithTheAlternativesBoxStayTransitoryUntilCommitte
     // A pick undone before the list hides leaves nothing behind.
     type("ban");
     QTest::mouseClick(list()->alternativesButton(), Qt::LeftButton);
-    for (int i = 0; i < 2; ++i) {
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(0, 0)).center());
-    }
+    for (int i = 0; i < 2; ++i) clickRow(0);
     QTest::keyClick(field_, Qt::Key_Escape);
     EXPECT_EQ(tokens(), (Tokens{"apple OR avocado", "[ban]"}));
     EXPECT_EQ(field_->toPlainText().count(QChar::ObjectReplacementCharacter), 1);

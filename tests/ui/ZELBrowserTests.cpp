@@ -3,7 +3,6 @@
 // find it in the menu.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -19,6 +18,7 @@
 #include "ZELBrowserResultModel.h"
 #include "ZELBrowserWindow.h"
 #include "ZELTool.h"
+#include "support/ZELTestScratchFolder.h"
 #include "zel/database/ZELRecordItem.h"
 #include "zel/ui/ZELAspectTokenField.h"
 #include "zel/ui/ZELCompletionListView.h"
@@ -36,8 +36,7 @@ constexpr int waitMilliseconds = 10000;
 class ZELBrowserTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("zel-browser-" + std::to_string(::getpid()));
-        fs::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-browser");
         fs::create_directories(folder_);
         std::ofstream(folder_ / "schema.json")
             << R"({"identifier": "org.example.recipes", "dateKeys": ["date"],

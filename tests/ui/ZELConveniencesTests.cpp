@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -15,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELFileManager.h"
 #include "zel/platform/ZELUserDefaults.h"
 #include "zel/ui/ZELAlert.h"
@@ -29,10 +29,7 @@ namespace {
 class ZELConveniencesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("zel-conveniences-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-conveniences");
         fs::create_directories(folder_);
     }
     void TearDown() override { fs::remove_all(folder_); }

@@ -60,11 +60,7 @@ protected:
         const auto texts = rowsOf(unit);
         const auto row = std::find(texts.begin(), texts.end(), text) - texts.begin();
         ASSERT_LT(row, static_cast<long>(texts.size())) << text;
-        ZELCompletionListView* list = view(unit);
-        list->scrollTo(list->model()->index(static_cast<int>(row), 0));
-        QTest::mouseClick(
-            list->viewport(), Qt::LeftButton, {},
-            list->visualRect(list->model()->index(static_cast<int>(row), 0)).center());
+        clickRow(static_cast<int>(row), view(unit));
     }
     // The items a query on the database finds for those month and weekday terms.
     std::set<ZELID> queried(const std::vector<ZELString>& months,

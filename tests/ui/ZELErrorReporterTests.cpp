@@ -67,10 +67,6 @@ TEST_F(ZELErrorReporterTest, AlertShowsTheInternalMessageAndCopiesTheReport) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0]->text().toStdString(),
               "An internal error has occurred: \nstore 3 refused a write");
-    EXPECT_EQ(shown[0]->informativeText().toStdString(),
-              "If you copy the error information to the clipboard, please paste it into an email "
-              "and send it "
-              "to us, along with a description of what triggered the problem.");
     EXPECT_EQ(
         logCount(
             "ERROR, disk full\nStack for error store 3 refused a write: \nframe one\nframe two\n"),

@@ -60,9 +60,7 @@ TEST_F(SmallListFieldTest, ModesDecideWhereTypedTextMayOccur) {
         type("ord");
         ASSERT_TRUE(small_->isCompletionListShown());
         EXPECT_EQ(rows(), c.rows);
-        auto* view = list()->listView();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                          view->visualRect(view->model()->index(c.clicked, 0)).center());
+        clickRow(c.clicked);
         EXPECT_EQ(tokens(), std::vector<std::string>{c.rows[static_cast<size_t>(c.clicked)]});
         EXPECT_EQ(found(), std::set<ZELID>{items_.at(c.found)});
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase.h"
 #include "zel/database/ZELRecordItem.h"
@@ -71,10 +71,7 @@ class ZELTokenFieldTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ZELRecordItem::registerItemClass();
-        folder_ = std::filesystem::path(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") /
-                  ("zel-ui-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
+        folder_ = ZELTestScratchFolder("zel-ui");
         db_ = std::make_shared<ZELUITestSlowDatabase>("ui.test", nullptr, folder_);
         ASSERT_TRUE(db_->bootstrapFromDisk());
         for (const char16_t* identifier : {u"title", u"tag"}) {
@@ -157,6 +154,13 @@ protected:
         if (!query) return items;
         query->resultSetInDatabase(db_)->itemIDs()->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
         return items;
+    }
+    // Scrolls to a row of the list (or that list view) and clicks it with the mouse.
+    void clickRow(int row, QAbstractItemView* view = nullptr) {
+        view = view ? view : list()->listView();
+        view->scrollTo(view->model()->index(row, 0));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(view->model()->index(row, 0)).center());
     }
     // Types and waits for the collection's rows.
     void type(const char* text) {

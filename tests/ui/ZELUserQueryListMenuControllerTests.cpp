@@ -1,7 +1,6 @@
 // The saved-search menu, opened and clicked with real mouse events.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QMenu>
@@ -9,6 +8,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/TarvoSecureURL.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/ui/ZELUserQueryListMenuController.h"
@@ -136,9 +136,7 @@ TEST(UserQueryListMenuController, ClickedItemsHandTheirEntryToTheSignal) {
 }
 
 TEST(UserQueryListMenuController, AQueryFileAddedToTheWatchedFolderAppearsInTheMenu) {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("zel-ui-menu-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
+    const auto folder = ZELTestScratchFolder("zel-ui-menu");
     std::filesystem::create_directories(folder);
     const auto writeQueryFile = [&](const char* name) {
         ASSERT_TRUE(ZELPropertyList::writeFile((folder / name).string(),

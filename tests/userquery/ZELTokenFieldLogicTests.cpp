@@ -137,10 +137,6 @@ TEST_F(TokenFieldLogicTest, SourceCriteriaKeepTheirNegationAndAlternatives) {
     EXPECT_FALSE(ZELTokenCriteriaMaker::criteriaFromSourceCriteria(source, {}, {titles, tags}));
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(TokenFieldLogicTest, EnabledCompletionsFindItemsWithoutTheFieldsOwnConstraints) {
     addItem({{"title", "apple"}, {"tag", "fruit"}});
     addItem({{"title", "apple"}, {"tag", "dessert"}});
@@ -171,10 +167,6 @@ TEST_F(TokenFieldLogicTest, EnabledCompletionsFindItemsWithoutTheFieldsOwnConstr
                                                         tagFruit->resultSetInDatabase(db_), false),
               std::nullopt);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(SmallListCompletions, MatchingModesAcceptOccurrencesWhereTheyMay) {
     struct Case {
@@ -226,10 +218,6 @@ TEST(SmallListCompletions, EqualDisplayStringsGetTheFirstFreeNumber) {
     EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"", 0), list);
     EXPECT_EQ(ZELSmallListCompletions::filteredList(list, u"green", 2)->count(), 0u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(DateUnitCompletionLists, NamesComeFromTheTokenizersCalendar) {
     struct Case {
