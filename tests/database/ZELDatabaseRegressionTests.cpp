@@ -169,16 +169,16 @@ TEST_F(ZELDatabaseTest, DamagedItemTermsVectorGivesItsErrorOnFirstUse) {
     db_->invalidate();
     // The block's length prefix claims more bytes than the block holds.
     const auto store = folder_ / "storage" / "aspectBitIDVectors";
-    std::string index = readBytes(store.string() + ".index");
+    std::string index = ZELTestReadFile<std::string>(store.string() + ".index");
     uint32_t entry[2];
     std::memcpy(entry, index.data() + 20 + 12 * (damaged - 1), sizeof(entry));
     const auto dataFile = store / "0" / (std::to_string(entry[0]) + ".data");
-    std::string data = readBytes(dataFile);
+    std::string data = ZELTestReadFile<std::string>(dataFile);
     data[entry[1] + 3] = '\x7f';
-    writeBytes(dataFile, data);
+    ZELTestWriteFile(dataFile, data);
     isDamagedOnPurpose_ = true;
 
-    ZELErrorCountingDelegate delegate;
+    ZELTestRecordingDelegate delegate;
     db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
     ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
     addAspects(*db_);
