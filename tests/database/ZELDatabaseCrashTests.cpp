@@ -158,8 +158,16 @@ TEST_F(DatabaseCrashTest, EveryFaultPointLeavesTheLastCompletedSave) {
 
     // Both crash kinds at every call; an I/O error at every call, EIO (left as it is) and
     // ENOSPC (retried once the disk has room) in turn.
+    // The sanitizer build runs about ten times slower: it visits every fifth call, a different
+    // fifth for each fault kind.
+#if ZEL_TESTS_UNDER_UBSAN
+    constexpr uint64_t stride = 5;
+#else
+    constexpr uint64_t stride = 1;
+#endif
+    uint64_t first = 1;
     for (const Fault kind : {Fault::Kill, Fault::PowerCut, Fault::IOError}) {
-        for (uint64_t call = 1; call <= callCount; ++call) {
+        for (uint64_t call = first++ % stride + 1; call <= callCount; call += stride) {
             const bool isIOError = kind == Fault::IOError;
             const Fault fault = isIOError && call % 2 == 0 ? Fault::NoSpace : kind;
             SCOPED_TRACE("fault " + std::to_string(int(fault)) + " at call " + std::to_string(call));
