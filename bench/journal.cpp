@@ -70,6 +70,15 @@ CountingFileSystem& countingLayer() {
 
 using Clock = std::chrono::steady_clock;
 
+// An empty changelog database in `folder`, saving with or without the journal.
+std::shared_ptr<ZELDatabase> freshDatabase(const std::filesystem::path& folder, bool journaling) {
+    std::filesystem::remove_all(folder);
+    auto db = ZELBench_OpenChangelogDatabase(folder, false);
+    db->ensureSerialized();  // commits the new folder, so that the switch takes
+    db->journal()->setJournaling(journaling);
+    return db;
+}
+
 void BM_BulkSave(benchmark::State& state) {
     const bool journaling = state.range(0) != 0;
     if (ZELBench_ChangelogEntries().empty()) {
@@ -81,10 +90,7 @@ void BM_BulkSave(benchmark::State& state) {
     double seconds = 0;
     uint64_t fsyncs = 0;
     for (auto _ : state) {
-        std::filesystem::remove_all(folder);
-        auto db = ZELBench_OpenChangelogDatabase(folder, false);
-        db->ensureSerialized();  // commits the new folder, so that the switch takes
-        db->journal()->setJournaling(journaling);
+        auto db = freshDatabase(folder, journaling);
         ZELBench_AddChangelogEntries(*db);
         const uint64_t fsyncsBefore = layer.fsyncCount;
         const auto start = Clock::now();
@@ -117,10 +123,7 @@ void BM_SmallSaves(benchmark::State& state) {
     double seconds = 0;
     uint64_t fsyncs = 0;
     for (auto _ : state) {
-        std::filesystem::remove_all(folder);
-        auto db = ZELBench_OpenChangelogDatabase(folder, false);
-        db->ensureSerialized();  // commits the new folder, so that the switch takes
-        db->journal()->setJournaling(journaling);
+        auto db = freshDatabase(folder, journaling);
         for (size_t i = 0; i < initial; ++i)
             db->addItem(ZELRecordItem::itemWithValues(entries[i]), nullptr);
         if (!db->ensureSerialized()) state.SkipWithError("save failed");

@@ -51,22 +51,18 @@ public:
     int unlink(const std::string& path) override { return ::unlink(path.c_str()); }
     int mkdir(const std::string& path, mode_t mode) override { return ::mkdir(path.c_str(), mode); }
     int rmdir(const std::string& path) override { return ::rmdir(path.c_str()); }
-    int syncFolder(const std::string& path) override {
+    int syncFolder(const std::string& path) override { return onFolder(path, ::fsync); }
+    int syncFileSystem(const std::string& path) override { return onFolder(path, ::syncfs); }
+
+private:
+    // Runs `call` on a descriptor of the folder at `path`, keeping its errno across the close.
+    int onFolder(const std::string& path, int (*call)(int)) {
         const int fd = open(path, O_RDONLY | O_DIRECTORY, 0);
         if (fd < 0) return -1;
-        const int result = ::fsync(fd);
-        const int syncErrno = errno;
+        const int result = call(fd);
+        const int callErrno = errno;
         ::close(fd);
-        errno = syncErrno;
-        return result;
-    }
-    int syncFileSystem(const std::string& path) override {
-        const int fd = open(path, O_RDONLY | O_DIRECTORY, 0);
-        if (fd < 0) return -1;
-        const int result = ::syncfs(fd);
-        const int syncErrno = errno;
-        ::close(fd);
-        errno = syncErrno;
+        errno = callErrno;
         return result;
     }
 };
