@@ -187,7 +187,8 @@ ZELValue ZELAspect::aspectDefinitionDictionary() const {
         {u"isShowBitValueLabel", ZELValue(isShowBitValueLabel())},
     };
     // Without tokenizer an empty dictionary: a dictionary that names no tokenizer class reads
-    // as "no tokenizer" everywhere, where a missing key fails a strict reader.
+    // as "no tokenizer", where a definition without the key is refused by readers that
+    // require it (and with it the whole "aspects.plist").
     auto tokenizer = aspectValueTokenizer();
     definition[u"aspectTokenizer"] =
         tokenizer ? tokenizer->serializedRepresentation() : ZELValue(ZELValue::Dictionary{});
