@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/TarvoFileWatcher.h"
 
 namespace {
@@ -45,19 +44,10 @@ bool waitFor(const std::function<bool()>& condition) {
 
 class TarvoFileWatcherTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const std::filesystem::path scratch =
-            (!std::getenv("TMPDIR") && ::access("/dev/shm", W_OK) == 0)
-                ? std::filesystem::path("/dev/shm")
-                : std::filesystem::temp_directory_path();
-        folder_ = scratch / ("zel-watcher-" + std::to_string(::getpid()) + "-" +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
+    void SetUp() override { std::filesystem::create_directories(folder_); }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
-    std::filesystem::path folder_;
+    const std::filesystem::path folder_ = ZELTestScratchFolder("zel-watcher");
     // A watcher of the test's own, so that registrations of other tests do not count.
     TarvoFileWatcher watcher_;
 };

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -20,22 +19,6 @@ struct Block {
 };
 
 }  // namespace
-
-TEST(TarvoMemBlock, UntypedFormTakesTheElementSize) {
-    struct Entry {
-        uint64_t offset;
-        uint32_t length;
-        uint32_t flags;
-    };
-    void* pointer = nullptr;
-    uint64_t capacity = 0;
-    ASSERT_TRUE(TarvoMemBlock_ReallocZeroedImp(&pointer, &capacity, sizeof(Entry), 10));
-    EXPECT_EQ(capacity, 10u);
-    const Entry* entries = static_cast<const Entry*>(pointer);
-    EXPECT_EQ(entries[9].offset, 0u);
-    EXPECT_EQ(entries[9].flags, 0u);
-    std::free(pointer);
-}
 
 TEST(TarvoMemBlock, FailureLeavesEverythingUnchanged) {
     Block<uint64_t> block;

@@ -6,38 +6,30 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
+#include "support/ZELTestEnvironment.h"
+#include "support/ZELTestFileBytes.h"
+#include "support/ZELTestLogCapture.h"
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELFileManager.h"
-#include "zel/platform/ZELLog.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Every test works inside its own fresh folder, removed afterwards.
+// Every test works inside its own fresh folder (in RAM where there is one: one test makes ten
+// thousand files), removed afterwards.
 class ZELFileManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override { folder_ = makeFolder("/tmp"); }
+    void SetUp() override { fs::create_directories(folder_); }
     void TearDown() override { fs::remove_all(folder_); }
 
-    static std::string makeFolder(const std::string& base) {
-        std::string pattern = base + "/zel-fm-XXXXXX";
-        EXPECT_NE(mkdtemp(pattern.data()), nullptr) << base;
-        return pattern;
-    }
     std::string path(const std::string& name) const { return folder_ + "/" + name; }
     static void write(const std::string& path, const std::string& contents) {
-        std::ofstream(path, std::ios::binary) << contents;
+        ZELTestWriteFile(path, contents);
     }
-    static std::string read(const std::string& path) {
-        std::ifstream file(path, std::ios::binary);
-        std::stringstream contents;
-        contents << file.rdbuf();
-        return contents.str();
-    }
+    static std::string read(const std::string& path) { return ZELTestReadFile<std::string>(path); }
     std::vector<std::string> namesInFolder() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(folder_))
@@ -46,7 +38,7 @@ protected:
         return names;
     }
 
-    std::string folder_;
+    const std::string folder_ = ZELTestScratchFolder("zel-fm").string();
 };
 
 TEST_F(ZELFileManagerTest, UniquePathNumbersTheNameBeforeItsExtension) {
@@ -66,11 +58,6 @@ TEST_F(ZELFileManagerTest, UniquePathNumbersTheNameBeforeItsExtension) {
 }
 
 TEST_F(ZELFileManagerTest, UniquePathGivesUpAfterTheLastCandidate) {
-    // Ten thousand files: on the memory file system when there is one, to keep the test quick.
-    if (access("/dev/shm", W_OK) == 0) {
-        fs::remove_all(folder_);
-        folder_ = makeFolder("/dev/shm");
-    }
     write(path("f"), "");
     for (int n = 2; n <= 9998; ++n) write(path("f-" + std::to_string(n)), "");
     ZELError error;
@@ -167,31 +154,12 @@ TEST_F(ZELFileManagerTest, CreatesFoldersWithTheirParents) {
     EXPECT_EQ(error.code(), EEXIST);
 }
 
-// Sets an environment variable for the lifetime of the object.
-class ZELScopedEnvironment {
-public:
-    ZELScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ZELScopedEnvironment() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST_F(ZELFileManagerTest, ApplicationSupportFolderFollowsTheDataHome) {
     EXPECT_EQ(ZELFileManager::applicationName(), "zel_platform_tests");
     ZELFileManager::setApplicationName("ZELTestApp");
     ZELError error;
     {
-        ZELScopedEnvironment dataHome("XDG_DATA_HOME", path("data"));
+        ZELTestScopedEnvironment dataHome("XDG_DATA_HOME", path("data"));
         EXPECT_EQ(ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(false, &error),
                   path("data/ZELTestApp"));
         EXPECT_FALSE(fs::exists(path("data")));
@@ -200,8 +168,8 @@ TEST_F(ZELFileManagerTest, ApplicationSupportFolderFollowsTheDataHome) {
         EXPECT_TRUE(fs::is_directory(path("data/ZELTestApp")));
     }
     {
-        ZELScopedEnvironment relativeDataHome("XDG_DATA_HOME", "relative/ignored");
-        ZELScopedEnvironment home("HOME", folder_);
+        ZELTestScopedEnvironment relativeDataHome("XDG_DATA_HOME", "relative/ignored");
+        ZELTestScopedEnvironment home("HOME", folder_);
         EXPECT_EQ(ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(false, &error),
                   path(".local/share/ZELTestApp"));
     }
@@ -209,7 +177,7 @@ TEST_F(ZELFileManagerTest, ApplicationSupportFolderFollowsTheDataHome) {
 }
 
 TEST_F(ZELFileManagerTest, FindsToolsInUsrBinThenThroughWhichAndRemembersMisses) {
-    ZELSetLogSink([](std::string_view) {});  // a miss is logged once
+    ZELTestLogCapture log;  // a miss is logged
 
     EXPECT_EQ(ZELFileManager::commandLineExecutablePathForToolName("sh"), "/usr/bin/sh");
 
@@ -218,14 +186,14 @@ TEST_F(ZELFileManagerTest, FindsToolsInUsrBinThenThroughWhichAndRemembersMisses)
     write(path(toolName), "#!/bin/sh\n");
     fs::permissions(path(toolName), fs::perms::owner_all);
     {
-        ZELScopedEnvironment searchPath("PATH", folder_ + ":" + std::getenv("PATH"));
+        ZELTestScopedEnvironment searchPath("PATH", folder_ + ":" + std::getenv("PATH"));
         EXPECT_EQ(ZELFileManager::commandLineExecutablePathForToolName(toolName), path(toolName));
     }
 
     const std::string missing = "zel-missing-" + toolName;
     EXPECT_EQ(ZELFileManager::commandLineExecutablePathForToolName(missing), std::nullopt);
     EXPECT_EQ(ZELFileManager::commandLineExecutablePathForToolName(missing), std::nullopt);
-    ZELSetLogSink({});
+    EXPECT_EQ(log.lines().size(), 1u);
 }
 
 // A zip archive (stored, no compression) holding "hello.txt" and "sub/inner.txt".

@@ -2,17 +2,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/ZELTestLogCapture.h"
 #include "zel/platform/ZELException.h"
-#include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/platform/ZELSerialQueue.h"
 #include "zel/platform/ZELWorkerPool.h"
@@ -33,30 +31,6 @@ protected:
         while (ZELMainQueue::drain() > 0) {
         }
     }
-};
-
-// Collects log lines from any thread.
-class LogCapture {
-public:
-    LogCapture() {
-        ZELSetLogSink([this](std::string_view line) {
-            std::lock_guard<std::mutex> guard(lock_);
-            lines_.emplace_back(line);
-            changed_.notify_all();
-        });
-    }
-    ~LogCapture() { ZELSetLogSink({}); }
-
-    std::vector<std::string> waitForLines(size_t count) {
-        std::unique_lock<std::mutex> guard(lock_);
-        changed_.wait_for(guard, kGenerousTimeout, [&] { return lines_.size() >= count; });
-        return lines_;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<std::string> lines_;  // guarded by lock_
 };
 
 }  // namespace
@@ -191,26 +165,6 @@ TEST_F(ZELMainQueueTest, OnlyTheMarkedThreadIsMain) {
 
 // --- Worker pool ---
 
-TEST(ZELWorkerPool, GlobalPoolRunsEveryTaskOnItsOwnThreads) {
-    ZELWorkerPool& pool = ZELWorkerPool::global();
-    EXPECT_GE(pool.threadCount(), 2u);
-    EXPECT_EQ(&pool, &ZELWorkerPool::global());
-
-    constexpr int kTasks = 200;
-    std::atomic<int> remaining{kTasks};
-    std::atomic<int> onCallerThread{0};
-    std::promise<void> allDone;
-    const auto caller = std::this_thread::get_id();
-    for (int i = 0; i < kTasks; ++i) {
-        pool.async([&] {
-            if (std::this_thread::get_id() == caller) ++onCallerThread;
-            if (--remaining == 0) allDone.set_value();
-        });
-    }
-    ASSERT_EQ(allDone.get_future().wait_for(kGenerousTimeout), std::future_status::ready);
-    EXPECT_EQ(onCallerThread, 0);
-}
-
 TEST(ZELWorkerPool, TasksRunAtOnceOnSeparateThreads) {
     // Two tasks that each wait for the other only finish if they run at the same time.
     ZELWorkerPool pool(2);
@@ -260,7 +214,7 @@ TEST(ZELWorkerPool, ShutdownWaitsForTheRunningTaskAndDropsLaterOnes) {
 }
 
 TEST(ZELWorkerPool, ExceptionFromATaskIsLoggedAndThePoolGoesOn) {
-    LogCapture log;
+    ZELTestLogCapture log;
     ZELWorkerPool pool(1);
     pool.async([] { ZELRaise(ZELOutOfMemoryException, "no room"); });
     std::promise<void> next;

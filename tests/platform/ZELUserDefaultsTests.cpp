@@ -1,19 +1,17 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/ZELTestEnvironment.h"
 #include "support/ZELTestFileBytes.h"
+#include "support/ZELTestLogCapture.h"
 #include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELError.h"
-#include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELObject.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/platform/ZELUserDefaults.h"
@@ -29,32 +27,6 @@ protected:
 
     const std::filesystem::path folder_ = ZELTestScratchFolder("zel-defaults");
 };
-
-// Collects the log lines written while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        previous_ = ZELSetLogSink([this](std::string_view line) {
-            std::lock_guard<std::mutex> guard(lock_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { ZELSetLogSink(std::move(previous_)); }
-    std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return lines_;
-    }
-
-private:
-    ZELLogSink previous_;
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-};
-
-bool exists(const std::string& path) {
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0;
-}
 
 class TestObject : public ZELObject {};
 
@@ -72,7 +44,7 @@ TEST_F(ZELUserDefaultsTest, ValuesPersistThroughSynchronize) {
         defaults.setObject("AlsoGone", ZELValue(1.5));
         defaults.setObject("AlsoGone", ZELValue());  // none removes
         EXPECT_EQ(defaults.objectForKey("Count"), ZELValue(3));
-        EXPECT_FALSE(exists(path));  // nothing is written before synchronize
+        EXPECT_FALSE(std::filesystem::exists(path));  // nothing is written before synchronize
 
         ZELError error;
         ASSERT_TRUE(defaults.synchronize(&error)) << error.description();
@@ -100,11 +72,11 @@ TEST_F(ZELUserDefaultsTest, SynchronizeWritesOnlyAfterAChange) {
     defaults.setObject("Key", ZELValue(1));
     defaults.removeObjectForKey("Absent");
     ASSERT_TRUE(defaults.synchronize(nullptr));
-    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(std::filesystem::exists(path));
 
     defaults.setObject("Key", ZELValue(2));
     ASSERT_TRUE(defaults.synchronize(nullptr));
-    EXPECT_TRUE(exists(path));
+    EXPECT_TRUE(std::filesystem::exists(path));
 }
 
 TEST_F(ZELUserDefaultsTest, DamagedFilesAreLoggedReadAsEmptyAndKept) {
@@ -114,7 +86,7 @@ TEST_F(ZELUserDefaultsTest, DamagedFilesAreLoggedReadAsEmptyAndKept) {
     for (const std::string& damaged :
          {std::string("<plist><dict><key>A</key><integer>x</integer></dict></plist>"), array}) {
         ZELTestWriteFile(path, damaged);
-        LogCapture log;
+        ZELTestLogCapture log;
         ZELUserDefaults defaults(path);
         EXPECT_TRUE(defaults.objectForKey("A").isNone());
         EXPECT_EQ(log.lines().size(), 1u);
@@ -126,7 +98,7 @@ TEST_F(ZELUserDefaultsTest, DamagedFilesAreLoggedReadAsEmptyAndKept) {
 }
 
 TEST_F(ZELUserDefaultsTest, ValuesWithoutPropertyListFormAreNotStored) {
-    LogCapture log;
+    ZELTestLogCapture log;
     ZELUserDefaults defaults(path("defaults.plist"));
     defaults.setObject("Object", ZELValue(std::make_shared<TestObject>()));
     defaults.setObject("Control", ZELValue(ZELString{u'a', 0x0007}));
@@ -136,14 +108,14 @@ TEST_F(ZELUserDefaultsTest, ValuesWithoutPropertyListFormAreNotStored) {
     EXPECT_EQ(log.lines().size(), 3u);
     // Nothing changed, so nothing is written.
     ASSERT_TRUE(defaults.synchronize(nullptr));
-    EXPECT_FALSE(exists(path("defaults.plist")));
+    EXPECT_FALSE(std::filesystem::exists(path("defaults.plist")));
 }
 
 TEST_F(ZELUserDefaultsTest, AnUnwritableFileFailsSynchronize) {
     ZELTestWriteFile(path("file"), "");
     // A file stands where the store's folder should be.
     const std::string path = this->path("file/defaults.plist");
-    LogCapture log;
+    ZELTestLogCapture log;
     ZELUserDefaults defaults(path);
     defaults.setObject("Key", ZELValue(1));
     ZELError error;
@@ -181,26 +153,18 @@ TEST_F(ZELUserDefaultsTest, ManyThreadsShareOneStore) {
 }
 
 TEST_F(ZELUserDefaultsTest, StandardStoreLivesUnderTheConfigFolder) {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = savedConfig ? savedConfig : "";
-    const auto endsWith = [](const std::string& text, const std::string& end) {
-        return text.size() >= end.size() &&
-               text.compare(text.size() - end.size(), end.size(), end) == 0;
-    };
-
-    ::setenv("XDG_CONFIG_HOME", "/config/home", 1);
-    const std::string path = ZELUserDefaults::standardFilePath();
-    EXPECT_EQ(path.rfind("/config/home/", 0), 0u) << path;
-    EXPECT_TRUE(endsWith(path, "/defaults.plist")) << path;
-    ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
-    EXPECT_NE(ZELUserDefaults::standardFilePath().find("/.config/"), std::string::npos);
-    if (savedConfig) {
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_CONFIG_HOME");
+    {
+        ZELTestScopedEnvironment config("XDG_CONFIG_HOME", "/config/home");
+        const std::string path = ZELUserDefaults::standardFilePath();
+        EXPECT_EQ(path.rfind("/config/home/", 0), 0u) << path;
+        EXPECT_TRUE(path.ends_with("/defaults.plist")) << path;
+    }
+    {
+        ZELTestScopedEnvironment config("XDG_CONFIG_HOME", "relative/is/ignored");
+        EXPECT_NE(ZELUserDefaults::standardFilePath().find("/.config/"), std::string::npos);
     }
 
-    LogCapture log;
+    ZELTestLogCapture log;
     ZELUserDefaults::setApplicationName("a/b");
     EXPECT_EQ(&ZELUserDefaults::standard(), &ZELUserDefaults::standard());
     const std::string before = ZELUserDefaults::standardFilePath();

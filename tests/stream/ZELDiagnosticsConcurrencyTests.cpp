@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "zel/platform/ZELLog.h"
+#include "support/ZELTestLogCapture.h"
 #include "zel/stream/ZELDefs.h"
 #include "zel/stream/ZELDiagnosticCollector.h"
 
@@ -36,8 +35,7 @@ TEST(ZELDiagnosticCollectorConcurrency, ReportsFromSeveralThreadsAreAllKept) {
 }
 
 TEST(ZELAssertFailedConcurrency, EveryFailureLogsOneLine) {
-    std::atomic<int> lineCount{0};
-    ZELSetLogSink([&lineCount](std::string_view) { ++lineCount; });
+    ZELTestLogCapture log;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreadCount; ++t) {
         threads.emplace_back([t] {
@@ -47,8 +45,7 @@ TEST(ZELAssertFailedConcurrency, EveryFailureLogsOneLine) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    ZELSetLogSink({});
-    EXPECT_EQ(lineCount.load(), kThreadCount * kReportsPerThread);
+    EXPECT_EQ(log.lines().size(), size_t{kThreadCount * kReportsPerThread});
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ZELTestLogCapture.h"
 #include "zel/platform/ZELException.h"
-#include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELObject.h"
 #include "zel/platform/ZELTickClock.h"
 #include "zel/stream/ZELDefs.h"
@@ -22,26 +22,20 @@ const std::string kRepeated = "ASSERT repeatedly failed, ignoring: ";
 // Drives the tick clock by hand and captures the log.
 class ZELAssertFailedTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ZELSetTickSourceForTesting([this] { return ticks_; });
-        ZELSetLogSink([this](std::string_view line) { lines_.emplace_back(line); });
-    }
-    void TearDown() override {
-        ZELSetLogSink({});
-        ZELSetTickSourceForTesting({});
-    }
+    void SetUp() override { ZELSetTickSourceForTesting([this] { return ticks_; }); }
+    void TearDown() override { ZELSetTickSourceForTesting({}); }
     void failAt(uint32_t tick, const char* code, int line, const char* file = "ZELStore.cpp") {
         ticks_ = tick;
         ZELAssertFailed(code, file, line);
     }
 
     uint32_t ticks_ = 0;
-    std::vector<std::string> lines_;
+    ZELTestLogCapture log_;
 };
 
 TEST_F(ZELAssertFailedTest, RapidRepeatsAreLoggedAsIgnoredFromTheFourthOn) {
     for (uint32_t i = 0; i < 5; ++i) failAt(1000 + 20 * i, "count > 0", 10);  // 1/3 s apart
-    EXPECT_EQ(lines_, (std::vector<std::string>{kFailed + "count > 0", kFailed + "count > 0",
+    EXPECT_EQ(log_.lines(), (std::vector<std::string>{kFailed + "count > 0", kFailed + "count > 0",
                                                 kFailed + "count > 0", kRepeated + "count > 0",
                                                 kRepeated + "count > 0"}));
 }
@@ -50,15 +44,16 @@ TEST_F(ZELAssertFailedTest, RecordStartsAfreshSixtySecondsAfterTheFirstFailure) 
     const uint32_t start = 0xFFFFFF00u;  // the tick counter wraps on the way
     for (uint32_t i = 0; i < 20; ++i) failAt(start + i, "ok", 20);
     for (uint32_t i = 1; i <= 6; ++i) failAt(start + 600 * i, "ok", 20);  // 10 s gaps, to 60 s
-    ASSERT_EQ(lines_.size(), 26u);
-    EXPECT_EQ(lines_[2], kFailed + "ok");
-    EXPECT_EQ(lines_[3], kRepeated + "ok");
-    EXPECT_EQ(lines_[25], kRepeated + "ok");
+    const std::vector<std::string> lines = log_.lines();
+    ASSERT_EQ(lines.size(), 26u);
+    EXPECT_EQ(lines[2], kFailed + "ok");
+    EXPECT_EQ(lines[3], kRepeated + "ok");
+    EXPECT_EQ(lines[25], kRepeated + "ok");
 
     // 70 s after the first failure: a new record, counting from 1 again.
-    lines_.clear();
+    log_.clear();
     for (uint32_t i = 0; i < 4; ++i) failAt(start + 4200 + i, "ok", 20);
-    EXPECT_EQ(lines_, (std::vector<std::string>{kFailed + "ok", kFailed + "ok", kFailed + "ok",
+    EXPECT_EQ(log_.lines(), (std::vector<std::string>{kFailed + "ok", kFailed + "ok", kFailed + "ok",
                                                 kRepeated + "ok"}));
 }
 
@@ -66,8 +61,10 @@ TEST_F(ZELAssertFailedTest, FailureAfterALongGapIsLoggedInFull) {
     for (uint32_t i = 0; i < 5; ++i) failAt(5000 + i, "gap", 30);
     failAt(5004 + 11 * 60, "gap", 30);      // 11 s later
     failAt(5004 + 11 * 60 + 1, "gap", 30);  // 7 failures in 11 s: rapid again
-    EXPECT_EQ(lines_[5], kFailed + "gap");
-    EXPECT_EQ(lines_[6], kRepeated + "gap");
+    const std::vector<std::string> lines = log_.lines();
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[5], kFailed + "gap");
+    EXPECT_EQ(lines[6], kRepeated + "gap");
 }
 
 TEST_F(ZELAssertFailedTest, OnlyTheSameTextFileAndLineRepeat) {
@@ -79,8 +76,9 @@ TEST_F(ZELAssertFailedTest, OnlyTheSameTextFileAndLineRepeat) {
     failAt(105, "b", 40);
     failAt(106, "a", 40, "ZELOther.cpp");
     for (uint32_t i = 0; i < 4; ++i) failAt(107 + i, "a", 40, nullptr);  // no file: never a repeat
-    for (const std::string& line : lines_) EXPECT_EQ(line.rfind(kFailed, 0), 0u) << line;
-    EXPECT_EQ(lines_.size(), 11u);
+    const std::vector<std::string> lines = log_.lines();
+    for (const std::string& line : lines) EXPECT_EQ(line.rfind(kFailed, 0), 0u) << line;
+    EXPECT_EQ(lines.size(), 11u);
 }
 
 TEST_F(ZELAssertFailedTest, HelpersReportThroughTheAssertion) {
@@ -88,7 +86,7 @@ TEST_F(ZELAssertFailedTest, HelpersReportThroughTheAssertion) {
     ZELAssert(1 + 1 == 2);
     ZELDiagnosticsTestsProbe probe;
     ZELAbstractMethodWasCalled(probe, "readData", __FILE__, __LINE__);
-    EXPECT_EQ(lines_, (std::vector<std::string>{kFailed + "1 + 1 == 3",
+    EXPECT_EQ(log_.lines(), (std::vector<std::string>{kFailed + "1 + 1 == 3",
                                                 kFailed + "abstract method should be implemented "
                                                           "[ZELDiagnosticsTestsProbe readData]"}));
 }
@@ -96,7 +94,7 @@ TEST_F(ZELAssertFailedTest, HelpersReportThroughTheAssertion) {
 TEST_F(ZELAssertFailedTest, AllocationFailureRaisesAfterReporting) {
     const std::string longDescription(2000, 'x');
     for (const std::string& what : {std::string("readData buffer"), longDescription}) {
-        lines_.clear();
+        log_.clear();
         testing::internal::CaptureStdout();
         try {
             ZELMemoryAllocationFailed(4096, what.c_str(), "ZELStream.cpp", 77);
@@ -108,7 +106,7 @@ TEST_F(ZELAssertFailedTest, AllocationFailureRaisesAfterReporting) {
         // At most 994 bytes of the description fit the preallocated message buffer.
         const std::string message = "!!! memory allocation failed: " + what.substr(0, 994) + "\n";
         EXPECT_EQ(testing::internal::GetCapturedStdout(), message + " (4096 bytes)");
-        EXPECT_EQ(lines_, std::vector<std::string>{kFailed + message});
+        EXPECT_EQ(log_.lines(), std::vector<std::string>{kFailed + message});
     }
 }
 

@@ -88,19 +88,6 @@ TEST(IDVectorStandAloneForm, IDOrderIsNotChecked) {
     EXPECT_EQ(idsOf(*vector), (std::vector<ZELID>{9, 4}));
 }
 
-TEST(IDVectorStreamForm, VectorSerializableOperationsUseTheStreamForm) {
-    const ZELID ids[] = {1, 5};
-    const auto vector = ZELIDVector::vectorWithIDs(ids, 2);
-    EXPECT_EQ(vector->serializedByteCount(), 12u);
-    auto stream = ZELDataWriteStream::stream();
-    EXPECT_TRUE(vector->serializeToStream(*stream));
-    EXPECT_EQ(*stream->mutableData(), bytes({2, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0}));
-    auto reader = ZELStream::streamForReadingData(stream->mutableData());
-    std::shared_ptr<ZELIDVector> readBack = ZELIDVector::newDeserializedFromStream(*reader, 999);
-    ASSERT_TRUE(readBack);
-    EXPECT_TRUE(readBack->isEqual(*vector));
-}
-
 TEST(IDVectorStreamForm, AppendOperations) {
     ZELData data = bytes({0xAA});
     ZELData_AppendZELID(data, 0x01020304);

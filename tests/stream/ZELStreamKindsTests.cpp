@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <sstream>
 
+#include "support/ZELTestFileBytes.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/stream/ZELDataStream.h"
 #include "zel/stream/ZELFileStream.h"
@@ -224,10 +224,7 @@ protected:
                 const std::string text = output_->str();
                 return ZELData(text.begin(), text.end());
             }
-            default: {
-                std::ifstream file(path_, std::ios::binary);
-                return ZELData(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-            }
+            default: return ZELTestReadFile(path_);
         }
     }
 
@@ -237,10 +234,7 @@ protected:
             return ZELStream::readStreamForInputStream(
                 std::make_shared<std::istringstream>(std::string(bytes.begin(), bytes.end())));
         }
-        {
-            std::ofstream file(path_, std::ios::binary | std::ios::trunc);
-            file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        }
+        ZELTestWriteFile(path_, bytes);
         switch (GetParam()) {
             case StreamKind::File0: return openedFile(ZELStream::streamForReadingURL(path_, 0));
             case StreamKind::File16: return openedFile(ZELStream::streamForReadingURL(path_, 16));
