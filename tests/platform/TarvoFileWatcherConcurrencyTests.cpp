@@ -42,12 +42,8 @@ bool waitFor(const std::function<bool()>& condition) {
     return true;
 }
 
-class TarvoFileWatcherTest : public ::testing::Test {
+class TarvoFileWatcherTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override { std::filesystem::create_directories(folder_); }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
-    const std::filesystem::path folder_ = ZELTestScratchFolder("zel-watcher");
     // A watcher of the test's own, so that registrations of other tests do not count.
     TarvoFileWatcher watcher_;
 };

@@ -19,13 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Every test works inside its own fresh folder (in RAM where there is one: one test makes ten
-// thousand files), removed afterwards.
-class ZELFileManagerTest : public ::testing::Test {
+// thousand files).
+class ZELFileManagerTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override { fs::create_directories(folder_); }
-    void TearDown() override { fs::remove_all(folder_); }
-
-    std::string path(const std::string& name) const { return folder_ + "/" + name; }
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
     static void write(const std::string& path, const std::string& contents) {
         ZELTestWriteFile(path, contents);
     }
@@ -37,8 +34,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    const std::string folder_ = ZELTestScratchFolder("zel-fm").string();
 };
 
 TEST_F(ZELFileManagerTest, UniquePathNumbersTheNameBeforeItsExtension) {
@@ -169,7 +164,7 @@ TEST_F(ZELFileManagerTest, ApplicationSupportFolderFollowsTheDataHome) {
     }
     {
         ZELTestScopedEnvironment relativeDataHome("XDG_DATA_HOME", "relative/ignored");
-        ZELTestScopedEnvironment home("HOME", folder_);
+        ZELTestScopedEnvironment home("HOME", folder_.string());
         EXPECT_EQ(ZELFileManager::mainBundleApplicationSupportFolderURLWithCreate(false, &error),
                   path(".local/share/ZELTestApp"));
     }
@@ -182,11 +177,11 @@ TEST_F(ZELFileManagerTest, FindsToolsInUsrBinThenThroughWhichAndRemembersMisses)
     EXPECT_EQ(ZELFileManager::commandLineExecutablePathForToolName("sh"), "/usr/bin/sh");
 
     // A tool only on the PATH is found by which.
-    const std::string toolName = "zeltool" + fs::path(folder_).filename().string().substr(7);
+    const std::string toolName = "zeltool" + std::to_string(::getpid());
     write(path(toolName), "#!/bin/sh\n");
     fs::permissions(path(toolName), fs::perms::owner_all);
     {
-        ZELTestScopedEnvironment searchPath("PATH", folder_ + ":" + std::getenv("PATH"));
+        ZELTestScopedEnvironment searchPath("PATH", folder_.string() + ":" + std::getenv("PATH"));
         EXPECT_EQ(ZELFileManager::commandLineExecutablePathForToolName(toolName), path(toolName));
     }
 

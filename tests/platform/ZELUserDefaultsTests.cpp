@@ -18,14 +18,9 @@
 
 namespace {
 
-// A scratch folder per test, removed afterwards.
-class ZELUserDefaultsTest : public ::testing::Test {
+class ZELUserDefaultsTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override { std::filesystem::create_directories(folder_); }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
     std::string path(const std::string& name) const { return folder_ / name; }
-
-    const std::filesystem::path folder_ = ZELTestScratchFolder("zel-defaults");
 };
 
 class TestObject : public ZELObject {};

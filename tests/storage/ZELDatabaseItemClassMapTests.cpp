@@ -28,14 +28,8 @@ public:
     }
 };
 
-class ZELDatabaseItemClassMapTest : public ::testing::Test {
+class ZELDatabaseItemClassMapTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = ZELTestScratchFolder("zel-classmap");
-        std::filesystem::create_directories(folder_);
-        url_ = (folder_ / "itemClasses.plist").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     void writeFile(const ZELValue& value) {
         ASSERT_TRUE(ZELPropertyList::writeFile(url_, value, nullptr));
@@ -45,8 +39,7 @@ protected:
                                              {u"ClassMap", std::move(classMap)}});
     }
 
-    std::filesystem::path folder_;
-    std::string url_;
+    const std::string url_ = (folder_ / "itemClasses.plist").string();
     TestResolver resolver_;
 };
 

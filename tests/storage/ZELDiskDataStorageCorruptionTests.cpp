@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ZELDiskDataStorageTestSupport.h"
-#include "zel/platform/ZELLog.h"
+#include "support/ZELTestLogCapture.h"
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
 
 namespace {
@@ -15,15 +15,6 @@ namespace {
 // a damaged object's lookup yields null and reaches the delegate, and nothing crashes.
 class ZELDiskDataStorageCorruptionTest : public ZELDiskStorageTest {
 protected:
-    void SetUp() override {
-        ZELDiskStorageTest::SetUp();
-        previousSink_ = ZELSetLogSink([](std::string_view) {});  // damage is logged: keep quiet
-    }
-    void TearDown() override {
-        ZELSetLogSink(previousSink_);
-        ZELDiskStorageTest::TearDown();
-    }
-
     // IDs 1-6: 10 bytes (file 1), 20 (file 2), 200 (file 9), 10 (file 1), 3000 (file 12),
     // 520,000 (file 100); then ID 4 removed so that file 1 has a free block.
     void writeStore() {
@@ -39,7 +30,7 @@ protected:
 
     void patch32(const std::filesystem::path& url, size_t offset, uint32_t value) {
         std::vector<uint8_t> bytes = ZELTestReadFile(url);
-        for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+        ZELTestPut32(bytes, offset, value);
         ZELTestWriteFile(url, bytes);
     }
 
@@ -68,7 +59,7 @@ protected:
         return error.failureReason().find(text) != std::string::npos;
     }
 
-    ZELLogSink previousSink_;
+    ZELTestLogCapture log_;  // damage is logged: keep quiet
 };
 
 TEST_F(ZELDiskDataStorageCorruptionTest, IndexWithAnUnknownVersionFailsWithCode1) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ZELDiskDataStorageTestSupport.h"
-#include "zel/platform/ZELLog.h"
+#include "support/ZELTestLogCapture.h"
 #include "zel/storage/ZELDiskDataStorageIndex.h"
 
 namespace {
@@ -15,15 +15,6 @@ namespace {
 // a B.free.
 class ZELDiskDataStorageMigratorTest : public ZELDiskStorageTest {
 protected:
-    void SetUp() override {
-        ZELDiskStorageTest::SetUp();
-        previousSink_ = ZELSetLogSink([](std::string_view) {});  // the migration is logged
-    }
-    void TearDown() override {
-        ZELSetLogSink(previousSink_);
-        ZELDiskStorageTest::TearDown();
-    }
-
     std::filesystem::path legacyDataURL() const { return folder_ / "items.data"; }
     std::filesystem::path legacyFreeURL() const { return folder_ / "items.free"; }
 
@@ -109,7 +100,7 @@ protected:
         }
     }
 
-    ZELLogSink previousSink_;
+    ZELTestLogCapture log_;  // the migration is logged: keep quiet
 };
 
 // Version 9 offsets count by their low 32 bits only.

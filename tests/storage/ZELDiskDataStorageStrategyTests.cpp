@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "ZELDiskDataStorageTestSupport.h"
-#include "zel/platform/ZELLog.h"
+#include "support/ZELTestLogCapture.h"
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
 #include "zel/storage/ZELDiskDataStorageStrategy_BatchedSizeBlocks.h"
 #include "zel/storage/ZELDiskFreeSpaceTable.h"
@@ -197,11 +197,10 @@ TEST_F(ZELDiskDataStorageStrategyTest, SharedFileRefusesToGrowPast4GiB) {
         ZELTestWriteFile(dataFileURL(1), header);
     }
     std::filesystem::resize_file(dataFileURL(1), 0xFFFFFFF8);  // sparse
-    const ZELLogSink previous = ZELSetLogSink([](std::string_view) {});
+    ZELTestLogCapture log;
     store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
     ZELError error;
     EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
-    ZELSetLogSink(previous);
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed)) << error.description();
     EXPECT_EQ(store->assignedObjectInfoAtIndex(0).offset, 0u);
     EXPECT_EQ(std::filesystem::file_size(dataFileURL(1)), 0xFFFFFFF8u);

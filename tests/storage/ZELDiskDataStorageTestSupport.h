@@ -80,16 +80,10 @@ inline void ZELTestAppend64(std::vector<uint8_t>& bytes, uint64_t value) {
     for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-// A fresh folder per test (in RAM where there is one: the stores make many small files),
-// removed afterwards; stores live at <folder>/items.
-class ZELDiskStorageTest : public ::testing::Test {
+// A fresh folder per test (in RAM where there is one: the stores make many small files);
+// stores live at <folder>/items.
+class ZELDiskStorageTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = ZELTestScratchFolder("zel-disk-storage");
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::filesystem::path baseURL() const { return folder_ / "items"; }
     std::filesystem::path indexURL() const { return folder_ / "items.index"; }
     std::filesystem::path dataFileURL(uint64_t fileNumber) const {
@@ -112,6 +106,4 @@ protected:
         EXPECT_TRUE(store->loadAndGetError(&error)) << error.description();
         return store;
     }
-
-    std::filesystem::path folder_;
 };

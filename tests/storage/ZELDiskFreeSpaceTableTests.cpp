@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <random>
 
 #include "ZELDiskDataStorageTestSupport.h"
@@ -160,50 +161,47 @@ TEST_F(ZELDiskFreeSpaceTableTest, TableFileHasTheDocumentedLayout) {
     EXPECT_FALSE(loaded->hasChanges());
 }
 
-TEST_F(ZELDiskFreeSpaceTableTest, MissingFileIsAnEmptyTable) {
-    auto table = ZELDiskFreeSpaceTable::table();
-    ZELError error;
-    EXPECT_TRUE(table->readFromURL(folder_ / "none.free", &error));
-    EXPECT_EQ(table->freeBlockCount(), 0u);
-}
-
-TEST_F(ZELDiskFreeSpaceTableTest, WrongVersionAndTruncationFailAndLoadNothing) {
-    std::vector<uint8_t> bytes;
-    ZELTestAppend32(bytes, 1);
-    ZELTestAppend64(bytes, 0);
-    ZELTestAppend32(bytes, 0);
-    ZELTestAppend32(bytes, 0);
-    ZELTestAppend32(bytes, 0);
-    const auto url = folder_ / "bad.free";
-    ZELTestWriteFile(url, bytes);
-    auto table = ZELDiskFreeSpaceTable::table();
-    ZELError error;
-    EXPECT_FALSE(table->readFromURL(url, &error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
-    EXPECT_NE(error.failureReason().find("free space table version number is invalid"),
-              std::string::npos);
-    EXPECT_EQ(table->freeBlockCount(), 0u);
-
-    // Version 2 claiming a billion blocks in a 40-byte file: a read error, no huge allocation.
-    bytes.clear();
-    ZELTestAppend32(bytes, 2);
-    ZELTestAppend64(bytes, 0);
-    ZELTestAppend32(bytes, 0);
-    ZELTestAppend32(bytes, 0);
-    ZELTestAppend32(bytes, 1000000000);
-    ZELTestAppend64(bytes, 8);
-    ZELTestAppend64(bytes, 16);
-    ZELTestWriteFile(url, bytes);
-    error = ZELError();
-    EXPECT_FALSE(table->readFromURL(url, &error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure));
-
-    // A header cut short.
-    bytes.resize(10);
-    ZELTestWriteFile(url, bytes);
-    error = ZELError();
-    EXPECT_FALSE(ZELDiskFreeSpaceTable::table()->readFromURL(url, &error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure));
+// A missing file is an empty table; a damaged one fails and loads nothing.
+TEST_F(ZELDiskFreeSpaceTableTest, DamagedFilesFailAndLoadNothing) {
+    // Version, abandoned bytes, smallest tracked size, largest block, block count, then one
+    // block (offset and size).
+    const auto file = [](uint32_t version, uint32_t blockCount) {
+        std::vector<uint8_t> bytes;
+        ZELTestAppend32(bytes, version);
+        ZELTestAppend64(bytes, 0);
+        for (const uint32_t field : {0u, 0u, blockCount}) ZELTestAppend32(bytes, field);
+        ZELTestAppend64(bytes, 8);
+        ZELTestAppend64(bytes, 16);
+        return bytes;
+    };
+    std::vector<uint8_t> shortHeader = file(2, 1);
+    shortHeader.resize(10);
+    const struct {
+        const char* what;
+        std::optional<std::vector<uint8_t>> bytes;  // none: no file
+        int code;                                   // 0: the read succeeds
+        const char* reason;
+    } cases[] = {
+        {"missing file", std::nullopt, 0, ""},
+        {"version 1", file(1, 1), ZELErrorCodeInvalidData, "free space table version number is invalid"},
+        // No allocation for a billion blocks in a 40-byte file.
+        {"a billion blocks", file(2, 1000000000), ZELErrorCodeIOFailure, ""},
+        {"header cut short", shortHeader, ZELErrorCodeIOFailure, ""},
+    };
+    const auto url = folder_ / "1.free";
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.what);
+        std::filesystem::remove(url);
+        if (testCase.bytes) ZELTestWriteFile(url, *testCase.bytes);
+        auto table = ZELDiskFreeSpaceTable::table();
+        ZELError error;
+        EXPECT_EQ(table->readFromURL(url, &error), testCase.code == 0);
+        if (testCase.code) {
+            EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << error.description();
+        }
+        EXPECT_NE(error.failureReason().find(testCase.reason), std::string::npos);
+        EXPECT_EQ(table->freeBlockCount(), 0u);
+    }
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "support/ZELTestFileBytes.h"
+#include "support/ZELTestLogCapture.h"
 #include "support/ZELTestScratchFolder.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELError.h"
-#include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELString.h"
 #include "zel/storage/ZELSortedList.h"
 
@@ -82,15 +82,12 @@ ZELString numberedKey(uint64_t number) {
     return ZELStringFromUTF8(ZELStringWithFormat("k%04lu", static_cast<unsigned long>(number)));
 }
 
-class ZELSortedListTest : public ::testing::Test {
+class ZELSortedListTest : public ZELTestFolderTest {
 protected:
     void SetUp() override {
-        folder_ = ZELTestScratchFolder("zel-sortedlist");
-        std::filesystem::create_directories(folder_);
-        baseURL_ = (folder_ / "aspects" / "title").string();
+        ZELTestFolderTest::SetUp();
         list_ = makeList();
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::shared_ptr<ZELSortedList> makeList() {
         auto list = ZELSortedList::listWithBaseURL(baseURL_, store_.loader());
@@ -140,8 +137,7 @@ protected:
 
     std::string sortFile() const { return baseURL_ + ".sort"; }
 
-    std::filesystem::path folder_;
-    std::string baseURL_;
+    const std::string baseURL_ = (folder_ / "aspects" / "title").string();
     ZELTestKeyStore store_;
     std::shared_ptr<ZELSortedList> list_;
     ZELSortedListKeyHash keyHash_;  // set before makeList to use the ID cache
@@ -430,9 +426,7 @@ TEST_F(ZELSortedListTest, LookupsLoadKeysLazily) {
 }
 
 TEST_F(ZELSortedListTest, KeysThatFailToLoadChangeNothing) {
-    std::vector<std::string> logged;
-    const ZELLogSink previousSink =
-        ZELSetLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    ZELTestLogCapture log;
     addNumberedKeys(10);
     store_.keys.erase(1);  // the first key of the slice is lost to its owner
     store_.evictAll();
@@ -444,8 +438,7 @@ TEST_F(ZELSortedListTest, KeysThatFailToLoadChangeNothing) {
     std::vector<ZELID> visited;
     list_->enumerateUsingBlock([&](ZELID id, const ZELString&, bool&) { visited.push_back(id); });
     EXPECT_EQ(visited, (std::vector<ZELID>{2, 3, 4, 5, 6, 7, 8, 9, 10}));
-    ZELSetLogSink(previousSink);
-    EXPECT_EQ(logged, std::vector<std::string>{
+    EXPECT_EQ(log.lines(), std::vector<std::string>{
                           "ZELSortedList could not place key ID 20: a stored key failed to load"});
 }
 

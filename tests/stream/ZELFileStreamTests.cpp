@@ -18,11 +18,8 @@
 
 namespace {
 
-class FileStreamTest : public ::testing::Test {
+class FileStreamTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override { std::filesystem::create_directories(folder_); }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::filesystem::path pathNamed(const std::string& name) const { return folder_ / name; }
 
     static ZELData countingBytes(size_t count) {
@@ -30,8 +27,6 @@ protected:
         for (size_t index = 0; index < count; ++index) bytes[index] = static_cast<uint8_t>(index);
         return bytes;
     }
-
-    const std::filesystem::path folder_ = ZELTestScratchFolder("zel-file-stream");
 };
 
 }  // namespace

@@ -19,3 +19,12 @@ inline std::filesystem::path ZELTestScratchFolder(const std::string& prefix) {
     std::filesystem::remove_all(folder);
     return folder;
 }
+
+// A fixture whose every test gets a fresh scratch folder, made before it and removed after it.
+class ZELTestFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(folder_); }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    const std::filesystem::path folder_ = ZELTestScratchFolder("zel-test");
+};
