@@ -1,11 +1,14 @@
-// The primitive encodings, byte for byte, and the data streams' reading, seeking and error rules.
+// The primitive encodings, byte for byte (the stand-alone form of ID vectors and the append
+// operations among them), and the data streams' reading, seeking and error rules.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <initializer_list>
 
+#include "zel/idvector/ZELIDVector+Serialization.h"
 #include "zel/idvector/ZELIDVector.h"
+#include "zel/idvector/ZELIDVector_IndexSet.h"
 #include "zel/idvector/ZELIDVector_BitBlock.h"
 #include "zel/platform/ZELException.h"
 #include "zel/platform/ZELRegistry.h"
@@ -23,6 +26,12 @@ ZELData bytes(std::initializer_list<int> values) {
 
 std::shared_ptr<ZELDataStream> readerOver(const ZELData& data) {
     return ZELDataStream::streamWithBytes(data);
+}
+
+std::vector<ZELID> idsOf(const ZELIDVector& vector) {
+    std::vector<ZELID> ids(vector.count());
+    vector.getIDs(ids.data(), vector.count());
+    return ids;
 }
 
 }  // namespace
@@ -246,6 +255,114 @@ TEST(StreamPrimitives, CorruptVectorCountsFailWithoutPartialResult) {
     EXPECT_TRUE(huge->streamError().matchesZELErrorCode(ZELErrorCodeIOFailure));
     EXPECT_FALSE(readerOver(bytes({2, 0, 0, 0, 1, 0, 0, 0}))->newReadZELIDVector());
     EXPECT_FALSE(readerOver(bytes({1, 0}))->newReadZELIDVector());
+}
+
+
+// Magic number, version 1, count, IDs, from every representation; read back from an odd start
+// address (the IDs are read without assuming alignment) as an immutable vector.
+TEST(IDVectorStandAloneForm, HeaderCountAndIDs) {
+    const ZELID ids[] = {3, 70000, 0x7FFFFFFE};
+    const ZELData three = bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0,
+                                 0x70, 0x11, 0x01, 0x00, 0xFE, 0xFF, 0xFF, 0x7F});
+    const std::pair<std::shared_ptr<ZELIDVector>, ZELData> rows[] = {
+        {ZELIDVector::vector(), bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 0, 0, 0, 0})},
+        {ZELIDVector::vectorWithIDs(ids, 3), three},
+        {ZELIDVector_IndexSet::vectorWithIDs(ids, 3), three},
+    };
+    for (const auto& [vector, expected] : rows) {
+        const std::optional<ZELData> data = ZELIDVector_NewSerializedData(*vector);
+        ASSERT_TRUE(data);
+        EXPECT_EQ(*data, expected);
+        ZELData shifted = bytes({0});
+        shifted.insert(shifted.end(), expected.begin(), expected.end());
+        ZELError error;
+        const std::shared_ptr<ZELIDVector> read = ZELIDVector_VectorWithSerializedData(
+            std::span<const uint8_t>(shifted).subspan(1), &error);
+        ASSERT_TRUE(read) << error.description();
+        EXPECT_EQ(idsOf(*read), idsOf(*vector));
+        EXPECT_FALSE(read->isMutable());
+    }
+    // The IDs' order is not checked.
+    const std::shared_ptr<ZELIDVector> unordered = ZELIDVector_VectorWithSerializedData(
+        bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 2, 0, 0, 0, 9, 0, 0, 0, 4, 0, 0, 0}), nullptr);
+    ASSERT_TRUE(unordered);
+    EXPECT_EQ(idsOf(*unordered), (std::vector<ZELID>{9, 4}));
+}
+
+TEST(IDVectorStandAloneForm, ChecksComeInOrderWithTheirMessages) {
+    struct Case {
+        const char* what;
+        ZELData data;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"11 bytes of anything", ZELData(11, 0xFF), "Serialized ZELIDVector data is too short."},
+        {"bad magic", bytes({0x1A, 0x08, 0x1A, 0x09, 2, 0, 0, 0, 0, 0, 0, 0}),
+         "Serialized ZELIDVector data has bad magic number."},
+        {"version 2, length would fit", bytes({0x1A, 0x08, 0x1A, 0x08, 2, 0, 0, 0, 0, 0, 0, 0}),
+         "Serialized ZELIDVector data has unsupported version."},
+        {"16 bytes with a count of 2",
+         bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0}),
+         "Serialized ZELIDVector length does not match saved ID count."},
+        {"count whose byte size wraps 32 bits",
+         bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 0, 0, 0, 0x40}),
+         "Serialized ZELIDVector length does not match saved ID count."},
+    };
+    for (const Case& c : cases) {
+        ZELError error;
+        EXPECT_FALSE(ZELIDVector_VectorWithSerializedData(c.data, &error)) << c.what;
+        EXPECT_EQ(error, ZELError::errorWithZELErrorCode(ZELErrorCodeInvalidData, c.message)) << c.what;
+        EXPECT_FALSE(ZELIDVector_VectorWithSerializedData(c.data, nullptr)) << c.what;
+    }
+}
+
+TEST(IDVectorStreamForm, AppendOperations) {
+    ZELData data = bytes({0xAA});
+    ZELData_AppendZELID(data, 0x01020304);
+    ZELData_AppendZELInt32Little(data, -1);
+    ZELData_AppendZELDate(data, ZELDate{-2.0});
+    const uint8_t five[] = {1, 2, 3, 4, 5};
+    ZELData_AppendZELBytesAndPadding(data, five);
+    ZELData_AppendZELBytesAndPadding(data, {});
+    ZELData_AppendZELString(data, u"hi!");
+    ZELData_AppendZELString(data, u"");
+    const ZELID ids[] = {7, 8};
+    ZELData_AppendZELIDVector(data, *ZELIDVector::vectorWithIDs(ids, 2));
+    ZELData_AppendZELIDVector(data, *ZELIDVector::vector());
+    EXPECT_EQ(data, bytes({0xAA, 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0xFF,
+                           0, 0, 0, 0, 0, 0, 0, 0xC0,
+                           1, 2, 3, 4, 5, 0, 0, 0,
+                           6, 0, 0, 0, 'h', 0, 'i', 0, '!', 0, 0, 0,
+                           0, 0, 0, 0,
+                           2, 0, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0,
+                           0, 0, 0, 0}));
+}
+
+TEST(IDVectorStreamForm, CursorReaderTakesVectorsInTurnAndStopsAtTheEnd) {
+    ZELData data = bytes({0});  // an odd start address
+    const ZELID ids[] = {2, 3, 11};
+    ZELData_AppendZELIDVector(data, *ZELIDVector::vectorWithIDs(ids, 3));
+    ZELData_AppendZELIDVector(data, *ZELIDVector::vector());
+    ZELData_AppendZELIDVector(data, *ZELIDVector::vectorWithIDs(ids, 1));
+
+    const uint8_t* cursor = data.data() + 1;
+    const uint8_t* end = data.data() + data.size();
+    std::shared_ptr<ZELIDVector> first = ZELData_ReadZELIDVector(cursor, end);
+    std::shared_ptr<ZELIDVector> second = ZELData_ReadZELIDVector(cursor, end);
+    std::shared_ptr<ZELIDVector> third = ZELData_ReadZELIDVector(cursor, end);
+    ASSERT_TRUE(first && second && third);
+    EXPECT_EQ(idsOf(*first), (std::vector<ZELID>{2, 3, 11}));
+    EXPECT_TRUE(second->isEmpty());
+    EXPECT_FALSE(second->isMutable());
+    EXPECT_EQ(idsOf(*third), (std::vector<ZELID>{2}));
+    EXPECT_EQ(cursor, end);
+    EXPECT_FALSE(ZELData_ReadZELIDVector(cursor, end));
+
+    // A count larger than the memory: nothing read, the cursor stays.
+    const ZELData truncated = bytes({3, 0, 0, 0, 1, 0, 0, 0});
+    const uint8_t* truncatedCursor = truncated.data();
+    EXPECT_FALSE(ZELData_ReadZELIDVector(truncatedCursor, truncated.data() + truncated.size()));
+    EXPECT_EQ(truncatedCursor, truncated.data());
 }
 
 TEST(DataStream, ReadingTooManyBytesKeepsTheOffsetAndError6) {
