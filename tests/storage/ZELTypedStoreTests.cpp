@@ -163,30 +163,6 @@ TEST_F(ZELTypedStoreTest, AddAndRemoveIDMatchAModelAndDirtyOnlyChangedSlots) {
     }
 }
 
-TEST_F(ZELTypedStoreTest, AddingAPresentIDLeavesAMutableVectorClean) {
-    auto store = open<ZELIDVectorArray>(vectorsURL());
-    store->appendVector(ZELIDVector::vectorWithID(5), 1);
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    ASSERT_FALSE(isDirty(*store, 1));
-
-    // The stored vector is immutable: making it mutable marks the slot even with no change.
-    store->addID(5, *ZELIDVector::vectorWithID(1));
-    EXPECT_TRUE(isDirty(*store, 1));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    ASSERT_TRUE(store->vectorAtIndexID(1)->isMutable());  // still the cached mutable copy
-    store->addID(5, *ZELIDVector::vectorWithID(1));
-    EXPECT_FALSE(isDirty(*store, 1));
-    store->removeID(7, *ZELIDVector::vectorWithID(1));
-    EXPECT_FALSE(isDirty(*store, 1));
-
-    // An ID without a vector yields null and changes nothing.
-    const ZELDiskDataStorageIndexRange before = store->fullDirtyRange();
-    EXPECT_EQ(store->mutableVectorAtIndexID(2), nullptr);
-    EXPECT_EQ(store->mutableVectorAtIndexID(0), nullptr);
-    EXPECT_EQ(store->fullDirtyRange().length, before.length);
-    EXPECT_EQ(store->largestAssignedObjectIndexID(), 1u);
-}
-
 // Compaction evicts only what is saved: while saves fail (a file stands where the data folder
 // goes), the changed vectors stay cached, and compaction marks no slot.
 TEST_F(ZELTypedStoreTest, DeepCompactionKeepsUnsavedVectorsWithoutMarkingSlots) {
