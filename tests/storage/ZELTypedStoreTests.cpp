@@ -156,32 +156,45 @@ TEST_F(ZELTypedStoreTest, AddAndRemoveIDMatchAModelAndDirtyOnlyChangedSlots) {
             store = open<ZELIDVectorArray>(vectorsURL());
             expectMatches(*store, model, kKeys + 3);
         } else if (step % 50 == 49) {
-            store->compactMemory(step % 4);
+            store->compactMemory(static_cast<int>(step / 100 + 2) % 4);  // levels 2, 3, 0, 1
             for (ZELID key = 1; key <= kKeys; ++key) ASSERT_FALSE(isDirty(*store, key));
             expectMatches(*store, model, kKeys + 3);
         }
     }
 }
 
-// Compaction evicts only what is saved: while saves fail (a file stands where the data folder
-// goes), the changed vectors stay cached, and compaction marks no slot.
-TEST_F(ZELTypedStoreTest, DeepCompactionKeepsUnsavedVectorsWithoutMarkingSlots) {
+TEST_F(ZELTypedStoreTest, DeepCompactionDropsSpareCapacityWithoutMarkingSlots) {
     auto store = open<ZELIDVectorArray>(vectorsURL());
     const ZELID ten[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     for (ZELID key = 1; key <= 3; ++key) store->appendVector(ZELIDVector::vector(), key);
+    // Key 1: 16 slots, 1 used (60 spare bytes); key 2: 16 slots, 10 used (24 spare bytes);
+    // key 3 stays immutable.
     store->addID(1, *ZELIDVector::vectorWithID(1));
+    store->addID(1, *ZELIDVector::vectorWithID(2));
     store->mutableVectorAtIndexID(2)->addIDs(ten, 10);
+    ASSERT_GE(store->vectorAtIndexID(1)->memoryResidentUnusedByteCount(), 32u);
+    ASSERT_GT(store->vectorAtIndexID(2)->memoryResidentUnusedByteCount(), 0u);
+    ASSERT_LT(store->vectorAtIndexID(2)->memoryResidentUnusedByteCount(), 32u);
 
+    // Saves fail while a file stands where the data folder goes, so the changed vectors stay
+    // cached through the compaction's eviction.
     ZELTestWriteFile(vectorsURL(), {1});
-    {
-        ZELTestLogCapture log;  // the failed saves
-        const ZELDiskDataStorageIndexRange dirtyBefore = store->fullDirtyRange();
-        store->compactMemory(3);
-        EXPECT_EQ(setOf(*store->vectorAtIndexID(1)), std::set<ZELID>{1});
-        EXPECT_EQ(setOf(*store->vectorAtIndexID(2)), setOf(*ZELIDVector::vectorWithIDs(ten, 10)));
-        EXPECT_EQ(store->fullDirtyRange().location, dirtyBefore.location);
-        EXPECT_EQ(store->fullDirtyRange().length, dirtyBefore.length);
-    }
+    ZELTestLogCapture log;  // the failed saves
+    const auto key2Before = store->vectorAtIndexID(2);
+    const ZELDiskDataStorageIndexRange dirtyBefore = store->fullDirtyRange();
+    store->compactMemory(2);
+    EXPECT_EQ(store->vectorAtIndexID(1)->memoryResidentUnusedByteCount(), 0u);
+    EXPECT_TRUE(store->vectorAtIndexID(1)->isMutable());
+    EXPECT_EQ(setOf(*store->vectorAtIndexID(1)), std::set<ZELID>{1});
+    EXPECT_EQ(store->vectorAtIndexID(2), key2Before);  // below 32 spare bytes at level 2
+    EXPECT_FALSE(store->vectorAtIndexID(3)->isMutable());
+
+    store->compactMemory(3);
+    EXPECT_EQ(store->vectorAtIndexID(2)->memoryResidentUnusedByteCount(), 0u);
+    EXPECT_TRUE(store->vectorAtIndexID(2)->isMutable());
+    EXPECT_EQ(setOf(*store->vectorAtIndexID(2)), setOf(*ZELIDVector::vectorWithIDs(ten, 10)));
+    EXPECT_EQ(store->fullDirtyRange().location, dirtyBefore.location);
+    EXPECT_EQ(store->fullDirtyRange().length, dirtyBefore.length);
 
     // Once saving works again, the contents are all there.
     std::filesystem::remove(vectorsURL());
