@@ -165,6 +165,14 @@ TEST_F(ZELMainQueueTest, OnlyTheMarkedThreadIsMain) {
 
 // --- Worker pool ---
 
+TEST(ZELWorkerPool, GlobalPoolRunsTasksOffTheCallersThread) {
+    std::promise<std::thread::id> ranOn;
+    ZELWorkerPool::global().async([&] { ranOn.set_value(std::this_thread::get_id()); });
+    std::future<std::thread::id> future = ranOn.get_future();
+    ASSERT_EQ(future.wait_for(kGenerousTimeout), std::future_status::ready);
+    EXPECT_NE(future.get(), std::this_thread::get_id());
+}
+
 TEST(ZELWorkerPool, TasksRunAtOnceOnSeparateThreads) {
     // Two tasks that each wait for the other only finish if they run at the same time.
     ZELWorkerPool pool(2);
