@@ -57,22 +57,18 @@ TEST(TarvoPointerKeyDictionary, RandomOperationsMatchAMapModel) {
     EXPECT_TRUE(dictionary.allKeys().empty());
 }
 
+// Ordering, replacement and removal are the model test's; here pointer keys and values that
+// can only be moved.
 TEST(TarvoPointerKeyDictionary, PointerKeysAndMoveOnlyValues) {
     TarvoPointerKeyDictionary<std::unique_ptr<std::string>> dictionary;
-    int objects[3];
-    dictionary.setValue(&objects[2], std::make_unique<std::string>("third"));
+    int objects[2];
     dictionary.setValue(&objects[0], std::make_unique<std::string>("first"));
     dictionary.setValue(&objects[0], std::make_unique<std::string>("first, replaced"));
-
     ASSERT_NE(dictionary.valueForKey(&objects[0]), nullptr);
     EXPECT_EQ(**dictionary.valueForKey(&objects[0]), "first, replaced");
     EXPECT_EQ(dictionary.valueForKey(&objects[1]), nullptr);
-    EXPECT_EQ(dictionary.valueForKey(TarvoPointerKeyDictionary<int>::keyFor(&objects[2])),
-              dictionary.valueForKey(&objects[2]));
+    EXPECT_EQ(dictionary.valueForKey(TarvoPointerKeyDictionary<int>::keyFor(&objects[0])),
+              dictionary.valueForKey(&objects[0]));
     EXPECT_EQ(dictionary.allKeys(),
-              (std::vector<uintptr_t>{reinterpret_cast<uintptr_t>(&objects[0]),
-                                      reinterpret_cast<uintptr_t>(&objects[2])}));
-    EXPECT_TRUE(dictionary.removeValueForKey(&objects[2]));
-    EXPECT_FALSE(dictionary.removeValueForKey(&objects[2]));
-    EXPECT_EQ(dictionary.count(), 1u);
+              std::vector<uintptr_t>{reinterpret_cast<uintptr_t>(&objects[0])});
 }
