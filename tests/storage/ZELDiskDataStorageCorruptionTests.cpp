@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -187,67 +186,6 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWa
                   ZELTestObjectOfSize(10, 10)->bytes())
             << i;
     }
-}
-
-// Byte flips and truncations of every file of a store: loads, lookups, changes and saves may
-// fail but never crash, and a lookup that fails reaches the delegate.
-TEST_F(ZELDiskDataStorageCorruptionTest, RandomDamageNeverCrashes) {
-    writeStore();
-    const std::filesystem::path pristine = folder_ / "pristine";
-    std::filesystem::create_directories(pristine);
-    std::filesystem::copy(baseURL(), pristine / "items", std::filesystem::copy_options::recursive);
-    std::filesystem::copy_file(indexURL(), pristine / "items.index");
-    std::vector<std::filesystem::path> files{indexURL()};
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(baseURL())) {
-        if (entry.is_regular_file()) files.push_back(entry.path());
-    }
-    ASSERT_EQ(files.size(), 7u);  // index, 1.data, 1.free, 2, 9, 12 and 100.data
-
-    std::mt19937 random(99);
-    int failedLoads = 0;
-    for (int round = 0; round < 100; ++round) {
-        std::filesystem::remove_all(baseURL());
-        std::filesystem::copy(pristine / "items", baseURL(),
-                              std::filesystem::copy_options::recursive);
-        std::filesystem::copy_file(pristine / "items.index", indexURL(),
-                                   std::filesystem::copy_options::overwrite_existing);
-        const std::filesystem::path& victim = files[random() % files.size()];
-        std::vector<uint8_t> bytes = ZELTestReadFile(victim);
-        if (bytes.empty()) continue;
-        if (random() % 4 == 0) {
-            bytes.resize(random() % bytes.size());
-        } else {
-            for (int flip = 1 + random() % 4; flip > 0; --flip) {
-                const size_t position = random() % 2 ? random() % std::min<size_t>(bytes.size(), 64)
-                                                     : random() % bytes.size();
-                bytes[position] ^= static_cast<uint8_t>(1 + random() % 255);
-            }
-        }
-        ZELTestWriteFile(victim, bytes);
-
-        auto store = makeStore();
-        ZELTestErrorRecorder recorder;
-        store->setDelegate(&recorder);
-        if (!store->loadAndGetError(nullptr)) {
-            ++failedLoads;
-            continue;
-        }
-        size_t failedLookups = 0;
-        for (ZELID objectID = 1; objectID <= store->assignedCount(); ++objectID) {
-            if (store->isLivingObjectAtIndexID(objectID) &&
-                !store->objectAtIndexID(objectID, true, false)) {
-                ++failedLookups;
-            }
-        }
-        EXPECT_EQ(recorder.errors.size(), failedLookups) << "round " << round;
-        store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(random() % 300, 1));
-        if (store->largestAssignedObjectIndexID() >= 3) {
-            store->setObject(ZELTestObjectOfSize(random() % 300, 2), 3, true);
-        }
-        store->ensureSerializedAndGetError(nullptr);
-        store->loadAllAndGetError(nullptr);
-    }
-    EXPECT_GT(failedLoads, 0);
 }
 
 }  // namespace
