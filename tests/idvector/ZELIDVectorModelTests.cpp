@@ -73,10 +73,6 @@ IDs idsOf(const ZELIDVector& vector) {
     return ids;
 }
 
-IDs idsOf(const Model& model) {
-    return IDs(model.begin(), model.end());
-}
-
 Model unionOf(const Model& a, const Model& b) {
     Model out = a;
     out.insert(b.begin(), b.end());
@@ -97,7 +93,7 @@ Model differenceOf(const Model& a, const Model& b) {
 
 // Every query of `vector` agrees with `model`.
 void expectMatches(const Model& model, const ZELIDVector& vector) {
-    const IDs expected = idsOf(model);
+    const IDs expected(model.begin(), model.end());
     ASSERT_EQ(expected, idsOf(vector)) << vector.className();
     ASSERT_EQ(expected.size(), vector.count());
     ASSERT_EQ(expected.empty() ? 0 : expected.front(), vector.smallestID());
@@ -131,22 +127,12 @@ TEST_F(ZELIDVectorModel, QueriesAndComparisons) {
     for (int round = 0; round < 1500; ++round) {
         const Model a = randomModel(random_);
         // Often related sets, so that subsets and equal sets come up.
-        Model b;
-        switch (random_() % 4) {
-            case 0:
-                b = a;
-                break;
-            case 1:
-                b = intersectionOf(a, randomModel(random_));
-                break;
-            default:
-                b = randomModel(random_);
-                break;
-        }
-        const Kind aKind = anyKind();
-        const Kind bKind = anyKind();
-        const auto va = makeVector(aKind, a);
-        const auto vb = makeVector(bKind, b);
+        const uint32_t relation = random_() % 4;
+        const Model b = relation == 0   ? a
+                        : relation == 1 ? intersectionOf(a, randomModel(random_))
+                                        : randomModel(random_);
+        const auto va = makeVector(anyKind(), a);
+        const auto vb = makeVector(anyKind(), b);
         expectMatches(a, *va);
 
         const bool superset = std::includes(a.begin(), a.end(), b.begin(), b.end());
@@ -195,7 +181,7 @@ TEST_F(ZELIDVectorModel, InPlaceMutation) {
         for (int step = 0; step < 6; ++step) {
             const Model other = randomModel(random_);
             const auto otherVector = makeVector(anyKind(), other);
-            const IDs otherIDs = idsOf(other);
+            const IDs otherIDs(other.begin(), other.end());
             const auto otherCount = static_cast<uint32_t>(otherIDs.size());
             switch (random_() % 7) {
                 case 0:
@@ -262,9 +248,9 @@ TEST_F(ZELIDVectorModel, ManyWayUnionAndIntersection) {
         }
 
         Model expectedUnion;
-        for (const auto& model : models) expectedUnion = unionOf(expectedUnion, model);
         Model expectedIntersection = models.empty() ? Model() : models.front();
         for (const auto& model : models) {
+            expectedUnion = unionOf(expectedUnion, model);
             expectedIntersection = intersectionOf(expectedIntersection, model);
         }
         expectMatches(expectedUnion, *ZELIDVector::unionOfVectors(vectors));

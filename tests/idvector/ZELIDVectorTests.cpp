@@ -127,8 +127,6 @@ TEST(ZELIDVectorConstruction, NewWithIDsTakesTheArrayOver) {
     EXPECT_EQ((IDs{1, 2, 3}), idsOf(*copy));
 }
 
-// Queries and their edge cases.
-
 TEST(ZELIDVectorQueries, EmptyVectorsAreEqualWhateverTheirRepresentation) {
     const std::vector<std::shared_ptr<ZELIDVector>> empties = {
         ZELIDVector::vector(), ZELMutableIDVector::vector(), ZELIDVector_IndexSet::vector(),
@@ -183,8 +181,6 @@ TEST(ZELIDVectorQueries, EnumerationStops) {
     }
 }
 
-// Set algebra edge cases.
-
 TEST(ZELIDVectorAlgebra, OperationsOfAMutableVectorWithItself) {
     const IDs ids = {2, 3, 5, 7, 11};
     const std::vector<std::shared_ptr<ZELMutableIDVector>> vectors = {
@@ -209,8 +205,6 @@ TEST(ZELIDVectorAlgebra, AddingFromTheVectorsOwnStorage) {
     vector->removeIDs(vector->directIDs() + 1, 2);
     EXPECT_EQ((IDs{1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}), idsOf(*vector));
 }
-
-// Mutating an immutable vector is a programming error.
 
 TEST(ZELIDVectorImmutability, EveryMutationRaisesAndChangesNothing) {
     const ZELID ids[] = {1, 2, 3};
@@ -246,8 +240,6 @@ TEST(ZELIDVectorBitBlock, RemovingIDsBeyondTheBlockIgnoresThem) {
     block->removeIDs(removed, 3);
     EXPECT_EQ((IDs{1}), idsOf(*block));
 }
-
-// Parsing IDs from text.
 
 TEST(ZELIDVectorText, VectorWithIDsInString) {
     const std::pair<const char*, IDs> cases[] = {

@@ -186,8 +186,6 @@ std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
 
 }  // namespace
 
-// --- Writing --------------------------------------------------------------------------------
-
 TEST(ZELPropertyList, XMLOutputIsLiteral) {
     ZELValue::Dictionary dictionary;
     dictionary[u"When"] = ZELValue(ZELDate{978307200.25});
@@ -202,30 +200,13 @@ TEST(ZELPropertyList, XMLOutputIsLiteral) {
     std::string xml;
     ASSERT_TRUE(ZELPropertyList::xmlData(ZELValue(dictionary), &xml, nullptr));
     EXPECT_EQ(xml, kHeader +
-                       "<dict>\n"
-                       "\t<key>Blob</key>\n"
-                       "\t<data>\n"
-                       "\tAAEC/w==\n"
-                       "\t</data>\n"
-                       "\t<key>Count</key>\n"
-                       "\t<integer>3</integer>\n"
-                       "\t<key>Empty</key>\n"
-                       "\t<dict/>\n"
-                       "\t<key>Name</key>\n"
-                       "\t<string>a&lt;b &amp; c&gt;d&#13;</string>\n"
-                       "\t<key>On</key>\n"
-                       "\t<true/>\n"
-                       "\t<key>Ratio</key>\n"
-                       "\t<real>0.1</real>\n"
-                       "\t<key>Tags</key>\n"
-                       "\t<array>\n"
-                       "\t\t<string>x</string>\n"
-                       "\t\t<integer>-7</integer>\n"
-                       "\t</array>\n"
-                       "\t<key>When</key>\n"
-                       "\t<date>2001-01-01T00:00:00.25Z</date>\n"
-                       "</dict>\n"
-                       "</plist>\n");
+                       "<dict>\n\t<key>Blob</key>\n\t<data>\n\tAAEC/w==\n\t</data>\n"
+                       "\t<key>Count</key>\n\t<integer>3</integer>\n\t<key>Empty</key>\n\t<dict/>\n"
+                       "\t<key>Name</key>\n\t<string>a&lt;b &amp; c&gt;d&#13;</string>\n"
+                       "\t<key>On</key>\n\t<true/>\n\t<key>Ratio</key>\n\t<real>0.1</real>\n"
+                       "\t<key>Tags</key>\n\t<array>\n\t\t<string>x</string>\n"
+                       "\t\t<integer>-7</integer>\n\t</array>\n"
+                       "\t<key>When</key>\n\t<date>2001-01-01T00:00:00.25Z</date>\n</dict>\n</plist>\n");
 }
 
 TEST(ZELPropertyList, LongDataIsCutIntoIndentedLines) {
@@ -256,8 +237,6 @@ TEST(ZELPropertyList, ValuesWithoutPropertyListFormAreRefused) {
     EXPECT_EQ(writeFailure(nestedArrays(ZELPropertyList::maximumNestingDepth + 1)),
               "property list: containers nest deeper than 200 levels");
 }
-
-// --- Round trips ----------------------------------------------------------------------------
 
 // The extremes of each kind; random values cover the rest.
 TEST(ZELPropertyList, EveryKindRoundTrips) {
@@ -320,8 +299,6 @@ TEST(ZELPropertyList, DatesAreUTCCalendarTimes) {
     EXPECT_EQ(textOfDate(-86400.0 * 365), "1969-01-01T00:00:00Z");
 }
 
-// --- Reading what the common tools write ------------------------------------------------------
-
 TEST(ZELPropertyList, ReadsTheFormsOtherWritersUse) {
     const ReadResult result = readBytes(
         "<?xml version=\"1.0\"?>\n"
@@ -365,8 +342,6 @@ TEST(ZELPropertyList, ReadsUTF16Documents) {
     ASSERT_TRUE(result.ok) << result.error.failureReason();
     EXPECT_EQ(result.value.stringValue(), u"\u00E9");
 }
-
-// --- Damaged XML ----------------------------------------------------------------------------
 
 // Rows whose reason is "malformed XML: " are refused by the parser; only the start is checked.
 TEST(ZELPropertyList, DamagedXMLIsRefusedWithAReason) {
@@ -467,8 +442,6 @@ TEST(ZELPropertyList, EveryPrefixOfADocumentFailsCleanly) {
     }
 }
 
-// --- Binary form ----------------------------------------------------------------------------
-
 namespace {
 
 // Assembles a binary property list from object bytes, with one-byte offsets and references
@@ -482,42 +455,23 @@ std::vector<uint8_t> binaryPlist(const std::vector<std::vector<uint8_t>>& object
         bytes.insert(bytes.end(), object.begin(), object.end());
     }
     const uint64_t tableOffset = bytes.size();
-    for (const uint64_t offset : offsets) {
-        for (int i = offsetSize - 1; i >= 0; --i) {
-            bytes.push_back(static_cast<uint8_t>(offset >> (8 * i)));
-        }
-    }
-    const auto append64 = [&](uint64_t value) {
-        for (int i = 7; i >= 0; --i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    const auto appendBigEndian = [&](uint64_t value, int size) {
+        for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
     };
+    for (const uint64_t offset : offsets) appendBigEndian(offset, offsetSize);
     bytes.insert(bytes.end(), {0, 0, 0, 0, 0, 0, offsetSize, refSize});
-    append64(objects.size());
-    append64(top);
-    append64(tableOffset);
+    for (const uint64_t word : {uint64_t{objects.size()}, top, tableOffset}) appendBigEndian(word, 8);
     return bytes;
 }
 
 // { "a" = 1; "b" = ( true, "é", 0.5, 2001-01-01, <01 02>, -1 ); }
-const std::vector<uint8_t> kSmallBinaryDictionary = {
-    'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xD2, 0x01, 0x02, 0x03,
-    0x04,                                                  // 8: dict, keys 1 2, values 3 4
-    0x51, 'a',                                             // 13: "a"
-    0x51, 'b',                                             // 15: "b"
-    0x10, 0x01,                                            // 17: 1
-    0xA6, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A,              // 19: array of 5 6 7 8 9 10
-    0x09,                                                  // 26: true
-    0x61, 0x00, 0xE9,                                      // 27: "é" in UTF-16
-    0x23, 0x3F, 0xE0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 30: 0.5
-    0x33, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 39: date 0.0 (2001-01-01)
-    0x42, 0x01, 0x02,                                      // 48: data 01 02
-    0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // 51: -1
-    // 60: offset table
-    8, 13, 15, 17, 19, 26, 27, 30, 39, 48, 51,
-    // 71: trailer
-    0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 11,  // objects
-    0, 0, 0, 0, 0, 0, 0, 0,                           // top
-    0, 0, 0, 0, 0, 0, 0, 60,                          // offset table
-};
+// Objects from offset 8: the dictionary (keys 1 2, values 3 4), "a", "b", 1, the array of
+// 5 to 10, true, "é" in UTF-16, 0.5, the date 0.0 (2001-01-01), data 01 02, -1; the offset
+// table at 60; the trailer at 71 (sizes 1 and 1, 11 objects, top 0, table at 60).
+const std::vector<uint8_t> kSmallBinaryDictionary = ZELTestHex(
+    "62706C6973743030 D201020304 5161 5162 1001 A605060708090A 09 6100E9 233FE0000000000000"
+    "330000000000000000 420102 13FFFFFFFFFFFFFFFF 080D0F11131A1B1E273033"
+    "0000000000000101 000000000000000B 0000000000000000 000000000000003C");
 
 }  // namespace
 
@@ -538,22 +492,14 @@ TEST(ZELPropertyList, ReadsAHandMadeBinaryDictionary) {
 TEST(ZELPropertyList, BinaryCountsSizesAndWideIntegers) {
     std::vector<uint8_t> longString = {0x5F, 0x10, 20};
     longString.insert(longString.end(), 20, 'z');
-    const std::vector<uint8_t> bigInteger = {0x14, 0,    0,    0,    0,    0,    0,    0,   0,
-                                             0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    const std::vector<uint8_t> negative128 = {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                              0x80, 0,    0,    0,    0,    0,    0,    0};
-    const std::vector<uint8_t> single = {0x22, 0x3F, 0xC0, 0x00, 0x00};  // 1.5f
-    const std::vector<uint8_t> pair = {0xD8, 0x3D, 0xDE, 0x00};          // U+1F600
-    std::vector<uint8_t> smiley = {0x63, 0x00, 'a'};
-    smiley.insert(smiley.end(), pair.begin(), pair.end());
-    const ReadResult result = readBytes(binaryPlist({{0xA6, 1, 2, 3, 4, 5, 6},
-                                                     longString,
-                                                     bigInteger,
-                                                     negative128,
-                                                     single,
-                                                     smiley,
-                                                     {0x12, 0x80, 0, 0, 0}},
-                                                    0, 2, 1));
+    const ReadResult result = readBytes(binaryPlist(
+        {{0xA6, 1, 2, 3, 4, 5, 6}, longString,
+         ZELTestHex("14 0000000000000000 7FFFFFFFFFFFFFFF"),  // 16-byte integers
+         ZELTestHex("14 FFFFFFFFFFFFFFFF 8000000000000000"),
+         ZELTestHex("22 3FC00000"),  // 1.5f
+         ZELTestHex("63 0061 D83D DE00"),  // "a" U+1F600 in UTF-16
+         ZELTestHex("12 80000000")},
+        0, 2, 1));
     ASSERT_TRUE(result.ok) << result.error.failureReason();
     EXPECT_EQ(result.value, ZELValue(ZELValue::Array{
                                 ZELValue::fromUTF8(std::string(20, 'z')),
@@ -643,8 +589,6 @@ TEST(ZELPropertyList, BinaryNestingAndSharingAreBounded) {
     ASSERT_TRUE(shared.ok) << shared.error.failureReason();
     EXPECT_EQ(shared.value.arrayValue().size(), 2u);
 }
-
-// --- Files ----------------------------------------------------------------------------------
 
 TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     const std::filesystem::path folder = ZELTestScratchFolder("zel-plist");

@@ -35,8 +35,6 @@ protected:
 
 }  // namespace
 
-// --- Main queue ---
-
 // Tasks run in order on the draining thread, those queued meanwhile in the same call.
 TEST_F(ZELMainQueueTest, DrainRunsTasksInOrderOnTheCallingThread) {
     std::vector<std::string> order;
@@ -163,8 +161,6 @@ TEST_F(ZELMainQueueTest, OnlyTheMarkedThreadIsMain) {
     EXPECT_TRUE(ZELMainQueue::isMainThread());
 }
 
-// --- Worker pool ---
-
 TEST(ZELWorkerPool, GlobalPoolRunsTasksOffTheCallersThread) {
     std::promise<std::thread::id> ranOn;
     ZELWorkerPool::global().async([&] { ranOn.set_value(std::this_thread::get_id()); });
@@ -233,8 +229,6 @@ TEST(ZELWorkerPool, ExceptionFromATaskIsLoggedAndThePoolGoesOn) {
     EXPECT_EQ(lines[0],
               "uncaught exception in a task of the worker pool: ZELOutOfMemoryException: no room");
 }
-
-// --- Serial queues ---
 
 TEST(ZELSerialQueue, OneQueuePerNameCurrentOnlyInsideItsTasks) {
     const auto queue = ZELSerialQueue::named("ZELQueueTests.current");

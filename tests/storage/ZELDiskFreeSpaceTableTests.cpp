@@ -141,17 +141,10 @@ TEST_F(ZELDiskFreeSpaceTableTest, TableFileHasTheDocumentedLayout) {
     ASSERT_TRUE(table->writeToURL(url, &error)) << error.description();
     EXPECT_FALSE(table->hasChanges());
 
-    std::vector<uint8_t> expected;
-    ZELTestAppend32(expected, 2);
-    ZELTestAppend64(expected, 3);
-    ZELTestAppend32(expected, 16);
-    ZELTestAppend32(expected, 100);
-    ZELTestAppend32(expected, 2);
-    ZELTestAppend64(expected, 0x1122334455);
-    ZELTestAppend64(expected, 100);
-    ZELTestAppend64(expected, 8);
-    ZELTestAppend64(expected, 16);
-    EXPECT_EQ(ZELTestReadFile(url), expected);
+    // Version 2, 3 bytes abandoned, smallest and largest block 16 and 100, 2 blocks (offset, size).
+    EXPECT_EQ(ZELTestReadFile(url),
+              ZELTestHex("02000000 0300000000000000 10000000 64000000 02000000"
+                         "5544332211000000 6400000000000000 0800000000000000 1000000000000000"));
 
     auto loaded = ZELDiskFreeSpaceTable::table();
     ASSERT_TRUE(loaded->readFromURL(url, &error)) << error.description();

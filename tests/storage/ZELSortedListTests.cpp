@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <random>
@@ -51,12 +52,10 @@ struct ZELTestKeyStore {
 
 // A case-insensitive order (ASCII letters folded), so that the tests see the list use the
 // comparison it was given rather than the strings' own order: "abc" and "ABC" are one key.
-inline char16_t ZELTestFold(char16_t unit) {
-    return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-}
-
 ZELString folded(ZELString text) {
-    for (char16_t& unit : text) unit = ZELTestFold(unit);
+    for (char16_t& unit : text) {
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    }
     return text;
 }
 
@@ -104,6 +103,12 @@ protected:
     void add(ZELID keyID, const ZELString& text) {
         store_.keys[keyID] = text;
         list_->assignID(keyID, text);
+    }
+
+    // Adds the keys with IDs 1, 2, ... in turn.
+    void addTexts(std::initializer_list<const char*> texts) {
+        ZELID keyID = 1;
+        for (const char* text : texts) add(keyID++, key(text));
     }
 
     // Adds keys k0000 ... with IDs 1 ... in ascending order.
@@ -256,8 +261,7 @@ void ZELSortedListTest::checkModelBasedInsertRemoveSaveReload() {
             if (random() % 100 < (growing ? 90u : 10u)) {
                 if (step % 2) {
                     const ZELID keyID = nextID++;
-                    store_.keys[keyID] = text;
-                    list_->assignID(keyID, text);
+                    add(keyID, text);
                     model.emplace(text, keyID);  // an equal key keeps its ID
                 } else {
                     const bool present = model.count(text) != 0;
@@ -337,9 +341,7 @@ TEST_F(ZELSortedListTest, SliceOf1999SplitsIntoTwoOf1000WhenItReaches2000) {
 }
 
 TEST_F(ZELSortedListTest, PrefixEnumeration) {
-    const char* texts[] = {"car", "Card", "care", "cart", "cat", "dog", "ca"};
-    ZELID keyID = 1;
-    for (const char* text : texts) add(keyID++, key(text));
+    addTexts({"car", "Card", "care", "cart", "cat", "dog", "ca"});
 
     EXPECT_EQ(prefixIDs(*list_, key("CA")), (std::vector<ZELID>{7, 1, 2, 3, 4, 5}));
     EXPECT_TRUE(prefixIDs(*list_, key("zebra")).empty());
@@ -379,10 +381,7 @@ TEST_F(ZELSortedListTest, PrefixEnumerationStartsAtTheOwnersLowerBound) {
         return a == b ? 0 : (a > b ? -1 : 1);
     };
     list_->setKeyCompareSelector(compare, ZELTestFoldedHasPrefix);
-    add(1, key("A"));
-    add(2, key("a"));
-    add(3, key("ab"));
-    add(4, key("b"));
+    addTexts({"A", "a", "ab", "b"});
     EXPECT_EQ(prefixIDs(*list_, key("A")), (std::vector<ZELID>{1, 3}));
 
     list_->setKeyCompareSelector(compare, ZELTestFoldedHasPrefix,
@@ -433,8 +432,7 @@ TEST_F(ZELSortedListTest, KeysThatFailToLoadChangeNothing) {
     store_.keys.erase(1);  // the first key of the slice is lost to its owner
     store_.evictAll();
     EXPECT_EQ(list_->assignedIDForKey(numberedKey(5)), ZELNoID);
-    store_.keys[20] = key("k0003x");
-    list_->assignID(20, key("k0003x"));
+    add(20, key("k0003x"));
     list_->removeAssignedIDForKey(numberedKey(5));
     EXPECT_EQ(list_->count(), 10u);
     std::vector<ZELID> visited;
@@ -450,14 +448,9 @@ TEST_F(ZELSortedListTest, SortFileBytesAndChunkedLoad) {
     add(0x01020304, key("c"));
     ZELError error;
     ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
-    EXPECT_EQ(ZELTestReadFile(sortFile()), (std::vector<uint8_t>{
-                                               0x01, 0x00, 0x1D, 0x1D,  // magic number
-                                               0x03, 0x00, 0x00, 0x00,  // key count
-                                               0x03, 0x00, 0x00, 0x00,  // "a"
-                                               0x09, 0x00, 0x00, 0x00,  // "b"
-                                               0x04, 0x03, 0x02, 0x01,  // "c"
-                                               0x01, 0x00, 0x1D, 0x1D,  // magic number
-                                           }));
+    // Magic number, key count, the IDs of "a", "b" and "c", magic number.
+    EXPECT_EQ(ZELTestReadFile(sortFile()),
+              ZELTestHex("01001D1D 03000000 03000000 09000000 04030201 01001D1D"));
     // Nothing in the folder but the sort file: the temporary went away.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_ / "aspects"),
                             std::filesystem::directory_iterator()),

@@ -22,6 +22,24 @@ class FileStreamTest : public ZELTestFolderTest {
 protected:
     std::filesystem::path pathNamed(const std::string& name) const { return folder_ / name; }
 
+    // Writes `bytes` to the file `name` and answers an opened stream over it: the read-only
+    // or write-only stream class for `flags` alone, the general one otherwise.
+    std::shared_ptr<ZELFileStream> openedOver(const std::string& name, const ZELData& bytes,
+                                              int32_t flags, uint64_t bufferSize) {
+        const auto path = pathNamed(name);
+        ZELTestWriteFile(path, bytes);
+        std::shared_ptr<ZELFileStream> stream;
+        if (flags == ZELFileStreamFlagRead) {
+            stream = ZELStream::streamForReadingURL(path, bufferSize);
+        } else if (flags == ZELFileStreamFlagWrite) {
+            stream = ZELStream::streamForWritingURL(path, bufferSize);
+        } else {
+            stream = ZELStream::streamForURL(path, flags, bufferSize);
+        }
+        EXPECT_TRUE(stream->open());
+        return stream;
+    }
+
     static ZELData countingBytes(size_t count) {
         ZELData bytes(count);
         for (size_t index = 0; index < count; ++index) bytes[index] = static_cast<uint8_t>(index);
@@ -53,10 +71,7 @@ TEST_F(FileStreamTest, OpeningAMissingFileForReadingFailsWithErrno2) {
 }
 
 TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
-    const auto path = pathNamed("w.data");
-    ZELTestWriteFile(path, countingBytes(50));
-    auto stream = ZELStream::streamForWritingURL(path, 16);
-    ASSERT_TRUE(stream->open());
+    auto stream = openedOver("w.data", countingBytes(50), ZELFileStreamFlagWrite, 16);
     EXPECT_EQ(stream->logicalFileLength(), 0u);
     EXPECT_TRUE(stream->writeUInt32Little(7));
     uint8_t byte;
@@ -67,14 +82,11 @@ TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
     EXPECT_EQ(error.code(), ZELErrorCodeUnsupportedOperation);
     EXPECT_THAT(error.failureReason(),
                 ::testing::EndsWith("Error cause: can't read from write-only stream"));
-    EXPECT_EQ(ZELTestReadFile(path), ZELData({7, 0, 0, 0}));
+    EXPECT_EQ(ZELTestReadFile(pathNamed("w.data")), ZELData({7, 0, 0, 0}));
 }
 
 TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
-    const auto path = pathNamed("r.data");
-    ZELTestWriteFile(path, countingBytes(8));
-    auto stream = ZELStream::streamForReadingURL(path, 16);
-    ASSERT_TRUE(stream->open());
+    auto stream = openedOver("r.data", countingBytes(8), ZELFileStreamFlagRead, 16);
     EXPECT_FALSE(stream->writeZELString(u"x"));
     EXPECT_FALSE(stream->writeUInt32Little(1));
     EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
@@ -82,21 +94,19 @@ TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
     EXPECT_THAT(stream->streamError().failureReason(),
                 ::testing::EndsWith("Error cause: can't write to a read-only stream"));
     stream->close();
-    EXPECT_EQ(ZELTestReadFile(path), countingBytes(8));
+    EXPECT_EQ(ZELTestReadFile(pathNamed("r.data")), countingBytes(8));
 }
 
 // The stream is uncached, so that its C handle keeps no buffer of its own and a read from the
 // file sees a change made behind the stream's back, while a read from the stream's buffer
 // does not.
 TEST_F(FileStreamTest, SeeksStayInTheReadBufferWhenMoreThanFourBytesRemain) {
-    const auto path = pathNamed("seek.data");
-    ZELTestWriteFile(path, countingBytes(100));
-    auto stream = ZELStream::streamForURL(path, ZELFileStreamFlagRead | ZELFileStreamFlagUncached, 1024);
-    ASSERT_TRUE(stream->open());
+    auto stream = openedOver("seek.data", countingBytes(100),
+                             ZELFileStreamFlagRead | ZELFileStreamFlagUncached, 1024);
     EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
     EXPECT_EQ(stream->currentLogicalOffset(), 4u);
 
-    ZELTestWriteFile(path, ZELData(100, 0xAA));
+    ZELTestWriteFile(pathNamed("seek.data"), ZELData(100, 0xAA));
     ASSERT_TRUE(stream->seek(50, ZELStream::SeekFromStart));
     uint8_t byte = 0;
     ASSERT_TRUE(stream->readBytes(&byte, 1));
@@ -111,10 +121,7 @@ TEST_F(FileStreamTest, SeeksStayInTheReadBufferWhenMoreThanFourBytesRemain) {
 }
 
 TEST_F(FileStreamTest, ReadingPastTheEndDeliversWhatThereIsAndKeepsAnError) {
-    const auto path = pathNamed("short.data");
-    ZELTestWriteFile(path, countingBytes(10));
-    auto stream = ZELStream::streamForReadingURL(path, 0);
-    ASSERT_TRUE(stream->open());
+    auto stream = openedOver("short.data", countingBytes(10), ZELFileStreamFlagRead, 0);
     uint8_t buffer[16] = {};
     EXPECT_FALSE(stream->readBytes(buffer, 16));
     EXPECT_EQ(ZELData(buffer, buffer + 10), countingBytes(10));
@@ -123,38 +130,30 @@ TEST_F(FileStreamTest, ReadingPastTheEndDeliversWhatThereIsAndKeepsAnError) {
     EXPECT_EQ(error.code(), ZELErrorCodeIOFailure);
     EXPECT_THAT(error.failureReason(),
                 ::testing::MatchesRegex(
-                    "Error encountered with file at: " + path.string() +
+                    "Error encountered with file at: " + pathNamed("short.data").string() +
                     "\ncached position=10, ftell=10, logical length=10, disk length=10 \n"
                     "Error cause: ZELFileStream error: readBytes failed; expected 16 bytes, "
                     "actual byte count=10\\. ferror=0, errno=[0-9]+"));
 }
 
 TEST_F(FileStreamTest, CorruptLengthPrefixIsRefusedBeforeAllocating) {
-    const auto path = pathNamed("corrupt.data");
-    ZELTestWriteFile(path, ZELData({0xF0, 0xFF, 0xFF, 0x7F, 0x41, 0x00, 0, 0}));
-    auto stream = ZELStream::streamForReadingURL(path, 1024);
-    ASSERT_TRUE(stream->open());
+    auto stream =
+        openedOver("corrupt.data", ZELTestHex("F0FFFF7F 41000000"), ZELFileStreamFlagRead, 1024);
     EXPECT_FALSE(stream->newReadZELString());
     EXPECT_THAT(stream->streamError().failureReason(),
                 ::testing::HasSubstr("readBytes failed; expected 2147483632 bytes, actual byte count=4."));
 }
 
 TEST_F(FileStreamTest, LengthCheckSeesAFileThatGrewBehindTheStream) {
-    const auto path = pathNamed("grows.data");
-    ZELTestWriteFile(path, ZELData({8, 0, 0, 0}));
-    auto reader = ZELStream::streamForReadingURL(path, 0);
-    ASSERT_TRUE(reader->open());
-    ZELTestWriteFile(path, ZELData({8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    auto reader = openedOver("grows.data", ZELData({8, 0, 0, 0}), ZELFileStreamFlagRead, 0);
+    ZELTestWriteFile(pathNamed("grows.data"), ZELData({8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(reader->readUInt32Little(), 8u);
     EXPECT_EQ(reader->newReadDataOfLength(8), ZELData({1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_FALSE(reader->streamError());
 }
 
 TEST_F(FileStreamTest, FailedSeekKeepsTheOffsetAndReportsErrno) {
-    const auto path = pathNamed("seekfail.data");
-    ZELTestWriteFile(path, countingBytes(64));
-    auto stream = ZELStream::streamForReadingURL(path, 16);
-    ASSERT_TRUE(stream->open());
+    auto stream = openedOver("seekfail.data", countingBytes(64), ZELFileStreamFlagRead, 16);
     EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
     EXPECT_FALSE(stream->seek(-1, ZELStream::SeekFromStart));
     EXPECT_EQ(stream->currentLogicalOffset(), 4u);
@@ -169,10 +168,7 @@ TEST_F(FileStreamTest, FailedSeekKeepsTheOffsetAndReportsErrno) {
 }
 
 TEST_F(FileStreamTest, ClosedStreamCannotBeOpenedAgainAndReopeningStartsAtZero) {
-    const auto path = pathNamed("reopen.data");
-    ZELTestWriteFile(path, countingBytes(8));
-    auto stream = ZELStream::streamForURL(path, 3, 16);
-    ASSERT_TRUE(stream->open());
+    auto stream = openedOver("reopen.data", countingBytes(8), 3, 16);
     EXPECT_TRUE(stream->writeUInt32Little(0xFFFFFFFF));
     ASSERT_TRUE(stream->open()) << "reopening flushes the pending write";
     EXPECT_EQ(stream->currentLogicalOffset(), 0u);

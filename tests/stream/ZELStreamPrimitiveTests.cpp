@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "support/ZELTestFileBytes.h"
 #include "zel/idvector/ZELIDVector+Serialization.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/idvector/ZELIDVector_IndexSet.h"
@@ -47,11 +48,8 @@ TEST(StreamPrimitives, IntegersIDsAndDatesAreLittleEndian) {
     EXPECT_TRUE(stream->writeInt32LittleArray(signedValues, 2));
     const uint32_t ids[] = {7, 0x01000000};
     EXPECT_TRUE(stream->writeZELIDs(ids, 2));
-    EXPECT_EQ(*stream->mutableData(),
-              bytes({0x04, 0x03, 0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0xD0, 0xC0, 0xB0, 0xA0,
-                     0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,
-                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F,
-                     0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(*stream->mutableData(), ZELTestHex("04030201 FEFFFFFF D0C0B0A0 0807060504030201"
+                                                 "000000000000F83F FFFFFFFF 02000000 07000000 00000001"));
 
     auto reader = ZELStream::streamForReadingData(stream->mutableData());
     EXPECT_EQ(reader->readUInt32Little(), 0x01020304u);
@@ -69,11 +67,10 @@ TEST(StreamPrimitives, IntegersIDsAndDatesAreLittleEndian) {
 }
 
 TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {
-    struct Case {
+    const struct {
         ZELString string;
         ZELData expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {u"", bytes({0, 0, 0, 0})},
         {u"A", bytes({2, 0, 0, 0, 0x41, 0, 0, 0})},
         {u"AB", bytes({4, 0, 0, 0, 0x41, 0, 0x42, 0})},
@@ -81,7 +78,7 @@ TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {
         {u"\u00e9\u4e2d", bytes({4, 0, 0, 0, 0xE9, 0x00, 0x2D, 0x4E})},
         {u"\U0001F600", bytes({4, 0, 0, 0, 0x3D, 0xD8, 0x00, 0xDE})},  // a surrogate pair
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto stream = ZELDataWriteStream::stream();
         EXPECT_TRUE(stream->writeZELString(c.string));
         EXPECT_EQ(*stream->mutableData(), c.expected);
@@ -257,15 +254,13 @@ TEST(StreamPrimitives, CorruptVectorCountsFailWithoutPartialResult) {
     EXPECT_FALSE(readerOver(bytes({1, 0}))->newReadZELIDVector());
 }
 
-
 // Magic number, version 1, count, IDs, from every representation; read back from an odd start
 // address (the IDs are read without assuming alignment) as an immutable vector.
 TEST(IDVectorStandAloneForm, HeaderCountAndIDs) {
     const ZELID ids[] = {3, 70000, 0x7FFFFFFE};
-    const ZELData three = bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0,
-                                 0x70, 0x11, 0x01, 0x00, 0xFE, 0xFF, 0xFF, 0x7F});
+    const ZELData three = ZELTestHex("1A081A08 01000000 03000000 03000000 70110100 FEFFFF7F");
     const std::pair<std::shared_ptr<ZELIDVector>, ZELData> rows[] = {
-        {ZELIDVector::vector(), bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 0, 0, 0, 0})},
+        {ZELIDVector::vector(), ZELTestHex("1A081A08 01000000 00000000")},
         {ZELIDVector::vectorWithIDs(ids, 3), three},
         {ZELIDVector_IndexSet::vectorWithIDs(ids, 3), three},
     };
@@ -284,31 +279,28 @@ TEST(IDVectorStandAloneForm, HeaderCountAndIDs) {
     }
     // The IDs' order is not checked.
     const std::shared_ptr<ZELIDVector> unordered = ZELIDVector_VectorWithSerializedData(
-        bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 2, 0, 0, 0, 9, 0, 0, 0, 4, 0, 0, 0}), nullptr);
+        ZELTestHex("1A081A08 01000000 02000000 09000000 04000000"), nullptr);
     ASSERT_TRUE(unordered);
     EXPECT_EQ(idsOf(*unordered), (std::vector<ZELID>{9, 4}));
 }
 
 TEST(IDVectorStandAloneForm, ChecksComeInOrderWithTheirMessages) {
-    struct Case {
+    const struct {
         const char* what;
         ZELData data;
         const char* message;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"11 bytes of anything", ZELData(11, 0xFF), "Serialized ZELIDVector data is too short."},
-        {"bad magic", bytes({0x1A, 0x08, 0x1A, 0x09, 2, 0, 0, 0, 0, 0, 0, 0}),
+        {"bad magic", ZELTestHex("1A081A09 02000000 00000000"),
          "Serialized ZELIDVector data has bad magic number."},
-        {"version 2, length would fit", bytes({0x1A, 0x08, 0x1A, 0x08, 2, 0, 0, 0, 0, 0, 0, 0}),
+        {"version 2, length would fit", ZELTestHex("1A081A08 02000000 00000000"),
          "Serialized ZELIDVector data has unsupported version."},
-        {"16 bytes with a count of 2",
-         bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0}),
+        {"16 bytes with a count of 2", ZELTestHex("1A081A08 01000000 02000000 05000000"),
          "Serialized ZELIDVector length does not match saved ID count."},
-        {"count whose byte size wraps 32 bits",
-         bytes({0x1A, 0x08, 0x1A, 0x08, 1, 0, 0, 0, 0, 0, 0, 0x40}),
+        {"count whose byte size wraps 32 bits", ZELTestHex("1A081A08 01000000 00000040"),
          "Serialized ZELIDVector length does not match saved ID count."},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ZELError error;
         EXPECT_FALSE(ZELIDVector_VectorWithSerializedData(c.data, &error)) << c.what;
         EXPECT_EQ(error, ZELError::errorWithZELErrorCode(ZELErrorCodeInvalidData, c.message)) << c.what;
@@ -329,13 +321,8 @@ TEST(IDVectorStreamForm, AppendOperations) {
     const ZELID ids[] = {7, 8};
     ZELData_AppendZELIDVector(data, *ZELIDVector::vectorWithIDs(ids, 2));
     ZELData_AppendZELIDVector(data, *ZELIDVector::vector());
-    EXPECT_EQ(data, bytes({0xAA, 4, 3, 2, 1, 0xFF, 0xFF, 0xFF, 0xFF,
-                           0, 0, 0, 0, 0, 0, 0, 0xC0,
-                           1, 2, 3, 4, 5, 0, 0, 0,
-                           6, 0, 0, 0, 'h', 0, 'i', 0, '!', 0, 0, 0,
-                           0, 0, 0, 0,
-                           2, 0, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0,
-                           0, 0, 0, 0}));
+    EXPECT_EQ(data, ZELTestHex("AA 04030201 FFFFFFFF 00000000000000C0 0102030405000000"
+                               "06000000 6800 6900 2100 0000 00000000 02000000 07000000 08000000 00000000"));
 }
 
 TEST(IDVectorStreamForm, CursorReaderTakesVectorsInTurnAndStopsAtTheEnd) {
@@ -390,19 +377,18 @@ TEST(DataStream, SeekRules) {
     EXPECT_EQ(stream->currentLogicalOffset(), 10u);
     EXPECT_TRUE(stream->setCurrentLogicalOffset(4));
 
-    struct Failure {
+    const struct {
         int64_t offset;
         int whence;
         const char* message;
-    };
-    const Failure failures[] = {
+    } failures[] = {
         {-5, ZELStream::SeekFromCurrent, "tried to seek data stream backwards by too many bytes"},
         {11, ZELStream::SeekFromEnd, "tried to seek from end of data stream by too many bytes"},
         {11, ZELStream::SeekFromStart, "tried to seek to invalid position"},
         {7, ZELStream::SeekFromCurrent, "tried to seek to invalid position"},
         {-1, ZELStream::SeekFromStart, "tried to seek to invalid position"},
     };
-    for (const Failure& failure : failures) {
+    for (const auto& failure : failures) {
         auto fresh = readerOver(ZELData(10));
         fresh->setCurrentLogicalOffset(4);
         EXPECT_FALSE(fresh->seek(failure.offset, failure.whence));

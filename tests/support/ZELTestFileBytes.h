@@ -26,6 +26,23 @@ inline void ZELTestWriteFile(const std::filesystem::path& path, const std::vecto
                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// Bytes written as pairs of hex digits, spaces free: ZELTestHex("0403 0201 ff").
+inline std::vector<uint8_t> ZELTestHex(std::string_view digits) {
+    std::vector<uint8_t> bytes;
+    int pending = -1;  // the high half of the byte being read
+    for (const char digit : digits) {
+        if (digit == ' ') continue;
+        const int nibble = digit <= '9' ? digit - '0' : (digit | 0x20) - 'a' + 10;
+        if (pending < 0) {
+            pending = nibble;
+        } else {
+            bytes.push_back(static_cast<uint8_t>(pending << 4 | nibble));
+            pending = -1;
+        }
+    }
+    return bytes;
+}
+
 inline uint32_t ZELTestRead32(const std::vector<uint8_t>& bytes, size_t offset) {
     uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = (value << 8) | bytes.at(offset + i);
