@@ -33,12 +33,11 @@ TEST(ZELNotificationCenter, FiltersByNameAndObject) {
     center.addObserver("A", &first, log.recorder("A/first"));
     center.addObserver("", nullptr, log.recorder("any/any"));
 
-    struct Case {
+    const struct {
         const char* name;
         const void* object;
         std::vector<std::string> expected;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"A", &first, {"A/any", "any/first", "A/first", "any/any"}},
         {"A", &second, {"A/any", "any/any"}},
         {"A", nullptr, {"A/any", "any/any"}},
@@ -46,7 +45,7 @@ TEST(ZELNotificationCenter, FiltersByNameAndObject) {
         {"B", nullptr, {"any/any"}},
         {"a", &second, {"any/any"}},  // names are compared exactly
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         log.calls.clear();
         center.post(c.name, c.object);
         EXPECT_EQ(log.calls, c.expected) << c.name << " " << c.object;

@@ -172,19 +172,16 @@ TEST(ZELWorkerPool, GlobalPoolRunsTasksOffTheCallersThread) {
 TEST(ZELWorkerPool, TasksRunAtOnceOnSeparateThreads) {
     // Two tasks that each wait for the other only finish if they run at the same time.
     ZELWorkerPool pool(2);
-    std::promise<void> first, second;
+    std::promise<void> started[2];
     std::promise<void> bothDone;
     std::atomic<int> done{0};
-    pool.async([&] {
-        first.set_value();
-        second.get_future().wait();
-        if (++done == 2) bothDone.set_value();
-    });
-    pool.async([&] {
-        second.set_value();
-        first.get_future().wait();
-        if (++done == 2) bothDone.set_value();
-    });
+    for (int task = 0; task < 2; ++task) {
+        pool.async([&, task] {
+            started[task].set_value();
+            started[1 - task].get_future().wait();
+            if (++done == 2) bothDone.set_value();
+        });
+    }
     ASSERT_EQ(bothDone.get_future().wait_for(kGenerousTimeout), std::future_status::ready);
 }
 

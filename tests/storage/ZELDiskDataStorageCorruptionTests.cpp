@@ -17,12 +17,7 @@ protected:
     // IDs 1-6: 10 bytes (file 1), 20 (file 2), 200 (file 9), 10 (file 1), 3000 (file 12),
     // 520,000 (file 100); then ID 4 removed so that file 1 has a free block.
     void writeStore() {
-        auto store = openStore();
-        for (const uint64_t size : {10, 20, 200, 10, 3000, 520000}) {
-            store->assignUniqueIndexIDForObject(
-                ZELTestObjectOfSize(size, static_cast<uint8_t>(size)));
-        }
-        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+        auto store = savedStore({10, 20, 200, 10, 3000, 520000});
         store->removeObjectAtIndexID(4);
         ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
     }
@@ -183,7 +178,7 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWa
         ASSERT_TRUE(store->loadAndGetError(nullptr));
         EXPECT_TRUE(recorder.warnings.empty()) << i;  // the rebuilt table was saved
         EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(1, true, true)),
-                  ZELTestObjectOfSize(10, 10)->bytes())
+                  ZELTestObjectOfSize(10, 1)->bytes())
             << i;
     }
 }

@@ -28,15 +28,13 @@ protected:
     // Writes the legacy files; `wideEntries` selects version 9. `highOffsetBits` is added to
     // every version 9 offset (only the low 32 bits count).
     void writeLegacyStore(bool wideEntries, uint64_t highOffsetBits) {
-        std::vector<uint8_t> data;
-        ZELTestAppend32(data, 8);
+        std::vector<uint8_t> data{8, 0, 0, 0};
         std::vector<uint8_t> index;
         const auto objectList = objects();
-        ZELTestAppend32(index, wideEntries ? 9 : 8);
-        ZELTestAppend32(index, static_cast<uint32_t>(objectList.size()));
-        ZELTestAppend32(index, 4);
-        ZELTestAppend32(index, static_cast<uint32_t>(objectList.size()));
-        ZELTestAppend32(index, 0);
+        const auto count = static_cast<uint32_t>(objectList.size());
+        for (const uint32_t field : {wideEntries ? 9u : 8u, count, 4u, count, 0u}) {
+            ZELTestAppend32(index, field);
+        }
         // Blocks are laid out in reverse ID order so that disk order differs from ID order.
         std::vector<std::pair<uint64_t, uint64_t>> entries(objectList.size());
         for (size_t i = objectList.size(); i-- > 0;) {
@@ -67,21 +65,16 @@ protected:
         EXPECT_FALSE(std::filesystem::exists(legacyFreeURL()));
         const std::vector<uint8_t> index = ZELTestReadFile(indexURL());
         ASSERT_EQ(index.size(), 20u + 12u * 6u);
-        EXPECT_EQ(ZELTestRead32(index, 0), 10u);
-        EXPECT_EQ(ZELTestRead32(index, 4), 6u);
-        EXPECT_EQ(ZELTestRead32(index, 8), 4u);
-        EXPECT_EQ(ZELTestRead32(index, 12), 6u);
-        // Objects are copied in the legacy file's order: ID 6 (empty, L 4) takes the first
-        // block of file 1, ID 1 (5 bytes, L 9) the second.
-        EXPECT_EQ(ZELTestRead32(index, 20 + 60), 1u);
-        EXPECT_EQ(ZELTestRead32(index, 20 + 60 + 4), 8u);
-        EXPECT_EQ(ZELTestRead32(index, 20 + 60 + 8), 4u);
-        EXPECT_EQ(ZELTestRead32(index, 20), 1u);
-        EXPECT_EQ(ZELTestRead32(index, 24), 24u);
-        EXPECT_EQ(ZELTestRead32(index, 28), 9u);
-        // ID 4 in the first one-object file.
-        EXPECT_EQ(ZELTestRead32(index, 20 + 36), 100u);
-        EXPECT_EQ(ZELTestRead32(index, 20 + 36 + 4), 4u);
+        const auto bytesAt = [&](size_t offset, size_t count) {
+            return std::vector<uint8_t>(index.begin() + offset, index.begin() + offset + count);
+        };
+        // Version 10, 6 entries, 4 living, largest ID 6. Objects are copied in the legacy file's
+        // order: ID 6 (empty, L 4) takes the first block of file 1, ID 1 (5 bytes, L 9) the
+        // second; ID 4 goes to the first one-object file.
+        EXPECT_EQ(bytesAt(0, 16), ZELTestHex("0A000000 06000000 04000000 06000000"));
+        EXPECT_EQ(bytesAt(20 + 60, 12), ZELTestHex("01000000 08000000 04000000"));
+        EXPECT_EQ(bytesAt(20, 12), ZELTestHex("01000000 18000000 09000000"));
+        EXPECT_EQ(bytesAt(20 + 36, 8), ZELTestHex("64000000 04000000"));
 
         const auto objectList = objects();
         for (ZELID objectID = 1; objectID <= objectList.size(); ++objectID) {

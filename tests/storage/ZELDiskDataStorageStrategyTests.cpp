@@ -62,22 +62,14 @@ TEST(ZELDiskDataStorageStrategy_BatchedSizeBlocks, BlocksAreAlwaysLargerThanTheL
 }
 
 TEST_F(ZELDiskDataStorageStrategyTest, GrowingObjectMovesAndItsOldBlockIsFreedAfterTheSave) {
-    auto store = openStore();
-    ASSERT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1)), 1u);
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({10});
     const ZELDiskDataStorageObjectInfo& info = store->assignedObjectInfoAtIndex(0);
     EXPECT_EQ(info.fileNumber, 1u);
     EXPECT_EQ(info.offset, 8u);
     EXPECT_EQ(info.length, 14u);
-    std::vector<uint8_t> expected;
-    ZELTestAppend32(expected, 8);
-    ZELTestAppend32(expected, 16);
-    ZELTestAppend32(expected, 14);
-    const auto object = ZELTestObjectOfSize(10, 1);
-    expected.insert(expected.end(), object->bytes().begin(), object->bytes().end());
-    expected.push_back(0);  // the appended block is zero-padded to 16 bytes
-    expected.push_back(0);
-    EXPECT_EQ(ZELTestReadFile(dataFileURL(1)), expected);
+    // Version 8, 16-byte blocks; the block: length 14, the object's bytes, zero padding.
+    EXPECT_EQ(ZELTestReadFile(dataFileURL(1)),
+              ZELTestHex("08000000 10000000 0E000000 01080F161D242B323940 0000"));
 
     store->setObject(ZELTestObjectOfSize(20, 2), 1, true);
     ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
@@ -92,9 +84,7 @@ TEST_F(ZELDiskDataStorageStrategyTest, GrowingObjectMovesAndItsOldBlockIsFreedAf
 }
 
 TEST_F(ZELDiskDataStorageStrategyTest, BatchedObjectKeepsItsBlockWhenItStillFits) {
-    auto store = openStore();
-    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(200, 3));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({200});
     const ZELDiskDataStorageObjectInfo& info = store->assignedObjectInfoAtIndex(0);
     EXPECT_EQ(info.fileNumber, 9u);
     EXPECT_EQ(info.offset, 8u);
@@ -112,10 +102,7 @@ TEST_F(ZELDiskDataStorageStrategyTest, BatchedObjectKeepsItsBlockWhenItStillFits
 }
 
 TEST_F(ZELDiskDataStorageStrategyTest, LargeObjectGetsAOneObjectFileDeletedOnceNoIndexNamesIt) {
-    auto store = openStore();
-    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(511996, 5));
-    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(511997, 6));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({511996, 511997});
     EXPECT_EQ(store->assignedObjectInfoAtIndex(0).fileNumber, 18u);
     EXPECT_EQ(store->assignedObjectInfoAtIndex(1).fileNumber, 100u);
     EXPECT_EQ(store->assignedObjectInfoAtIndex(1).offset, 4u);
@@ -152,9 +139,7 @@ TEST_F(ZELDiskDataStorageStrategyTest, OneObjectFileNumbersAreReusedBelowTheSixt
 }
 
 TEST_F(ZELDiskDataStorageStrategyTest, FailedPlacementKeepsTheOldBlockOutOfTheFreeSpaceTable) {
-    auto store = openStore();
-    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({10});
 
     // The move to file 2 fails: the slot keeps its block, which nothing may reuse.
     store->setObject(std::make_shared<ZELTestFailingObject>(20), 1, true);
@@ -172,9 +157,7 @@ TEST_F(ZELDiskDataStorageStrategyTest, FailedPlacementKeepsTheOldBlockOutOfTheFr
 }
 
 TEST_F(ZELDiskDataStorageStrategyTest, BlocksOfRemovedObjectsAreReusedOnlyAfterTheIndexIsSaved) {
-    auto store = openStore();
-    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({10});
     store->removeObjectAtIndexID(1);
     ASSERT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 2)), 1u);
     ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +105,16 @@ protected:
         auto store = makeStore();
         ZELError error;
         EXPECT_TRUE(store->loadAndGetError(&error)) << error.description();
+        return store;
+    }
+    // A loaded store given objects of `sizes` bytes (ID n's seeded n), then saved.
+    std::shared_ptr<ZELDiskDataStorage> savedStore(std::initializer_list<uint64_t> sizes) const {
+        auto store = openStore();
+        for (const uint64_t size : sizes) {
+            const auto seed = static_cast<uint8_t>(store->nextUnassignedUniqueIndexID());
+            store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(size, seed));
+        }
+        EXPECT_TRUE(store->ensureSerializedAndGetError(nullptr));
         return store;
     }
 };

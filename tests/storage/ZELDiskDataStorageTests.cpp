@@ -35,9 +35,7 @@ TEST_F(ZELDiskDataStorageTest, AssigningAFarIDMarksOnlyItsSlot) {
 }
 
 TEST_F(ZELDiskDataStorageTest, LookupsLoadOnlyWhenAskedAndCacheOnlyWhenAsked) {
-    auto store = openStore();
-    store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(30, 1));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({30});
     store->compactMemory(0);
     EXPECT_EQ(store->objectAtIndexID(1, false, true), nullptr);
     EXPECT_EQ(ZELTestBytesOf(store->objectAtIndexID(1, true, false)),
@@ -190,9 +188,7 @@ TEST_F(ZELDiskDataStorageTest, SavingOneChangedSlotRewritesOnlyTheHeaderAndItsEn
 }
 
 TEST_F(ZELDiskDataStorageTest, ResetStoreRewritesItsWholeIndex) {
-    auto store = openStore();
-    for (int i = 0; i < 10; ++i) store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(8, 1));
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    auto store = savedStore({8, 8, 8, 8, 8, 8, 8, 8, 8, 8});
     store->resetToEmpty();
     ASSERT_TRUE(store->assignUniqueIndexID(5, ZELTestObjectOfSize(9, 2)));
     ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
@@ -205,11 +201,7 @@ TEST_F(ZELDiskDataStorageTest, ResetStoreRewritesItsWholeIndex) {
 }
 
 TEST_F(ZELDiskDataStorageTest, MissingIndexBesideADataFolderFailsTheLoad) {
-    {
-        auto store = openStore();
-        store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(8, 1));
-        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    }
+    savedStore({8});
     std::filesystem::remove(indexURL());
     auto store = makeStore();
     ZELError error;

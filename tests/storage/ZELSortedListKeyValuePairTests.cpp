@@ -134,14 +134,13 @@ TEST_F(ZELSortedDiskDictionaryKeyValuePairTest, KeyOnlyPairReadsTheKeyAndRefuses
 
 TEST_F(ZELSortedDiskDictionaryKeyValuePairTest, DamagedRecordsReadAsNothing) {
     const std::string valueClass = "ZELSerializableString";
-    struct Case {
+    const std::vector<uint8_t> good = concatenated({kKeyAB, {8, 0, 0, 0}, kValueX});
+    const struct {
         const char* what;
         std::vector<uint8_t> bytes;
         uint64_t length;
         int code;
-    };
-    const std::vector<uint8_t> good = concatenated({kKeyAB, {8, 0, 0, 0}, kValueX});
-    const Case cases[] = {
+    } cases[] = {
         {"value longer than the record", concatenated({kKeyAB, {9, 0, 0, 0}, kValueX}), 20, 3},
         {"record longer than announced", good, 19, 3},
         {"value length disagreeing with the value", concatenated({kKeyAB, {12, 0, 0, 0}, kValueX, {0, 0, 0, 0}}), 24, 3},
@@ -149,7 +148,7 @@ TEST_F(ZELSortedDiskDictionaryKeyValuePairTest, DamagedRecordsReadAsNothing) {
         {"truncated length", std::vector<uint8_t>(good.begin(), good.begin() + 10), 20, 6},
         {"odd key length", concatenated({{3, 0, 0, 0, 'a', 0, 'b', 0}, {8, 0, 0, 0}, kValueX}), 20, 3},
     };
-    for (const Case& testCase : cases) {
+    for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.what);
         const auto stream = readerOf(testCase.bytes);
         EXPECT_FALSE(ZELSortedDiskDictionaryKeyValuePairSpecific::newDeserializedFromStream(
