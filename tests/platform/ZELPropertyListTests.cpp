@@ -247,27 +247,15 @@ TEST(ZELPropertyList, EveryKindRoundTrips) {
     for (size_t i = 0; i < allBytes.size(); ++i) allBytes[i] = static_cast<uint8_t>(i);
 
     using Limits = std::numeric_limits<double>;
+    // The last value has the deepest nesting written.
     const ZELValue value(ZELValue::Array{
-        ZELValue(inner),
-        ZELValue(ZELValue::Array{}),
-        ZELValue(ZELValue::Dictionary{}),
-        ZELValue(std::numeric_limits<int64_t>::max()),
-        ZELValue(std::numeric_limits<int64_t>::min()),
-        ZELValue(int64_t{0}),
-        ZELValue(1.0),
-        ZELValue(-1e-300),
-        ZELValue(5e-324),
-        ZELValue(Limits::max()),
-        ZELValue(Limits::infinity()),
-        ZELValue(-Limits::infinity()),
-        ZELValue(ZELDate{-0.3}),
-        ZELValue(ZELDate{-1e-300}),
-        ZELValue(ZELDate{-62167219200.0}),
-        ZELValue(ZELDate{253402300799.99997}),
-        ZELValue(ZELValue::Data{}),
-        ZELValue(allBytes),
-        nestedArrays(ZELPropertyList::maximumNestingDepth - 1),  // the deepest nesting written
-    });
+        ZELValue(inner), ZELValue(ZELValue::Array{}), ZELValue(ZELValue::Dictionary{}),
+        ZELValue(std::numeric_limits<int64_t>::max()), ZELValue(std::numeric_limits<int64_t>::min()),
+        ZELValue(int64_t{0}), ZELValue(1.0), ZELValue(-1e-300), ZELValue(5e-324),
+        ZELValue(Limits::max()), ZELValue(Limits::infinity()), ZELValue(-Limits::infinity()),
+        ZELValue(ZELDate{-0.3}), ZELValue(ZELDate{-1e-300}), ZELValue(ZELDate{-62167219200.0}),
+        ZELValue(ZELDate{253402300799.99997}), ZELValue(ZELValue::Data{}), ZELValue(allBytes),
+        nestedArrays(ZELPropertyList::maximumNestingDepth - 1)});
     const ZELValue back = roundTrip(value);
     EXPECT_EQ(back, value);
     // Integers and reals keep their kinds.

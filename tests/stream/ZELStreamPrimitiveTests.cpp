@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 
 #include "support/ZELTestFileBytes.h"
 #include "zel/idvector/ZELIDVector+Serialization.h"
@@ -18,12 +17,6 @@
 #include "zel/stream/ZELSerializableString.h"
 
 namespace {
-
-ZELData bytes(std::initializer_list<int> values) {
-    ZELData data;
-    for (int value : values) data.push_back(static_cast<uint8_t>(value));
-    return data;
-}
 
 std::shared_ptr<ZELDataStream> readerOver(const ZELData& data) {
     return ZELDataStream::streamWithBytes(data);
@@ -71,12 +64,12 @@ TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {
         ZELString string;
         ZELData expected;
     } cases[] = {
-        {u"", bytes({0, 0, 0, 0})},
-        {u"A", bytes({2, 0, 0, 0, 0x41, 0, 0, 0})},
-        {u"AB", bytes({4, 0, 0, 0, 0x41, 0, 0x42, 0})},
-        {u"ABC", bytes({6, 0, 0, 0, 0x41, 0, 0x42, 0, 0x43, 0, 0, 0})},
-        {u"\u00e9\u4e2d", bytes({4, 0, 0, 0, 0xE9, 0x00, 0x2D, 0x4E})},
-        {u"\U0001F600", bytes({4, 0, 0, 0, 0x3D, 0xD8, 0x00, 0xDE})},  // a surrogate pair
+        {u"", ZELData({0, 0, 0, 0})},
+        {u"A", ZELData({2, 0, 0, 0, 0x41, 0, 0, 0})},
+        {u"AB", ZELData({4, 0, 0, 0, 0x41, 0, 0x42, 0})},
+        {u"ABC", ZELData({6, 0, 0, 0, 0x41, 0, 0x42, 0, 0x43, 0, 0, 0})},
+        {u"\u00e9\u4e2d", ZELData({4, 0, 0, 0, 0xE9, 0x00, 0x2D, 0x4E})},
+        {u"\U0001F600", ZELData({4, 0, 0, 0, 0x3D, 0xD8, 0x00, 0xDE})},  // a surrogate pair
     };
     for (const auto& c : cases) {
         auto stream = ZELDataWriteStream::stream();
@@ -87,13 +80,13 @@ TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {
     }
     auto units = ZELDataWriteStream::stream();
     EXPECT_TRUE(units->writeZELStringByteUnits(u"ab", 2));
-    EXPECT_EQ(*units->mutableData(), bytes({0x61, 0, 0x62, 0})) << "no length prefix";
+    EXPECT_EQ(*units->mutableData(), ZELData({0x61, 0, 0x62, 0})) << "no length prefix";
 }
 
 TEST(StreamPrimitives, PaddingPatternsAndZeroPadding) {
     auto stream = ZELDataWriteStream::stream();
     EXPECT_TRUE(stream->writePaddingOfLength(11));
-    EXPECT_EQ(*stream->mutableData(), bytes({1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3}));
+    EXPECT_EQ(*stream->mutableData(), ZELData({1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3}));
 
     auto padded = ZELDataWriteStream::stream();
     const uint8_t five[] = {9, 9, 9, 9, 9};
@@ -101,19 +94,19 @@ TEST(StreamPrimitives, PaddingPatternsAndZeroPadding) {
     EXPECT_TRUE(padded->writeBytesAndPadding(five, 4));
     EXPECT_TRUE(padded->writeBytesAndPadding(five, 0));
     EXPECT_TRUE(padded->writePaddingOfLength(0));
-    EXPECT_EQ(*padded->mutableData(), bytes({9, 9, 9, 9, 9, 0, 0, 0, 9, 9, 9, 9}));
+    EXPECT_EQ(*padded->mutableData(), ZELData({9, 9, 9, 9, 9, 0, 0, 0, 9, 9, 9, 9}));
 
     auto reader = ZELStream::streamForReadingData(padded->mutableData());
     uint8_t readBack[5];
     EXPECT_TRUE(reader->readBytesAndSkipPadding(readBack, 5));
     EXPECT_EQ(reader->currentLogicalOffset(), 8u);
-    EXPECT_FALSE(readerOver(bytes({1, 2, 3}))->readBytesAndSkipPadding(readBack, 3))
+    EXPECT_FALSE(readerOver(ZELData({1, 2, 3}))->readBytesAndSkipPadding(readBack, 3))
         << "the padding is missing";
 }
 
 TEST(StreamPrimitives, IDVectorFormIsCountThenIDs) {
     const ZELID ids[] = {1, 2, 0x010203};
-    const ZELData expected = bytes({3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x03, 0x02, 0x01, 0x00});
+    const ZELData expected = ZELData({3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x03, 0x02, 0x01, 0x00});
     ZELData twice = expected;
     twice.insert(twice.end(), expected.begin(), expected.end());
 
@@ -138,7 +131,7 @@ TEST(StreamPrimitives, IDVectorFormIsCountThenIDs) {
     ASSERT_TRUE(readBack);
     EXPECT_TRUE(readBack->isEqual(*ZELIDVector::vectorWithIDs(ids, 3)));
 
-    std::shared_ptr<ZELIDVector> emptyBack = readerOver(bytes({0, 0, 0, 0}))->newReadZELIDVector();
+    std::shared_ptr<ZELIDVector> emptyBack = readerOver(ZELData({0, 0, 0, 0}))->newReadZELIDVector();
     ASSERT_TRUE(emptyBack);
     EXPECT_TRUE(emptyBack->isEmpty());
 }
@@ -150,7 +143,7 @@ TEST(StreamPrimitives, RequiredClassLeavesTheNameOutAndDataTakesTheLengthLeft) {
     const auto string = ZELSerializableString::stringWithValue(u"hi");
     auto bare = ZELDataWriteStream::stream();
     EXPECT_TRUE(bare->writeZELSerializable(*string, true));
-    EXPECT_EQ(*bare->mutableData(), bytes({4, 0, 0, 0, 0x68, 0, 0x69, 0}));
+    EXPECT_EQ(*bare->mutableData(), ZELData({4, 0, 0, 0, 0x68, 0, 0x69, 0}));
     EXPECT_EQ(ZELStream::byteCountForZELSerializable(*string, true), 8u);
     const ZELStreamDeserializer requiredClass = [](ZELStream& s, uint64_t length) {
         return ZELSerializableString::newDeserializedFromStream(s, length);
@@ -160,7 +153,7 @@ TEST(StreamPrimitives, RequiredClassLeavesTheNameOutAndDataTakesTheLengthLeft) {
     ASSERT_TRUE(bareObject);
     EXPECT_EQ(bareObject->value(), u"hi");
 
-    const auto data = ZELSerializableData::dataWithValue(bytes({1, 2, 3, 4, 5}));
+    const auto data = ZELSerializableData::dataWithValue(ZELData({1, 2, 3, 4, 5}));
     auto stream = ZELDataWriteStream::stream();
     EXPECT_TRUE(stream->writeZELSerializable(*data, false));
     EXPECT_TRUE(stream->writeUInt32Little(9));
@@ -170,7 +163,7 @@ TEST(StreamPrimitives, RequiredClassLeavesTheNameOutAndDataTakesTheLengthLeft) {
     auto readData = std::dynamic_pointer_cast<ZELSerializableData>(
         reader->newReadZELSerializableOfLength(dataLength));
     ASSERT_TRUE(readData);
-    EXPECT_EQ(readData->value(), bytes({1, 2, 3, 4, 5}));
+    EXPECT_EQ(readData->value(), ZELData({1, 2, 3, 4, 5}));
     EXPECT_EQ(reader->readUInt32Little(), 9u);
 }
 
@@ -219,39 +212,39 @@ TEST(StreamPrimitives, ClassTaggedRecordShorterThanItsNameFails) {
 
 TEST(StreamPrimitives, CorruptStringLengthsFailWithoutPartialResult) {
     // Odd byte length: no writer makes one.
-    auto odd = readerOver(bytes({3, 0, 0, 0, 0x41, 0, 0x42, 0}));
+    auto odd = readerOver(ZELData({3, 0, 0, 0, 0x41, 0, 0x42, 0}));
     EXPECT_FALSE(odd->newReadZELString());
     EXPECT_TRUE(odd->streamError().matchesZELErrorCode(ZELErrorCodeInvalidData));
 
     // A length far beyond the data: refused before anything is allocated for it.
-    auto huge = readerOver(bytes({0xF0, 0xFF, 0xFF, 0xFF, 0x41, 0}));
+    auto huge = readerOver(ZELData({0xF0, 0xFF, 0xFF, 0xFF, 0x41, 0}));
     EXPECT_FALSE(huge->newReadZELString());
     EXPECT_EQ(huge->streamError(), ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure,
                                                                    "tried to read too many bytes"));
 
     // Missing padding, truncated prefix, nothing at all.
-    for (const ZELData& cut : {bytes({2, 0, 0, 0, 0x41, 0}), bytes({2, 0}), ZELData()}) {
+    for (const ZELData& cut : {ZELData({2, 0, 0, 0, 0x41, 0}), ZELData({2, 0}), ZELData()}) {
         EXPECT_FALSE(readerOver(cut)->newReadZELString());
     }
 
     bool visited = false;
-    readerOver(bytes({2, 0}))->readZELStringUsing([&](const ZELString* string) {
+    readerOver(ZELData({2, 0}))->readZELStringUsing([&](const ZELString* string) {
         visited = true;
         EXPECT_EQ(string, nullptr);
     });
     EXPECT_TRUE(visited);
-    readerOver(bytes({0, 0, 0, 0}))->readZELStringUsing([](const ZELString* string) {
+    readerOver(ZELData({0, 0, 0, 0}))->readZELStringUsing([](const ZELString* string) {
         ASSERT_NE(string, nullptr);
         EXPECT_TRUE(string->empty());
     });
 }
 
 TEST(StreamPrimitives, CorruptVectorCountsFailWithoutPartialResult) {
-    auto huge = readerOver(bytes({0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}));
+    auto huge = readerOver(ZELData({0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0}));
     EXPECT_FALSE(huge->newReadZELIDVector());
     EXPECT_TRUE(huge->streamError().matchesZELErrorCode(ZELErrorCodeIOFailure));
-    EXPECT_FALSE(readerOver(bytes({2, 0, 0, 0, 1, 0, 0, 0}))->newReadZELIDVector());
-    EXPECT_FALSE(readerOver(bytes({1, 0}))->newReadZELIDVector());
+    EXPECT_FALSE(readerOver(ZELData({2, 0, 0, 0, 1, 0, 0, 0}))->newReadZELIDVector());
+    EXPECT_FALSE(readerOver(ZELData({1, 0}))->newReadZELIDVector());
 }
 
 // Magic number, version 1, count, IDs, from every representation; read back from an odd start
@@ -268,7 +261,7 @@ TEST(IDVectorStandAloneForm, HeaderCountAndIDs) {
         const std::optional<ZELData> data = ZELIDVector_NewSerializedData(*vector);
         ASSERT_TRUE(data);
         EXPECT_EQ(*data, expected);
-        ZELData shifted = bytes({0});
+        ZELData shifted = ZELData({0});
         shifted.insert(shifted.end(), expected.begin(), expected.end());
         ZELError error;
         const std::shared_ptr<ZELIDVector> read = ZELIDVector_VectorWithSerializedData(
@@ -309,7 +302,7 @@ TEST(IDVectorStandAloneForm, ChecksComeInOrderWithTheirMessages) {
 }
 
 TEST(IDVectorStreamForm, AppendOperations) {
-    ZELData data = bytes({0xAA});
+    ZELData data = ZELData({0xAA});
     ZELData_AppendZELID(data, 0x01020304);
     ZELData_AppendZELInt32Little(data, -1);
     ZELData_AppendZELDate(data, ZELDate{-2.0});
@@ -326,7 +319,7 @@ TEST(IDVectorStreamForm, AppendOperations) {
 }
 
 TEST(IDVectorStreamForm, CursorReaderTakesVectorsInTurnAndStopsAtTheEnd) {
-    ZELData data = bytes({0});  // an odd start address
+    ZELData data = ZELData({0});  // an odd start address
     const ZELID ids[] = {2, 3, 11};
     ZELData_AppendZELIDVector(data, *ZELIDVector::vectorWithIDs(ids, 3));
     ZELData_AppendZELIDVector(data, *ZELIDVector::vector());
@@ -346,14 +339,14 @@ TEST(IDVectorStreamForm, CursorReaderTakesVectorsInTurnAndStopsAtTheEnd) {
     EXPECT_FALSE(ZELData_ReadZELIDVector(cursor, end));
 
     // A count larger than the memory: nothing read, the cursor stays.
-    const ZELData truncated = bytes({3, 0, 0, 0, 1, 0, 0, 0});
+    const ZELData truncated = ZELData({3, 0, 0, 0, 1, 0, 0, 0});
     const uint8_t* truncatedCursor = truncated.data();
     EXPECT_FALSE(ZELData_ReadZELIDVector(truncatedCursor, truncated.data() + truncated.size()));
     EXPECT_EQ(truncatedCursor, truncated.data());
 }
 
 TEST(DataStream, ReadingTooManyBytesKeepsTheOffsetAndError6) {
-    auto stream = readerOver(bytes({1, 2, 3}));
+    auto stream = readerOver(ZELData({1, 2, 3}));
     uint8_t buffer[4] = {};
     EXPECT_FALSE(stream->readBytes(buffer, 4));
     EXPECT_EQ(stream->currentLogicalOffset(), 0u);
@@ -399,7 +392,7 @@ TEST(DataStream, SeekRules) {
 }
 
 TEST(DataStream, OnlyTheFirstErrorIsKept) {
-    auto stream = readerOver(bytes({1}));
+    auto stream = readerOver(ZELData({1}));
     EXPECT_FALSE(stream->seek(5, ZELStream::SeekFromStart));
     EXPECT_FALSE(stream->readZELDate());
     EXPECT_EQ(stream->streamError().failureReason(), "tried to seek to invalid position");
@@ -407,11 +400,11 @@ TEST(DataStream, OnlyTheFirstErrorIsKept) {
     ZELError error;
     EXPECT_FALSE(stream->closeAndGetError(&error));
     EXPECT_EQ(error.failureReason(), "tried to seek to invalid position");
-    EXPECT_TRUE(readerOver(bytes({1}))->closeAndGetError(nullptr));
+    EXPECT_TRUE(readerOver(ZELData({1}))->closeAndGetError(nullptr));
 }
 
 TEST(DataStream, LentBytesAndNewBuffers) {
-    auto stream = readerOver(bytes({1, 2, 3, 4, 5, 6}));
+    auto stream = readerOver(ZELData({1, 2, 3, 4, 5, 6}));
     const uint8_t* lent = stream->acquireFilledReadBufferOfSize(2);
     ASSERT_NE(lent, nullptr);
     EXPECT_EQ(lent[1], 2);
@@ -424,32 +417,32 @@ TEST(DataStream, LentBytesAndNewBuffers) {
     EXPECT_EQ(stream->acquireFilledReadBufferOfSize(2), nullptr);
     EXPECT_EQ(stream->currentLogicalOffset(), 5u);
     EXPECT_EQ(stream->newReadDataOfLength(0), ZELData());
-    EXPECT_EQ(stream->readRemainingData(), bytes({6}));
+    EXPECT_EQ(stream->readRemainingData(), ZELData({6}));
     EXPECT_FALSE(stream->newReadDataOfLength(UINT64_MAX));
 }
 
 TEST(DataWriteStream, WritesAppendOverwriteOrReplaceTheRest) {
-    auto shared = std::make_shared<ZELData>(bytes({1, 2, 3, 4}));
+    auto shared = std::make_shared<ZELData>(ZELData({1, 2, 3, 4}));
     auto stream = ZELStream::streamForData(shared);
     EXPECT_EQ(stream->currentLogicalOffset(), 4u);
     EXPECT_TRUE(stream->writeBytes("\x05", 1));
-    EXPECT_EQ(*shared, bytes({1, 2, 3, 4, 5}));
+    EXPECT_EQ(*shared, ZELData({1, 2, 3, 4, 5}));
 
     EXPECT_TRUE(stream->open());
     EXPECT_TRUE(stream->writeBytes("\x09\x09", 2));
-    EXPECT_EQ(*shared, bytes({9, 9, 3, 4, 5}));
+    EXPECT_EQ(*shared, ZELData({9, 9, 3, 4, 5}));
     EXPECT_TRUE(stream->seek(3, ZELStream::SeekFromStart));
     EXPECT_TRUE(stream->writeBytes("\x07\x07\x07\x07", 4));
-    EXPECT_EQ(*shared, bytes({9, 9, 3, 7, 7, 7, 7}));
+    EXPECT_EQ(*shared, ZELData({9, 9, 3, 7, 7, 7, 7}));
     EXPECT_EQ(stream->currentLogicalOffset(), 7u);
 
     // Reading and seeking as for a read stream, over the same buffer.
     EXPECT_TRUE(stream->seek(1, ZELStream::SeekFromStart));
     EXPECT_EQ(stream->readUInt32Little(), 0x07070309u);
 
-    auto copy = ZELDataWriteStream::streamWithCopyOfBytes(bytes({1}));
+    auto copy = ZELDataWriteStream::streamWithCopyOfBytes(ZELData({1}));
     EXPECT_TRUE(copy->writeUInt32Little(2));
-    EXPECT_EQ(*copy->mutableData(), bytes({1, 2, 0, 0, 0}));
+    EXPECT_EQ(*copy->mutableData(), ZELData({1, 2, 0, 0, 0}));
 }
 
 TEST(DataWriteStream, BufferLendingWritesTheFilledBytes) {
@@ -459,5 +452,5 @@ TEST(DataWriteStream, BufferLendingWritesTheFilledBytes) {
     std::memcpy(buffer, "abcdefgh", 8);
     stream->relinquishWriteBuffer(buffer, 3);
     stream->relinquishWriteBuffer(nullptr, 3);
-    EXPECT_EQ(*stream->mutableData(), bytes({'a', 'b', 'c'}));
+    EXPECT_EQ(*stream->mutableData(), ZELData({'a', 'b', 'c'}));
 }
