@@ -28,13 +28,6 @@ protected:
         ZELTestWriteFile(url, bytes);
     }
 
-    ZELError loadError() {
-        auto store = makeStore();
-        ZELError error;
-        EXPECT_FALSE(store->loadAndGetError(&error));
-        return error;
-    }
-
     // Loads the store and looks up `objectID`, which must fail; answers the error the delegate
     // was given.
     ZELError lookupError(ZELID objectID) {

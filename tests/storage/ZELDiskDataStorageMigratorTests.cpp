@@ -127,9 +127,7 @@ TEST_F(ZELDiskDataStorageMigratorTest, UnreadableObjectFailsTheMigrationAndKeeps
     std::vector<uint8_t> data = ZELTestReadFile(legacyDataURL());
     data.resize(data.size() - 1);  // the last block (ID 1) loses a byte
     ZELTestWriteFile(legacyDataURL(), data);
-    auto store = makeStore();
-    ZELError error;
-    EXPECT_FALSE(store->loadAndGetError(&error));
+    const ZELError error = loadError();
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeIOFailure)) << error.description();
     EXPECT_TRUE(std::filesystem::exists(legacyDataURL()));
     EXPECT_EQ(ZELTestRead32(ZELTestReadFile(indexURL()), 0), 8u);

@@ -107,6 +107,12 @@ protected:
         EXPECT_TRUE(store->loadAndGetError(&error)) << error.description();
         return store;
     }
+    // The error a load of the folder's store fails with; fails the test when the load succeeds.
+    ZELError loadError() const {
+        ZELError error;
+        EXPECT_FALSE(makeStore()->loadAndGetError(&error));
+        return error;
+    }
     // A loaded store given objects of `sizes` bytes (ID n's seeded n), then saved.
     std::shared_ptr<ZELDiskDataStorage> savedStore(std::initializer_list<uint64_t> sizes) const {
         auto store = openStore();

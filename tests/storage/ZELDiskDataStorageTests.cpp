@@ -203,10 +203,7 @@ TEST_F(ZELDiskDataStorageTest, ResetStoreRewritesItsWholeIndex) {
 TEST_F(ZELDiskDataStorageTest, MissingIndexBesideADataFolderFailsTheLoad) {
     savedStore({8});
     std::filesystem::remove(indexURL());
-    auto store = makeStore();
-    ZELError error;
-    EXPECT_FALSE(store->loadAndGetError(&error));
-    EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+    EXPECT_TRUE(loadError().matchesZELErrorCode(ZELErrorCodeInvalidData));
     EXPECT_TRUE(std::filesystem::exists(dataFileURL(1)));
 }
 
