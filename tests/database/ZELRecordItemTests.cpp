@@ -281,15 +281,6 @@ TEST(ZELRecordItem, KeysAnswerAsValueGetters) {
     EXPECT_EQ(fromBlob->tokensForClientObject(*read), (ZELTokenSet{u"Stored"}));
 }
 
-TEST(ZELRecordItem, SetValueAddsReplacesAndRemoves) {
-    ZELRecordItem item;
-    item.setValue(ZELValue(1), u"a");
-    item.setValue(ZELValue(2), u"a");
-    item.setValue(ZELValue(3), u"b");
-    item.setValue(ZELValue(), u"b");
-    EXPECT_EQ(item.values(), (ZELValue::Dictionary{{u"a", ZELValue(2)}}));
-}
-
 TEST(ZELRecordItem, DuplicateKeysDecideInsteadOfTheExistenceKey) {
     const std::vector<ZELString> keys{u"package", u"version"};
     auto entry = [&](const char* package, const char* version, const char* body, std::vector<ZELString> duplicateKeys) {

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "query/ZELCompletionTestSupport.h"
+#include "query/ZELQueryTestSupport.h"
 #include "zel/platform/ZELSerialQueue.h"
 #include "zel/query/ZELCompletionCollector.h"
 
@@ -57,16 +57,16 @@ void drainCollectorQueue() {
 
 }  // namespace
 
-class ZELCompletionCollectorBackgroundTest : public ZELCompletionDatabaseTest {
+class ZELCompletionCollectorBackgroundTest : public ZELQueryDatabaseTest {
 protected:
     void SetUp() override {
-        ZELCompletionDatabaseTest::SetUp();
-        addItem("apple apricot avocado", "almond");
-        addItem("banana", "blueberry");
+        ZELQueryDatabaseTest::SetUp();
+        addWords("apple apricot avocado", "almond");
+        addWords("banana", "blueberry");
     }
     void TearDown() override {
         drainCollectorQueue();
-        ZELCompletionDatabaseTest::TearDown();
+        ZELQueryDatabaseTest::TearDown();
     }
     std::vector<std::shared_ptr<ZELAspect>> bothAspects() { return {aspect(u"words"), aspect(u"tags")}; }
 };
@@ -158,7 +158,7 @@ TEST_F(ZELCompletionCollectorBackgroundTest, SecondRequestWhileRunningIsIgnored)
 }
 
 TEST_F(ZELCompletionCollectorBackgroundTest, CancelInTheMiddleOfTheWalk) {
-    for (int index = 0; index < 30; ++index) addItem("w" + std::to_string(100 + index));
+    for (int index = 0; index < 30; ++index) addWords("w" + std::to_string(100 + index));
     auto collector = ZELCompletionCollector::collector();
     collector->setLimitCount(25);  // drains, and so compares, every 10 values
     std::mutex gateLock;
@@ -252,7 +252,7 @@ TEST_F(ZELCompletionCollectorBackgroundTest, ManyCollectorsAgainstWritersAndCanc
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (int index = 0; index < 40 && !stop; ++index) {
-            addItem("term" + std::to_string(index), "tag" + std::to_string(index % 7));
+            addWords("term" + std::to_string(index), "tag" + std::to_string(index % 7));
         }
     });
     std::vector<std::thread> requesters;

@@ -1,5 +1,6 @@
 // Background loading of item result sets: progress on the main thread's queue, cancellation,
-// the waiting allItems, and loading again after the items were discarded. Also run under
+// the waiting allItems, loading again after the items were discarded, the database invalidated
+// under the loader, and a load resumed from a cancelled one's partial list. Also run under
 // ThreadSanitizer.
 
 #include <gtest/gtest.h>
@@ -218,4 +219,40 @@ TEST_F(ZELItemResultSetBackgroundTest, ALoaderLeftBehindByDiscardingStoresNothin
     EXPECT_EQ(keysOf(set->allItems()), "stuvwxyz");
     ASSERT_TRUE(drainUntil([&] { return !reports.empty(); }));
     EXPECT_EQ(keysOf(set->loadedItems()), "stuvwxyz");
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, LoadFinishesWhenTheDatabaseIsInvalidated) {
+    addItems(6);
+    ZELDatabase* db = db_.get();
+    auto loads = std::make_shared<std::atomic<int>>(0);
+    ZELTestItem::loadHook() = [db, loads](ZELID) {
+        if (++*loads == 3) db->invalidate();
+    };
+    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    std::vector<ZELTestReport> reports;
+    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    EXPECT_EQ(set->loadedItemCount(), 3u);
+}
+
+// A load started while a cancelled one has stored part of the list goes on from that list,
+// passing over the loaded items by their IDs, also when an earlier ID has no item.
+TEST_F(ZELItemResultSetBackgroundTest, ResumedLoadPassesOverLoadedItemsByID) {
+    addItems(6);
+    db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(ids_[1]));
+    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    std::vector<ZELTestReport> reports;
+    auto restarted = std::make_shared<std::atomic<bool>>(false);
+    advanceTicksOnEveryLoad([raw = set.get(), restarted, resumeAt = ids_[3], notify = recorder(reports)](ZELID itemID) {
+        if (itemID == resumeAt && !restarted->exchange(true)) {
+            raw->cancelBackgroundLoading();
+            raw->loadInBackgroundAndNotifyUsing(notify);
+        }
+    });
+    set->loadInBackgroundAndNotifyUsing(nullptr);
+    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    std::vector<ZELID> loaded;
+    for (const auto& item : *set->loadedItems()) loaded.push_back(item->itemID());
+    std::sort(loaded.begin(), loaded.end());
+    EXPECT_EQ(loaded, (std::vector<ZELID>{ids_[0], ids_[2], ids_[3], ids_[4], ids_[5]}));
 }

@@ -151,20 +151,6 @@ TEST_F(ZELItemResultSetTest, RefreshReplacesChangedItemsAndRemovesDeletedOnes) {
     EXPECT_EQ(*set->loadedItems(), *after);
 }
 
-TEST_F(ZELItemResultSetTest, DiscardingAndLoadingAgain) {
-    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
-    set->discardLoadedItems();  // not finished: nothing happens
-    EXPECT_EQ(set->loadedItemCount(), 0u);
-    EXPECT_TRUE(set->loadedItems());
-
-    set->allItems();
-    set->discardLoadedItems();
-    EXPECT_FALSE(set->finishedLoading());
-    EXPECT_EQ(set->loadedItems(), nullptr);
-    EXPECT_EQ(set->itemCount(), 5u);
-    EXPECT_EQ(set->allItems()->size(), 5u);
-}
-
 TEST_F(ZELItemResultSetTest, ViableAspectBitIDsAreAskedOnce) {
     auto empty = ZELItemResultSet::resultSetWithItemIDs(*ZELIDVector::vector(), db_);
     EXPECT_EQ(empty->viableAspectBitIDs(), nullptr);
@@ -177,14 +163,4 @@ TEST_F(ZELItemResultSetTest, ViableAspectBitIDsAreAskedOnce) {
                                             idOf(u"tags", "tag")})));
     db_->removeItemsWithIDs(*vectorOf({ids_[0]}));
     EXPECT_EQ(set->viableAspectBitIDs(), viable);  // the cached vector
-}
-
-TEST_F(ZELItemResultSetTest, ResultSetOfAQuery) {
-    auto query = ZELQuery::queryCombiningQueries(
-        {ZELQuery::queryMatchingID(idOf(u"words", "word")),
-         ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(idOf(u"words", "c")))},
-        ZELBooleanOperationAND);
-    auto set = query->resultSetInDatabase(db_);
-    set->setLoadedItemSortDescriptors(byKey(false));
-    EXPECT_EQ(keysOf(set->allItems()), "edba");
 }

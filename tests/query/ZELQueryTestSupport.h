@@ -21,12 +21,14 @@
 #include "zel/platform/ZELRegistry.h"
 #include "zel/platform/ZELString.h"
 #include "zel/platform/ZELTickClock.h"
+#include "zel/query/ZELCompletionCollector.h"
+#include "zel/query/ZELItemResultSet.h"
 #include "zel/stream/ZELStream.h"
 #include "zel/tokenizer/ZELTokenizer.h"
 #include "zel/tokenizer/ZELWhitespaceTokenizer.h"
 
-// Shared by the query tests: a database of ZELTestItem on a fresh folder with two aspects,
-// "words" and "tags" (whitespace-separated terms), and helpers.
+// Shared by the query and completion tests: a database of ZELTestItem on a fresh folder with two
+// aspects, "words" and "tags" (whitespace-separated terms), and helpers.
 
 // A fresh folder per test under /dev/shm (unless TMPDIR is set), removed afterwards.
 class ZELQueryDatabaseTest : public ::testing::Test {
@@ -59,6 +61,8 @@ protected:
         EXPECT_TRUE(wasAdded);
         return id;
     }
+    // An item known by its terms alone (no aspect detects duplicates).
+    ZELID addWords(const std::string& words, const std::string& tags = "") { return addItem("", words, tags); }
     std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) {
         return db_->aspectWithIdentifier(identifier);
     }
@@ -75,6 +79,22 @@ protected:
         std::sort(ids.begin(), ids.end());
         ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
         return ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size()));
+    }
+
+    static std::vector<std::string> utf8(const std::vector<ZELString>& strings) {
+        std::vector<std::string> converted;
+        for (const ZELString& text : strings) converted.push_back(ZELStringToUTF8(text));
+        return converted;
+    }
+    // The canonical strings of the completions of `prefix` in `aspects`.
+    static std::vector<std::string> complete(const std::string& prefix,
+                                             const ZELCompletionCollector::AspectList& aspects,
+                                             uint64_t limit = ZELCompletionCollector::noLimit,
+                                             bool* outSurpassed = nullptr,
+                                             std::shared_ptr<ZELItemResultSet> resultSet = nullptr) {
+        const ZELString wide = ZELStringFromUTF8(prefix);
+        return utf8(ZELCompletionCollector::completionsForMatchingPrefix(&wide, aspects, resultSet,
+                                                                        limit, outSurpassed));
     }
 
     std::filesystem::path folder_;

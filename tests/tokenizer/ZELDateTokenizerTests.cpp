@@ -77,20 +77,6 @@ TEST(ZELDateTokenizer, ValuesThatAreNotDatesYieldNothing) {
               Tokens({"1999", "2001"}));
 }
 
-TEST(ZELDateComponents, AnswerAndSetOnlyTheirUnits) {
-    ZELDateComponents components = ZELDateTokenizer::componentsOfDate(
-        ZELDate{1709458245.0}, ZELCalendarUnitYear | ZELCalendarUnitWeekday);
-    EXPECT_EQ(components.integerValueForCalendarUnit(ZELCalendarUnitYear), 2024);
-    EXPECT_EQ(components.integerValueForCalendarUnit(ZELCalendarUnitWeekday), 1);
-    EXPECT_EQ(components.integerValueForCalendarUnit(ZELCalendarUnitMonth), ZELDateComponentUndefined);
-    EXPECT_EQ(components.integerValueForCalendarUnit(2), ZELDateComponentUndefined);  // era: not a unit here
-    const ZELDateComponents before = components;
-    components.setIntegerValue(9, 1024);
-    EXPECT_EQ(components, before);
-    components.setIntegerValue(11, ZELCalendarUnitMonth);
-    EXPECT_EQ(components.month, 11);
-}
-
 TEST(ZELDateTokenizer, TheCalendarCanBeReplacedButNotByAnUnknownZone) {
     const ZELDate date{1709458245.0};  // 09:30:45 UTC
     EXPECT_FALSE(ZELDateTokenizer::setCalendar("Mars/Olympus_Mons", "en_US"));

@@ -12,19 +12,11 @@
 
 #include "ZELUITestSupport.h"
 #include "zel/ui/ZELAspectTokenFieldPopUpOptionsController.h"
-#include "zel/ui/ZELMainQueueBridge.h"
 #include "zel/userquery/ZELUserCriteria.h"
 
 namespace {
 
 using Tokens = std::vector<std::string>;
-
-TEST(MainQueueBridge, TasksForTheMainThreadRunInTheEventLoop) {
-    EXPECT_TRUE(ZELMainQueueBridge::isInstalled());  // by the application object, before any widget
-    bool ran = false;
-    std::thread([&] { ZELMainQueue::async([&] { ran = ZELMainQueue::isMainThread(); }); }).join();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 1000));
-}
 
 TEST_F(ZELTokenFieldTest, TypedTermsBecomeTokensAndQueries) {
     field_->setLimitedAspectIdentifiers({u"title"}, u"t");

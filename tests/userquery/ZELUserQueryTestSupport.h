@@ -135,13 +135,6 @@ protected:
         if (vector) vector->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
         return items;
     }
-    static std::shared_ptr<ZELQuery> matchOf(std::vector<ZELID> ids, ZELBooleanOperation operation) {
-        std::sort(ids.begin(), ids.end());
-        auto vector = ZELIDVector::vectorWithIDs(ids.data(), static_cast<uint32_t>(ids.size()));
-        return ZELQuery::queryMatchingIDsInVector(*vector, operation);
-    }
-    static std::shared_ptr<ZELQuery> orOf(std::vector<ZELID> ids) { return matchOf(ids, ZELBooleanOperationOR); }
-    static std::shared_ptr<ZELQuery> andOf(std::vector<ZELID> ids) { return matchOf(ids, ZELBooleanOperationAND); }
 
     std::filesystem::path folder_;
     std::shared_ptr<ZELDatabase> db_;
