@@ -1,4 +1,3 @@
-#include <atomic>
 #include <thread>
 
 #include "ZELDatabaseTestSupport.h"
@@ -386,7 +385,7 @@ TEST_F(ZELDatabaseTest, StaleItemSearchFindsMissingSourcesAndCanBeCancelled) {
     EXPECT_EQ(partial->count(), 500u);
 }
 
-// ---- Refused IDs and invalidation ----
+// ---- Refused IDs ----
 
 TEST_F(ZELDatabaseTest, RefusedItemIDStopsTheAddCleanly) {
     ZELTestRecordingDelegate delegate;
@@ -411,21 +410,4 @@ TEST_F(ZELDatabaseTest, RefusedItemIDStopsTheAddCleanly) {
     EXPECT_TRUE(delegate.errors[0].matchesZELErrorCode(ZELErrorCodeIDInUse));
     EXPECT_EQ(delegate.errors[0].failureReason(),
               "requested ID is already being used in the item store");
-}
-
-TEST_F(ZELDatabaseTest, InvalidateWaitsForAnotherHolder) {
-    db_ = openDatabase();
-    std::atomic<bool> holding{false};
-    std::thread holder([&] {
-        db_->accessLockedUsing([&] {
-            holding = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        });
-    });
-    while (!holding) std::this_thread::yield();
-    db_->invalidate();
-    holder.join();
-    EXPECT_TRUE(db_->isInvalid());
-    EXPECT_FALSE(db_->tryAcquireLock());
-    EXPECT_TRUE(db_->allAspects().empty());
 }

@@ -241,23 +241,6 @@ TEST_F(ZELQueryPlistTest, NegationOfSeveralOperandsNegatesTheirDisjunction) {
               document(node(u"NOT", {ZELValue(u"words: gamma")})));
 }
 
-TEST_F(ZELQueryPlistTest, TermsFollowNestedNodesInIDOrder) {
-    auto query = read(document(node(u"AND", {ZELValue(u"words: alpha"),
-                                              node(u"OR", {ZELValue(u"words: beta"), ZELValue(u"words: gamma")}),
-                                              ZELValue(u"City: paris")})),
-                      nullptr);
-    ASSERT_TRUE(isKind<ZELQuery_SubQueries>(query));
-    EXPECT_EQ(query->booleanOperation(), ZELBooleanOperationAND);
-    const auto& children = *query->subqueries();
-    ASSERT_EQ(children.size(), 3u);
-    EXPECT_EQ(children[0]->booleanOperation(), ZELBooleanOperationOR);
-    EXPECT_EQ(idList(children[0]), idList(match({beta_, gamma_}, ZELBooleanOperationOR)));
-    const ZELID first = std::min(alpha_, paris_), second = std::max(alpha_, paris_);
-    EXPECT_EQ(idList(children[1]), (std::vector<ZELID>{first}));
-    EXPECT_EQ(idList(children[2]), (std::vector<ZELID>{second}));
-    EXPECT_EQ(children[1]->booleanOperation(), ZELBooleanOperationAND);
-}
-
 TEST_F(ZELQueryPlistTest, VersionsAndEveryFailureMessage) {
     EXPECT_TRUE(read(document(ZELValue(u"words: alpha"), ZELValue(1.99)), nullptr));
     EXPECT_TRUE(read(document(ZELValue(u"words: alpha"), ZELValue(1)), nullptr));

@@ -1,11 +1,13 @@
-// zel import-changelogs and zel demo on small literal inputs, and the schema's duplicate keys
-// and detected-text aspects they rest on.
+// zel import-changelogs and zel demo on small literal inputs, the schema's duplicate keys and
+// detected-text aspects they rest on, and the changelog files plain, gzip-compressed and damaged.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <regex>
 
+#include "ZELChangelogReader.h"
 #include "ZELToolTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 
 namespace fs = std::filesystem;
 
@@ -41,23 +43,33 @@ const char* const kBarChangelog =
 
 class ZELToolChangelogTest : public ZELToolScratchTest {
 protected:
-    // Writes a gzip file the way Debian packages ship changelogs.
-    std::string writeGzip(const std::string& name, const std::string& text) {
-        const std::string file = path(name);
-        fs::create_directories(fs::path(file).parent_path());
-        gzFile gz = gzopen(file.c_str(), "wb");
-        EXPECT_NE(gz, nullptr);
-        EXPECT_EQ(gzwrite(gz, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
-        gzclose(gz);
-        return file;
+    // Writes `chunks` as consecutive gzip members (one member for one chunk), the way Debian
+    // packages ship changelogs; answers the file's path.
+    std::string writeGzip(const std::string& name, const std::vector<std::string>& chunks) {
+        std::string bytes;
+        for (const std::string& chunk : chunks) {
+            z_stream stream{};
+            EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+            std::string member(deflateBound(&stream, chunk.size()), '\0');
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
+            stream.avail_in = static_cast<uInt>(chunk.size());
+            stream.next_out = reinterpret_cast<Bytef*>(member.data());
+            stream.avail_out = static_cast<uInt>(member.size());
+            EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+            member.resize(stream.total_out);
+            deflateEnd(&stream);
+            bytes += member;
+        }
+        fs::create_directories(fs::path(path(name)).parent_path());
+        return write(name, bytes);
     }
 
     // Two binary packages of foo (one compressed, one plain) and bar.
     std::vector<std::string> writeChangelogs() {
         fs::create_directories(path("doc/libfoo-dev"));
-        return {writeGzip("doc/libfoo1/changelog.Debian.gz", kFooChangelog),
+        return {writeGzip("doc/libfoo1/changelog.Debian.gz", {kFooChangelog}),
                 write("doc/libfoo-dev/changelog.Debian", kFooChangelog),
-                writeGzip("doc/bar/changelog.Debian.gz", kBarChangelog)};
+                writeGzip("doc/bar/changelog.Debian.gz", {kBarChangelog})};
     }
 
     static std::string sourceFolder() { return fs::path(ZEL_TEST_DATA_DIR).parent_path().parent_path().string(); }
@@ -99,8 +111,7 @@ TEST_F(ZELToolChangelogTest, ImportMergesTheEntriesThatBinaryPackagesRepeat) {
 
 TEST_F(ZELToolChangelogTest, UnreadableFilesAreToldAndLeftOut) {
     const std::vector<std::string> files = writeChangelogs();
-    std::ifstream gz(files[0], std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(gz)), std::istreambuf_iterator<char>());
+    const std::string bytes = ZELTestReadFile<std::string>(files[0]);
     const std::string cut = write("cut.gz", bytes.substr(0, bytes.size() / 2));
 
     const ZELToolRun run = zel({"import-changelogs", path("db"), cut, path("missing"), files[2]});
@@ -284,4 +295,58 @@ TEST_F(ZELToolChangelogTest, DemoKeepsADatabaseItIsGivenAndRefusesBadArguments) 
     const ZELToolRun badRecords = zel({"demo", "--records", write("bad.jsonl", "{\n"), "--schema", schema});
     EXPECT_EQ(badRecords.status, ZELToolExitFailure);
     EXPECT_EQ(badRecords.err.rfind("zel: " + path("bad.jsonl") + ":1: not valid JSON", 0), 0u) << badRecords.err;
+}
+
+// ---- Reading changelog files ----
+
+
+TEST_F(ZELToolChangelogTest, PlainAndGzipFilesReadTheSame) {
+    const std::string text = kFooChangelog;
+    const std::string plain = write("changelog.Debian", text);
+    const std::string gzip = writeGzip("changelog.Debian.gz", {text});
+    const std::string twoMembers = writeGzip("two.gz", {text.substr(0, 100), text.substr(100)});
+
+    std::string message;
+    const auto fromPlain = ZELReadChangelogFile(plain, nullptr, &message);
+    ASSERT_TRUE(fromPlain) << message;
+    EXPECT_EQ(fromPlain->size(), 2u);
+    EXPECT_EQ(ZELReadChangelogFile(gzip, nullptr, &message), fromPlain) << message;
+    EXPECT_EQ(ZELReadChangelogFile(twoMembers, nullptr, &message), fromPlain) << message;
+    EXPECT_EQ(ZELReadChangelogText(gzip, &message), text);
+    EXPECT_EQ(ZELReadChangelogText(write("empty", ""), &message), std::string());
+}
+
+TEST_F(ZELToolChangelogTest, DamagedFilesGiveAMessageNamingTheFile) {
+    const std::string bytes = ZELTestReadFile<std::string>(writeGzip("changelog.Debian.gz", {kFooChangelog}));
+    const struct {
+        std::string name;
+        std::string bytes;
+        const char* problem;
+    } cases[] = {
+        {"cut.gz", bytes.substr(0, bytes.size() / 2), "the compressed data ends early"},
+        {"no-trailer.gz", bytes.substr(0, bytes.size() - 4), "the compressed data ends early"},
+        {"garbage.gz", "\x1f\x8bgarbage and more garbage", "damaged compressed data ("},
+        {"bad-crc.gz", bytes.substr(0, bytes.size() - 8) + std::string(8, '\0'), "damaged compressed data ("},
+        {"trailing.gz", bytes + "junk", "damaged compressed data ("},
+    };
+    for (const auto& c : cases) {
+        const std::string file = write(c.name, c.bytes);
+        std::string message;
+        ZELChangelogReadStats stats;
+        EXPECT_FALSE(ZELReadChangelogFile(file, &stats, &message)) << c.name;
+        EXPECT_EQ(message.rfind(file + ": " + c.problem, 0), 0u) << message;
+        EXPECT_EQ(stats.entries, 0u);
+    }
+    std::string message;
+    EXPECT_FALSE(ZELReadChangelogText(path("missing"), &message));
+    EXPECT_EQ(message, path("missing") + ": cannot read the file");
+    EXPECT_FALSE(ZELReadChangelogText(dir_.string(), &message));
+    EXPECT_EQ(message, dir_.string() + ": cannot read the file");
+}
+
+TEST_F(ZELToolChangelogTest, AGzipBombIsRefused) {
+    const std::string bomb = writeGzip("bomb.gz", {std::string(ZELChangelogMaximumTextBytes + 1, 'a')});
+    std::string message;
+    EXPECT_FALSE(ZELReadChangelogText(bomb, &message));
+    EXPECT_EQ(message, bomb + ": decompresses to more than the limit of 64 MiB");
 }

@@ -9,6 +9,7 @@
 #include "ZELJSON.h"
 #include "ZELTool.h"
 #include "ZELToolTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 
 namespace fs = std::filesystem;
 
@@ -238,6 +239,45 @@ TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
     const ToolRun damaged = zel({"dump", db});
     EXPECT_EQ(damaged.status, ZELToolExitFailure);
     EXPECT_EQ(damaged.err.rfind("zel: " + db + "/ZELDatabaseInfo.plist: ", 0), 0u) << damaged.err;
+}
+
+// zel check on a clean folder, on a damaged one, with --repair, and with wrong arguments.
+TEST_F(ZELToolTest, CheckReportsProblemsAndRepairsDerivedFiles) {
+    const std::string db = path("db");
+    const std::string schema =
+        write("schema.json", R"({"identifier": "org.example.check", "clientVersion": 1,
+        "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer"}]})");
+    ASSERT_EQ(zel({"create", db, "--schema", schema}).status, ZELToolExitSuccess);
+    const std::string items =
+        write("items.jsonl", "{\"title\": \"apple banana\"}\n{\"title\": \"cherry\"}\n");
+    ASSERT_EQ(zel({"add", db, items}).status, ZELToolExitSuccess);
+
+    ZELToolRun run = zel({"check", db});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    EXPECT_EQ(run.out, "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    // The first two keys of the sort file swapped.
+    const std::filesystem::path sortFile = dir_ / "db" / "aspects" / "title.sort";
+    std::vector<uint8_t> bytes = ZELTestReadFile(sortFile);
+    std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
+    ZELTestWriteFile(sortFile, bytes);
+    run = zel({"check", db});
+    EXPECT_EQ(run.status, ZELToolExitFailure);
+    EXPECT_EQ(
+        run.out,
+        "aspects/title.sort: not in sort order at 1 places, first \"banana\" before \"apple\"\n"
+        "zel check: 1 problem in 4 stores, 1 sort file, 2 items\n");
+
+    run = zel({"check", db, "--repair"});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    EXPECT_EQ(run.out,
+              "repaired aspects/title.sort: rebuilt from the value store, 3 keys\n"
+              "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"check"}, {"check", db, "--fix"}, {"check", db, db}}) {
+        EXPECT_EQ(zel(arguments).status, ZELToolExitUsage) << arguments.size();
+    }
 }
 
 TEST(ZELJSON, ValuesRoundTrip) {
