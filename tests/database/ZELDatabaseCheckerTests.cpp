@@ -118,14 +118,6 @@ protected:
     }
 };
 
-TEST_F(ZELDatabaseCheckerTest, CleanDatabaseHasNoFindings) {
-    ZELDatabaseChecker checker(folder_);
-    EXPECT_EQ(joined(checker.check()), "");
-    EXPECT_EQ(checker.storeCount(), 4u);
-    EXPECT_EQ(checker.sortFileCount(), 3u);
-    EXPECT_EQ(checker.itemCount(), 3u);
-}
-
 // Each kind of damage gives its own finding.
 TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
     isDamagedOnPurpose_ = true;

@@ -237,21 +237,6 @@ TEST_F(UserQueryTest, TitlesAreStyledRuns) {
     EXPECT_EQ(labelled->displayTitle().plainText(), u"Tags: Oak tree");
 }
 
-TEST_F(UserQueryTest, StringRepresentationJoinsTitlesByAnd) {
-    ZELUserQuery query;
-    EXPECT_EQ(query.stringRepresentation(), u"{Empty Query}");
-    auto words = group({"title"});
-    query.setUserCriterias({criteria({"oak", "ash"}, {words})});
-    EXPECT_EQ(query.stringRepresentation(), u"oak OR ash");
-    query.setUserCriterias({criteria({"oak", "ash"}, {words}), criteria({"elm"}, {words}),
-                            criteria({"fir", "yew"}, {words})});
-    EXPECT_EQ(query.stringRepresentation(), u"(oak OR ash) AND elm AND (fir OR yew)");
-    // A no-break space counts as whitespace.
-    query.setUserCriterias({criteria({"a\u00a0b"}, {words}), criteria({"c"}, {words})});
-    EXPECT_EQ(query.stringRepresentation(), u"(a\u00a0b) AND c");
-    EXPECT_EQ(query.description().substr(query.description().find('>')), ">: (a\u00a0b) AND c");
-}
-
 // ---- Property lists ----
 
 TEST_F(UserQueryTest, CriteriaPropertyListsRoundTrip) {
