@@ -1,17 +1,9 @@
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "ZELDatabaseTestSupport.h"
 #include "support/ZELTestFileBytes.h"
-#include "zel/database/ZELDatabaseChecker.h"
-#include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/storage/ZELDatabaseJournal.h"
 

@@ -1,9 +1,7 @@
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "ZELDatabaseTestSupport.h"

@@ -1,6 +1,5 @@
 #include <map>
 #include <random>
-#include <set>
 
 #include "ZELDatabaseTestSupport.h"
 #include "zel/storage/ZELIDVectorArray.h"

@@ -5,7 +5,6 @@
 #include "zel/database/ZELSynonymList.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/platform/ZELPropertyList.h"
-#include "zel/storage/ZELDatabaseMetaInfo.h"
 
 // Faults of opening and saving that once lost terms, synonyms or every later save.
 

@@ -11,7 +11,6 @@
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/storage/ZELIDVectorArray.h"
 #include "zel/storage/ZELItemStorage.h"
-#include "zel/stream/ZELSerializableData.h"
 
 namespace {
 
@@ -24,12 +23,7 @@ struct ChangeRecorder {
                 for (const auto& [key, entry] : note.userInfo) {
                     if (key == ZELDatabaseNotificationKey_ChangedItemIDs) value = &entry;
                 }
-                std::vector<ZELID> ids;
-                if (value) {
-                    auto vector = std::dynamic_pointer_cast<ZELIDVector>(value->objectValue());
-                    if (vector) vector->enumerateIDs([&](ZELID id, bool&) { ids.push_back(id); });
-                }
-                posts.push_back(ids);
+                posts.push_back(idsOf(value ? std::dynamic_pointer_cast<ZELIDVector>(value->objectValue()) : nullptr));
                 if (onPost) onPost();
             });
     }
@@ -71,13 +65,6 @@ TEST_F(ZELDatabaseTest, SaveRewritesAspectsFileOnlyAfterAnAspectWasAdded) {
     db_->ensureAspectExistsWithIdentifier(u"extra");
     ASSERT_TRUE(db_->ensureSerialized());
     EXPECT_TRUE(std::filesystem::exists(folder_ / "aspects.plist"));
-}
-
-TEST_F(ZELDatabaseTest, ClientPlistValuesSurviveAReopen) {
-    db_ = openDatabase();
-    db_->setClientPlistValue(ZELValue(int64_t{42}), u"answer");
-    reopen();
-    EXPECT_EQ(db_->clientPlistValueForKey(u"answer").integerValue(), 42);
 }
 
 TEST_F(ZELDatabaseTest, LockingAfterInvalidateRaisesAndTryingAnswersFalse) {
@@ -192,8 +179,7 @@ TEST_F(ZELDatabaseTest, UnreadableItemBlobsGiveTheirErrors) {
 
 TEST_F(ZELDatabaseTest, ItemBlobStartsWithClassTokenAndExistenceToken) {
     db_ = openDatabase();
-    bool added = false;
-    const ZELID itemID = db_->addItem(ZELTestMakeItem("k", "w", "", 0x01020304), &added);
+    const ZELID itemID = db_->addItem(ZELTestMakeItem("k", "w", "", 0x01020304), nullptr);
     const ZELData blob = db_->itemDataForItemID(itemID)->value();
     ASSERT_GE(blob.size(), 12u);
     // Token 1 is the first class stored; the existence token is (0x01020304, 7).
@@ -341,8 +327,9 @@ TEST_F(ZELDatabaseTest, AspectIdentifiersNeverLeaveTheAspectsFolder) {
               0u);
 }
 
-TEST_F(ZELDatabaseTest, SynonymsSurviveAReopen) {
+TEST_F(ZELDatabaseTest, ClientValuesAndSynonymsSurviveAReopen) {
     db_ = openDatabase();
+    db_->setClientPlistValue(ZELValue(int64_t{42}), u"answer");
     auto synonyms = db_->synonymList();
     synonyms->addSynonym(u"fruit", {u"apple", u"pear"});
     synonyms->addAspectBitValues({u"plum", u"apple"}, u"fruit");
@@ -351,6 +338,7 @@ TEST_F(ZELDatabaseTest, SynonymsSurviveAReopen) {
     EXPECT_FALSE(synonyms->hasSynonym(u"gone"));
     EXPECT_EQ(synonyms->synonymForAspectBitValue(u"x"), std::nullopt);
     reopen();
+    EXPECT_EQ(db_->clientPlistValueForKey(u"answer").integerValue(), 42);
     synonyms = db_->synonymList();
     EXPECT_EQ(synonyms->aspectBitValuesForSynonym(u"fruit"),
               (std::vector<ZELString>{u"apple", u"pear", u"plum"}));
@@ -364,11 +352,10 @@ TEST_F(ZELDatabaseTest, SynonymsSurviveAReopen) {
 
 TEST_F(ZELDatabaseTest, StaleItemSearchFindsMissingSourcesAndCanBeCancelled) {
     db_ = openDatabase();
-    bool added = false;
     auto map = ZELItemExistenceMap::mapWithCapacity(10);
     db_->beginItemChanges();
     for (uint32_t i = 1; i <= 2500; ++i) {
-        db_->addItem(ZELTestMakeItem("k" + std::to_string(i), "", "", i), &added);
+        db_->addItem(ZELTestMakeItem("k" + std::to_string(i), "", "", i), nullptr);
         if (i % 2 == 0) map->addItemExistenceToken({i, 7});
     }
     db_->endItemChanges();

@@ -1,7 +1,5 @@
 #include "zel/database/ZELRecordItem.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,11 +8,8 @@
 #include <random>
 
 #include "ZELDatabaseTestSupport.h"
-#include "zel/platform/ZELRegistry.h"
 #include "zel/stream/ZELDataStream.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
-#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
-#include "zel/tokenizer/ZELTokenizer.h"
 
 namespace {
 

@@ -2,17 +2,12 @@
 // cancelling while waiting and in the middle of the walk, a second request while one runs,
 // destruction while running, and notify. Also run under ThreadSanitizer.
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "query/ZELQueryTestSupport.h"
 #include "zel/platform/ZELSerialQueue.h"
-#include "zel/query/ZELCompletionCollector.h"
 
 namespace {
 
@@ -109,33 +104,19 @@ TEST_F(ZELCompletionCollectorBackgroundTest, CancelWhileWaitingForLockHeldByAnot
 TEST_F(ZELCompletionCollectorBackgroundTest, WaitingCollectionRunsOnceTheLockIsFree) {
     auto collector = ZELCompletionCollector::collector();
     ZELTestNotifyRecorder recorder;
-    std::thread holder;
-    std::mutex gateLock;
-    std::condition_variable gateChanged;
-    bool held = false, release = false;
-    holder = std::thread([&] {
+    ZELTestGate held, release;
+    std::thread holder([&] {
         db_->acquireLock();
-        {
-            std::unique_lock<std::mutex> guard(gateLock);
-            held = true;
-            gateChanged.notify_all();
-            gateChanged.wait(guard, [&] { return release; });
-        }
+        held.open();
+        release.wait();
         db_->relinquishLock();
     });
-    {
-        std::unique_lock<std::mutex> guard(gateLock);
-        gateChanged.wait(guard, [&] { return held; });
-    }
+    held.wait();
     collector->setLimitCompletionPrefix(u"b");
     collector->loadCompletionsInBackgroundForAspects(bothAspects(), recorder.notify());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(recorder.calls(), 0);
-    {
-        std::lock_guard<std::mutex> guard(gateLock);
-        release = true;
-    }
-    gateChanged.notify_all();
+    release.open();
     holder.join();
     ASSERT_TRUE(recorder.waitForCalls(1));
     EXPECT_EQ(recorder.answers(), (std::vector<ZELString>{u"banana", u"blueberry"}));
@@ -161,17 +142,13 @@ TEST_F(ZELCompletionCollectorBackgroundTest, CancelInTheMiddleOfTheWalk) {
     for (int index = 0; index < 30; ++index) addWords("w" + std::to_string(100 + index));
     auto collector = ZELCompletionCollector::collector();
     collector->setLimitCount(25);  // drains, and so compares, every 10 values
-    std::mutex gateLock;
-    std::condition_variable gateChanged;
-    bool inWalk = false, cancelAsked = false;
+    ZELTestGate inWalk, cancelAsked;
+    std::atomic<bool> first{true};
     collector->setCompletionSortSelector([&](std::u16string_view a, std::u16string_view b) {
-        std::unique_lock<std::mutex> guard(gateLock);
-        if (!inWalk) {
-            inWalk = true;
-            gateChanged.notify_all();
-            gateChanged.wait(guard, [&] { return cancelAsked; });
+        if (first.exchange(false)) {
+            inWalk.open();
+            cancelAsked.wait();
             // Let the cancel set its flag before the walk goes on.
-            guard.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return a.compare(b);
@@ -179,12 +156,8 @@ TEST_F(ZELCompletionCollectorBackgroundTest, CancelInTheMiddleOfTheWalk) {
     ZELTestNotifyRecorder recorder;
     collector->setLimitCompletionPrefix(u"w");
     collector->loadCompletionsInBackgroundForAspects({aspect(u"words")}, recorder.notify());
-    {
-        std::unique_lock<std::mutex> guard(gateLock);
-        ASSERT_TRUE(gateChanged.wait_for(guard, std::chrono::seconds(10), [&] { return inWalk; }));
-        cancelAsked = true;
-    }
-    gateChanged.notify_all();
+    inWalk.wait();
+    cancelAsked.open();
     EXPECT_TRUE(collector->cancelLoadCompletionsInBackground());
     drainCollectorQueue();
     EXPECT_EQ(recorder.calls(), 0);

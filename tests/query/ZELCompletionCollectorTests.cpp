@@ -2,17 +2,11 @@
 // aspects, the limit and its surplus, checked on small fixed cases and against a brute-force
 // reference on random databases.
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
 
 #include "query/ZELQueryTestSupport.h"
-#include "zel/query/ZELCompletionCollector.h"
-#include "zel/query/ZELItemResultSet.h"
-#include "zel/tokenizer/ZELStringComparison.h"
 
 using Strings = std::vector<std::string>;
 

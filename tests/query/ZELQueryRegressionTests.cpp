@@ -1,9 +1,6 @@
 // Faults of completion folding and of query hashing found after the fact.
 
-#include <gtest/gtest.h>
-
 #include "query/ZELQueryTestSupport.h"
-#include "zel/query/ZELQuery.h"
 
 // A term folds into a longer one it begins exactly when both find the same items, whatever the
 // use counts say (another writer's store may hold counts that are not item counts), also where

@@ -1,12 +1,8 @@
-// Query nodes: factories, equality, hash, descriptions and the property-list form.
-
-#include <gtest/gtest.h>
+// Query nodes: equality, hash, descriptions and the property-list form.
 
 #include "query/ZELQueryTestSupport.h"
-#include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELPropertyList.h"
-#include "zel/query/ZELQuery.h"
 #include "zel/query/ZELQuery_Empty.h"
 #include "zel/query/ZELQuery_MatchIDs.h"
 #include "zel/query/ZELQuery_Negation.h"
@@ -17,26 +13,10 @@ namespace {
 
 using QueryList = ZELQuery::QueryList;
 
-// A vector of the IDs in any order.
-std::shared_ptr<ZELIDVector> ids(std::vector<ZELID> list) {
-    std::sort(list.begin(), list.end());
-    list.erase(std::unique(list.begin(), list.end()), list.end());
-    return ZELIDVector::vectorWithIDs(list.data(), static_cast<uint32_t>(list.size()));
-}
 std::shared_ptr<ZELQuery> match(std::vector<ZELID> list, ZELBooleanOperation operation) {
-    return ZELQuery::queryMatchingIDsInVector(ids(std::move(list)).get(), operation);
+    return ZELQuery::queryMatchingIDsInVector(vectorOf(std::move(list)).get(), operation);
 }
-std::vector<ZELID> idList(const std::shared_ptr<ZELQuery>& query) {
-    std::vector<ZELID> result;
-    if (auto vector = query->aspectBitIDs()) {
-        vector->enumerateIDs([&](ZELID id, bool&) { result.push_back(id); });
-    }
-    return result;
-}
-template <typename T>
-bool isKind(const std::shared_ptr<ZELQuery>& query) {
-    return dynamic_cast<const T*>(query.get()) != nullptr;
-}
+std::vector<ZELID> idList(const std::shared_ptr<ZELQuery>& query) { return idsOf(query->aspectBitIDs()); }
 
 ZELValue::Dictionary dict(std::initializer_list<std::pair<const ZELString, ZELValue>> entries) {
     return ZELValue::Dictionary(entries);
@@ -51,58 +31,6 @@ ZELValue document(ZELValue query, ZELValue version = ZELValue(1.0)) {
 }
 
 }  // namespace
-
-// ---- Factories ----
-
-TEST(ZELQueryFactories, MatchingIDAndEmptyVectorsGiveTheEmptyQuery) {
-    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryMatchingID(0)));
-    EXPECT_TRUE(isKind<ZELQuery_Empty>(match({}, ZELBooleanOperationOR)));
-    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryMatchingIDsInVector(nullptr, ZELBooleanOperationOR)));
-    auto single = ZELQuery::queryMatchingID(7);
-    ASSERT_TRUE(isKind<ZELQuery_MatchIDs>(single));
-    EXPECT_EQ(single->booleanOperation(), ZELBooleanOperationAND);
-    EXPECT_EQ(idList(single), (std::vector<ZELID>{7}));
-}
-
-TEST(ZELQueryFactories, MatchNodeKeepsItsOwnCopyOfAMutableVector) {
-    auto mutableIDs = ZELMutableIDVector::vectorWithID(3);
-    auto query = ZELQuery::queryMatchingIDsInVector(mutableIDs.get(), ZELBooleanOperationOR);
-    mutableIDs->addID(4);
-    EXPECT_EQ(idList(query), (std::vector<ZELID>{3}));
-    EXPECT_FALSE(query->aspectBitIDs()->isMutable());
-}
-
-TEST(ZELQueryFactories, CombiningMergesMatchNodesOfTheOperationOrWithOneID) {
-    auto merged = ZELQuery::queryCombiningQueries(
-        {match({3}, ZELBooleanOperationAND), match({5}, ZELBooleanOperationOR)}, ZELBooleanOperationAND);
-    ASSERT_TRUE(isKind<ZELQuery_MatchIDs>(merged));
-    EXPECT_EQ(merged->booleanOperation(), ZELBooleanOperationAND);
-    EXPECT_EQ(idList(merged), (std::vector<ZELID>{3, 5}));
-
-    auto a = match({3, 4}, ZELBooleanOperationAND);
-    auto b = match({5, 6}, ZELBooleanOperationOR);
-    auto wrapped = ZELQuery::queryCombiningQueries({a, b}, ZELBooleanOperationAND);
-    ASSERT_TRUE(isKind<ZELQuery_SubQueries>(wrapped));
-    ASSERT_EQ(wrapped->subqueries()->size(), 2u);
-    EXPECT_EQ((*wrapped->subqueries())[0], a);
-    EXPECT_EQ((*wrapped->subqueries())[1], b);
-
-    auto empty = ZELQuery::emptyQuery();
-    auto withEmpty = ZELQuery::queryCombiningQueries({empty, match({3}, ZELBooleanOperationAND)},
-                                                     ZELBooleanOperationAND);
-    EXPECT_TRUE(isKind<ZELQuery_SubQueries>(withEmpty));
-    EXPECT_EQ(ZELQuery::queryCombiningQueries({b}, ZELBooleanOperationAND), b);
-    EXPECT_TRUE(isKind<ZELQuery_Empty>(ZELQuery::queryCombiningQueries({}, ZELBooleanOperationOR)));
-}
-
-TEST(ZELQueryFactories, NegationIsNeverSimplified) {
-    auto inner = ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(2));
-    auto twice = ZELQuery::queryNegatingQuery(inner);
-    ASSERT_TRUE(isKind<ZELQuery_Negation>(twice));
-    EXPECT_EQ(static_cast<ZELQuery_Negation&>(*twice).subquery(), inner);
-    EXPECT_EQ(twice->booleanOperation(), ZELBooleanOperationNOT);
-    EXPECT_TRUE(isKind<ZELQuery_Negation>(ZELQuery::queryNegatingQuery(ZELQuery::emptyQuery())));
-}
 
 // ---- Equality and hash ----
 
@@ -120,7 +48,7 @@ TEST(ZELQueryEquality, ComparesContentsButNotTheOperation) {
     auto xy = ZELQuery::queryCombiningQueries({x, y}, ZELBooleanOperationAND);
     EXPECT_TRUE(xy->isEqual(ZELQuery::queryCombiningQueries({match({4, 5}, ZELBooleanOperationOR), y}, ZELBooleanOperationOR)));
     EXPECT_FALSE(xy->isEqual(ZELQuery::queryCombiningQueries({y, x}, ZELBooleanOperationAND)));
-    EXPECT_FALSE(x->isEqual(*ids({4, 5})));  // not a query
+    EXPECT_FALSE(x->isEqual(*vectorOf({4, 5})));  // not a query
 }
 
 // ---- User descriptions (what the tool prints) without database ----

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "TokenizerTestSupport.h"
 #include "zel/tokenizer/TarvoICUTokenizer.h"

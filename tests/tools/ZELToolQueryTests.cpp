@@ -1,12 +1,5 @@
 // The query, complete, search and saved commands on a small database of three records.
-#include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "ZELTool.h"
 #include "ZELToolTestSupport.h"
 
 namespace fs = std::filesystem;

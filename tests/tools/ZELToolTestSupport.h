@@ -3,14 +3,11 @@
 // What the tool tests share: running a command in-process, and a scratch folder per test
 // (under /dev/shm unless TMPDIR is set).
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "support/ZELTestDatabaseCheck.h"

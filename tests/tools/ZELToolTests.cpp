@@ -1,13 +1,7 @@
-#include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "ZELJSON.h"
-#include "ZELTool.h"
 #include "ZELToolTestSupport.h"
 #include "support/ZELTestFileBytes.h"
 

@@ -7,8 +7,6 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
-#include <chrono>
-#include <thread>
 
 #include "ZELUITestSupport.h"
 #include "zel/ui/ZELAspectTokenFieldPopUpOptionsController.h"

@@ -1,10 +1,9 @@
-// The window-free models of the widgets: the list window's rows and the token's size arithmetic.
+// The window-free model of the completion list window's rows.
 
 #include <gtest/gtest.h>
 
 #include "zel/query/ZELCompletionList_Array.h"
 #include "zel/ui/ZELCompletionRows.h"
-#include "zel/ui/ZELTokenFieldAttachment.h"
 
 namespace {
 
@@ -45,27 +44,6 @@ TEST(CompletionRows, ShowTheCompletionsThenAWarningOrTheMoreRow) {
         EXPECT_FALSE(rows.isRowSelectable(n));
         EXPECT_FALSE(rows.completionForRow(n));
     }
-}
-
-TEST(TokenFieldAttachment, SizeAndOptionsArea) {
-    struct Case {
-        bool menu, transitory;
-        double width;
-    } const cases[] = {{false, false, 70}, {true, false, 77}, {false, true, 62}, {true, true, 69}};
-    for (const Case& c : cases) {
-        ZELTokenFieldAttachment token({}, ZELString(u"x"));
-        token.setHasContextualMenu(c.menu);
-        token.setIsTransitory(c.transitory);
-        EXPECT_EQ(token.widthForTitleWidth(50), c.width);
-    }
-    ZELTokenFieldAttachment token({}, ZELString(u"x"));
-    token.setHasContextualMenu(true);
-    // The last 20 points of a token spanning up to x = 100 open its options.
-    EXPECT_FALSE(token.isContextualMenuClick(79.9, 100));
-    EXPECT_TRUE(token.isContextualMenuClick(80, 100));
-    EXPECT_TRUE(token.isContextualMenuClick(99.9, 100));
-    token.setHasContextualMenu(false);
-    EXPECT_FALSE(token.isContextualMenuClick(90, 100));
 }
 
 }  // namespace

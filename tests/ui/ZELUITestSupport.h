@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -11,10 +9,8 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "support/ZELTestScratchFolder.h"

@@ -1,12 +1,9 @@
 // The saved-search menu, opened and clicked with real mouse events.
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
-#include <filesystem>
 
 #include "support/ZELTestScratchFolder.h"
 #include "zel/platform/TarvoSecureURL.h"

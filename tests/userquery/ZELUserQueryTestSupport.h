@@ -1,12 +1,8 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "support/ZELTestScratchFolder.h"

@@ -10,7 +10,7 @@ namespace {
 
 using Group = std::shared_ptr<ZELAspectTokenFieldGroup>;
 
-std::vector<ZELString> strings(std::initializer_list<const char*> texts) {
+std::vector<ZELString> strings(const std::vector<const char*>& texts) {
     std::vector<ZELString> result;
     for (const char* text : texts) result.push_back(ZELStringFromUTF8(text));
     return result;
@@ -24,7 +24,7 @@ protected:
         return ZELAspectTokenFieldGroup::groupWithAspects(
             list, label ? std::optional<ZELString>(ZELStringFromUTF8(label)) : std::nullopt);
     }
-    std::shared_ptr<ZELUserCriteria> criteria(std::initializer_list<const char*> terms,
+    std::shared_ptr<ZELUserCriteria> criteria(const std::vector<const char*>& terms,
                                               std::vector<Group> groups, bool negated = false) {
         auto made = ZELUserCriteria::criteria();
         made->setSearchTerms(strings(terms));
@@ -107,18 +107,12 @@ TEST_F(UserQueryTest, HandWorkedQueriesFindTheirItems) {
         std::map<std::string, Group> groups;
         std::vector<std::shared_ptr<ZELUserCriteria>> criterias;
         for (const Criteria& made : cases[row].criterias) {
-            auto next = ZELUserCriteria::criteria();
-            std::vector<ZELString> terms;
-            for (const char* term : made.terms) terms.push_back(ZELStringFromUTF8(term));
-            next->setSearchTerms(terms);
             std::vector<Group> chosen;
             for (const std::string& name : made.groups) {
                 if (!groups[name]) groups[name] = group(aspectsOf.at(name));
                 chosen.push_back(groups[name]);
             }
-            next->setAspectGroups(chosen);
-            next->setIsNegate(made.negated);
-            criterias.push_back(next);
+            criterias.push_back(criteria(made.terms, chosen, made.negated));
         }
         const auto query = generate(criterias);
         ASSERT_EQ(cases[row].items.has_value(), query != nullptr) << "row " << row;
