@@ -83,12 +83,14 @@ protected:
         std::filesystem::remove_all(folder_);
     }
 
-    // A database on the folder, opened, with the three aspects (in the order words, tags, key).
+    // A database on the folder, opened, with the three aspects (in the order words, tags, key)
+    // unless `defineAspects` is false.
     std::shared_ptr<ZELDatabase> openDatabase(const std::string& identifier = "test.db",
-                                              ZELDatabaseDelegate* delegate = nullptr) {
+                                              ZELDatabaseDelegate* delegate = nullptr,
+                                              bool defineAspects = true) {
         auto db = ZELDatabase::databaseWithIdentifier(identifier, delegate, folder_);
         EXPECT_TRUE(db->bootstrapFromDisk()) << db->lastSerializationError().description();
-        addAspects(*db);
+        if (defineAspects) addAspects(*db);
         return db;
     }
     static void addAspects(ZELDatabase& db) {

@@ -133,8 +133,7 @@ TEST_F(ZELDatabaseTest, FolderOfAnotherDatabaseIsRefused) {
 }
 
 TEST_F(ZELDatabaseTest, AspectsFileWithWrongVersionOrIdentifierIsRefused) {
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
+    db_ = openDatabase("test.db", nullptr, false);
     const auto url = folder_ / "aspects.plist";
     ZELValue::Dictionary plist{{u"com.tarvo.ZEL.aspectDefs", ZELValue(u"com.tarvo.ZEL.aspectDefs")},
                                {u"Version", ZELValue(int64_t{2})},
@@ -281,8 +280,7 @@ TEST_F(ZELDatabaseTest, AspectsAreRestoredInStoredOrderWithTokenizers) {
     ASSERT_TRUE(db_->ensureSerialized());
     db_->invalidate();
 
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
+    db_ = openDatabase("test.db", nullptr, false);
     ASSERT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
     const auto aspects = db_->allAspects();
     ASSERT_EQ(aspects.size(), 4u);

@@ -124,22 +124,16 @@ TEST_F(ZELToolChangelogTest, UnreadableFilesAreToldAndLeftOut) {
 TEST_F(ZELToolChangelogTest, TheExampleSchemaMakesTheSameDatabase) {
     const std::vector<std::string> files = writeChangelogs();
     const std::string schema = sourceFolder() + "/examples/changelogs/schema.json";
-    const ZELToolRun created = zel({"create", path("created"), "--schema", schema});
-    ASSERT_EQ(created.status, ZELToolExitSuccess) << created.err;
-    EXPECT_EQ(created.out, "created database \"org.example.changelogs\" in " + path("created") + " with 12 aspects\n");
+    EXPECT_EQ(zelOut({"create", path("created"), "--schema", schema}),
+              "created database \"org.example.changelogs\" in " + path("created") + " with 12 aspects\n");
 
-    for (const char* folder : {"created", "imported"}) {
-        const ZELToolRun run = zel({"import-changelogs", path(folder), files[0], files[2]});
-        ASSERT_EQ(run.status, ZELToolExitSuccess) << run.err;
-    }
+    for (const char* folder : {"created", "imported"}) zelOut({"import-changelogs", path(folder), files[0], files[2]});
 
-    const ZELToolRun fromCreated = zel({"dump", path("created")});
-    const ZELToolRun fromImported = zel({"dump", path("imported")});
-    ASSERT_EQ(fromCreated.status, ZELToolExitSuccess) << fromCreated.err;
-    EXPECT_EQ(fromCreated.out, fromImported.out);
-    EXPECT_NE(fromCreated.out.find("aspect 12 \"link\" (ZELDetectedTextLinkTokenizer, key \"detectedText:body\"): "),
+    const std::string fromCreated = zelOut({"dump", path("created")});
+    EXPECT_EQ(fromCreated, zelOut({"dump", path("imported")}));
+    EXPECT_NE(fromCreated.find("aspect 12 \"link\" (ZELDetectedTextLinkTokenizer, key \"detectedText:body\"): "),
               std::string::npos)
-        << fromCreated.out;
+        << fromCreated;
 }
 
 TEST_F(ZELToolChangelogTest, ImportRefusesOtherFoldersAndArguments) {
@@ -148,10 +142,8 @@ TEST_F(ZELToolChangelogTest, ImportRefusesOtherFoldersAndArguments) {
     ASSERT_EQ(zel({"create", path("other"), "--schema", other}).status, ZELToolExitSuccess);
     const std::string changelog = write("changelog", kBarChangelog);
 
-    const ZELToolRun foreign = zel({"import-changelogs", path("other"), changelog});
-    EXPECT_EQ(foreign.status, ZELToolExitFailure);
-    EXPECT_EQ(foreign.err, "zel: " + path("other") +
-                               ": the folder belongs to the database \"org.example.other\", not \"org.example.changelogs\"\n");
+    EXPECT_EQ(zelErr({"import-changelogs", path("other"), changelog}),
+              "zel: " + path("other") + ": the folder belongs to the database \"org.example.other\", not \"org.example.changelogs\"\n");
     fs::create_directory(path("full"));
     write("full/notes.txt", "x");
     EXPECT_EQ(zel({"import-changelogs", path("full"), changelog}).status, ZELToolExitFailure);

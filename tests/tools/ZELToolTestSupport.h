@@ -26,6 +26,20 @@ inline ZELToolRun zel(const std::vector<std::string>& arguments) {
     return {status, out.str(), err.str()};
 }
 
+// The output of a command that must succeed (its errors are reported when it fails).
+inline std::string zelOut(const std::vector<std::string>& arguments) {
+    const ZELToolRun run = zel(arguments);
+    EXPECT_EQ(run.status, ZELToolExitSuccess) << run.err;
+    return run.out;
+}
+
+// The error text of a command that must fail (not a usage error).
+inline std::string zelErr(const std::vector<std::string>& arguments) {
+    const ZELToolRun run = zel(arguments);
+    EXPECT_EQ(run.status, ZELToolExitFailure) << run.out;
+    return run.err;
+}
+
 class ZELToolScratchTest : public ::testing::Test {
 protected:
     void SetUp() override {

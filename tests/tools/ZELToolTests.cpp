@@ -67,9 +67,8 @@ TEST_F(ZELToolTest, TokenizeListsTokensWithTheirNormalizedForms) {
 }
 
 TEST_F(ZELToolTest, TokenizeRefusesUnknownClassesAndBadArguments) {
-    const ToolRun unknown = zel({"tokenize", "ZELNoSuchTokenizer", "text"});
-    EXPECT_EQ(unknown.status, ZELToolExitFailure);
-    EXPECT_EQ(unknown.err, "zel: unknown tokenizer class \"ZELNoSuchTokenizer\"\n");
+    EXPECT_EQ(zelErr({"tokenize", "ZELNoSuchTokenizer", "text"}),
+              "zel: unknown tokenizer class \"ZELNoSuchTokenizer\"\n");
     EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer"}).status, ZELToolExitUsage);
     EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer", "x", "--colour"}).status, ZELToolExitUsage);
     const ToolRun badOptions = zel({"tokenize", "ZELWordTokenizer", "x", "--options", "{nope"});
@@ -198,9 +197,8 @@ TEST_F(ZELToolTest, CreateRefusesFoldersOfOtherDatabasesAndOtherFiles) {
     std::string other = kSchema;
     other.replace(other.find("org.example.notes"), 17, "org.example.other");
 
-    const ToolRun foreign = zel({"create", db, "--schema", write("other.json", other)});
-    EXPECT_EQ(foreign.status, ZELToolExitFailure);
-    EXPECT_EQ(foreign.err, "zel: " + db + ": the folder belongs to the database \"org.example.notes\", not \"org.example.other\"\n");
+    EXPECT_EQ(zelErr({"create", db, "--schema", write("other.json", other)}),
+              "zel: " + db + ": the folder belongs to the database \"org.example.notes\", not \"org.example.other\"\n");
     const ToolRun same = zel({"create", db, "--schema", path("schema.json")});
     EXPECT_EQ(same.status, ZELToolExitFailure);
     EXPECT_EQ(snapshot(db), before);
@@ -219,9 +217,8 @@ TEST_F(ZELToolTest, CreateRefusesFoldersOfOtherDatabasesAndOtherFiles) {
 
 TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
     fs::create_directory(path("plain"));
-    const ToolRun add = zel({"add", path("plain"), write("items.jsonl", "{}\n")});
-    EXPECT_EQ(add.status, ZELToolExitFailure);
-    EXPECT_EQ(add.err, "zel: " + path("plain") + ": not a database folder (it has no ZELDatabaseInfo.plist)\n");
+    EXPECT_EQ(zelErr({"add", path("plain"), write("items.jsonl", "{}\n")}),
+              "zel: " + path("plain") + ": not a database folder (it has no ZELDatabaseInfo.plist)\n");
     EXPECT_TRUE(fs::is_empty(path("plain")));
     EXPECT_EQ(zel({"dump", path("missing")}).status, ZELToolExitFailure);
     EXPECT_EQ(zel({"stats", path("missing")}).status, ZELToolExitFailure);

@@ -110,8 +110,7 @@ protected:
         values[u"title"] = ZELValue::fromUTF8(title);
         values[u"tag"] = ZELValue::fromUTF8(tag);
         values[u"serial"] = ZELValue(static_cast<int64_t>(++serial_));
-        bool added = false;
-        return db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), &added);
+        return db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), nullptr);
     }
 
     ZELCompletionListWindowController* list() { return field_->completionListWindowController(); }
@@ -142,14 +141,15 @@ protected:
         }
         return texts;
     }
-    // The items the field's query finds.
+    // The items a query finds (none for no query), and those the field's query finds.
+    std::set<ZELID> itemsOf(const std::shared_ptr<ZELQuery>& query) {
+        std::set<ZELID> items;
+        if (query) query->resultSetInDatabase(db_)->itemIDs()->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
+        return items;
+    }
     std::set<ZELID> found() {
         QApplication::processEvents();
-        auto query = field_->generatedUserQuery()->generatedQueryForDatabase(*db_);
-        std::set<ZELID> items;
-        if (!query) return items;
-        query->resultSetInDatabase(db_)->itemIDs()->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
-        return items;
+        return itemsOf(field_->generatedUserQuery()->generatedQueryForDatabase(*db_));
     }
     // Scrolls to a row of the list (or that list view) and clicks it with the mouse.
     void clickRow(int row, QAbstractItemView* view = nullptr) {
