@@ -48,9 +48,6 @@ protected:
     static std::shared_ptr<ZELTokenizer> dateTokenizer() {
         return ZELTokenizer::tokenizerWithClientObjectGetter<Tokenizer>("date", nullptr);
     }
-    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) {
-        return db_->aspectWithIdentifier(identifier);
-    }
     ZELCompletionListView* view(uint32_t unit) {
         return date_->completionListWindowControllerForDateUnit(unit)->listView();
     }

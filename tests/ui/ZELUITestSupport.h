@@ -76,7 +76,7 @@ protected:
                 ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>(
                     ZELStringToUTF8(identifier), nullptr));
         }
-        db_->aspectWithIdentifier(u"tag")->setDefaultAspectBitBooleanOperation(ZELBooleanOperationOR);
+        aspect(u"tag")->setDefaultAspectBitBooleanOperation(ZELBooleanOperationOR);
         for (const auto& [title, tag] : std::vector<std::pair<std::string, std::string>>{
                  {"apple pie", "fruit"}, {"apricot jam", "fruit"}, {"banana split", "dessert"},
                  {"apple crumble", "dessert"}, {"avocado toast", "savory"}}) {
@@ -84,8 +84,8 @@ protected:
         }
         layout_ = new QVBoxLayout(&window_);
         field_ = new ZELAspectTokenField(&window_);
-        field_->addAspectGroup({db_->aspectWithIdentifier(u"title")}, u"Title");
-        field_->addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
+        field_->addAspectGroup({aspect(u"title")}, u"Title");
+        field_->addAspectGroup({aspect(u"tag")}, u"Tag");
         field_->setTokenDelegate(&delegate_);
         other_ = new QLineEdit(&window_);
         layout_->addWidget(field_);
@@ -113,6 +113,7 @@ protected:
         return db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), nullptr);
     }
 
+    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) { return db_->aspectWithIdentifier(identifier); }
     ZELCompletionListWindowController* list() { return field_->completionListWindowController(); }
     // The rows the list (or that list view) shows.
     std::vector<std::string> rows(QAbstractItemView* view = nullptr) {
