@@ -9,14 +9,8 @@ namespace {
 
 ZELDate BerlinDate(int64_t year, int64_t month, int64_t day, int64_t hour = 12, int64_t minute = 0,
                    int64_t second = 0) {
-    ZELDateComponents components;
-    components.year = year;
-    components.month = month;
-    components.day = day;
-    components.hour = hour;
-    components.minute = minute;
-    components.second = second;
-    const std::optional<ZELDate> date = ZELDateTokenizer::dateFromComponents(components);
+    const std::optional<ZELDate> date = ZELDateTokenizer::dateFromComponents(
+        {.year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second});
     EXPECT_TRUE(date.has_value());
     return date.value_or(ZELDate{});
 }
