@@ -252,32 +252,3 @@ TEST(AspectBitValueInfo, DamagedRecordsFailWithCode3OrARangeError) {
         }
     }
 }
-
-TEST(AspectBitValueInfoCanonGuts, PlainFunctionsWorkOnABlockOfTheirOwn) {
-    ZELAspectBitValueInfoCanonGuts guts;
-    ZELAspectBitValueInfoCanonGuts_Init(&guts);
-    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&guts), nullptr);
-    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_ByteCountSerialized(&guts), 4u);
-    ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(&guts, u"Ab");
-    ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(&guts, u"AB");
-    ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(&guts, u"AB");
-    ASSERT_NE(ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&guts), nullptr);
-    EXPECT_EQ(*ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&guts), u"AB");
-    EXPECT_EQ(ZELAspectBitValueInfoCanonGuts_ByteCountSerialized(&guts), 4u + 2 * (4 + 8));
-
-    auto writer = ZELDataWriteStream::stream();
-    ASSERT_TRUE(ZELAspectBitValueInfoCanonGuts_SerializeToStream(&guts, *writer));
-    EXPECT_EQ(*writer->mutableData(), bytes({2, 0, 0, 0,                              //
-                                             1, 0, 0, 0, 4, 0, 0, 0, 'A', 0, 'b', 0,  //
-                                             2, 0, 0, 0, 4, 0, 0, 0, 'A', 0, 'B', 0}));
-    ZELAspectBitValueInfoCanonGuts copy;
-    ZELAspectBitValueInfoCanonGuts_Init(&copy);
-    auto reader = ZELDataStream::streamWithBytes(*writer->mutableData());
-    ASSERT_TRUE(ZELAspectBitValueInfoCanonGuts_InitWithStream(&copy, *reader));
-    EXPECT_EQ(copy.canonCount, 2u);
-    EXPECT_EQ(copy.canons[1].string, u"AB");
-    EXPECT_EQ(copy.canons[1].votes, 2u);
-
-    ZELAspectBitValueInfoCanonGuts_Free(&guts);
-    ZELAspectBitValueInfoCanonGuts_Free(&copy);
-}

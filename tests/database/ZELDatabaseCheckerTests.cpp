@@ -1,17 +1,9 @@
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "ZELDatabaseTestSupport.h"
 #include "support/ZELTestFileBytes.h"
-#include "zel/database/ZELDatabaseChecker.h"
-#include "zel/idvector/ZELIDVector.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/storage/ZELDatabaseJournal.h"
 
@@ -117,14 +109,6 @@ protected:
         db->invalidate();
     }
 };
-
-TEST_F(ZELDatabaseCheckerTest, CleanDatabaseHasNoFindings) {
-    ZELDatabaseChecker checker(folder_);
-    EXPECT_EQ(joined(checker.check()), "");
-    EXPECT_EQ(checker.storeCount(), 4u);
-    EXPECT_EQ(checker.sortFileCount(), 3u);
-    EXPECT_EQ(checker.itemCount(), 3u);
-}
 
 // Each kind of damage gives its own finding.
 TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {

@@ -1,14 +1,11 @@
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "support/ZELFaultInjectingFileSystem.h"
-#include "zel/database/ZELDatabaseChecker.h"
 #include "database/ZELDatabaseTestSupport.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDatabaseJournal.h"

@@ -5,7 +5,6 @@
 #include "zel/database/ZELSynonymList.h"
 #include "zel/platform/ZELMainQueue.h"
 #include "zel/platform/ZELPropertyList.h"
-#include "zel/storage/ZELDatabaseMetaInfo.h"
 
 // Faults of opening and saving that once lost terms, synonyms or every later save.
 
@@ -105,8 +104,7 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
     ZELTestWriteFile(folder_ / "aspects.plist", "<plist>also broken");
 
     ZELTestRecordingDelegate delegate;
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
+    db_ = openDatabase("test.db", &delegate, false);
     ZELMainQueue::drain();
     ASSERT_EQ(delegate.errors.size(), 1u);
     EXPECT_EQ(delegate.errors[0].failureReason(), "could not load in " + synonymsFile.string());
@@ -128,8 +126,7 @@ TEST_F(ZELDatabaseTest, DamagedSynonymsAndAspectsFilesStopNothingAndAreKeptAside
     EXPECT_EQ(ZELTestReadFile<std::string>(folder_ / "aspects-damaged.plist"),
               "<plist>also broken");
     db_->invalidate();
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
+    db_ = openDatabase("test.db", nullptr, false);
     EXPECT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
     EXPECT_EQ(db_->allAspects().size(), 3u);
     EXPECT_EQ(db_->synonymList()->synonymForAspectBitValue(u"apple"), ZELString(u"fruit"));
@@ -151,8 +148,7 @@ TEST_F(ZELDatabaseTest, AspectWithoutTokenizerIsSavedInAFormEveryReaderAccepts) 
     EXPECT_FALSE(error.isError());
 
     db_->invalidate();
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", nullptr, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk());
+    db_ = openDatabase("test.db", nullptr, false);
     ASSERT_TRUE(db_->restoreAspectsFromInfoFile(nullptr));
     EXPECT_FALSE(db_->aspectWithIdentifier(u"bare")->aspectValueTokenizer());
     EXPECT_FALSE(db_->isReadOnly());
@@ -179,9 +175,7 @@ TEST_F(ZELDatabaseTest, DamagedItemTermsVectorGivesItsErrorOnFirstUse) {
     isDamagedOnPurpose_ = true;
 
     ZELTestRecordingDelegate delegate;
-    db_ = ZELDatabase::databaseWithIdentifier("test.db", &delegate, folder_);
-    ASSERT_TRUE(db_->bootstrapFromDisk()) << db_->lastSerializationError().description();
-    addAspects(*db_);
+    db_ = openDatabase("test.db", &delegate);
     EXPECT_EQ(db_->aspectIDVectorForItemID(whole)->count(), 2u);  // "cherry" and "k2"
     EXPECT_TRUE(db_->aspectIDVectorForItemID(damaged)->isEmpty());
     db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(damaged));

@@ -1,11 +1,6 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <memory>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "support/ZELTestDatabaseCheck.h"
@@ -14,15 +9,10 @@
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/database/ZELDatabase.h"
-#include "zel/database/ZELItem.h"
 #include "zel/idvector/ZELIDVector.h"
-#include "zel/platform/ZELRegistry.h"
-#include "zel/platform/ZELString.h"
 #include "zel/storage/ZELAspectBitValueStorage.h"
 #include "zel/stream/ZELSerializableData.h"
-#include "zel/stream/ZELStream.h"
 #include "zel/tokenizer/ZELIdentityValueTokenizer.h"
-#include "zel/tokenizer/ZELStringComparison.h"
 #include "zel/tokenizer/ZELTokenizer.h"
 #include "zel/tokenizer/ZELWhitespaceTokenizer.h"
 
@@ -64,6 +54,13 @@ inline std::string ZELTestContentDigest(ZELDatabase& db) {
     return digest;
 }
 
+// The IDs of a vector in order; none for null.
+inline std::vector<ZELID> idsOf(const std::shared_ptr<ZELIDVector>& vector) {
+    std::vector<ZELID> ids;
+    if (vector) vector->enumerateIDs([&](ZELID id, bool&) { ids.push_back(id); });
+    return ids;
+}
+
 // Keeps the errors a database reports to its delegate.
 struct ZELTestRecordingDelegate : ZELDatabaseDelegate {
     void databaseEncounteredBackgroundError(ZELDatabase&, const ZELError& error) override {
@@ -86,12 +83,14 @@ protected:
         std::filesystem::remove_all(folder_);
     }
 
-    // A database on the folder, opened, with the three aspects (in the order words, tags, key).
+    // A database on the folder, opened, with the three aspects (in the order words, tags, key)
+    // unless `defineAspects` is false.
     std::shared_ptr<ZELDatabase> openDatabase(const std::string& identifier = "test.db",
-                                              ZELDatabaseDelegate* delegate = nullptr) {
+                                              ZELDatabaseDelegate* delegate = nullptr,
+                                              bool defineAspects = true) {
         auto db = ZELDatabase::databaseWithIdentifier(identifier, delegate, folder_);
         EXPECT_TRUE(db->bootstrapFromDisk()) << db->lastSerializationError().description();
-        addAspects(*db);
+        if (defineAspects) addAspects(*db);
         return db;
     }
     static void addAspects(ZELDatabase& db) {
@@ -131,11 +130,6 @@ protected:
     uint64_t useCountOf(ZELID aspectBitID) {
         auto info = db_->aspectBitValueInfoForID(aspectBitID);
         return info ? info->useCount() : 0;
-    }
-    std::vector<ZELID> idsOf(const std::shared_ptr<ZELIDVector>& vector) {
-        std::vector<ZELID> ids;
-        if (vector) vector->enumerateIDs([&](ZELID id, bool&) { ids.push_back(id); });
-        return ids;
     }
 
     std::filesystem::path folder_;

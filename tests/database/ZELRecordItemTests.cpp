@@ -1,7 +1,5 @@
 #include "zel/database/ZELRecordItem.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,11 +8,8 @@
 #include <random>
 
 #include "ZELDatabaseTestSupport.h"
-#include "zel/platform/ZELRegistry.h"
 #include "zel/stream/ZELDataStream.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
-#include "zel/tokenizer/ZELIdentityValueTokenizer.h"
-#include "zel/tokenizer/ZELTokenizer.h"
 
 namespace {
 
@@ -231,30 +226,6 @@ TEST(ZELRecordItem, ExistenceTokenComesFromTheChosenKey) {
     EXPECT_EQ(fromBlob, a->getExistenceToken());
 }
 
-TEST(ZELRecordItem, DuplicatesShareTheExistenceValue) {
-    auto stored = ZELRecordItem::itemWithValues({{u"id", ZELValue(5)}, {u"title", ZELValue(u("old"))}}, u"id");
-    auto incoming = ZELRecordItem::itemWithValues({{u"id", ZELValue(5)}, {u"title", ZELValue(u("new"))}}, u"id");
-    auto other = ZELRecordItem::itemWithValues({{u"id", ZELValue(6)}, {u"title", ZELValue(u("new"))}}, u"id");
-    auto noValue = ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}, u"id");
-
-    EXPECT_TRUE(incoming->isDuplicateImportedItem(stored.get()));
-    EXPECT_FALSE(other->isDuplicateImportedItem(stored.get()));
-    EXPECT_FALSE(noValue->isDuplicateImportedItem(noValue.get()));
-    EXPECT_FALSE(incoming->isDuplicateImportedItem(nullptr));
-    PlainItem plain;
-    EXPECT_FALSE(incoming->isDuplicateImportedItem(&plain));
-
-    // Without an existence key, only equal records are duplicates.
-    auto loose = ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}});
-    EXPECT_TRUE(loose->isDuplicateImportedItem(ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}).get()));
-    EXPECT_FALSE(loose->isDuplicateImportedItem(ZELRecordItem::itemWithValues({{u"title", ZELValue(u("x"))}}).get()));
-
-    // The stored record takes the newer values, once.
-    EXPECT_TRUE(stored->wasDiscoveredAsOriginalFor(*incoming));
-    EXPECT_EQ(stored->valueForKey(u"title"), ZELValue(u("new")));
-    EXPECT_FALSE(stored->wasDiscoveredAsOriginalFor(*incoming));
-}
-
 TEST(ZELRecordItem, KeysAnswerAsValueGetters) {
     // A host getter registered before any record used the name keeps serving other items.
     ZELRegistry<ZELValueGetter>::shared().registerEntry(
@@ -281,55 +252,69 @@ TEST(ZELRecordItem, KeysAnswerAsValueGetters) {
     EXPECT_EQ(fromBlob->tokensForClientObject(*read), (ZELTokenSet{u"Stored"}));
 }
 
-TEST(ZELRecordItem, SetValueAddsReplacesAndRemoves) {
-    ZELRecordItem item;
-    item.setValue(ZELValue(1), u"a");
-    item.setValue(ZELValue(2), u"a");
-    item.setValue(ZELValue(3), u"b");
-    item.setValue(ZELValue(), u"b");
-    EXPECT_EQ(item.values(), (ZELValue::Dictionary{{u"a", ZELValue(2)}}));
-}
-
-TEST(ZELRecordItem, DuplicateKeysDecideInsteadOfTheExistenceKey) {
+// Duplicates share the existence value, or with duplicate keys (which decide instead of the
+// existence key, by the incoming record's rule) equal values under every key.
+TEST(ZELRecordItem, DuplicatesShareTheExistenceValueOrEveryDuplicateKeysValue) {
+    using Values = ZELValue::Dictionary;
     const std::vector<ZELString> keys{u"package", u"version"};
-    auto entry = [&](const char* package, const char* version, const char* body, std::vector<ZELString> duplicateKeys) {
-        ZELValue::Dictionary values{{u"package", ZELValue(u(package))}, {u"body", ZELValue(u(body))}};
-        if (*version) values.emplace(u"version", ZELValue(u(version)));
-        return ZELRecordItem::itemWithValues(std::move(values), u"body", std::move(duplicateKeys));
+    const auto byID = [](int id, const char* title) {
+        return ZELRecordItem::itemWithValues({{u"id", ZELValue(id)}, {u"title", ZELValue(u(title))}}, u"id");
     };
-    auto stored = entry("bash", "5.2-1", "old text", {});
+    const auto entry = [&](const char* package, const char* version, const char* body, bool withKeys) {
+        Values values{{u"package", ZELValue(u(package))}, {u"body", ZELValue(u(body))}};
+        if (*version) values.emplace(u"version", ZELValue(u(version)));
+        return ZELRecordItem::itemWithValues(std::move(values), u"body", withKeys ? keys : std::vector<ZELString>{});
+    };
+    const auto keyed = [&](Values values) { return ZELRecordItem::itemWithValues(std::move(values), ZELString(), keys); };
+    const auto noID = ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}, u"id");
+    const auto unversioned = entry("bash", "", "old text", true);
+    const auto noneVersion = keyed({{u"package", ZELValue(u("bash"))}, {u"version", ZELValue()}});
+    const auto plain = std::make_shared<PlainItem>();
+    const struct {
+        const char* what;
+        std::shared_ptr<ZELRecordItem> incoming;
+        std::shared_ptr<ZELItem> stored;
+        bool isDuplicate;
+    } rows[] = {
+        {"equal existence values", byID(5, "new"), byID(5, "old"), true},
+        {"other existence value", byID(6, "new"), byID(5, "old"), false},
+        {"no existence value, not even the record itself", noID, noID, false},
+        {"nothing stored", byID(5, "new"), nullptr, false},
+        {"another class", byID(5, "new"), plain, false},
+        {"no existence key: equal records", ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}),
+         ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}), true},
+        {"no existence key: other records", ZELRecordItem::itemWithValues({{u"title", ZELValue(u("new"))}}),
+         ZELRecordItem::itemWithValues({{u"title", ZELValue(u("x"))}}), false},
+        {"equal key values", entry("bash", "5.2-1", "new text", true), entry("bash", "5.2-1", "old text", false), true},
+        {"incoming without keys", entry("bash", "5.2-1", "new text", false), entry("bash", "5.2-1", "old text", false), false},
+        {"other version", entry("bash", "5.2-2", "old text", true), entry("bash", "5.2-1", "old text", false), false},
+        {"other package", entry("dash", "5.2-1", "old text", true), entry("bash", "5.2-1", "old text", false), false},
+        {"a key missing, not even the record itself", unversioned, unversioned, false},
+        {"a key missing on the stored side", entry("bash", "5.2-1", "x", true), unversioned, false},
+        {"a key of no value", noneVersion, noneVersion, false},
+        {"the integer 1 is not the text \"1\"", keyed({{u"package", ZELValue(u("p"))}, {u"version", ZELValue(1)}}),
+         keyed({{u"package", ZELValue(u("p"))}, {u"version", ZELValue(u("1"))}}), false},
+        {"keys, another class", entry("bash", "5.2-1", "x", true), plain, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.incoming->isDuplicateImportedItem(row.stored.get()), row.isDuplicate) << row.what;
+    }
 
-    // Equal values under every key make a duplicate, whatever the other values and the
-    // existence key say; the incoming record's rule decides.
-    EXPECT_TRUE(entry("bash", "5.2-1", "new text", keys)->isDuplicateImportedItem(stored.get()));
-    EXPECT_FALSE(entry("bash", "5.2-1", "new text", {})->isDuplicateImportedItem(stored.get()));
-    EXPECT_FALSE(entry("bash", "5.2-2", "old text", keys)->isDuplicateImportedItem(stored.get()));
-    EXPECT_FALSE(entry("dash", "5.2-1", "old text", keys)->isDuplicateImportedItem(stored.get()));
-    // A key missing on either side, or none, matches nothing, not even the record itself.
-    auto unversioned = entry("bash", "", "old text", keys);
-    EXPECT_FALSE(unversioned->isDuplicateImportedItem(unversioned.get()));
-    EXPECT_FALSE(entry("bash", "5.2-1", "x", keys)->isDuplicateImportedItem(unversioned.get()));
-    auto noneVersion = ZELRecordItem::itemWithValues({{u"package", ZELValue(u("bash"))}, {u"version", ZELValue()}},
-                                                     ZELString(), keys);
-    EXPECT_FALSE(noneVersion->isDuplicateImportedItem(noneVersion.get()));
-    // Values compare by kind as well: the integer 1 is not the text "1".
-    auto numbered = ZELRecordItem::itemWithValues({{u"package", ZELValue(u("p"))}, {u"version", ZELValue(1)}},
-                                                  ZELString(), keys);
-    auto texted = ZELRecordItem::itemWithValues({{u"package", ZELValue(u("p"))}, {u"version", ZELValue(u("1"))}},
-                                                ZELString(), keys);
-    EXPECT_FALSE(numbered->isDuplicateImportedItem(texted.get()));
-    PlainItem plain;
-    EXPECT_FALSE(entry("bash", "5.2-1", "x", keys)->isDuplicateImportedItem(&plain));
+    // The stored record takes the newer values, once.
+    auto stored = byID(5, "old");
+    EXPECT_TRUE(stored->wasDiscoveredAsOriginalFor(*byID(5, "new")));
+    EXPECT_EQ(stored->valueForKey(u"title"), ZELValue(u("new")));
+    EXPECT_FALSE(stored->wasDiscoveredAsOriginalFor(*byID(5, "new")));
 
     // The keys are a rule of the adding host, not part of the record: the blob is the same
     // with or without them, and a record read back has none.
-    auto ruled = entry("bash", "5.2-1", "old text", keys);
-    EXPECT_EQ(blobOf(*ruled), blobOf(*stored));
-    auto read = readBlob(blobOf(*ruled));
+    const auto unruled = entry("bash", "5.2-1", "old text", false);
+    EXPECT_EQ(blobOf(*entry("bash", "5.2-1", "old text", true)), blobOf(*unruled));
+    auto read = readBlob(blobOf(*entry("bash", "5.2-1", "old text", true)));
     ASSERT_TRUE(read);
     EXPECT_TRUE(read->duplicateKeys().empty());
     read->setDuplicateKeys(keys);
-    EXPECT_TRUE(read->isDuplicateImportedItem(stored.get()));
+    EXPECT_TRUE(read->isDuplicateImportedItem(unruled.get()));
 }
 
 namespace {

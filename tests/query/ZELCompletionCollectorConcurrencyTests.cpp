@@ -2,17 +2,12 @@
 // cancelling while waiting and in the middle of the walk, a second request while one runs,
 // destruction while running, and notify. Also run under ThreadSanitizer.
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
-#include "query/ZELCompletionTestSupport.h"
+#include "query/ZELQueryTestSupport.h"
 #include "zel/platform/ZELSerialQueue.h"
-#include "zel/query/ZELCompletionCollector.h"
 
 namespace {
 
@@ -57,16 +52,16 @@ void drainCollectorQueue() {
 
 }  // namespace
 
-class ZELCompletionCollectorBackgroundTest : public ZELCompletionDatabaseTest {
+class ZELCompletionCollectorBackgroundTest : public ZELQueryDatabaseTest {
 protected:
     void SetUp() override {
-        ZELCompletionDatabaseTest::SetUp();
-        addItem("apple apricot avocado", "almond");
-        addItem("banana", "blueberry");
+        ZELQueryDatabaseTest::SetUp();
+        addWords("apple apricot avocado", "almond");
+        addWords("banana", "blueberry");
     }
     void TearDown() override {
         drainCollectorQueue();
-        ZELCompletionDatabaseTest::TearDown();
+        ZELQueryDatabaseTest::TearDown();
     }
     std::vector<std::shared_ptr<ZELAspect>> bothAspects() { return {aspect(u"words"), aspect(u"tags")}; }
 };
@@ -109,33 +104,19 @@ TEST_F(ZELCompletionCollectorBackgroundTest, CancelWhileWaitingForLockHeldByAnot
 TEST_F(ZELCompletionCollectorBackgroundTest, WaitingCollectionRunsOnceTheLockIsFree) {
     auto collector = ZELCompletionCollector::collector();
     ZELTestNotifyRecorder recorder;
-    std::thread holder;
-    std::mutex gateLock;
-    std::condition_variable gateChanged;
-    bool held = false, release = false;
-    holder = std::thread([&] {
+    ZELTestGate held, release;
+    std::thread holder([&] {
         db_->acquireLock();
-        {
-            std::unique_lock<std::mutex> guard(gateLock);
-            held = true;
-            gateChanged.notify_all();
-            gateChanged.wait(guard, [&] { return release; });
-        }
+        held.open();
+        release.wait();
         db_->relinquishLock();
     });
-    {
-        std::unique_lock<std::mutex> guard(gateLock);
-        gateChanged.wait(guard, [&] { return held; });
-    }
+    held.wait();
     collector->setLimitCompletionPrefix(u"b");
     collector->loadCompletionsInBackgroundForAspects(bothAspects(), recorder.notify());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(recorder.calls(), 0);
-    {
-        std::lock_guard<std::mutex> guard(gateLock);
-        release = true;
-    }
-    gateChanged.notify_all();
+    release.open();
     holder.join();
     ASSERT_TRUE(recorder.waitForCalls(1));
     EXPECT_EQ(recorder.answers(), (std::vector<ZELString>{u"banana", u"blueberry"}));
@@ -158,20 +139,16 @@ TEST_F(ZELCompletionCollectorBackgroundTest, SecondRequestWhileRunningIsIgnored)
 }
 
 TEST_F(ZELCompletionCollectorBackgroundTest, CancelInTheMiddleOfTheWalk) {
-    for (int index = 0; index < 30; ++index) addItem("w" + std::to_string(100 + index));
+    for (int index = 0; index < 30; ++index) addWords("w" + std::to_string(100 + index));
     auto collector = ZELCompletionCollector::collector();
     collector->setLimitCount(25);  // drains, and so compares, every 10 values
-    std::mutex gateLock;
-    std::condition_variable gateChanged;
-    bool inWalk = false, cancelAsked = false;
+    ZELTestGate inWalk, cancelAsked;
+    std::atomic<bool> first{true};
     collector->setCompletionSortSelector([&](std::u16string_view a, std::u16string_view b) {
-        std::unique_lock<std::mutex> guard(gateLock);
-        if (!inWalk) {
-            inWalk = true;
-            gateChanged.notify_all();
-            gateChanged.wait(guard, [&] { return cancelAsked; });
+        if (first.exchange(false)) {
+            inWalk.open();
+            cancelAsked.wait();
             // Let the cancel set its flag before the walk goes on.
-            guard.unlock();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return a.compare(b);
@@ -179,12 +156,8 @@ TEST_F(ZELCompletionCollectorBackgroundTest, CancelInTheMiddleOfTheWalk) {
     ZELTestNotifyRecorder recorder;
     collector->setLimitCompletionPrefix(u"w");
     collector->loadCompletionsInBackgroundForAspects({aspect(u"words")}, recorder.notify());
-    {
-        std::unique_lock<std::mutex> guard(gateLock);
-        ASSERT_TRUE(gateChanged.wait_for(guard, std::chrono::seconds(10), [&] { return inWalk; }));
-        cancelAsked = true;
-    }
-    gateChanged.notify_all();
+    inWalk.wait();
+    cancelAsked.open();
     EXPECT_TRUE(collector->cancelLoadCompletionsInBackground());
     drainCollectorQueue();
     EXPECT_EQ(recorder.calls(), 0);
@@ -252,7 +225,7 @@ TEST_F(ZELCompletionCollectorBackgroundTest, ManyCollectorsAgainstWritersAndCanc
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (int index = 0; index < 40 && !stop; ++index) {
-            addItem("term" + std::to_string(index), "tag" + std::to_string(index % 7));
+            addWords("term" + std::to_string(index), "tag" + std::to_string(index % 7));
         }
     });
     std::vector<std::thread> requesters;

@@ -1,42 +1,16 @@
 // Background loading of item result sets: progress on the main thread's queue, cancellation,
-// the waiting allItems, and loading again after the items were discarded. Also run under
+// the waiting allItems, loading again after the items were discarded, the database invalidated
+// under the loader, and a load resumed from a cancelled one's partial list. Also run under
 // ThreadSanitizer.
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "query/ZELQueryTestSupport.h"
-#include "zel/platform/ZELMainQueue.h"
-#include "zel/platform/ZELTickClock.h"
-#include "zel/query/ZELItemResultSet.h"
 
 namespace {
-
-// A closed gate holds the loader inside its first item until the test opens it.
-class ZELTestGate {
-public:
-    void wait() {
-        std::unique_lock<std::mutex> guard(lock_);
-        opened_.wait(guard, [&] { return isOpen_; });
-    }
-    void open() {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            isOpen_ = true;
-        }
-        opened_.notify_all();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable opened_;
-    bool isOpen_ = false;
-};
 
 // What one notify call saw.
 struct ZELTestReport {
@@ -65,13 +39,15 @@ protected:
             if (also) also(itemID);
         };
     }
-    // The first item load off the test thread waits at `gate`. Loads on the test thread
+    // The first item load off the test thread waits at the gate answered. Loads on the test thread
     // itself never wait: the test thread is the one that opens the gate.
-    void holdFirstBackgroundLoadAt(std::shared_ptr<ZELTestGate> gate) {
+    std::shared_ptr<ZELTestGate> holdFirstBackgroundLoad() {
+        auto gate = std::make_shared<ZELTestGate>();
         auto first = std::make_shared<std::atomic<bool>>(true);
         advanceTicksOnEveryLoad([gate, first, testThread = std::this_thread::get_id()](ZELID) {
             if (std::this_thread::get_id() != testThread && first->exchange(false)) gate->wait();
         });
+        return gate;
     }
     // Drains the main queue until `done` holds (at most 10 seconds).
     template <typename Predicate>
@@ -89,40 +65,38 @@ protected:
             reports.push_back({set->loadedItemCount(), set->finishedLoading()});
         };
     }
-    static std::string keysOf(const ZELItemResultSet::SharedItemList& items) {
-        std::string keys;
-        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELTestItem&>(*item).key);
-        return keys;
-    }
+    // Loads `set` in the background, recording into reports_; drains until its last report.
+    void startLoad(const std::shared_ptr<ZELItemResultSet>& set) { set->loadInBackgroundAndNotifyUsing(recorder(reports_)); }
+    bool drainUntilFinished() { return drainUntil([&] { return !reports_.empty() && reports_.back().finished; }); }
     std::shared_ptr<ZELItemResultSet> sortedSet() {
-        auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+        auto set = setOf(ids_);
         set->setLoadedItemSortDescriptors(ZELItemResultSet::SortCriteria{ZELItemSortDescriptor("testKey", true)});
         return set;
     }
 
     std::atomic<uint32_t> ticks_{1000};
     std::vector<ZELID> ids_;
+    std::vector<ZELTestReport> reports_;
 };
 
 TEST_F(ZELItemResultSetBackgroundTest, ProgressReportsArriveOnTheMainQueue) {
     addItems(6);
-    auto gate = std::make_shared<ZELTestGate>();
-    holdFirstBackgroundLoadAt(gate);
+    auto gate = holdFirstBackgroundLoad();
     auto set = sortedSet();
-    std::vector<ZELTestReport> reports, ignored;
-    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    std::vector<ZELTestReport> ignored;
+    startLoad(set);
     // While the load runs, a second request starts nothing and is never answered.
     set->loadInBackgroundAndNotifyUsing(recorder(ignored));
     EXPECT_FALSE(set->finishedLoading());
     gate->open();
 
-    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    ASSERT_TRUE(drainUntilFinished());
     // One report per item (the clock jumps past the interval every time), then the last one.
-    EXPECT_EQ(reports.size(), 7u);
-    for (size_t index = 1; index < reports.size(); ++index) {
-        EXPECT_GE(reports[index].loadedCount, reports[index - 1].loadedCount);
+    EXPECT_EQ(reports_.size(), 7u);
+    for (size_t index = 1; index < reports_.size(); ++index) {
+        EXPECT_GE(reports_[index].loadedCount, reports_[index - 1].loadedCount);
     }
-    EXPECT_EQ(reports.back().loadedCount, 6u);
+    EXPECT_EQ(reports_.back().loadedCount, 6u);
     EXPECT_EQ(keysOf(set->loadedItems()), "uvwxyz");
     EXPECT_TRUE(ignored.empty());
     EXPECT_EQ(set->allItems(), set->loadedItems());
@@ -131,12 +105,11 @@ TEST_F(ZELItemResultSetBackgroundTest, ProgressReportsArriveOnTheMainQueue) {
 TEST_F(ZELItemResultSetBackgroundTest, NoReportBeforeTheFirstIntervalPasses) {
     addItems(4);
     auto set = sortedSet();  // the clock stands still: only the last report comes
-    std::vector<ZELTestReport> reports;
-    set->loadInBackgroundAndNotifyUsing(recorder(reports));
-    ASSERT_TRUE(drainUntil([&] { return !reports.empty(); }));
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_TRUE(reports[0].finished);
-    EXPECT_EQ(reports[0].loadedCount, 4u);
+    startLoad(set);
+    ASSERT_TRUE(drainUntil([&] { return !reports_.empty(); }));
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_TRUE(reports_[0].finished);
+    EXPECT_EQ(reports_[0].loadedCount, 4u);
 }
 
 TEST_F(ZELItemResultSetBackgroundTest, CancellationKeepsWhatWasLoaded) {
@@ -147,11 +120,10 @@ TEST_F(ZELItemResultSetBackgroundTest, CancellationKeepsWhatWasLoaded) {
     advanceTicksOnEveryLoad([raw, fourth](ZELID itemID) {
         if (itemID == fourth) raw->cancelBackgroundLoading();
     });
-    std::vector<ZELTestReport> reports;
-    set->loadInBackgroundAndNotifyUsing(recorder(reports));
-    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    startLoad(set);
+    ASSERT_TRUE(drainUntilFinished());
     // The loader stopped at the progress point after the fourth item and finished with four.
-    EXPECT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports_.size(), 4u);
     EXPECT_EQ(keysOf(set->loadedItems()), "wxyz");
     EXPECT_EQ(keysOf(set->allItems()), "wxyz");
     EXPECT_EQ(set->itemCount(), 4u);
@@ -165,8 +137,7 @@ TEST_F(ZELItemResultSetBackgroundTest, AllItemsWaitsForTheRunningLoad) {
         if (first.exchange(false)) gate->wait();
     };
     auto set = sortedSet();
-    std::vector<ZELTestReport> reports;
-    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    startLoad(set);
     std::thread opener([gate] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         gate->open();
@@ -176,15 +147,14 @@ TEST_F(ZELItemResultSetBackgroundTest, AllItemsWaitsForTheRunningLoad) {
     EXPECT_EQ(items->size(), 20u);
     EXPECT_TRUE(set->finishedLoading());
     EXPECT_EQ(items, set->loadedItems());
-    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    ASSERT_TRUE(drainUntilFinished());
 }
 
 TEST_F(ZELItemResultSetBackgroundTest, LoadingAgainAfterDiscardingABackgroundLoad) {
     addItems(5);
     auto set = sortedSet();
-    std::vector<ZELTestReport> reports;
-    set->loadInBackgroundAndNotifyUsing(recorder(reports));
-    ASSERT_TRUE(drainUntil([&] { return !reports.empty() && reports.back().finished; }));
+    startLoad(set);
+    ASSERT_TRUE(drainUntilFinished());
 
     // allItems must not wait for the finished loader.
     set->discardLoadedItems();
@@ -201,14 +171,12 @@ TEST_F(ZELItemResultSetBackgroundTest, LoadingAgainAfterDiscardingABackgroundLoa
 
 TEST_F(ZELItemResultSetBackgroundTest, ALoaderLeftBehindByDiscardingStoresNothing) {
     addItems(8);
-    auto gate = std::make_shared<ZELTestGate>();
-    holdFirstBackgroundLoadAt(gate);
+    auto gate = holdFirstBackgroundLoad();
     auto set = sortedSet();
-    std::vector<ZELTestReport> reports;
-    set->loadInBackgroundAndNotifyUsing(recorder(reports));
+    startLoad(set);
 
     // Finished from a similar set meanwhile (which cancels the load), then discarded.
-    auto whole = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto whole = setOf(ids_);
     whole->allItems();
     EXPECT_TRUE(set->takeLoadedItemsFromSimilarResultSet(*whole));
     set->discardLoadedItems();
@@ -216,6 +184,40 @@ TEST_F(ZELItemResultSetBackgroundTest, ALoaderLeftBehindByDiscardingStoresNothin
 
     // The old loader's partial list never becomes the set's items.
     EXPECT_EQ(keysOf(set->allItems()), "stuvwxyz");
-    ASSERT_TRUE(drainUntil([&] { return !reports.empty(); }));
+    ASSERT_TRUE(drainUntil([&] { return !reports_.empty(); }));
     EXPECT_EQ(keysOf(set->loadedItems()), "stuvwxyz");
+}
+
+TEST_F(ZELItemResultSetBackgroundTest, LoadFinishesWhenTheDatabaseIsInvalidated) {
+    addItems(6);
+    ZELDatabase* db = db_.get();
+    auto loads = std::make_shared<std::atomic<int>>(0);
+    ZELTestItem::loadHook() = [db, loads](ZELID) {
+        if (++*loads == 3) db->invalidate();
+    };
+    auto set = setOf(ids_);
+    startLoad(set);
+    ASSERT_TRUE(drainUntilFinished());
+    EXPECT_EQ(set->loadedItemCount(), 3u);
+}
+
+// A load started while a cancelled one has stored part of the list goes on from that list,
+// passing over the loaded items by their IDs, also when an earlier ID has no item.
+TEST_F(ZELItemResultSetBackgroundTest, ResumedLoadPassesOverLoadedItemsByID) {
+    addItems(6);
+    db_->removeItemsWithIDs(*ZELIDVector::vectorWithID(ids_[1]));
+    auto set = setOf(ids_);
+    auto restarted = std::make_shared<std::atomic<bool>>(false);
+    advanceTicksOnEveryLoad([raw = set.get(), restarted, resumeAt = ids_[3], notify = recorder(reports_)](ZELID itemID) {
+        if (itemID == resumeAt && !restarted->exchange(true)) {
+            raw->cancelBackgroundLoading();
+            raw->loadInBackgroundAndNotifyUsing(notify);
+        }
+    });
+    set->loadInBackgroundAndNotifyUsing(nullptr);
+    ASSERT_TRUE(drainUntilFinished());
+    std::vector<ZELID> loaded;
+    for (const auto& item : *set->loadedItems()) loaded.push_back(item->itemID());
+    std::sort(loaded.begin(), loaded.end());
+    EXPECT_EQ(loaded, (std::vector<ZELID>{ids_[0], ids_[2], ids_[3], ids_[4], ids_[5]}));
 }

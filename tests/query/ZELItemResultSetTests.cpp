@@ -1,11 +1,7 @@
 // Item result sets on the calling thread: synchronous loading, taking items from a similar
 // set, refreshing, sort criteria, viable aspect bit IDs.
 
-#include <gtest/gtest.h>
-
 #include "query/ZELQueryTestSupport.h"
-#include "zel/query/ZELItemResultSet.h"
-#include "zel/query/ZELQuery.h"
 
 class ZELItemResultSetTest : public ZELQueryDatabaseTest {
 protected:
@@ -14,12 +10,6 @@ protected:
         for (const char* key : {"d", "b", "e", "a", "c"}) {
             ids_.push_back(addItem(key, std::string("word ") + key, "tag"));
         }
-    }
-    static std::string keysOf(const ZELItemResultSet::SharedItemList& items) {
-        std::string keys;
-        if (!items) return "(none)";
-        for (const auto& item : *items) keys += ZELStringToUTF8(static_cast<ZELTestItem&>(*item).key);
-        return keys;
     }
     static ZELItemResultSet::SortCriteria byKey(bool ascending) {
         return {ZELItemSortDescriptor("testKey", ascending)};
@@ -31,7 +21,7 @@ TEST_F(ZELItemResultSetTest, SynchronousLoadLeavesOutMissingItems) {
     std::vector<ZELID> withMissing = ids_;
     withMissing.push_back(9001);
     withMissing.push_back(9002);
-    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(withMissing), db_);
+    auto set = setOf(withMissing);
     EXPECT_EQ(set->itemCount(), 7u);
     EXPECT_EQ(set->loadedItemCount(), 0u);
     EXPECT_FALSE(set->finishedLoading());
@@ -53,17 +43,17 @@ TEST_F(ZELItemResultSetTest, SynchronousLoadLeavesOutMissingItems) {
 }
 
 TEST_F(ZELItemResultSetTest, EqualityAndHashFollowTheIDs) {
-    auto a = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
-    auto b = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto a = setOf(ids_);
+    auto b = setOf(ids_);
     b->allItems();
     EXPECT_TRUE(a->isEqual(*b));
     EXPECT_EQ(a->hash(), b->hash());
-    EXPECT_FALSE(a->isEqual(*ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0]}), db_)));
+    EXPECT_FALSE(a->isEqual(*setOf({ids_[0]})));
     EXPECT_FALSE(a->isEqual(*vectorOf(ids_)));
 }
 
 TEST_F(ZELItemResultSetTest, SortCriteriaApplyAtOnceOrAtTheNextStore) {
-    auto finished = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto finished = setOf(ids_);
     finished->allItems();
     finished->setLoadedItemSortDescriptors(byKey(true));
     EXPECT_EQ(keysOf(finished->loadedItems()), "abcde");
@@ -73,7 +63,7 @@ TEST_F(ZELItemResultSetTest, SortCriteriaApplyAtOnceOrAtTheNextStore) {
     EXPECT_EQ(keysOf(finished->loadedItems()), "edcba");
     EXPECT_FALSE(finished->loadedItemSortDescriptors().has_value());
 
-    auto unfinished = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto unfinished = setOf(ids_);
     unfinished->setLoadedItemSortDescriptors(byKey(true));
     EXPECT_EQ(keysOf(unfinished->loadedItems()), "");
     EXPECT_EQ(keysOf(unfinished->allItems()), "abcde");
@@ -111,8 +101,8 @@ TEST(ZELItemSortDescriptor, ValueOrderAndTies) {
 }
 
 TEST_F(ZELItemResultSetTest, TakingItemsFromASimilarSet) {
-    auto all = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
-    auto some = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0], ids_[3]}), db_);
+    auto all = setOf(ids_);
+    auto some = setOf({ids_[0], ids_[3]});
     // Not finished yet: nothing changes.
     EXPECT_FALSE(some->takeLoadedItemsFromSimilarResultSet(*all));
     EXPECT_FALSE(some->finishedLoading());
@@ -124,13 +114,13 @@ TEST_F(ZELItemResultSetTest, TakingItemsFromASimilarSet) {
     EXPECT_EQ(some->loadedItems()->front(), all->loadedItems()->front());  // the same objects
 
     // Not a subset: false.
-    auto outside = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0], 9001}), db_);
+    auto outside = setOf({ids_[0], 9001});
     EXPECT_FALSE(outside->takeLoadedItemsFromSimilarResultSet(*all));
     EXPECT_FALSE(outside->finishedLoading());
 }
 
 TEST_F(ZELItemResultSetTest, RefreshReplacesChangedItemsAndRemovesDeletedOnes) {
-    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
+    auto set = setOf(ids_);
     // Not finished: nothing happens.
     set->forceReloadItemsWithIDs(*vectorOf({ids_[0]}));
     EXPECT_EQ(set->loadedItemCount(), 0u);
@@ -151,40 +141,16 @@ TEST_F(ZELItemResultSetTest, RefreshReplacesChangedItemsAndRemovesDeletedOnes) {
     EXPECT_EQ(*set->loadedItems(), *after);
 }
 
-TEST_F(ZELItemResultSetTest, DiscardingAndLoadingAgain) {
-    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf(ids_), db_);
-    set->discardLoadedItems();  // not finished: nothing happens
-    EXPECT_EQ(set->loadedItemCount(), 0u);
-    EXPECT_TRUE(set->loadedItems());
-
-    set->allItems();
-    set->discardLoadedItems();
-    EXPECT_FALSE(set->finishedLoading());
-    EXPECT_EQ(set->loadedItems(), nullptr);
-    EXPECT_EQ(set->itemCount(), 5u);
-    EXPECT_EQ(set->allItems()->size(), 5u);
-}
-
 TEST_F(ZELItemResultSetTest, ViableAspectBitIDsAreAskedOnce) {
     auto empty = ZELItemResultSet::resultSetWithItemIDs(*ZELIDVector::vector(), db_);
     EXPECT_EQ(empty->viableAspectBitIDs(), nullptr);
     EXPECT_TRUE(empty->allItems()->empty());
     EXPECT_TRUE(empty->finishedLoading());
 
-    auto set = ZELItemResultSet::resultSetWithItemIDs(*vectorOf({ids_[0], ids_[1]}), db_);
+    auto set = setOf({ids_[0], ids_[1]});
     auto viable = set->viableAspectBitIDs();
     EXPECT_EQ(idsOf(viable), idsOf(vectorOf({idOf(u"words", "word"), idOf(u"words", "d"), idOf(u"words", "b"),
                                             idOf(u"tags", "tag")})));
     db_->removeItemsWithIDs(*vectorOf({ids_[0]}));
     EXPECT_EQ(set->viableAspectBitIDs(), viable);  // the cached vector
-}
-
-TEST_F(ZELItemResultSetTest, ResultSetOfAQuery) {
-    auto query = ZELQuery::queryCombiningQueries(
-        {ZELQuery::queryMatchingID(idOf(u"words", "word")),
-         ZELQuery::queryNegatingQuery(ZELQuery::queryMatchingID(idOf(u"words", "c")))},
-        ZELBooleanOperationAND);
-    auto set = query->resultSetInDatabase(db_);
-    set->setLoadedItemSortDescriptors(byKey(false));
-    EXPECT_EQ(keysOf(set->allItems()), "edba");
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,13 +8,13 @@
 #include "zel/tokenizer/ZELTokenizerState.h"
 
 // Token sets written as UTF-8 literals in expectations.
-inline ZELTokenSet Tokens(std::initializer_list<const char*> utf8Tokens) {
+inline ZELTokenSet Tokens(const std::vector<const char*>& utf8Tokens) {
     ZELTokenSet tokens;
     for (const char* token : utf8Tokens) tokens.insert(ZELStringFromUTF8(token));
     return tokens;
 }
 
-inline std::vector<ZELString> TokenList(std::initializer_list<const char*> utf8Tokens) {
+inline std::vector<ZELString> TokenList(const std::vector<const char*>& utf8Tokens) {
     std::vector<ZELString> tokens;
     for (const char* token : utf8Tokens) tokens.push_back(ZELStringFromUTF8(token));
     return tokens;

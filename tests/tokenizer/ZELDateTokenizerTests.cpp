@@ -9,14 +9,8 @@ namespace {
 
 ZELDate BerlinDate(int64_t year, int64_t month, int64_t day, int64_t hour = 12, int64_t minute = 0,
                    int64_t second = 0) {
-    ZELDateComponents components;
-    components.year = year;
-    components.month = month;
-    components.day = day;
-    components.hour = hour;
-    components.minute = minute;
-    components.second = second;
-    const std::optional<ZELDate> date = ZELDateTokenizer::dateFromComponents(components);
+    const std::optional<ZELDate> date = ZELDateTokenizer::dateFromComponents(
+        {.year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second});
     EXPECT_TRUE(date.has_value());
     return date.value_or(ZELDate{});
 }
@@ -75,20 +69,6 @@ TEST(ZELDateTokenizer, ValuesThatAreNotDatesYieldNothing) {
     EXPECT_EQ(years->tokensForValue(ZELValue(ZELValue::Array{ZELValue(BerlinDate(1999, 1, 1)),
                                                              ZELValue(BerlinDate(2001, 1, 1))})),
               Tokens({"1999", "2001"}));
-}
-
-TEST(ZELDateComponents, AnswerAndSetOnlyTheirUnits) {
-    ZELDateComponents components = ZELDateTokenizer::componentsOfDate(
-        ZELDate{1709458245.0}, ZELCalendarUnitYear | ZELCalendarUnitWeekday);
-    EXPECT_EQ(components.integerValueForCalendarUnit(ZELCalendarUnitYear), 2024);
-    EXPECT_EQ(components.integerValueForCalendarUnit(ZELCalendarUnitWeekday), 1);
-    EXPECT_EQ(components.integerValueForCalendarUnit(ZELCalendarUnitMonth), ZELDateComponentUndefined);
-    EXPECT_EQ(components.integerValueForCalendarUnit(2), ZELDateComponentUndefined);  // era: not a unit here
-    const ZELDateComponents before = components;
-    components.setIntegerValue(9, 1024);
-    EXPECT_EQ(components, before);
-    components.setIntegerValue(11, ZELCalendarUnitMonth);
-    EXPECT_EQ(components.month, 11);
 }
 
 TEST(ZELDateTokenizer, TheCalendarCanBeReplacedButNotByAnUnknownZone) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <random>
 #include <set>
-#include <vector>
 
 #include "TokenizerTestSupport.h"
 #include "zel/platform/ZELUserDefaults.h"

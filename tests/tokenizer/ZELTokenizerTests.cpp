@@ -97,38 +97,39 @@ TEST(ZELTokenizerState, MatchesAPlainSetInContentsAndOrder) {
     }
 }
 
-TEST(ZELTokenizer, BaseYieldsNoneForNoValueAndEmptySetsOtherwise) {
-    const auto tokenizer = ZELTokenizer::tokenizer<ZELTokenizer>();
-    EXPECT_FALSE(tokenizer->tokensForValue(ZELValue()).has_value());
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("text"))), ZELTokenSet{});
-    const auto words = ZELTokenizer::tokenizer<ZELWordTokenizer>();
-    EXPECT_EQ(words->tokensForValue(ZELValue(ZELValue::Array{})), ZELTokenSet{});
-}
-
-TEST(ZELTokenizer, IdentityTokenizerKeepsTheTextWholeUpToFourHundredUnits) {
-    const auto tokenizer = ZELTokenizer::tokenizer<ZELIdentityValueTokenizer>();
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("Big red apple"))), Tokens({"Big red apple"}));
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELString(500, u'q'))), ZELTokenSet{ZELString(400, u'q')});
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(42)), ZELTokenSet{});
-}
-
-TEST(ZELTokenizer, WhitespaceTokenizerSplitsAtWhitespaceAndNewlines) {
-    const auto tokenizer = ZELTokenizer::tokenizer<ZELWhitespaceTokenizer>();
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("a  b\tc\n"))), Tokens({"a", "b", "c"}));
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(ZELValue::Array{ZELValue(U("x y")), ZELValue(U("y z"))})),
-              Tokens({"x", "y", "z"}));
-    EXPECT_EQ(tokenizer->tokensForValue(ZELValue(U("\u3000one\u00A0two\u2029"))), Tokens({"one", "two"}));
-}
-
-TEST(ZELTokenizer, NonEmptyTokenTokenizerAnswersYesOrNo) {
-    const auto tokenizer = ZELTokenizer::tokenizer<ZELNonEmptyTokenTokenizer>();
-    const std::pair<ZELValue, const char*> cases[] = {
-        {ZELValue(), "no"},          {ZELValue(U("")), "no"},       {ZELValue(ZELValue::Array{}), "no"},
-        {ZELValue(ZELValue::Dictionary{}), "no"}, {ZELValue(ZELValue::Data{}), "no"},
-        {ZELValue(0), "yes"},        {ZELValue(U("x")), "yes"},     {ZELValue(ZELValue::Array{ZELValue()}), "yes"},
-        {ZELValue(ZELDate{0}), "yes"}};
-    for (const auto& [value, answer] : cases) {
-        EXPECT_EQ(tokenizer->tokensForValue(value), Tokens({answer})) << answer;
+TEST(ZELTokenizer, ValuesGiveTheirTokens) {
+    const std::shared_ptr<ZELTokenizer> base = ZELTokenizer::tokenizer<ZELTokenizer>();
+    const std::shared_ptr<ZELTokenizer> identity = ZELTokenizer::tokenizer<ZELIdentityValueTokenizer>();
+    const std::shared_ptr<ZELTokenizer> whitespace = ZELTokenizer::tokenizer<ZELWhitespaceTokenizer>();
+    const std::shared_ptr<ZELTokenizer> nonEmpty = ZELTokenizer::tokenizer<ZELNonEmptyTokenTokenizer>();
+    const struct {
+        std::shared_ptr<ZELTokenizer> tokenizer;
+        ZELValue value;
+        std::optional<ZELTokenSet> tokens;
+    } rows[] = {
+        {base, ZELValue(), std::nullopt},
+        {base, ZELValue(U("text")), ZELTokenSet{}},
+        {ZELTokenizer::tokenizer<ZELWordTokenizer>(), ZELValue(ZELValue::Array{}), ZELTokenSet{}},
+        // The whole text, up to four hundred units.
+        {identity, ZELValue(U("Big red apple")), Tokens({"Big red apple"})},
+        {identity, ZELValue(ZELString(500, u'q')), ZELTokenSet{ZELString(400, u'q')}},
+        {identity, ZELValue(42), ZELTokenSet{}},
+        {whitespace, ZELValue(U("a  b\tc\n")), Tokens({"a", "b", "c"})},
+        {whitespace, ZELValue(ZELValue::Array{ZELValue(U("x y")), ZELValue(U("y z"))}), Tokens({"x", "y", "z"})},
+        {whitespace, ZELValue(U("\u3000one\u00A0two\u2029")), Tokens({"one", "two"})},
+        {nonEmpty, ZELValue(), Tokens({"no"})},
+        {nonEmpty, ZELValue(U("")), Tokens({"no"})},
+        {nonEmpty, ZELValue(ZELValue::Array{}), Tokens({"no"})},
+        {nonEmpty, ZELValue(ZELValue::Dictionary{}), Tokens({"no"})},
+        {nonEmpty, ZELValue(ZELValue::Data{}), Tokens({"no"})},
+        {nonEmpty, ZELValue(0), Tokens({"yes"})},
+        {nonEmpty, ZELValue(U("x")), Tokens({"yes"})},
+        {nonEmpty, ZELValue(ZELValue::Array{ZELValue()}), Tokens({"yes"})},
+        {nonEmpty, ZELValue(ZELDate{0}), Tokens({"yes"})},
+    };
+    for (size_t row = 0; row < std::size(rows); ++row) {
+        EXPECT_EQ(rows[row].tokenizer->tokensForValue(rows[row].value), rows[row].tokens)
+            << "row " << row << ": " << Describe(rows[row].tokenizer->tokensForValue(rows[row].value));
     }
 }
 

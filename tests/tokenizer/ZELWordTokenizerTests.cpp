@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "TokenizerTestSupport.h"
 #include "zel/tokenizer/TarvoICUTokenizer.h"
@@ -38,26 +36,35 @@ std::vector<std::pair<size_t, size_t>> VisitedWords(const char* locale, const ZE
 
 }  // namespace
 
-TEST(ZELWordTokenizer, PunctuationIsATokenAndSpacesAreNot) {
-    EXPECT_EQ(WordTokens("Hello, world!"), Tokens({"Hello", ",", "world", "!"}));
-    EXPECT_EQ(WordTokens("Wait... what?!"), Tokens({"Wait", ".", "what", "?", "!"}));
-    EXPECT_EQ(WordTokens("example.com can't 3.14"), Tokens({"example.com", "can't", "3.14"}));
-    EXPECT_EQ(WordTokens("I \u2764 tea"), Tokens({"I", "\u2764", "tea"}));
-}
-
-TEST(ZELWordTokenizer, SegmentsWithoutVisibleCharactersAreDropped) {
-    EXPECT_EQ(WordTokens("a \u200B\u200B b\t\r\n\u00A0c"), Tokens({"a", "b", "c"}));
-    EXPECT_EQ(WordTokens(" \n\t "), ZELTokenSet{});
-    EXPECT_EQ(WordTokens(""), ZELTokenSet{});
-}
-
-TEST(ZELWordTokenizer, URLsAreSkippedWholeWithTheirTrailingPunctuation) {
-    EXPECT_EQ(WordTokens("see https://example.com/a/b?x=1). next"), Tokens({"see", "next"}));
-    // A URL at the very end runs to the end of the text.
-    EXPECT_EQ(WordTokens("go to https://a.b/c."), Tokens({"go", "to"}));
-    EXPECT_EQ(WordTokens("(ftp://host/file), done"), Tokens({"(", "done"}));
-    // Only a segment followed by "://" starts a URL.
-    EXPECT_EQ(WordTokens("ratio 3:1 and a:/b"), Tokens({"ratio", "3", ":", "1", "and", "a", "/", "b"}));
+// Punctuation is a token and spaces are not; segments without visible characters are dropped;
+// URLs are skipped whole with their trailing punctuation.
+TEST(ZELWordTokenizer, PlainTextGivesItsWordsAndPunctuation) {
+    const struct {
+        const char* text;
+        std::vector<const char*> tokens;
+    } rows[] = {
+        {"Hello, world!", {"Hello", ",", "world", "!"}},
+        {"Wait... what?!", {"Wait", ".", "what", "?", "!"}},
+        {"example.com can't 3.14", {"example.com", "can't", "3.14"}},
+        {"I \u2764 tea", {"I", "\u2764", "tea"}},
+        {"a \u200B\u200B b\t\r\n\u00A0c", {"a", "b", "c"}},
+        {" \n\t ", {}},
+        {"", {}},
+        {"see https://example.com/a/b?x=1). next", {"see", "next"}},
+        // A URL at the very end runs to the end of the text.
+        {"go to https://a.b/c.", {"go", "to"}},
+        {"(ftp://host/file), done", {"(", "done"}},
+        // Only a segment followed by "://" starts a URL.
+        {"ratio 3:1 and a:/b", {"ratio", "3", ":", "1", "and", "a", "/", "b"}},
+        // Hyphenated compounds are kept whole and in parts.
+        {"well-known", {"well", "well-known", "known"}},
+        {"an e-mail, re-sent", {"an", "e", "e-mail", "mail", ",", "re", "re-sent", "sent"}},
+        {"x - y", {"x", "-", "y"}},
+        {"über-öffentlich", {"über", "über-öffentlich", "öffentlich"}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(WordTokens(row.text), Tokens(row.tokens)) << row.text;
+    EXPECT_EQ(ZELWordTokenizer::wordForHyphenAtIndex(2, U("(a-b-c)")), U("a-b-c"));
+    EXPECT_EQ(ZELWordTokenizer::wordForHyphenAtIndex(2, U("\U0001D400-z")), U("\U0001D400-z"));  // math bold A
 }
 
 TEST(ZELWordTokenizer, Base64BlocksAreSkipped) {
@@ -85,15 +92,6 @@ TEST(ZELWordTokenizer, LongSegmentsThatAreNotBase64LinesAreTokens) {
     EXPECT_EQ(WordTokens((shortLine + "\nok").c_str()), Tokens({shortLine.c_str(), "ok"}));
     // A very long word is cut to 400 units.
     EXPECT_EQ(WordTokens(ZELString(1000, u'k') + u" end"), (ZELTokenSet{ZELString(400, u'k'), u"end"}));
-}
-
-TEST(ZELWordTokenizer, HyphenatedCompoundsAreKeptWholeAndInParts) {
-    EXPECT_EQ(WordTokens("well-known"), Tokens({"well", "well-known", "known"}));
-    EXPECT_EQ(WordTokens("an e-mail, re-sent"), Tokens({"an", "e", "e-mail", "mail", ",", "re", "re-sent", "sent"}));
-    EXPECT_EQ(WordTokens("x - y"), Tokens({"x", "-", "y"}));
-    EXPECT_EQ(WordTokens("über-öffentlich"), Tokens({"über", "über-öffentlich", "öffentlich"}));
-    EXPECT_EQ(ZELWordTokenizer::wordForHyphenAtIndex(2, U("(a-b-c)")), U("a-b-c"));
-    EXPECT_EQ(ZELWordTokenizer::wordForHyphenAtIndex(2, U("\U0001D400-z")), U("\U0001D400-z"));  // math bold A
 }
 
 TEST(ZELWordTokenizer, JapaneseRunsAreSplitIntoDictionaryWords) {

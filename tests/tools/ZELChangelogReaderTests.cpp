@@ -1,13 +1,11 @@
 // The changelog reader: entries of literal changelog text, the trailer's dates, malformed and
-// truncated text, and files plain, gzip-compressed and damaged.
+// truncated text (its files are read in ZELToolChangelogTests).
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <random>
 #include <tuple>
 
 #include "ZELChangelogReader.h"
-#include "ZELToolTestSupport.h"
 
 namespace {
 
@@ -36,26 +34,6 @@ const char* const kTwoEntries =
 
 std::vector<ZELValue::Dictionary> read(const std::string& changelog, ZELChangelogReadStats* stats = nullptr) {
     return ZELReadChangelogEntries(changelog, stats);
-}
-
-// Writes `chunks` as consecutive gzip members (one member for one chunk).
-std::string writeGzip(const std::string& path, const std::vector<std::string>& chunks) {
-    std::string bytes;
-    for (const std::string& chunk : chunks) {
-        z_stream stream{};
-        EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-        std::string member(deflateBound(&stream, chunk.size()), '\0');
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
-        stream.avail_in = static_cast<uInt>(chunk.size());
-        stream.next_out = reinterpret_cast<Bytef*>(member.data());
-        stream.avail_out = static_cast<uInt>(member.size());
-        EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-        member.resize(stream.total_out);
-        deflateEnd(&stream);
-        bytes += member;
-    }
-    std::ofstream(path, std::ios::binary) << bytes;
-    return bytes;
 }
 
 }  // namespace
@@ -179,61 +157,4 @@ TEST(ZELChangelogReader, TruncatedAndDamagedTextNeverCrashes) {
     ASSERT_EQ(latin1.size(), 1u);
     EXPECT_EQ(latin1[0].at(u"body").stringValue(), u"  * Caf\uFFFD.");
     EXPECT_EQ(latin1[0].at(u"authorName").stringValue(), u"J\uFFFDrg");
-}
-
-class ZELChangelogFileTest : public ZELToolScratchTest {};
-
-TEST_F(ZELChangelogFileTest, PlainAndGzipFilesReadTheSame) {
-    const std::string plain = write("changelog.Debian", kTwoEntries);
-    const std::string gzip = path("changelog.Debian.gz");
-    writeGzip(gzip, {kTwoEntries});
-    const std::string twoMembers = path("two.gz");
-    const std::string text = kTwoEntries;
-    writeGzip(twoMembers, {text.substr(0, 100), text.substr(100)});
-
-    std::string message;
-    const auto fromPlain = ZELReadChangelogFile(plain, nullptr, &message);
-    ASSERT_TRUE(fromPlain) << message;
-    EXPECT_EQ(fromPlain->size(), 2u);
-    EXPECT_EQ(ZELReadChangelogFile(gzip, nullptr, &message), fromPlain) << message;
-    EXPECT_EQ(ZELReadChangelogFile(twoMembers, nullptr, &message), fromPlain) << message;
-    EXPECT_EQ(ZELReadChangelogText(gzip, &message), text);
-    EXPECT_EQ(ZELReadChangelogText(write("empty", ""), &message), std::string());
-}
-
-TEST_F(ZELChangelogFileTest, DamagedFilesGiveAMessageNamingTheFile) {
-    const std::string gzip = path("changelog.Debian.gz");
-    const std::string bytes = writeGzip(gzip, {kTwoEntries});
-    const struct {
-        std::string name;
-        std::string bytes;
-        const char* problem;
-    } cases[] = {
-        {"cut.gz", bytes.substr(0, bytes.size() / 2), "the compressed data ends early"},
-        {"no-trailer.gz", bytes.substr(0, bytes.size() - 4), "the compressed data ends early"},
-        {"garbage.gz", "\x1f\x8bgarbage and more garbage", "damaged compressed data ("},
-        {"bad-crc.gz", bytes.substr(0, bytes.size() - 8) + std::string(8, '\0'), "damaged compressed data ("},
-        {"trailing.gz", bytes + "junk", "damaged compressed data ("},
-    };
-    for (const auto& c : cases) {
-        const std::string file = write(c.name, c.bytes);
-        std::string message;
-        ZELChangelogReadStats stats;
-        EXPECT_FALSE(ZELReadChangelogFile(file, &stats, &message)) << c.name;
-        EXPECT_EQ(message.rfind(file + ": " + c.problem, 0), 0u) << message;
-        EXPECT_EQ(stats.entries, 0u);
-    }
-    std::string message;
-    EXPECT_FALSE(ZELReadChangelogText(path("missing"), &message));
-    EXPECT_EQ(message, path("missing") + ": cannot read the file");
-    EXPECT_FALSE(ZELReadChangelogText(dir_.string(), &message));
-    EXPECT_EQ(message, dir_.string() + ": cannot read the file");
-}
-
-TEST_F(ZELChangelogFileTest, AGzipBombIsRefused) {
-    const std::string bomb = path("bomb.gz");
-    writeGzip(bomb, {std::string(ZELChangelogMaximumTextBytes + 1, 'a')});
-    std::string message;
-    EXPECT_FALSE(ZELReadChangelogText(bomb, &message));
-    EXPECT_EQ(message, bomb + ": decompresses to more than the limit of 64 MiB");
 }

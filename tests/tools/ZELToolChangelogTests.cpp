@@ -1,16 +1,16 @@
-// zel import-changelogs and zel demo on small literal inputs, and the schema's duplicate keys
-// and detected-text aspects they rest on.
-#include <gtest/gtest.h>
+// zel import-changelogs and zel demo on small literal inputs, the schema's duplicate keys and
+// detected-text aspects they rest on, and the changelog files plain, gzip-compressed and damaged.
 #include <zlib.h>
 
 #include <regex>
 
+#include "ZELChangelogReader.h"
 #include "ZELToolTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
 
 // The output with every timing ("512 µs", "3.25 ms", "1.20 s") replaced by "T".
 std::string withoutTimings(const std::string& text) {
@@ -41,23 +41,33 @@ const char* const kBarChangelog =
 
 class ZELToolChangelogTest : public ZELToolScratchTest {
 protected:
-    // Writes a gzip file the way Debian packages ship changelogs.
-    std::string writeGzip(const std::string& name, const std::string& text) {
-        const std::string file = path(name);
-        fs::create_directories(fs::path(file).parent_path());
-        gzFile gz = gzopen(file.c_str(), "wb");
-        EXPECT_NE(gz, nullptr);
-        EXPECT_EQ(gzwrite(gz, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
-        gzclose(gz);
-        return file;
+    // Writes `chunks` as consecutive gzip members (one member for one chunk), the way Debian
+    // packages ship changelogs; answers the file's path.
+    std::string writeGzip(const std::string& name, const std::vector<std::string>& chunks) {
+        std::string bytes;
+        for (const std::string& chunk : chunks) {
+            z_stream stream{};
+            EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+            std::string member(deflateBound(&stream, chunk.size()), '\0');
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
+            stream.avail_in = static_cast<uInt>(chunk.size());
+            stream.next_out = reinterpret_cast<Bytef*>(member.data());
+            stream.avail_out = static_cast<uInt>(member.size());
+            EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+            member.resize(stream.total_out);
+            deflateEnd(&stream);
+            bytes += member;
+        }
+        fs::create_directories(fs::path(path(name)).parent_path());
+        return write(name, bytes);
     }
 
     // Two binary packages of foo (one compressed, one plain) and bar.
     std::vector<std::string> writeChangelogs() {
         fs::create_directories(path("doc/libfoo-dev"));
-        return {writeGzip("doc/libfoo1/changelog.Debian.gz", kFooChangelog),
+        return {writeGzip("doc/libfoo1/changelog.Debian.gz", {kFooChangelog}),
                 write("doc/libfoo-dev/changelog.Debian", kFooChangelog),
-                writeGzip("doc/bar/changelog.Debian.gz", kBarChangelog)};
+                writeGzip("doc/bar/changelog.Debian.gz", {kBarChangelog})};
     }
 
     static std::string sourceFolder() { return fs::path(ZEL_TEST_DATA_DIR).parent_path().parent_path().string(); }
@@ -99,8 +109,7 @@ TEST_F(ZELToolChangelogTest, ImportMergesTheEntriesThatBinaryPackagesRepeat) {
 
 TEST_F(ZELToolChangelogTest, UnreadableFilesAreToldAndLeftOut) {
     const std::vector<std::string> files = writeChangelogs();
-    std::ifstream gz(files[0], std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(gz)), std::istreambuf_iterator<char>());
+    const std::string bytes = ZELTestReadFile<std::string>(files[0]);
     const std::string cut = write("cut.gz", bytes.substr(0, bytes.size() / 2));
 
     const ZELToolRun run = zel({"import-changelogs", path("db"), cut, path("missing"), files[2]});
@@ -115,22 +124,16 @@ TEST_F(ZELToolChangelogTest, UnreadableFilesAreToldAndLeftOut) {
 TEST_F(ZELToolChangelogTest, TheExampleSchemaMakesTheSameDatabase) {
     const std::vector<std::string> files = writeChangelogs();
     const std::string schema = sourceFolder() + "/examples/changelogs/schema.json";
-    const ZELToolRun created = zel({"create", path("created"), "--schema", schema});
-    ASSERT_EQ(created.status, ZELToolExitSuccess) << created.err;
-    EXPECT_EQ(created.out, "created database \"org.example.changelogs\" in " + path("created") + " with 12 aspects\n");
+    EXPECT_EQ(zelOut({"create", path("created"), "--schema", schema}),
+              "created database \"org.example.changelogs\" in " + path("created") + " with 12 aspects\n");
 
-    for (const char* folder : {"created", "imported"}) {
-        const ZELToolRun run = zel({"import-changelogs", path(folder), files[0], files[2]});
-        ASSERT_EQ(run.status, ZELToolExitSuccess) << run.err;
-    }
+    for (const char* folder : {"created", "imported"}) zelOut({"import-changelogs", path(folder), files[0], files[2]});
 
-    const ZELToolRun fromCreated = zel({"dump", path("created")});
-    const ZELToolRun fromImported = zel({"dump", path("imported")});
-    ASSERT_EQ(fromCreated.status, ZELToolExitSuccess) << fromCreated.err;
-    EXPECT_EQ(fromCreated.out, fromImported.out);
-    EXPECT_NE(fromCreated.out.find("aspect 12 \"link\" (ZELDetectedTextLinkTokenizer, key \"detectedText:body\"): "),
+    const std::string fromCreated = zelOut({"dump", path("created")});
+    EXPECT_EQ(fromCreated, zelOut({"dump", path("imported")}));
+    EXPECT_NE(fromCreated.find("aspect 12 \"link\" (ZELDetectedTextLinkTokenizer, key \"detectedText:body\"): "),
               std::string::npos)
-        << fromCreated.out;
+        << fromCreated;
 }
 
 TEST_F(ZELToolChangelogTest, ImportRefusesOtherFoldersAndArguments) {
@@ -139,10 +142,8 @@ TEST_F(ZELToolChangelogTest, ImportRefusesOtherFoldersAndArguments) {
     ASSERT_EQ(zel({"create", path("other"), "--schema", other}).status, ZELToolExitSuccess);
     const std::string changelog = write("changelog", kBarChangelog);
 
-    const ZELToolRun foreign = zel({"import-changelogs", path("other"), changelog});
-    EXPECT_EQ(foreign.status, ZELToolExitFailure);
-    EXPECT_EQ(foreign.err, "zel: " + path("other") +
-                               ": the folder belongs to the database \"org.example.other\", not \"org.example.changelogs\"\n");
+    EXPECT_EQ(zelErr({"import-changelogs", path("other"), changelog}),
+              "zel: " + path("other") + ": the folder belongs to the database \"org.example.other\", not \"org.example.changelogs\"\n");
     fs::create_directory(path("full"));
     write("full/notes.txt", "x");
     EXPECT_EQ(zel({"import-changelogs", path("full"), changelog}).status, ZELToolExitFailure);
@@ -208,59 +209,22 @@ TEST_F(ZELToolChangelogTest, DemoOnRecordsPrintsEverySection) {
     const ZELToolRun demo = zel(arguments);
 
     ASSERT_EQ(demo.status, ZELToolExitSuccess) << demo.err;
-    EXPECT_EQ(withoutTimings(demo.out),
-              "== Import: the records of " + records + " (schema " + schema + ")\n"
-              "database: a scratch folder, removed at the end\n"
-              "4 records read\n"
-              "3 items stored, 1 duplicate merged\n"
-              "indexed and saved in T; the database holds 3 items\n"
-              "\n"
-              "== Searches (the most-used terms)\n"
-              "\n"
-              "title: \"Garden\"\n"
-              "  query: Garden\n"
-              "  2 items in T\n"
-              "    {\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n"
-              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n"
-              "\n"
-              "title: \"Report\"\n"
-              "  query: Report\n"
-              "  2 items in T\n"
-              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n"
-              "    {\"id\":\"3\",\"tag\":\"home\",\"title\":\"Report on the garlic\"}\n"
-              "\n"
-              "tag: \"home\"\n"
-              "  query: home\n"
-              "  2 items in T\n"
-              "    {\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n"
-              "    {\"id\":\"3\",\"tag\":\"home\",\"title\":\"Report on the garlic\"}\n"
-              "\n"
-              "== Completions (every aspect; the first letters of the most-used terms)\n"
-              "\n"
-              "complete \"G\"\n"
-              "  2 completions in T: \"Garden\", \"garlic\"\n"
-              "\n"
-              "complete \"R\"\n"
-              "  1 completion in T: \"Report\"\n"
-              "\n"
-              "complete \"h\"\n"
-              "  1 completion in T: \"home\"\n"
-              "\n"
-              "complete \"G\" within the items of \"Garden\"\n"
-              "  1 completion in T: \"Garden\"\n"
-              "\n"
-              "== Saved searches in " + path("searches") + "\n"
-              "\n"
-              "Gardens\n"
-              "  query: Garden\n"
-              "  2 items in T\n"
-              "    {\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n"
-              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n"
-              "\n"
-              "Work/Work only\n"
-              "  query: (work) AND ((NOT garlic))\n"
-              "  1 item in T\n"
-              "    {\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n");
+    // Each section in order, with the counts, queries and items that show it worked.
+    const std::string out = withoutTimings(demo.out);
+    const std::string garden1 = "{\"id\":\"1\",\"tag\":\"home\",\"title\":\"Garden plans for spring\"}\n";
+    const std::string garden2 = "{\"id\":\"2\",\"tag\":\"work\",\"title\":\"Garden shed report\"}\n";
+    size_t at = 0;
+    for (const std::string& part : std::initializer_list<std::string>{
+             "4 records read\n3 items stored, 1 duplicate merged\nindexed and saved in T; the database holds 3 items\n",
+             "title: \"Garden\"\n  query: Garden\n  2 items in T\n    " + garden1 + "    " + garden2,
+             "title: \"Report\"\n", "tag: \"home\"\n",
+             "complete \"G\"\n  2 completions in T: \"Garden\", \"garlic\"\n",
+             "complete \"G\" within the items of \"Garden\"\n  1 completion in T: \"Garden\"\n",
+             "== Saved searches in " + path("searches") + "\n\nGardens\n  query: Garden\n  2 items in T\n",
+             "Work/Work only\n  query: (work) AND ((NOT garlic))\n  1 item in T\n    " + garden2}) {
+        at = out.find(part, at);
+        ASSERT_NE(at, std::string::npos) << "missing or out of order: " << part << "\nin:\n" << out;
+    }
 
     // The same again: only the timings differ.
     EXPECT_EQ(withoutTimings(zel(arguments).out), withoutTimings(demo.out));
@@ -284,4 +248,57 @@ TEST_F(ZELToolChangelogTest, DemoKeepsADatabaseItIsGivenAndRefusesBadArguments) 
     const ZELToolRun badRecords = zel({"demo", "--records", write("bad.jsonl", "{\n"), "--schema", schema});
     EXPECT_EQ(badRecords.status, ZELToolExitFailure);
     EXPECT_EQ(badRecords.err.rfind("zel: " + path("bad.jsonl") + ":1: not valid JSON", 0), 0u) << badRecords.err;
+}
+
+// ---- Reading changelog files ----
+
+TEST_F(ZELToolChangelogTest, PlainAndGzipFilesReadTheSame) {
+    const std::string text = kFooChangelog;
+    const std::string plain = write("changelog.Debian", text);
+    const std::string gzip = writeGzip("changelog.Debian.gz", {text});
+    const std::string twoMembers = writeGzip("two.gz", {text.substr(0, 100), text.substr(100)});
+
+    std::string message;
+    const auto fromPlain = ZELReadChangelogFile(plain, nullptr, &message);
+    ASSERT_TRUE(fromPlain) << message;
+    EXPECT_EQ(fromPlain->size(), 2u);
+    EXPECT_EQ(ZELReadChangelogFile(gzip, nullptr, &message), fromPlain) << message;
+    EXPECT_EQ(ZELReadChangelogFile(twoMembers, nullptr, &message), fromPlain) << message;
+    EXPECT_EQ(ZELReadChangelogText(gzip, &message), text);
+    EXPECT_EQ(ZELReadChangelogText(write("empty", ""), &message), std::string());
+}
+
+TEST_F(ZELToolChangelogTest, DamagedFilesGiveAMessageNamingTheFile) {
+    const std::string bytes = ZELTestReadFile<std::string>(writeGzip("changelog.Debian.gz", {kFooChangelog}));
+    const struct {
+        std::string name;
+        std::string bytes;
+        const char* problem;
+    } cases[] = {
+        {"cut.gz", bytes.substr(0, bytes.size() / 2), "the compressed data ends early"},
+        {"no-trailer.gz", bytes.substr(0, bytes.size() - 4), "the compressed data ends early"},
+        {"garbage.gz", "\x1f\x8bgarbage and more garbage", "damaged compressed data ("},
+        {"bad-crc.gz", bytes.substr(0, bytes.size() - 8) + std::string(8, '\0'), "damaged compressed data ("},
+        {"trailing.gz", bytes + "junk", "damaged compressed data ("},
+    };
+    for (const auto& c : cases) {
+        const std::string file = write(c.name, c.bytes);
+        std::string message;
+        ZELChangelogReadStats stats;
+        EXPECT_FALSE(ZELReadChangelogFile(file, &stats, &message)) << c.name;
+        EXPECT_EQ(message.rfind(file + ": " + c.problem, 0), 0u) << message;
+        EXPECT_EQ(stats.entries, 0u);
+    }
+    std::string message;
+    EXPECT_FALSE(ZELReadChangelogText(path("missing"), &message));
+    EXPECT_EQ(message, path("missing") + ": cannot read the file");
+    EXPECT_FALSE(ZELReadChangelogText(dir_.string(), &message));
+    EXPECT_EQ(message, dir_.string() + ": cannot read the file");
+}
+
+TEST_F(ZELToolChangelogTest, AGzipBombIsRefused) {
+    const std::string bomb = writeGzip("bomb.gz", {std::string(ZELChangelogMaximumTextBytes + 1, 'a')});
+    std::string message;
+    EXPECT_FALSE(ZELReadChangelogText(bomb, &message));
+    EXPECT_EQ(message, bomb + ": decompresses to more than the limit of 64 MiB");
 }

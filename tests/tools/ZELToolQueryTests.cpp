@@ -1,12 +1,5 @@
 // The query, complete, search and saved commands on a small database of three records.
-#include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "ZELTool.h"
 #include "ZELToolTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -71,14 +64,9 @@ TEST_F(ZELToolQueryTest, QueryPrintsMatchingItemIDsItemsAndDescription) {
     ASSERT_EQ(ids.status, ZELToolExitSuccess) << ids.err;
     EXPECT_EQ(ids.out, "3\n");
     EXPECT_EQ(ids.err, "");
-
-    const ToolRun items = zel({"query", db_, file, "--items"});
-    ASSERT_EQ(items.status, ZELToolExitSuccess) << items.err;
-    EXPECT_EQ(items.out, "item 3 {\"from\":\"bob\",\"subject\":\"Garden party\",\"tag\":\"home work\"}\n");
-
-    const ToolRun described = zel({"query", db_, file, "--describe"});
-    ASSERT_EQ(described.status, ZELToolExitSuccess) << described.err;
-    EXPECT_EQ(described.out, "((NOT ann)) AND (Garden)\n");
+    EXPECT_EQ(zelOut({"query", db_, file, "--items"}),
+              "item 3 {\"from\":\"bob\",\"subject\":\"Garden party\",\"tag\":\"home work\"}\n");
+    EXPECT_EQ(zelOut({"query", db_, file, "--describe"}), "((NOT ann)) AND (Garden)\n");
 
     // An OR of terms in two aspects, in item ID order; a lone term string is a query too.
     const std::string either = write("or.plist", queryPlist(operation("OR", {term("tag: work"), term("from: ann")})));
@@ -124,34 +112,23 @@ TEST_F(ZELToolQueryTest, QueryRefusesBadFilesAndArguments) {
 }
 
 TEST_F(ZELToolQueryTest, CompleteListsPrefixCompletionsAndWhetherMoreExist) {
-    const ToolRun all = zel({"complete", db_, "ga"});
-    ASSERT_EQ(all.status, ZELToolExitSuccess) << all.err;
-    EXPECT_EQ(all.out, "\"Garden\"\n\"Garlic\"\n2 completions\n");
-
-    const ToolRun limited = zel({"complete", db_, "ga", "--limit", "1"});
-    ASSERT_EQ(limited.status, ZELToolExitSuccess) << limited.err;
-    EXPECT_EQ(limited.out, "\"Garden\"\n1 completion, more exist\n");
-
-    const ToolRun inAspect = zel({"complete", db_, "a", "--aspect", "from"});
-    EXPECT_EQ(inAspect.out, "\"ann\"\n1 completion\n");
-    const ToolRun within =
-        zel({"complete", db_, "", "--aspect", "from", "--within", write("bob.plist", queryPlist(term("tag: work")))});
-    EXPECT_EQ(within.out, "\"bob\"\n1 completion\n");
+    EXPECT_EQ(zelOut({"complete", db_, "ga"}), "\"Garden\"\n\"Garlic\"\n2 completions\n");
+    EXPECT_EQ(zelOut({"complete", db_, "ga", "--limit", "1"}), "\"Garden\"\n1 completion, more exist\n");
+    EXPECT_EQ(zelOut({"complete", db_, "a", "--aspect", "from"}), "\"ann\"\n1 completion\n");
+    EXPECT_EQ(zelOut({"complete", db_, "", "--aspect", "from", "--within",
+                      write("bob.plist", queryPlist(term("tag: work")))}),
+              "\"bob\"\n1 completion\n");
 
     EXPECT_EQ(zel({"complete", db_, "ga", "--aspect", "colour"}).status, ZELToolExitFailure);
     EXPECT_EQ(zel({"complete", db_, "ga", "--limit", "-1"}).status, ZELToolExitUsage);
 }
 
 TEST_F(ZELToolQueryTest, SearchWordsNegationsAndAspectPrefixes) {
-    const ToolRun word = zel({"search", db_, "garden"});
-    ASSERT_EQ(word.status, ZELToolExitSuccess) << word.err;
-    EXPECT_EQ(word.out, "query: garden\n2 items\n"
+    EXPECT_EQ(zelOut({"search", db_, "garden"}), "query: garden\n2 items\n"
               "item 1 {\"from\":\"ann\",\"subject\":\"Garden report\",\"tag\":\"home\"}\n"
               "item 3 {\"from\":\"bob\",\"subject\":\"Garden party\",\"tag\":\"home work\"}\n");
 
-    const ToolRun negated = zel({"search", db_, "garden", "!ann"});
-    ASSERT_EQ(negated.status, ZELToolExitSuccess) << negated.err;
-    EXPECT_EQ(negated.out, "query: garden AND (NOT ann)\n1 item\n"
+    EXPECT_EQ(zelOut({"search", db_, "garden", "!ann"}), "query: garden AND (NOT ann)\n1 item\n"
               "item 3 {\"from\":\"bob\",\"subject\":\"Garden party\",\"tag\":\"home work\"}\n");
 
     // "ann" is a sender and a tag; "from:ann" looks only at senders.
@@ -173,21 +150,12 @@ TEST_F(ZELToolQueryTest, SavedSearchesAreListedAndRun) {
     const ToolRun search = zel({"search", db_, "garden", "!ann", "--save", path("saved/Gardens.query")});
     ASSERT_EQ(search.status, ZELToolExitSuccess) << search.err;
 
-    const ToolRun listed = zel({"saved", path("saved")});
-    ASSERT_EQ(listed.status, ZELToolExitSuccess) << listed.err;
-    EXPECT_EQ(listed.out, "Gardens\n");
-
-    const ToolRun withDatabase = zel({"saved", path("saved"), "--db", db_});
-    ASSERT_EQ(withDatabase.status, ZELToolExitSuccess) << withDatabase.err;
-    EXPECT_EQ(withDatabase.out, "Gardens: garden AND (NOT ann)\n");
-
+    EXPECT_EQ(zelOut({"saved", path("saved")}), "Gardens\n");
+    EXPECT_EQ(zelOut({"saved", path("saved"), "--db", db_}), "Gardens: garden AND (NOT ann)\n");
     // Running the saved search answers what the search itself did.
-    const ToolRun run = zel({"saved", path("saved"), "--db", db_, "--run", "Gardens"});
-    ASSERT_EQ(run.status, ZELToolExitSuccess) << run.err;
-    EXPECT_EQ(run.out, search.out);
+    EXPECT_EQ(zelOut({"saved", path("saved"), "--db", db_, "--run", "Gardens"}), search.out);
 
-    const ToolRun unknown = zel({"saved", path("saved"), "--db", db_, "--run", "Nope"});
-    EXPECT_EQ(unknown.status, ZELToolExitFailure);
-    EXPECT_EQ(unknown.err, "zel: no saved search \"Nope\" in " + path("saved") + "\n");
+    EXPECT_EQ(zelErr({"saved", path("saved"), "--db", db_, "--run", "Nope"}),
+              "zel: no saved search \"Nope\" in " + path("saved") + "\n");
     EXPECT_EQ(zel({"saved", path("saved"), "--run", "Gardens"}).status, ZELToolExitUsage);
 }

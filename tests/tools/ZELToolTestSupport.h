@@ -3,14 +3,11 @@
 // What the tool tests share: running a command in-process, and a scratch folder per test
 // (under /dev/shm unless TMPDIR is set).
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "support/ZELTestDatabaseCheck.h"
@@ -27,6 +24,20 @@ inline ZELToolRun zel(const std::vector<std::string>& arguments) {
     std::ostringstream out, err;
     const int status = ZELToolMain(arguments, ZELToolOutput{out, err});
     return {status, out.str(), err.str()};
+}
+
+// The output of a command that must succeed (its errors are reported when it fails).
+inline std::string zelOut(const std::vector<std::string>& arguments) {
+    const ZELToolRun run = zel(arguments);
+    EXPECT_EQ(run.status, ZELToolExitSuccess) << run.err;
+    return run.out;
+}
+
+// The error text of a command that must fail (not a usage error).
+inline std::string zelErr(const std::vector<std::string>& arguments) {
+    const ZELToolRun run = zel(arguments);
+    EXPECT_EQ(run.status, ZELToolExitFailure) << run.out;
+    return run.err;
 }
 
 class ZELToolScratchTest : public ::testing::Test {

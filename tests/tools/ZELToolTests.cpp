@@ -1,14 +1,9 @@
-#include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "ZELJSON.h"
-#include "ZELTool.h"
 #include "ZELToolTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 
 namespace fs = std::filesystem;
 
@@ -72,9 +67,8 @@ TEST_F(ZELToolTest, TokenizeListsTokensWithTheirNormalizedForms) {
 }
 
 TEST_F(ZELToolTest, TokenizeRefusesUnknownClassesAndBadArguments) {
-    const ToolRun unknown = zel({"tokenize", "ZELNoSuchTokenizer", "text"});
-    EXPECT_EQ(unknown.status, ZELToolExitFailure);
-    EXPECT_EQ(unknown.err, "zel: unknown tokenizer class \"ZELNoSuchTokenizer\"\n");
+    EXPECT_EQ(zelErr({"tokenize", "ZELNoSuchTokenizer", "text"}),
+              "zel: unknown tokenizer class \"ZELNoSuchTokenizer\"\n");
     EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer"}).status, ZELToolExitUsage);
     EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer", "x", "--colour"}).status, ZELToolExitUsage);
     const ToolRun badOptions = zel({"tokenize", "ZELWordTokenizer", "x", "--options", "{nope"});
@@ -203,9 +197,8 @@ TEST_F(ZELToolTest, CreateRefusesFoldersOfOtherDatabasesAndOtherFiles) {
     std::string other = kSchema;
     other.replace(other.find("org.example.notes"), 17, "org.example.other");
 
-    const ToolRun foreign = zel({"create", db, "--schema", write("other.json", other)});
-    EXPECT_EQ(foreign.status, ZELToolExitFailure);
-    EXPECT_EQ(foreign.err, "zel: " + db + ": the folder belongs to the database \"org.example.notes\", not \"org.example.other\"\n");
+    EXPECT_EQ(zelErr({"create", db, "--schema", write("other.json", other)}),
+              "zel: " + db + ": the folder belongs to the database \"org.example.notes\", not \"org.example.other\"\n");
     const ToolRun same = zel({"create", db, "--schema", path("schema.json")});
     EXPECT_EQ(same.status, ZELToolExitFailure);
     EXPECT_EQ(snapshot(db), before);
@@ -224,9 +217,8 @@ TEST_F(ZELToolTest, CreateRefusesFoldersOfOtherDatabasesAndOtherFiles) {
 
 TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
     fs::create_directory(path("plain"));
-    const ToolRun add = zel({"add", path("plain"), write("items.jsonl", "{}\n")});
-    EXPECT_EQ(add.status, ZELToolExitFailure);
-    EXPECT_EQ(add.err, "zel: " + path("plain") + ": not a database folder (it has no ZELDatabaseInfo.plist)\n");
+    EXPECT_EQ(zelErr({"add", path("plain"), write("items.jsonl", "{}\n")}),
+              "zel: " + path("plain") + ": not a database folder (it has no ZELDatabaseInfo.plist)\n");
     EXPECT_TRUE(fs::is_empty(path("plain")));
     EXPECT_EQ(zel({"dump", path("missing")}).status, ZELToolExitFailure);
     EXPECT_EQ(zel({"stats", path("missing")}).status, ZELToolExitFailure);
@@ -238,6 +230,45 @@ TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
     const ToolRun damaged = zel({"dump", db});
     EXPECT_EQ(damaged.status, ZELToolExitFailure);
     EXPECT_EQ(damaged.err.rfind("zel: " + db + "/ZELDatabaseInfo.plist: ", 0), 0u) << damaged.err;
+}
+
+// zel check on a clean folder, on a damaged one, with --repair, and with wrong arguments.
+TEST_F(ZELToolTest, CheckReportsProblemsAndRepairsDerivedFiles) {
+    const std::string db = path("db");
+    const std::string schema =
+        write("schema.json", R"({"identifier": "org.example.check", "clientVersion": 1,
+        "aspects": [{"identifier": "title", "tokenizer": "ZELWordTokenizer"}]})");
+    ASSERT_EQ(zel({"create", db, "--schema", schema}).status, ZELToolExitSuccess);
+    const std::string items =
+        write("items.jsonl", "{\"title\": \"apple banana\"}\n{\"title\": \"cherry\"}\n");
+    ASSERT_EQ(zel({"add", db, items}).status, ZELToolExitSuccess);
+
+    ZELToolRun run = zel({"check", db});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    EXPECT_EQ(run.out, "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    // The first two keys of the sort file swapped.
+    const std::filesystem::path sortFile = dir_ / "db" / "aspects" / "title.sort";
+    std::vector<uint8_t> bytes = ZELTestReadFile(sortFile);
+    std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
+    ZELTestWriteFile(sortFile, bytes);
+    run = zel({"check", db});
+    EXPECT_EQ(run.status, ZELToolExitFailure);
+    EXPECT_EQ(
+        run.out,
+        "aspects/title.sort: not in sort order at 1 places, first \"banana\" before \"apple\"\n"
+        "zel check: 1 problem in 4 stores, 1 sort file, 2 items\n");
+
+    run = zel({"check", db, "--repair"});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    EXPECT_EQ(run.out,
+              "repaired aspects/title.sort: rebuilt from the value store, 3 keys\n"
+              "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"check"}, {"check", db, "--fix"}, {"check", db, db}}) {
+        EXPECT_EQ(zel(arguments).status, ZELToolExitUsage) << arguments.size();
+    }
 }
 
 TEST(ZELJSON, ValuesRoundTrip) {

@@ -7,24 +7,14 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
-#include <chrono>
-#include <thread>
 
 #include "ZELUITestSupport.h"
 #include "zel/ui/ZELAspectTokenFieldPopUpOptionsController.h"
-#include "zel/ui/ZELMainQueueBridge.h"
 #include "zel/userquery/ZELUserCriteria.h"
 
 namespace {
 
 using Tokens = std::vector<std::string>;
-
-TEST(MainQueueBridge, TasksForTheMainThreadRunInTheEventLoop) {
-    EXPECT_TRUE(ZELMainQueueBridge::isInstalled());  // by the application object, before any widget
-    bool ran = false;
-    std::thread([&] { ZELMainQueue::async([&] { ran = ZELMainQueue::isMainThread(); }); }).join();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 1000));
-}
 
 TEST_F(ZELTokenFieldTest, TypedTermsBecomeTokensAndQueries) {
     field_->setLimitedAspectIdentifiers({u"title"}, u"t");
@@ -241,10 +231,10 @@ TEST_F(ZELTokenFieldTest, CopyAndPasteKeepNegationAndAlternatives) {
     auto query = ZELUserQuery::query();
     auto criteria = ZELUserCriteria::criteria();
     criteria->setSearchTerms({u"apple", u"apricot"});
-    criteria->setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({db_->aspectWithIdentifier(u"title")})});
+    criteria->setAspectGroups({ZELAspectTokenFieldGroup::groupWithAspects({aspect(u"title")})});
     criteria->setIsNegate(true);
     query->addUserCriterias({criteria});
-    query->addMatchValue(u"dessert", db_->aspectWithIdentifier(u"tag"));
+    query->addMatchValue(u"dessert", aspect(u"tag"));
     field_->setCriteriaFromUserQuery(*query);
     const Tokens original = {"NOT( apple OR apricot )", "dessert"};
     EXPECT_EQ(tokens(), original);
@@ -270,15 +260,13 @@ TEST_F(ZELTokenFieldTest, CopyAndPasteKeepNegationAndAlternatives) {
 
 TEST_F(ZELTokenFieldTest, TokensMoveToTheFieldsThatSearchTheirAspects) {
     auto query = ZELUserQuery::query();
-    query->addMatchValue(u"apple", db_->aspectWithIdentifier(u"title"));
-    query->addMatchValue(u"fruit", db_->aspectWithIdentifier(u"tag"));
+    query->addMatchValue(u"apple", aspect(u"title"));
+    query->addMatchValue(u"fruit", aspect(u"tag"));
     ZELAspectTokenField titles(&window_), tags(&window_), both(&window_);
-    titles.addAspectGroup({db_->aspectWithIdentifier(u"title")}, u"Title");
-    tags.addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
-    for (auto* field : {&both}) {
-        field->addAspectGroup({db_->aspectWithIdentifier(u"title")}, u"Title");
-        field->addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
-    }
+    titles.addAspectGroup({aspect(u"title")}, u"Title");
+    tags.addAspectGroup({aspect(u"tag")}, u"Tag");
+    both.addAspectGroup({aspect(u"title")}, u"Title");
+    both.addAspectGroup({aspect(u"tag")}, u"Tag");
     std::set<const ZELUserCriteria*> claimed;
     titles.setCriteriaFromUserQuery(*query, &claimed);
     tags.setCriteriaFromUserQuery(*query, &claimed);
@@ -290,7 +278,7 @@ TEST_F(ZELTokenFieldTest, TokensMoveToTheFieldsThatSearchTheirAspects) {
     EXPECT_EQ(tokens(&both), (Tokens{"apple", "fruit"}));
     const auto map = both.searchTermAspectMap();
     ASSERT_EQ(map.size(), 2u);
-    EXPECT_EQ(map.at(u"apple"), ZELAspectTokenField::AspectList{db_->aspectWithIdentifier(u"title")});
+    EXPECT_EQ(map.at(u"apple"), ZELAspectTokenField::AspectList{aspect(u"title")});
     titles.clear();
     tags.clear();
     both.transferCriteriaToOrderedTokenFields({&tags, &titles});
@@ -300,9 +288,9 @@ TEST_F(ZELTokenFieldTest, TokensMoveToTheFieldsThatSearchTheirAspects) {
 
 TEST_F(ZELTokenFieldTest, AResultWithoutTheYesValueMakesTheFieldReadOnly) {
     addItem("flag", "yes");
-    field_->setEnabledStateAspect(db_->aspectWithIdentifier(u"tag"));
+    field_->setEnabledStateAspect(aspect(u"tag"));
     const auto tag = [&](const char16_t* value) {
-        return ZELQuery::queryMatchingID(db_->aspectWithIdentifier(u"tag")->aspectBitIDForValue(value, false))
+        return ZELQuery::queryMatchingID(aspect(u"tag")->aspectBitIDForValue(value, false))
             ->resultSetInDatabase(db_);
     };
     delegate_.resultSet = tag(u"yes");

@@ -2,15 +2,12 @@
 // typed and picked tokens and a picked month, compare with `zel search`, save the search and
 // find it in the menu.
 
-#include <gtest/gtest.h>
-
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QTableView>
 #include <QTest>
-#include <filesystem>
 #include <map>
 #include <fstream>
 #include <sstream>

@@ -1,13 +1,9 @@
-// The window-free models of the widgets: the list window's rows, the token's size arithmetic
-// and the clipboard's text forms.
+// The window-free model of the completion list window's rows.
 
 #include <gtest/gtest.h>
 
 #include "zel/query/ZELCompletionList_Array.h"
 #include "zel/ui/ZELCompletionRows.h"
-#include "zel/ui/ZELTokenFieldAttachment.h"
-#include "zel/ui/ZELTokenTextForms.h"
-#include "zel/userquery/ZELUserCriteria.h"
 
 namespace {
 
@@ -48,57 +44,6 @@ TEST(CompletionRows, ShowTheCompletionsThenAWarningOrTheMoreRow) {
         EXPECT_FALSE(rows.isRowSelectable(n));
         EXPECT_FALSE(rows.completionForRow(n));
     }
-}
-
-TEST(CompletionRows, OnlyEnabledCompletionsMayBePicked) {
-    ZELCompletionRows rows;
-    rows.setList(ZELCompletionList_Array::listWithCompletions({u"apple", u"apricot"}));
-    EXPECT_TRUE(rows.isRowSelectable(0) && rows.isRowSelectable(1));
-    rows.setEnabledCompletions(ZELCompletionList::CompletionSet{u"apricot"});
-    EXPECT_FALSE(rows.isRowSelectable(0));
-    EXPECT_TRUE(rows.isRowSelectable(1));
-    EXPECT_EQ(rows.completionForRow(1), u"apricot");
-}
-
-TEST(CompletionRows, MoreAsksForTwiceTheShownCountAndAtLeastOnePageMore) {
-    EXPECT_EQ(ZELCompletionRows::moreCompletionsRequestCount(0, 100), 100u);
-    EXPECT_EQ(ZELCompletionRows::moreCompletionsRequestCount(30, 100), 130u);
-    EXPECT_EQ(ZELCompletionRows::moreCompletionsRequestCount(100, 100), 200u);
-    EXPECT_EQ(ZELCompletionRows::moreCompletionsRequestCount(300, 100), 600u);
-}
-
-TEST(TokenFieldAttachment, SizeAndOptionsArea) {
-    struct Case {
-        bool menu, transitory;
-        double width;
-    } const cases[] = {{false, false, 70}, {true, false, 77}, {false, true, 62}, {true, true, 69}};
-    for (const Case& c : cases) {
-        ZELTokenFieldAttachment token({}, ZELString(u"x"));
-        token.setHasContextualMenu(c.menu);
-        token.setIsTransitory(c.transitory);
-        EXPECT_EQ(token.widthForTitleWidth(50), c.width);
-    }
-    ZELTokenFieldAttachment token({}, ZELString(u"x"));
-    token.setHasContextualMenu(true);
-    // The last 20 points of a token spanning up to x = 100 open its options.
-    EXPECT_FALSE(token.isContextualMenuClick(79.9, 100));
-    EXPECT_TRUE(token.isContextualMenuClick(80, 100));
-    EXPECT_TRUE(token.isContextualMenuClick(99.9, 100));
-    token.setHasContextualMenu(false);
-    EXPECT_FALSE(token.isContextualMenuClick(90, 100));
-}
-
-TEST(TokenTextForms, CopyAndSelectorList) {
-    auto criteria = ZELUserCriteria::criteria();
-    criteria->setSearchTerms({u"apple", u"pear"});
-    criteria->setIsNegate(true);
-    const std::vector<ZELTokenTextForms::Piece> pieces = {criteria, ZELString(u"typed")};
-    EXPECT_EQ(ZELTokenTextForms::plainTextForPieces(pieces), u" apple pear typed");
-    EXPECT_EQ(ZELTokenTextForms::selectorListText({u"apple", u"apricot", u"avocado"}), u"apple\napricot\navocado");
-    EXPECT_EQ(ZELTokenTextForms::selectorListText({}), u"");
-    EXPECT_EQ(
-        ZELTokenTextForms::selectorTableText({{u"2011", u"2012"}, {}, {u"Jan", u"Feb", u"Mar"}}),
-        u"2011\t\tJan\n2012\t\tFeb\n\t\tMar\n");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The desktop conveniences: the save panel's remembered format, alerts with a completion
 // callback, shareable copies of resources, and link targets of styled text.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QComboBox>
@@ -11,7 +10,6 @@
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <filesystem>
 #include <fstream>
 
 #include "support/ZELTestScratchFolder.h"

@@ -31,8 +31,7 @@ protected:
         // Every third day of 2011 and 2012, at noon.
         for (int day = 0; day < 731; day += 3) {
             ZELValue::Dictionary values{{u"date", ZELValue(ZELDate{1293883200.0 + day * 86400.0})}};
-            bool added = false;
-            db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), &added);
+            db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), nullptr);
         }
         date_ = new Field(&window_);
         date_->setYearAspects({aspect(u"year")}, {aspect(u"month")}, {aspect(u"day")},
@@ -48,9 +47,6 @@ protected:
     template <class Tokenizer>
     static std::shared_ptr<ZELTokenizer> dateTokenizer() {
         return ZELTokenizer::tokenizerWithClientObjectGetter<Tokenizer>("date", nullptr);
-    }
-    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) {
-        return db_->aspectWithIdentifier(identifier);
     }
     ZELCompletionListView* view(uint32_t unit) {
         return date_->completionListWindowControllerForDateUnit(unit)->listView();
@@ -78,10 +74,7 @@ protected:
             criteria->setIsNegate(negated && identifier == std::u16string(u"month"));
             query.addUserCriterias({criteria});
         }
-        std::set<ZELID> items;
-        query.generatedQueryForDatabase(*db_)->resultSetInDatabase(db_)->itemIDs()->enumerateIDs(
-            [&](ZELID id, bool&) { items.insert(id); });
-        return items;
+        return itemsOf(query.generatedQueryForDatabase(*db_));
     }
 
     Field* date_ = nullptr;
@@ -115,9 +108,8 @@ TEST_F(DateFieldTest, OnePopupHoldsTheFourListsInCalendarOrder) {
     // A change of the database while the lists are being built makes them stale: the field
     // builds them again before applying any.
     ZELValue::Dictionary later{{u"date", ZELValue(ZELDate{1357041600.0})}};  // 2013-01-01
-    bool added = false;
     date_->databaseDidChange();
-    db_->addItem(ZELRecordItem::itemWithValues(std::move(later)), &added);
+    db_->addItem(ZELRecordItem::itemWithValues(std::move(later)), nullptr);
     date_->databaseDidChange();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !date_->isBuildingLists(); }, 5000));
     EXPECT_EQ(rowsOf(ZELCalendarUnitYear), (std::vector<std::string>{"2011", "2012", "2013"}));

@@ -23,7 +23,7 @@ protected:
         for (const char* tag : {"mail-order", "by_order", "order", "order1"})
             items_[tag] = addItem("x", tag);
         auto* small = new ZELSmallListAspectTokenField(&window_);
-        small->addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
+        small->addAspectGroup({aspect(u"tag")}, u"Tag");
         small->setDisplayStringGenerator(displayTag);
         small->setTokenDelegate(&delegate_);
         layout_->addWidget(small);
@@ -68,7 +68,7 @@ TEST_F(SmallListFieldTest, ModesDecideWhereTypedTextMayOccur) {
 
 TEST_F(SmallListFieldTest, ValuesNoFoundItemCarriesAreDisabledAndTheListFollowsTheDatabase) {
     ZELUserQuery search;
-    search.addMatchValue(u"order", db_->aspectWithIdentifier(u"tag"));
+    search.addMatchValue(u"order", aspect(u"tag"));
     delegate_.resultSet = search.generatedQueryForDatabase(*db_)->resultSetInDatabase(db_);
     small_->setFocus();
     type("or");

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
@@ -11,10 +9,8 @@
 #include <QWidget>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "support/ZELTestScratchFolder.h"
@@ -80,7 +76,7 @@ protected:
                 ZELTokenizer::tokenizerWithClientObjectGetter<ZELWhitespaceTokenizer>(
                     ZELStringToUTF8(identifier), nullptr));
         }
-        db_->aspectWithIdentifier(u"tag")->setDefaultAspectBitBooleanOperation(ZELBooleanOperationOR);
+        aspect(u"tag")->setDefaultAspectBitBooleanOperation(ZELBooleanOperationOR);
         for (const auto& [title, tag] : std::vector<std::pair<std::string, std::string>>{
                  {"apple pie", "fruit"}, {"apricot jam", "fruit"}, {"banana split", "dessert"},
                  {"apple crumble", "dessert"}, {"avocado toast", "savory"}}) {
@@ -88,8 +84,8 @@ protected:
         }
         layout_ = new QVBoxLayout(&window_);
         field_ = new ZELAspectTokenField(&window_);
-        field_->addAspectGroup({db_->aspectWithIdentifier(u"title")}, u"Title");
-        field_->addAspectGroup({db_->aspectWithIdentifier(u"tag")}, u"Tag");
+        field_->addAspectGroup({aspect(u"title")}, u"Title");
+        field_->addAspectGroup({aspect(u"tag")}, u"Tag");
         field_->setTokenDelegate(&delegate_);
         other_ = new QLineEdit(&window_);
         layout_->addWidget(field_);
@@ -114,10 +110,10 @@ protected:
         values[u"title"] = ZELValue::fromUTF8(title);
         values[u"tag"] = ZELValue::fromUTF8(tag);
         values[u"serial"] = ZELValue(static_cast<int64_t>(++serial_));
-        bool added = false;
-        return db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), &added);
+        return db_->addItem(ZELRecordItem::itemWithValues(std::move(values)), nullptr);
     }
 
+    std::shared_ptr<ZELAspect> aspect(const char16_t* identifier) { return db_->aspectWithIdentifier(identifier); }
     ZELCompletionListWindowController* list() { return field_->completionListWindowController(); }
     // The rows the list (or that list view) shows.
     std::vector<std::string> rows(QAbstractItemView* view = nullptr) {
@@ -146,14 +142,15 @@ protected:
         }
         return texts;
     }
-    // The items the field's query finds.
+    // The items a query finds (none for no query), and those the field's query finds.
+    std::set<ZELID> itemsOf(const std::shared_ptr<ZELQuery>& query) {
+        std::set<ZELID> items;
+        if (query) query->resultSetInDatabase(db_)->itemIDs()->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
+        return items;
+    }
     std::set<ZELID> found() {
         QApplication::processEvents();
-        auto query = field_->generatedUserQuery()->generatedQueryForDatabase(*db_);
-        std::set<ZELID> items;
-        if (!query) return items;
-        query->resultSetInDatabase(db_)->itemIDs()->enumerateIDs([&](ZELID id, bool&) { items.insert(id); });
-        return items;
+        return itemsOf(field_->generatedUserQuery()->generatedQueryForDatabase(*db_));
     }
     // Scrolls to a row of the list (or that list view) and clicks it with the mouse.
     void clickRow(int row, QAbstractItemView* view = nullptr) {

@@ -1,12 +1,9 @@
 // The saved-search menu, opened and clicked with real mouse events.
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QMenu>
 #include <QPointer>
 #include <QTest>
-#include <filesystem>
 
 #include "support/ZELTestScratchFolder.h"
 #include "zel/platform/TarvoSecureURL.h"
@@ -40,10 +37,13 @@ void replaceEntries(ZELUserQueryList& list, std::vector<const char*> titles) {
     });
 }
 
-// Opens the menu as a user would (which rebuilds it) and closes it again.
-void openAndClose(QMenu& menu) {
+// Opens the menu as a user would (which rebuilds it), and closes it again.
+void open(QMenu& menu) {
     menu.popup(QPoint(50, 50));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+}
+void openAndClose(QMenu& menu) {
+    open(menu);
     menu.hide();
 }
 
@@ -65,14 +65,8 @@ TEST(UserQueryListMenuController, ModesReplaceOnlyTheListsItems) {
         Controller::MenuMode mode;
         Items fixed, built, rebuilt;  // the rebuilt list holds the entry Z alone
     } const cases[] = {
-        {Controller::MenuModeTop,
-         {"A", "B", "-", "C"},
-         {"S", "X", "Y", "-", "C"},
-         {"S", "Z", "-", "C"}},
-        {Controller::MenuModeBottom,
-         {"A", "-", "B", "C"},
-         {"A", "-", "S", "X", "Y"},
-         {"A", "-", "S", "Z"}},
+        {Controller::MenuModeTop, {"A", "B", "-", "C"}, {"S", "X", "Y", "-", "C"}, {"S", "Z", "-", "C"}},
+        {Controller::MenuModeBottom, {"A", "-", "B", "C"}, {"A", "-", "S", "X", "Y"}, {"A", "-", "S", "Z"}},
         {Controller::MenuModeWhole, {"A", "-", "B"}, {"S", "X", "Y"}, {"S", "Z"}},
         // Without a separator the host's items stay.
         {Controller::MenuModeTop, {"A", "B"}, {"S", "X", "Y", "A", "B"}, {"S", "Z", "A", "B"}},
@@ -113,8 +107,7 @@ TEST(UserQueryListMenuController, ClickedItemsHandTheirEntryToTheSignal) {
         &controller, &Controller::entryActivated,
         [&](std::shared_ptr<ZELUserQueryListEntry> chosen) { activated.push_back(chosen); });
 
-    menu.popup(QPoint(50, 50));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    open(menu);
     QAction* y = menu.actions().at(2);
     EXPECT_EQ(Controller::entryForAction(y), list->entries().at(1));
     QTest::mouseClick(&menu, Qt::LeftButton, {}, menu.actionGeometry(y).center());
@@ -122,8 +115,7 @@ TEST(UserQueryListMenuController, ClickedItemsHandTheirEntryToTheSignal) {
     EXPECT_EQ(activated[0], list->entries().at(1));
 
     // The submenu fills itself when opened; its choices reach the same signal.
-    menu.popup(QPoint(50, 50));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    open(menu);
     QMenu* submenu = menu.actions().at(0)->menu();
     menu.setActiveAction(menu.actions().at(0));
     QTest::keyClick(&menu, Qt::Key_Right);

@@ -1,8 +1,6 @@
 // The search field's logic that needs no window: the typed term before the caret, the
 // narrowing prefixes and the criteria made for tokens.
 
-#include <gtest/gtest.h>
-
 #include "ZELUserQueryTestSupport.h"
 #include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/userquery/ZELAspectNarrowingPrefixes.h"

@@ -58,11 +58,21 @@ TEST_F(ZELUserQueryDatabaseTest, SavedSearchReadBackFindsWhatTheLiveSearchFound)
     EXPECT_EQ(evaluate(read->generatedQueryForDatabase(*db_)), (std::set<ZELID>{1, 2, 3}));
 }
 
-// The text says what the generated query does: tokens of one OR-group are joined by OR.
+// The text says what the generated query does: tokens of one OR-group are joined by OR, all
+// else by AND.
 TEST_F(ZELUserQueryDatabaseTest, StringRepresentationJoinsTheTokensOfAnOrGroupByOr) {
     const auto tags = ZELAspectTokenFieldGroup::groupWithAspects({aspect("tag"), aspect("label")});
     const auto titles = ZELAspectTokenFieldGroup::groupWithAspects({aspect("title")});
     ZELUserQuery query;
+    EXPECT_EQ(query.stringRepresentation(), u"{Empty Query}");
+    auto twoTerms = ZELTestCriteria(u"oak", {titles});
+    twoTerms->setSearchTerms({u"oak", u"ash"});
+    query.setUserCriterias({twoTerms, ZELTestCriteria(u"elm", {titles})});
+    EXPECT_EQ(query.stringRepresentation(), u"(oak OR ash) AND elm");
+    // A no-break space counts as whitespace.
+    query.setUserCriterias({ZELTestCriteria(u"a\u00a0b", {titles}), ZELTestCriteria(u"c", {titles})});
+    EXPECT_EQ(query.stringRepresentation(), u"(a\u00a0b) AND c");
+    EXPECT_EQ(query.description().substr(query.description().find('>')), ">: (a\u00a0b) AND c");
     query.setUserCriterias({ZELTestCriteria(u"red", {tags}), ZELTestCriteria(u"beta", {titles}),
                             ZELTestCriteria(u"blue", {tags})});
     EXPECT_EQ(query.stringRepresentation(), u"(red OR blue) AND beta");
