@@ -186,9 +186,21 @@ uint64_t ZELSortedListSlice::guidedIndexForKey(const ZELString& key, bool* outKe
                                                bool* outKeyUnavailable) const {
     if (!makeGuide(loader)) return indexForKey(key, outKeyExists, compare, loader, outKeyUnavailable);
     *outKeyExists = false;
-    // The first guide key not below `key`.
-    uint64_t lo = 0;
-    uint64_t hi = guideKeys_.size();
+    // The ends first: a search over the slices asks most slices only whether the key lies
+    // outside them.
+    const int orderToFirst = compare(key, guideKeys_.front());
+    if (orderToFirst <= 0) {
+        *outKeyExists = orderToFirst == 0;
+        return 0;
+    }
+    const int orderToLast = compare(key, guideKeys_.back());
+    if (orderToLast >= 0) {
+        *outKeyExists = orderToLast == 0;
+        return orderToLast == 0 ? count_ - 1 : count_;
+    }
+    // The first guide key not below `key`, between the two ends.
+    uint64_t lo = 1;
+    uint64_t hi = guideKeys_.size() - 1;
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
         const int order = compare(key, guideKeys_[mid]);
@@ -202,8 +214,6 @@ uint64_t ZELSortedListSlice::guidedIndexForKey(const ZELString& key, bool* outKe
             hi = mid;
         }
     }
-    if (lo == 0) return 0;
-    if (lo == guideKeys_.size()) return count_;
     // Strictly between the IDs of two neighbouring guide keys: search the IDs between them.
     uint64_t low = guidePosition(lo - 1) + 1;
     uint64_t high = guidePosition(lo);
