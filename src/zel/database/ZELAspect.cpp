@@ -347,7 +347,7 @@ void ZELAspect::enumerateCompletions(const ZELString& prefix, const ZELIDVector*
                                      const ZELFunctionRef<bool(ZELID)>* isOffered,
                                      CompletionVisitor visitor) {
     ZELDatabase* db = database();
-    if (!db || !valueSortList_) return;
+    if (!db || !valueSortList_ || !db->aspectBitValueStore_) return;
     valueSortList_->enumerateWithKeyPrefix(
         prefix, allowedAspectBitIDs, [&](ZELID keyID, const ZELString& key, bool& stop) {
             if (isOffered && !(*isOffered)(keyID)) return;

@@ -191,7 +191,8 @@ void ZELCompletionCollector::collect(const AspectList& aspects, bool inBackgroun
 std::shared_ptr<ZELIDVector> ZELCompletionCollector::itemsForValue(ZELDatabase& database,
                                                                    ZELID aspectBitID) {
     // Read in place: the walk holds the database lock, so no vector changes meanwhile.
-    std::shared_ptr<ZELIDVector> items = database.itemVectorsByAspectBitID()->vectorAtIndexID(aspectBitID);
+    const std::shared_ptr<ZELIDVectorArray> vectors = database.itemVectorsByAspectBitID();
+    std::shared_ptr<ZELIDVector> items = vectors ? vectors->vectorAtIndexID(aspectBitID) : nullptr;
     if (!items) items = ZELIDVector::vector();
     if (limitItemIDs_ && items) items = items->vectorByIntersection(*limitItemIDs_);
     return items;
