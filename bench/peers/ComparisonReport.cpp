@@ -221,6 +221,11 @@ std::string reportDataSet(const DataSetResults& results) {
     const std::vector<Row> rows = rowsFor(results);
     text += "\n" + ratioTable(results, rows) + "\nAbsolute figures:\n\n" +
             absoluteTable(results, rows) + "\n" + agreement(results) + "\n";
+    for (const EngineFigures& figures : results.figures) {
+        if (figures.diskBreakdown.empty()) continue;
+        text += "Where " + figures.engine + "'s bytes go after indexing (file sizes):\n\n" +
+                figures.diskBreakdown + "\n";
+    }
     return text;
 }
 

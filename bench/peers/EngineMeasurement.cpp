@@ -7,6 +7,7 @@
 #include "ByteForm.h"
 #include "ChildProcess.h"
 #include "SearchEngine.h"
+#include "ZELTool.h"
 #include "zel/platform/ZELFileManager.h"
 
 namespace {
@@ -176,6 +177,7 @@ EngineFigures measureEngine(const std::string& engine, const BenchDataSet& dataS
         figures.indexSeconds = indexing.get<double>();
         figures.indexPeakBytes = indexing.get<uint64_t>();
         figures.bytesOnDisk = ZELFileManager::byteCountOnDiskAtURL(folder.string());
+        if (engine == "zel") figures.diskBreakdown = ZELToolDiskUsageTable(folder.string());
         readReading(runInChildProcess([&] { return readInChild(engine, workload, folder); }),
                     figures);
     } catch (const std::exception& error) {

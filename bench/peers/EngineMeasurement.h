@@ -48,6 +48,8 @@ struct EngineFigures {
     uint64_t bytesOnDisk = 0;  // allocated bytes of the database files
     // The peak resident size of the indexing process less its size at start.
     uint64_t indexPeakBytes = 0;
+    // ZEL only: where the saved database's bytes go, store by store (a Markdown table).
+    std::string diskBreakdown;
 
     double reopenSeconds = 0;     // open the saved database and answer the first query
     uint64_t openedBytes = 0;     // resident size added by that

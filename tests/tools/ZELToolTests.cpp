@@ -1,4 +1,6 @@
 
+#include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "ZELJSON.h"
@@ -232,7 +234,8 @@ TEST_F(ZELToolTest, CommandsOnFoldersThatAreNoDatabase) {
     EXPECT_EQ(damaged.err.rfind("zel: " + db + "/ZELDatabaseInfo.plist: ", 0), 0u) << damaged.err;
 }
 
-// zel check on a clean folder, on a damaged one, with --repair, and with wrong arguments.
+// zel check on a clean folder, on a damaged one, with --repair, with --disk, and with wrong
+// arguments.
 TEST_F(ZELToolTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     const std::string db = path("db");
     const std::string schema =
@@ -264,6 +267,27 @@ TEST_F(ZELToolTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     EXPECT_EQ(run.out,
               "repaired aspects/title.sort: rebuilt from the value store, 3 keys\n"
               "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
+
+    // --disk adds the breakdown: one row per store with its object count, then the folder's
+    // other files and the whole, whose total is the folder's size.
+    run = zel({"check", db, "--disk"});
+    EXPECT_EQ(run.status, ZELToolExitSuccess);
+    uint64_t folderBytes = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "db")) {
+        if (entry.is_regular_file()) folderBytes += entry.file_size();
+    }
+    char total[32];
+    std::snprintf(total, sizeof(total), "%.2f |\n", static_cast<double>(folderBytes) / 1e6);
+    const std::string table = run.out.substr(run.out.find("\n\n") + 2);
+    size_t row = 0;
+    for (const char* start :
+         {"| store | objects | object MB | block slack MB | free MB | index MB | other MB | total MB |",
+          "| --- |", "| items | 2 |", "| aspectValues | 3 |", "| aspectBitIDVectors | 2 |",
+          "| itemIDVectors | 3 |", "| other files |", "| all | 10 |"}) {
+        row = table.find(start, row);
+        ASSERT_NE(row, std::string::npos) << start << " in\n" << table;
+    }
+    EXPECT_EQ(table.substr(table.size() - std::strlen(total)), total) << table;
 
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"check"}, {"check", db, "--fix"}, {"check", db, db}}) {

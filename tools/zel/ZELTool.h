@@ -52,6 +52,10 @@ std::shared_ptr<ZELUserQuery> ZELToolUserQueryFromWords(ZELToolOpenDatabase& ope
 void ZELToolPrintUserQueryResults(ZELDatabase& database, const ZELUserQuery& userQuery,
                                   ZELToolOutput output);
 
+// The breakdown of a closed database folder's bytes per store (ZELDatabaseChecker::diskUsage)
+// as a Markdown table in MB (10^6 bytes). Used by check and by the peer benchmark.
+std::string ZELToolDiskUsageTable(const std::string& folder);
+
 // The text of "zel --help".
 std::string ZELToolUsage();
 

@@ -43,10 +43,11 @@ Commands:
       each item with its record and its terms per aspect.
   zel stats DIR
       Prints the database's counts and its detailed memory description.
-  zel check DIR [--repair]
+  zel check DIR [--repair] [--disk]
       Checks every file of a database that no process has open: one line per problem,
       then a summary line; exit status 0 when the folder is clean, 1 otherwise. With
-      --repair, first rebuilds what can be derived (free space tables, sort files).
+      --repair, first rebuilds what can be derived (free space tables, sort files). With
+      --disk, then prints where the folder's bytes go, store by store.
   zel tokenize TOKENIZER-CLASS TEXT [--user-input] [--options JSON]
       Prints the tokens a tokenizer makes of TEXT, one per line: the token, a tab and its
       normalized form, in sorted-list order. With --user-input: the tokens of typed search

@@ -12,6 +12,7 @@
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELPropertyList.h"
+#include "zel/storage/ZELAspectBitValueStorage.h"
 #include "zel/storage/ZELSortedList.h"
 #include "zel/tokenizer/ZELStringComparison.h"
 #include "zel/tokenizer/ZELTokenizer.h"
@@ -346,14 +347,14 @@ void ZELAspect::enumerateCompletions(const ZELString& prefix, const ZELIDVector*
                                      const ZELFunctionRef<bool(ZELID)>* isOffered,
                                      CompletionVisitor visitor) {
     ZELDatabase* db = database();
-    if (!db || !valueSortList_) return;
+    if (!db || !valueSortList_ || !db->aspectBitValueStore_) return;
     valueSortList_->enumerateWithKeyPrefix(
         prefix, allowedAspectBitIDs, [&](ZELID keyID, const ZELString& key, bool& stop) {
             if (isOffered && !(*isOffered)(keyID)) return;
-            std::optional<ZELString> canonical;
-            if (auto info = db->aspectBitValueInfoForID(keyID)) {
-                canonical = info->canonicalStringVotedMost();
-            }
+            // The lock is held: the record is read in place.
+            const std::shared_ptr<ZELAspectBitValueInfo> info =
+                db->aspectBitValueStore_->aspectBitValueInfoForID(keyID);
+            const ZELString* canonical = info ? info->canonicalStringVotedMostInPlace() : nullptr;
             visitor(key, canonical ? *canonical : key, keyID, stop);
         });
 }

@@ -56,9 +56,13 @@ void ZELAspectBitValueInfo::voteForCanonicalString(std::u16string_view string) {
 }
 
 std::optional<ZELString> ZELAspectBitValueInfo::canonicalStringVotedMost() {
-    const ZELString* best = ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&canons_);
+    const ZELString* best = canonicalStringVotedMostInPlace();
     if (!best) return std::nullopt;
     return *best;
+}
+
+const ZELString* ZELAspectBitValueInfo::canonicalStringVotedMostInPlace() {
+    return ZELAspectBitValueInfoCanonGuts_BestCanonicalString(&canons_);
 }
 
 uint64_t ZELAspectBitValueInfo::byteCountInActiveRAM() const {

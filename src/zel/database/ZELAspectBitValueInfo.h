@@ -85,6 +85,8 @@ public:
     // Compacts the written forms, then answers the one with the most votes (the later-added
     // one among equals); none when no form was seen.
     std::optional<ZELString> canonicalStringVotedMost();
+    // The same without a copy: null when no form was seen; valid until the forms next change.
+    const ZELString* canonicalStringVotedMostInPlace();
     const ZELAspectBitValueInfoCanonGuts& canonGuts() const { return canons_; }
 
     // Object size + the normalized value's estimate + the written forms' block.

@@ -43,6 +43,30 @@ public:
     // when a journal shows an interrupted save, which an open must roll back first.
     bool repair(std::vector<std::string>* outRebuilt, ZELError* outError);
 
+    // Where a store's bytes go. `objectBytes`: the stored objects with their length prefixes;
+    // `blockSlack`: what their blocks hold beyond that; `freeBytes`: the blocks the free space
+    // tables offer; `indexBytes`: the index file; `otherBytes`: the rest of the store's files
+    // (data file headers, ranges too small to track, the free space table files);
+    // `totalBytes`: every file of the store (sizes, not allocated blocks).
+    struct StoreDiskUsage {
+        std::string name;
+        uint64_t objectCount = 0;
+        uint64_t objectBytes = 0;
+        uint64_t blockSlack = 0;
+        uint64_t freeBytes = 0;
+        uint64_t indexBytes = 0;
+        uint64_t otherBytes = 0;
+        uint64_t totalBytes = 0;
+    };
+    struct DiskUsage {
+        std::vector<StoreDiskUsage> stores;  // the readable stores, in the database's order
+        uint64_t otherFileBytes = 0;         // the folder's files outside the stores
+        uint64_t totalBytes = 0;             // every file of the folder
+    };
+    // The breakdown of the folder's bytes per store; reads the indexes and free space tables
+    // only. A store whose index cannot be read is left out (its files count as other files).
+    DiskUsage diskUsage();
+
     // Figures of the last check: the stores and sort files read, the items stored.
     uint64_t storeCount() const { return storeCount_; }
     uint64_t sortFileCount() const { return sortFiles_.size(); }
@@ -81,6 +105,7 @@ private:
     void checkSlots(const Store& store);
     void checkStrayFiles(const Store& store);
     void readObjects(const Store& store);
+    StoreDiskUsage diskUsageOfStore(const Store& store);
 
     // ZELDatabaseChecker+Terms.cpp: the stores against one another, the sort files.
     void checkItemsAgainstVectors();

@@ -190,7 +190,9 @@ void ZELCompletionCollector::collect(const AspectList& aspects, bool inBackgroun
 
 std::shared_ptr<ZELIDVector> ZELCompletionCollector::itemsForValue(ZELDatabase& database,
                                                                    ZELID aspectBitID) {
-    std::shared_ptr<ZELIDVector> items = database.itemIDVectorForAspectBitID(aspectBitID);
+    // Read in place: the walk holds the database lock, so no vector changes meanwhile.
+    const std::shared_ptr<ZELIDVectorArray> vectors = database.itemVectorsByAspectBitID();
+    std::shared_ptr<ZELIDVector> items = vectors ? vectors->vectorAtIndexID(aspectBitID) : nullptr;
     if (!items) items = ZELIDVector::vector();
     if (limitItemIDs_ && items) items = items->vectorByIntersection(*limitItemIDs_);
     return items;
@@ -202,8 +204,8 @@ bool ZELCompletionCollector::addValue(ZELDatabase& database, const ZELString& no
     std::shared_ptr<ZELIDVector> items;
     if (!candidates_.empty()) {
         Candidate& last = candidates_.back();
-        const bool isPrefixPair = ZELCompletionNormalizedTextHasPrefix(normalized, last.normalized) ||
-                                  ZELCompletionNormalizedTextHasPrefix(last.normalized, normalized);
+        const bool isPrefixPair = ZELCompletionNormalizedTextHasPrefix(normalized, lastNormalized_) ||
+                                  ZELCompletionNormalizedTextHasPrefix(lastNormalized_, normalized);
         // The item vectors themselves are compared: a use count need not be the number of the
         // value's items (a store of another writer, an add between its two lock holds).
         if (isPrefixPair) {
@@ -211,14 +213,16 @@ bool ZELCompletionCollector::addValue(ZELDatabase& database, const ZELString& no
             items = itemsForValue(database, aspectBitID);
             if (items && last.items && items->isEqual(*last.items)) {
                 // The two terms find the same items: only the longer one is worth offering.
-                if (normalized.size() > last.normalized.size()) {
-                    last = Candidate{canonical, normalized, aspectBitID, std::move(items)};
+                if (normalized.size() > lastNormalized_.size()) {
+                    last = Candidate{canonical, aspectBitID, std::move(items)};
+                    lastNormalized_ = normalized;
                 }
                 return false;
             }
         }
     }
-    candidates_.push_back(Candidate{canonical, normalized, aspectBitID, std::move(items)});
+    candidates_.push_back(Candidate{canonical, aspectBitID, std::move(items)});
+    lastNormalized_ = normalized;
     ++runningCount_;
     if (!hasLimit()) return false;
     // Drains every so often, so that an aspect stops once its values fall beyond the limit.
@@ -235,42 +239,70 @@ bool ZELCompletionCollector::drain(bool final) {
     const size_t settledCount =
         final ? candidates_.size() : (candidates_.empty() ? 0 : candidates_.size() - 1);
     if (settledCount == 0) return true;
-    std::vector<ZELString> batch;
-    batch.reserve(settledCount);
-    for (size_t index = 0; index < settledCount; ++index) batch.push_back(std::move(candidates_[index].canonical));
+    // Placing the values one by one in walk order answers what sorting the batch stably,
+    // merging it into the final list and dropping the first of each pair of equal neighbours
+    // would: the sorted list keeps, of values the comparison finds equal, the one placed last.
+    // Meanwhile the batch's largest value is followed (of equal largest ones, the later).
+    size_t largestIndex = 0;
+    for (size_t index = 0; index < settledCount; ++index) {
+        bool replaced = false;
+        const size_t placed = placeInFinalList(std::move(candidates_[index].canonical), &replaced);
+        if (index == 0 || placed >= largestIndex) {
+            largestIndex = placed;
+        } else if (!replaced) {
+            ++largestIndex;  // placed before it
+        }
+    }
     candidates_.erase(candidates_.begin(), candidates_.begin() + static_cast<std::ptrdiff_t>(settledCount));
 
-    const Comparison& comparison = comparison_;
-    auto less = [&](const ZELString& a, const ZELString& b) { return comparison(a, b) < 0; };
-    auto same = [&](const ZELString& a, const ZELString& b) {
-        return comparison ? comparison(a, b) == 0 : a == b;
-    };
-    const size_t mergedFrom = finalList_.size();
-    if (comparison) std::stable_sort(batch.begin(), batch.end(), less);
-    const ZELString batchLast = batch.back();
-    finalList_.insert(finalList_.end(), std::make_move_iterator(batch.begin()),
-                      std::make_move_iterator(batch.end()));
-    if (comparison) {
-        std::inplace_merge(finalList_.begin(),
-                           finalList_.begin() + static_cast<std::ptrdiff_t>(mergedFrom),
-                           finalList_.end(), less);
-    }
-    // Of neighbours the comparison finds equal (case variants, a value several aspects
-    // share), the first goes.
-    size_t kept = 0;
-    for (size_t index = 0; index < finalList_.size(); ++index) {
-        if (index + 1 < finalList_.size() && same(finalList_[index], finalList_[index + 1])) continue;
-        if (kept != index) finalList_[kept] = std::move(finalList_[index]);
-        ++kept;
-    }
-    finalList_.resize(kept);
-
-    if (!comparison || !hasLimit()) return true;
-    // Later values of this aspect sort after the batch's last; once that lies beyond the
+    if (!comparison_ || !hasLimit()) return true;
+    // Later values of this aspect sort after the batch's largest; once that lies beyond the
     // limit, none of them can be answered.
-    const auto found = std::lower_bound(finalList_.begin(), finalList_.end(), batchLast, less);
-    const uint64_t position = static_cast<uint64_t>(found - finalList_.begin()) + 1;
-    return position <= limitCount_;
+    return largestIndex + 1 <= limitCount_;
+}
+
+size_t ZELCompletionCollector::placeInFinalList(ZELString completion, bool* outReplaced) {
+    *outReplaced = false;
+    if (!comparison_) {
+        if (!finalList_.empty() && finalList_.back() == completion) {
+            finalList_.back() = std::move(completion);
+            *outReplaced = true;
+        } else {
+            finalList_.push_back(std::move(completion));
+        }
+        return finalList_.size() - 1;
+    }
+    // The walk's order is close to the comparison's, so the end is tried first.
+    size_t low = 0;
+    size_t high = finalList_.size();
+    if (high > 0) {
+        const int order = comparison_(completion, finalList_.back());
+        if (order > 0) {
+            low = high;
+        } else if (order == 0) {
+            finalList_.back() = std::move(completion);
+            *outReplaced = true;
+            return high - 1;
+        } else {
+            --high;
+        }
+    }
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        const int order = comparison_(completion, finalList_[middle]);
+        if (order == 0) {
+            finalList_[middle] = std::move(completion);
+            *outReplaced = true;
+            return middle;
+        }
+        if (order > 0) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    finalList_.insert(finalList_.begin() + static_cast<std::ptrdiff_t>(low), std::move(completion));
+    return low;
 }
 
 // ---- Background ----

@@ -113,7 +113,6 @@ private:
     // carrying it, within the result set's items) is fetched only when a neighbour asks.
     struct Candidate {
         ZELString canonical;
-        ZELString normalized;
         ZELID aspectBitID;
         std::shared_ptr<ZELIDVector> items;
     };
@@ -133,6 +132,12 @@ private:
     // be folded into the next value) into the final list. False when this aspect cannot place
     // any further completion within the limit.
     bool drain(bool final);
+    // Puts `completion` into the final list, which stays sorted by the comparison with no two
+    // entries it finds equal: an equal entry is replaced (of equal values, the later one
+    // stays), else the completion is inserted at its place; without a comparison it is
+    // appended, replacing an identical last entry. Answers the completion's index and whether
+    // it replaced an entry.
+    size_t placeInFinalList(ZELString completion, bool* outReplaced);
     // The items carrying the value, within the result set's items when there is one.
     std::shared_ptr<ZELIDVector> itemsForValue(ZELDatabase& database, ZELID aspectBitID);
     static void runInBackground(ZELCompletionCollector* collector,
@@ -152,6 +157,7 @@ private:
     std::atomic<ZELDatabase*> database_{nullptr};
     std::shared_ptr<ZELIDVector> limitItemIDs_;  // the result set's items during a collection
     std::vector<Candidate> candidates_;  // the current aspect's values not yet in finalList_
+    ZELString lastNormalized_;           // the normalized value of candidates_.back()
     uint64_t runningCount_ = 0;          // values the current aspect added
 
     // Background state, shared with the queued collection so that a collection that starts

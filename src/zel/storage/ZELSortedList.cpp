@@ -52,7 +52,7 @@ std::string ZELSortedList::sortIndexFileURL() const { return baseURL_ + ".sort";
 // empty. The last slice probed and its index are always a valid insertion place: the start of
 // a slice whose first key is greater, inside a slice, or the end of a slice whose last key is
 // smaller.
-ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key) const {
+ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool guided) const {
     Position position;
     if (!keyLoader_ || !keyCompare_) {
         position.keyUnavailable = !slices_.empty();
@@ -64,8 +64,10 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key) cons
         const uint64_t mid = lo + (hi - lo) / 2;
         const ZELSortedListSlice& slice = *slices_[mid];
         position.sliceIndex = mid;
-        position.index = slice.indexForKey(key, &position.found, keyCompare_, keyLoader_,
-                                           &position.keyUnavailable);
+        position.index = guided ? slice.guidedIndexForKey(key, &position.found, keyCompare_,
+                                                          keyLoader_, &position.keyUnavailable)
+                                : slice.indexForKey(key, &position.found, keyCompare_, keyLoader_,
+                                                    &position.keyUnavailable);
         if (position.keyUnavailable || position.found) break;
         if (position.index == 0) {
             hi = mid;
@@ -210,7 +212,7 @@ void ZELSortedList::enumerateWithKeyPrefix(const ZELString& prefix,
     }
     if (!keyPrefixTest_) return;
     const Position start =
-        positionForKey(keyPrefixLowerBound_ ? keyPrefixLowerBound_(prefix) : prefix);
+        positionForKey(keyPrefixLowerBound_ ? keyPrefixLowerBound_(prefix) : prefix, true);
     if (start.keyUnavailable) return;
     enumerateFrom(start.sliceIndex, start.index, &prefix, allowedKeyIDs, visitor);
 }
@@ -226,6 +228,7 @@ void ZELSortedList::enumerateIDBlocks(ZELSortedListIDBlockVisitor visitor) const
 void ZELSortedList::compactMemory(int level) {
     (void)level;
     idCache_.clear();
+    for (const auto& slice : slices_) slice->dropGuide();
 }
 
 void ZELSortedList::gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const {

@@ -119,7 +119,7 @@ public:
     // Requires: index < sliceCount().
     const ZELSortedListSlice& sliceAtIndex(uint64_t index) const { return *slices_[index]; }
 
-    // Forgets the ID cache (keys themselves are never held by the list).
+    // Forgets the ID cache and the slices' guides.
     void compactMemory(int level);
     // The list, its slices and its ID cache as RAM; the sort file's size as disk bytes.
     void gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const override;
@@ -143,7 +143,9 @@ private:
         bool found = false;
         bool keyUnavailable = false;
     };
-    Position positionForKey(const ZELString& key) const;
+    // `guided`: the slices search through their guides (for prefix walks, which come between
+    // few changes; the add path's searches would remake guides all the time).
+    Position positionForKey(const ZELString& key, bool guided = false) const;
     // The cached ID of the key equal to `key` (checked by loading its key), or 0.
     ZELID cachedIDForKey(const ZELString& key, uint32_t hash) const;
     // What a lookup of a key found: its ID (0 when absent or a stored key failed to load),

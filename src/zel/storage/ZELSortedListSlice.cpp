@@ -35,6 +35,7 @@ ZELSortedListSlice::~ZELSortedListSlice() { std::free(keyIDs_); }
 void ZELSortedListSlice::setCount(uint64_t count) {
     ZELAssert(count <= count_);
     count_ = std::min(count, count_);
+    dropGuide();
 }
 
 ZELSortedListKey ZELSortedListSlice::keyAtIndex(uint64_t index,
@@ -54,6 +55,7 @@ bool ZELSortedListSlice::insertKeyID(ZELID keyID, uint64_t index) {
     std::memmove(keyIDs_ + index + 1, keyIDs_ + index, (count_ - index) * sizeof(ZELID));
     keyIDs_[index] = keyID;
     ++count_;
+    dropGuide();
     return true;
 }
 
@@ -62,9 +64,14 @@ void ZELSortedListSlice::removeKeyIDAtIndex(uint64_t index) {
     if (index >= count_) return;
     std::memmove(keyIDs_ + index, keyIDs_ + index + 1, (count_ - index - 1) * sizeof(ZELID));
     --count_;
+    dropGuide();
 }
 
-uint64_t ZELSortedListSlice::byteCountInActiveRAM() const { return capacity_ * sizeof(ZELID); }
+uint64_t ZELSortedListSlice::byteCountInActiveRAM() const {
+    uint64_t byteCount = capacity_ * sizeof(ZELID) + guideKeys_.capacity() * sizeof(ZELString);
+    for (const ZELString& key : guideKeys_) byteCount += key.capacity() * sizeof(char16_t);
+    return byteCount;
+}
 
 bool ZELSortedListSlice::isOutsideKey(const ZELString& key, uint64_t* outInsertionIndex,
                                       const ZELSortedListKeyCompare& compare,
@@ -146,4 +153,87 @@ uint64_t ZELSortedListSlice::indexForKey(const ZELString& key, bool* outKeyExist
         }
     }
     return lo;
+}
+
+uint64_t ZELSortedListSlice::guidePosition(uint64_t guideIndex) const {
+    return std::min(guideIndex * guideStride, count_ - 1);
+}
+
+bool ZELSortedListSlice::makeGuide(const ZELSortedListKeyLoader& loader) const {
+    if (!guideKeys_.empty()) return true;
+    if (count_ == 0) return false;
+    // Positions 0, stride, 2 × stride, ... and the last one.
+    const uint64_t guideCount = (count_ - 1 + guideStride - 1) / guideStride + 1;
+    std::vector<ZELString> keys;
+    keys.reserve(guideCount);
+    for (uint64_t guideIndex = 0; guideIndex < guideCount; ++guideIndex) {
+        const ZELSortedListKey key = loader(keyIDs_[guidePosition(guideIndex)], true);
+        if (!key) return false;
+        keys.push_back(*key);
+    }
+    guideKeys_ = std::move(keys);
+    return true;
+}
+
+void ZELSortedListSlice::dropGuide() const {
+    guideKeys_.clear();
+    guideKeys_.shrink_to_fit();
+}
+
+uint64_t ZELSortedListSlice::guidedIndexForKey(const ZELString& key, bool* outKeyExists,
+                                               const ZELSortedListKeyCompare& compare,
+                                               const ZELSortedListKeyLoader& loader,
+                                               bool* outKeyUnavailable) const {
+    if (!makeGuide(loader)) return indexForKey(key, outKeyExists, compare, loader, outKeyUnavailable);
+    *outKeyExists = false;
+    // The ends first: a search over the slices asks most slices only whether the key lies
+    // outside them.
+    const int orderToFirst = compare(key, guideKeys_.front());
+    if (orderToFirst <= 0) {
+        *outKeyExists = orderToFirst == 0;
+        return 0;
+    }
+    const int orderToLast = compare(key, guideKeys_.back());
+    if (orderToLast >= 0) {
+        *outKeyExists = orderToLast == 0;
+        return orderToLast == 0 ? count_ - 1 : count_;
+    }
+    // The first guide key not below `key`, between the two ends.
+    uint64_t lo = 1;
+    uint64_t hi = guideKeys_.size() - 1;
+    while (lo < hi) {
+        const uint64_t mid = lo + (hi - lo) / 2;
+        const int order = compare(key, guideKeys_[mid]);
+        if (order == 0) {
+            *outKeyExists = true;
+            return guidePosition(mid);
+        }
+        if (order > 0) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    // Strictly between the IDs of two neighbouring guide keys: search the IDs between them.
+    uint64_t low = guidePosition(lo - 1) + 1;
+    uint64_t high = guidePosition(lo);
+    while (low < high) {
+        const uint64_t mid = low + (high - low) / 2;
+        const ZELSortedListKey probeKey = loader(keyIDs_[mid], true);
+        if (!probeKey) {
+            if (outKeyUnavailable) *outKeyUnavailable = true;
+            return low;
+        }
+        const int order = compare(key, *probeKey);
+        if (order == 0) {
+            *outKeyExists = true;
+            return mid;
+        }
+        if (order > 0) {
+            low = mid + 1;
+        } else {
+            high = mid;
+        }
+    }
+    return low;
 }

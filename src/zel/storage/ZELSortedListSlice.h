@@ -2,13 +2,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "zel/storage/ZELSortedListKey.h"
 
 // One sorted run of a sorted list's key IDs: at most 1999 IDs in ascending key order, in a
 // growable heap block. Owned by its ZELSortedList (std::unique_ptr) and touched only under the
 // list owner's lock. The slice knows nothing of keys beyond what the loader and comparison
-// handed to its searches give it.
+// handed to its searches give it, and the guide: copies of every guideStride-th key and of the
+// last, made by the first guided search and dropped by every change of the IDs, so that the
+// guide always holds the keys of the IDs at its positions.
 class ZELSortedListSlice {
 public:
     // Room for max(capacity, count) IDs, holding a copy of `sortedKeyIDs`. Null when the room
@@ -39,7 +42,7 @@ public:
     // Requires: index < count().
     void removeKeyIDAtIndex(uint64_t index);
 
-    // The ID block: capacity × 4 bytes.
+    // The ID block (capacity × 4 bytes) and the guide.
     uint64_t byteCountInActiveRAM() const;
 
     // Whether `key` lies before the first or after the last key of the slice; when it does,
@@ -59,11 +62,29 @@ public:
                          const ZELSortedListKeyCompare& compare,
                          const ZELSortedListKeyLoader& loader,
                          bool* outKeyUnavailable = nullptr) const;
+    // The same answer as indexForKey, found through the guide (made first when missing), so
+    // that at most log2(guideStride) keys are loaded. Without a guide (a key failed to load
+    // while making it) it is indexForKey.
+    uint64_t guidedIndexForKey(const ZELString& key, bool* outKeyExists,
+                               const ZELSortedListKeyCompare& compare,
+                               const ZELSortedListKeyLoader& loader,
+                               bool* outKeyUnavailable = nullptr) const;
+    // Forgets the guide (memory compaction).
+    void dropGuide() const;
+
+    // One guide key per this many IDs.
+    static constexpr uint64_t guideStride = 8;
 
 private:
     ZELSortedListSlice() = default;
 
+    // Guide key j is the key of the ID at min(j × guideStride, count − 1).
+    uint64_t guidePosition(uint64_t guideIndex) const;
+    bool makeGuide(const ZELSortedListKeyLoader& loader) const;
+
     ZELID* keyIDs_ = nullptr;  // a TarvoMemBlock block of capacity_ IDs
     uint64_t capacity_ = 0;
     uint64_t count_ = 0;
+    // Empty when there is no guide. Made by searches, hence mutable.
+    mutable std::vector<ZELString> guideKeys_;
 };
