@@ -408,6 +408,11 @@ std::shared_ptr<ZELIDVector> ZELDatabase::itemIDsForItemsMissingFromItemExistenc
 
 // ---- Vector lookups ----
 
+std::shared_ptr<ZELIDVectorArray> ZELDatabase::itemVectorsByAspectBitID() const {
+    if (itemVectorsByAspectBitID_) itemVectorsByAspectBitID_->enterGatheredIDs();
+    return itemVectorsByAspectBitID_;
+}
+
 std::shared_ptr<ZELIDVector> ZELDatabase::itemIDVectorForAspectBitID(ZELID aspectBitID) {
     return lockedLookup(ZELIDVector::vector(), [&] {
         return ZELDatabaseDetachedVector(itemVectorsByAspectBitID_->vectorAtIndexID(aspectBitID));

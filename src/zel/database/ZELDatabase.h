@@ -307,9 +307,8 @@ public:
     std::shared_ptr<ZELIDVectorArray> aspectBitVectorsByItemID() const {
         return aspectBitVectorsByItemID_;
     }
-    std::shared_ptr<ZELIDVectorArray> itemVectorsByAspectBitID() const {
-        return itemVectorsByAspectBitID_;
-    }
+    // The term -> items table with every gathered posting entered.
+    std::shared_ptr<ZELIDVectorArray> itemVectorsByAspectBitID() const;
 
 protected:
     // Called on every acquire and every release by the holder; a subclass calls the base.
