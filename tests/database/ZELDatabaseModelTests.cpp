@@ -218,10 +218,11 @@ TEST_F(ZELDatabaseTest, ReopenRoundTripKeepsItemsTermsCountsAndCanonicalStrings)
     EXPECT_EQ(after.words, before.words);
 }
 
-// The term -> items table gathers the postings of adds and enters them in bulk. A twin database
-// that enters each posting at once must answer every lookup alike in between (lookups, removals
-// and compactions come at random points of one batch) and save the same files, byte for byte.
-TEST_F(ZELDatabaseModelTest, GatheredPostingsAnswerAndSaveAsPostingsEnteredAtOnce) {
+// The term -> items table gathers the postings of adds and enters them in bulk, and addItems
+// tokenizes ahead on other threads. A twin database that adds one item at a time and enters
+// each posting at once must answer every lookup alike in between (lookups, removals and
+// compactions come at random points of one batch) and save the same files, byte for byte.
+TEST_F(ZELDatabaseModelTest, GatheredAndThreadedAddsAnswerAndSaveAsAddsOneByOne) {
     std::shared_ptr<ZELDatabase> twins[2];
     for (int twin = 0; twin < 2; ++twin) {
         twins[twin] = ZELDatabase::databaseWithIdentifier("test.db", nullptr,
@@ -241,9 +242,16 @@ TEST_F(ZELDatabaseModelTest, GatheredPostingsAnswerAndSaveAsPostingsEnteredAtOnc
         const int operation = static_cast<int>(random_() % 20);
         const std::string word = kVocabulary[random_() % kVocabulary.size()];
         if (operation < 16) {
-            const std::string key = "k" + std::to_string(random_() % kKeyCount);
-            const std::string words = randomWords(6), tags = randomWords(2);
-            for (auto& db : twins) db->addItem(ZELTestMakeItem(key, words, tags), nullptr);
+            // A run of items: tokenized on three threads for one twin, one by one for the other.
+            std::vector<std::shared_ptr<ZELItem>> run[2];
+            for (int count = 1 + static_cast<int>(random_() % 8); count > 0; --count) {
+                const std::string key = "k" + std::to_string(random_() % kKeyCount);
+                const std::string words = randomWords(6), tags = randomWords(2);
+                for (auto& items : run) items.push_back(ZELTestMakeItem(key, words, tags));
+            }
+            std::vector<ZELID> added;
+            for (const auto& item : run[1]) added.push_back(twins[1]->addItem(item, nullptr));
+            ASSERT_EQ(twins[0]->addItems(run[0], 3), added);
         } else if (operation < 18) {
             ASSERT_EQ(answers(*twins[0], word), answers(*twins[1], word)) << "step " << step;
         } else if (operation == 18) {
