@@ -208,10 +208,6 @@ ZELID ZELDatabase::itemIDMatchingItemDefinition(const ZELItemDefinition& definit
     return match;
 }
 
-// Tokenizing raised the use count of every aspect bit of the item once. Those raises stand only
-// when this very call stores the item with this definition; every other outcome (a match, a
-// refused ID, a take-over that re-tokenizes) gives them back, so that a use count always equals
-// the number of stored items carrying the value.
 ZELID ZELDatabase::addOrMatchItem(const std::shared_ptr<ZELItem>& item, bool allowAdd,
                                   ZELID updatingID, bool* outWasAdded) {
     if (outWasAdded) *outWasAdded = false;
@@ -219,6 +215,10 @@ ZELID ZELDatabase::addOrMatchItem(const std::shared_ptr<ZELItem>& item, bool all
     return addOrMatchItemDefinition(item, *tokenizeItem(item), allowAdd, updatingID, outWasAdded);
 }
 
+// Entering the definition's tokens raised the use count of every aspect bit of the item once.
+// Those raises stand only when this very call stores the item with this definition; every other
+// outcome (a match, a refused ID, a take-over that re-tokenizes) gives them back, so that a use
+// count always equals the number of stored items carrying the value.
 ZELID ZELDatabase::addOrMatchItemDefinition(const std::shared_ptr<ZELItem>& item,
                                             const ZELItemDefinition& definition, bool allowAdd,
                                             ZELID updatingID, bool* outWasAdded) {

@@ -200,7 +200,8 @@ public:
     ZELID addItem(const std::shared_ptr<ZELItem>& item, bool* outWasAdded);
     // addItem for each item in order, giving the same IDs and the same stored state; each
     // answer is the item's ID (0 when not added). Up to `threadCount` threads (the calling
-    // thread included) tokenize the items ahead, while the calling thread enters them one by one.
+    // thread included) tokenize the items ahead, while the calling thread enters them one by one;
+    // an item's tokenizing hooks run on the thread that tokenizes it.
     std::vector<ZELID> addItems(const std::vector<std::shared_ptr<ZELItem>>& items,
                                 unsigned threadCount);
     // The given item when added, the stored item when matched, null otherwise.

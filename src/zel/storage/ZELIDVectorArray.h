@@ -17,7 +17,8 @@
 //
 // With gathering on (the term -> items table), addID only notes its (vector, member) pairs; they
 // are entered, vector by vector in ascending vector ID, before anything reads or changes a vector
-// of the table, before it compacts or resets, and whenever enough are noted. Invariant: every
+// of the table, before it compacts, and whenever enough are noted (a reset drops them with the
+// vectors). Invariant: every
 // answer and every save equals what adding each ID at once would give; only the work is batched.
 class ZELIDVectorArray final : public ZELDiskDataStorage {
 public:
