@@ -11,6 +11,8 @@
 namespace {
 
 constexpr uint32_t kRecordsPerCompaction = 50000;
+// Records handed to addItems at once (a divisor of kRecordsPerCompaction).
+constexpr size_t kRecordsPerRun = 500;
 
 }  // namespace
 
@@ -23,19 +25,32 @@ void ZELSearchEngine::createDatabase(const BenchDataSet& records,
                                      const std::filesystem::path& folder) {
     db_ = ZELBench_OpenChangelogDatabase(folder, false);
     if (!db_) throw std::runtime_error("ZEL: could not create the database");
+    std::vector<std::shared_ptr<ZELItem>> run;
+    uint32_t firstPosition = 0;
+    const auto addRun = [&] {
+        const std::vector<ZELID> itemIDs = db_->addItems(run, threadCount_);
+        for (size_t index = 0; index < itemIDs.size(); ++index) {
+            const uint32_t position = firstPosition + static_cast<uint32_t>(index);
+            if (itemIDs[index] != position + 1) {
+                throw std::runtime_error("ZEL: record " + std::to_string(position) +
+                                         " got item ID " + std::to_string(itemIDs[index]));
+            }
+        }
+        firstPosition += static_cast<uint32_t>(run.size());
+        run.clear();
+    };
     db_->beginItemChanges();
     records.forEachRecord([&](const BenchRecord& record, uint32_t position) {
         // As a host importing much would: every so many records the stores are saved and the
         // objects they hold in memory let go of, so that memory stays bounded.
-        if (position > 0 && position % kRecordsPerCompaction == 0) db_->compactMemory(2);
-        bool wasAdded = false;
-        const ZELID itemID =
-            db_->addItem(ZELRecordItem::itemWithValues(record.changelogEntry()), &wasAdded);
-        if (!wasAdded || itemID != position + 1) {
-            throw std::runtime_error("ZEL: record " + std::to_string(position) + " got item ID " +
-                                     std::to_string(itemID));
+        if (position > 0 && position % kRecordsPerCompaction == 0) {
+            addRun();
+            db_->compactMemory(2);
         }
+        run.push_back(ZELRecordItem::itemWithValues(record.changelogEntry()));
+        if (run.size() == kRecordsPerRun) addRun();
     });
+    addRun();
     db_->endItemChanges();
     if (!db_->ensureSerialized()) throw std::runtime_error("ZEL: saving failed");
 }

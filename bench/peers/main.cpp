@@ -8,6 +8,7 @@
 //
 //   zel_bench_peers [--records N] [--only changelog|synthetic]
 //                   [--engines zel,fts5-none,fts5-full,xapian] [--queries N]
+//                   [--threads N,...]
 
 #include <algorithm>
 #include <chrono>
@@ -48,11 +49,14 @@ struct Options {
     bool synthetic = true;
     std::vector<std::string> engines = allSearchEngineNames();
     size_t queriesPerShape = 2000;
+    // ZEL is indexed once per count, the first count's figures are the ratios' base.
+    std::vector<unsigned> zelThreadCounts{1};
 };
 
 const char* const usage =
     "usage: zel_bench_peers [--records N] [--only changelog|synthetic]\n"
-    "                       [--engines zel,fts5-none,fts5-full,xapian] [--queries N]\n";
+    "                       [--engines zel,fts5-none,fts5-full,xapian] [--queries N]\n"
+    "                       [--threads N,...]\n";
 
 bool parseCount(const char* text, uint64_t& count) {
     char* end = nullptr;
@@ -75,6 +79,14 @@ bool parseOptions(int argc, char** argv, Options& options) {
                    (std::strcmp(value, "changelog") == 0 || std::strcmp(value, "synthetic") == 0)) {
             options.changelog = std::strcmp(value, "changelog") == 0;
             options.synthetic = !options.changelog;
+        } else if (option == "--threads") {
+            options.zelThreadCounts.clear();
+            std::stringstream list(value);
+            for (std::string item; std::getline(list, item, ',');) {
+                if (!parseCount(item.c_str(), count) || count > 256) return false;
+                options.zelThreadCounts.push_back(static_cast<unsigned>(count));
+            }
+            if (options.zelThreadCounts.empty()) return false;
         } else if (option == "--engines") {
             // Kept in report order, ZEL first, whatever order they are named in.
             std::vector<std::string> named;
@@ -144,7 +156,17 @@ DataSetResults measureDataSet(const BenchDataSet& dataSet, const Options& option
             words.prefixesOfLength(length, prefixesPerLength, workloadSeed + length);
     }
 
+    std::vector<std::string> engines;
     for (const std::string& engine : options.engines) {
+        if (engine != "zel") {
+            engines.push_back(engine);
+            continue;
+        }
+        for (const unsigned threads : options.zelThreadCounts) {
+            engines.push_back(threads == 1 ? "zel" : "zel-t" + std::to_string(threads));
+        }
+    }
+    for (const std::string& engine : engines) {
         std::fprintf(stderr, "%s: %s\n", results.name.c_str(), engine.c_str());
         results.figures.push_back(measureEngine(engine, dataSet, workload, scratch / engine));
         if (!results.figures.back().error.empty()) {

@@ -228,34 +228,39 @@ void ZELAspect::setAspectValueTokenizer(std::shared_ptr<ZELTokenizer> tokenizer)
 
 uint64_t ZELAspect::aspectBitCount() const { return valueSortList_ ? valueSortList_->count() : 0; }
 
-void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition, const ZELItem& item) {
+std::optional<ZELAspect::PreparedTokens> ZELAspect::preparedTokensForItem(const ZELItem& item) const {
     auto tokenizer = aspectValueTokenizer();
-    if (!tokenizer) return;
-    if (auto tokens = tokenizer->tokensForClientObject(item)) {
-        addAspectBitsToItemDefinition(definition, *tokens);
+    if (!tokenizer) return std::nullopt;
+    auto tokens = tokenizer->tokensForClientObject(item);
+    if (!tokens || tokens->empty()) return std::nullopt;
+    PreparedTokens prepared{std::move(*tokens), {}};
+    prepared.normalizedValues.reserve(prepared.tokens.size());
+    for (const ZELString& token : prepared.tokens) {
+        prepared.normalizedValues.push_back(ZELNormalizedCaseInsensitiveComparisonString(token));
     }
+    return prepared;
+}
+
+void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition, const ZELItem& item) {
+    if (auto prepared = preparedTokensForItem(item)) addAspectBitsToItemDefinition(definition, *prepared);
 }
 
 void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition,
-                                              const ZELTokenSet& tokens) {
+                                              const PreparedTokens& prepared) {
     ZELDatabase* db = database();
-    if (!db || tokens.empty()) return;
+    if (!db || prepared.tokens.empty()) return;
+    const ZELTokenSet& tokens = prepared.tokens;
     // Each token with the ID of its normalized value.
     struct FoundToken {
         ZELID aspectBitID;
         const ZELString* token;
     };
-    std::vector<ZELString> normalizedValues;
-    normalizedValues.reserve(tokens.size());
-    for (const ZELString& token : tokens) {
-        normalizedValues.push_back(ZELNormalizedCaseInsensitiveComparisonString(token));
-    }
     std::vector<FoundToken> found;
     found.reserve(tokens.size());
     db->accessLockedUsing([&] {
         ZELSortedList* list = valueSortList_.get();
         if (!list) return;
-        auto normalized = normalizedValues.begin();
+        auto normalized = prepared.normalizedValues.begin();
         for (const ZELString& token : tokens) {
             bool isNew = false;
             const ZELID id = list->assignedIDForKey(

@@ -89,13 +89,20 @@ public:
     // Number of keys in the sorted list. Requires: the database lock is held.
     uint64_t aspectBitCount() const;
 
-    // The tokenizer's tokens of the item (nothing without tokenizer or tokens), then
-    // addAspectBitsToItemDefinition(definition, tokens).
+    // An item's tokens for this aspect with the normalized value of each, in the set's order.
+    struct PreparedTokens {
+        ZELTokenSet tokens;
+        std::vector<ZELString> normalizedValues;
+    };
+    // The tokenizer's tokens of the item, normalized; none without tokenizer or tokens. Takes
+    // no database lock: any thread may prepare items while another enters them.
+    std::optional<PreparedTokens> preparedTokensForItem(const ZELItem& item) const;
+    // preparedTokensForItem, then addAspectBitsToItemDefinition with them.
     void addAspectBitsToItemDefinition(ZELItemDefinition& definition, const ZELItem& item);
     // For each token, in one database lock hold: finds or assigns the ID of its normalized
     // value, votes for the token's written form and, the first time the item meets the ID,
     // raises its use count. Then adds the IDs to the definition.
-    void addAspectBitsToItemDefinition(ZELItemDefinition& definition, const ZELTokenSet& tokens);
+    void addAspectBitsToItemDefinition(ZELItemDefinition& definition, const PreparedTokens& prepared);
 
     // The ID of the text's normalized value; 0 when absent. With `assign`, an absent value gets a
     // new ID with use count 0 and is entered in the sorted list (a value no item carries yet).

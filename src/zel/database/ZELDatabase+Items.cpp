@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "zel/database/ZELAspect.h"
 #include "zel/database/ZELDatabase+Private.h"
@@ -61,9 +63,117 @@ std::shared_ptr<ZELItem> newItemFromBlob(const std::shared_ptr<ZELSerializableDa
     return item;
 }
 
+// An item's prepared tokens, one entry per aspect (see ZELAspect::preparedTokensForItem).
+using PreparedItemTokens = std::vector<std::optional<ZELAspect::PreparedTokens>>;
+
+// Takes no database lock; the item's tokenizing hooks run around it, on the calling thread.
+PreparedItemTokens preparedTokensForItem(ZELItem& item,
+                                         const std::vector<std::shared_ptr<ZELAspect>>& aspects) {
+    PreparedItemTokens prepared;
+    prepared.reserve(aspects.size());
+    item.willBeTokenized();
+    for (const auto& aspect : aspects) prepared.push_back(aspect->preparedTokensForItem(item));
+    item.wasTokenized();
+    return prepared;
+}
+
+// Enters the tokens aspect by aspect, in the aspects' order.
+std::shared_ptr<ZELItemDefinition> definitionForPreparedTokens(
+    const std::shared_ptr<ZELItem>& item, const std::vector<std::shared_ptr<ZELAspect>>& aspects,
+    const PreparedItemTokens& prepared) {
+    auto definition = std::make_shared<ZELItemDefinition>(item);
+    for (size_t index = 0; index < aspects.size(); ++index) {
+        if (prepared[index]) aspects[index]->addAspectBitsToItemDefinition(*definition, *prepared[index]);
+    }
+    return definition;
+}
+
+// Items being added by addItems. Helper threads and the calling thread claim items to prepare
+// (free -> claimed -> ready, or failed when preparing threw on a helper, which the calling
+// thread then repeats to raise it); the calling thread enters them in order.
+class ItemPreparation {
+public:
+    ItemPreparation(const std::vector<std::shared_ptr<ZELItem>>& items,
+                    std::vector<std::shared_ptr<ZELAspect>> aspects)
+        : items_(items), aspects_(std::move(aspects)), prepared_(items.size()),
+          states_(new std::atomic<uint8_t>[items.size()]) {
+        for (size_t index = 0; index < items.size(); ++index) states_[index].store(kFree);
+    }
+
+    const std::vector<std::shared_ptr<ZELAspect>>& aspects() const { return aspects_; }
+
+    // A helper's loop: prepares the next unclaimed items until none is left or stop().
+    void help() {
+        for (size_t index = next_.fetch_add(1); index < items_.size(); index = next_.fetch_add(1)) {
+            if (!claim(index)) continue;
+            uint8_t outcome = kReady;
+            try {
+                prepared_[index] = preparedTokensForItem(*items_[index], aspects_);
+            } catch (...) {
+                outcome = kFailed;
+            }
+            states_[index].store(outcome, std::memory_order_release);
+            states_[index].notify_one();
+        }
+    }
+    // Helpers take no further item.
+    void stop() { next_.store(items_.size()); }
+
+    // The calling thread: the item's prepared tokens, prepared here unless a helper has them
+    // (waiting for it when it is at work). The entry is handed over.
+    PreparedItemTokens take(size_t index) {
+        if (!claim(index)) {
+            uint8_t state = states_[index].load(std::memory_order_acquire);
+            while (state == kClaimed) {
+                states_[index].wait(kClaimed, std::memory_order_acquire);
+                state = states_[index].load(std::memory_order_acquire);
+            }
+            if (state == kReady) return std::move(prepared_[index]);
+        }
+        return preparedTokensForItem(*items_[index], aspects_);
+    }
+
+private:
+    static constexpr uint8_t kFree = 0, kClaimed = 1, kReady = 2, kFailed = 3;
+
+    bool claim(size_t index) {
+        uint8_t expected = kFree;
+        return states_[index].compare_exchange_strong(expected, kClaimed, std::memory_order_acq_rel);
+    }
+
+    const std::vector<std::shared_ptr<ZELItem>>& items_;
+    const std::vector<std::shared_ptr<ZELAspect>> aspects_;
+    std::vector<PreparedItemTokens> prepared_;
+    std::unique_ptr<std::atomic<uint8_t>[]> states_;
+    std::atomic<size_t> next_{0};
+};
+
 }  // namespace
 
 // ---- Adding and matching ----
+
+std::vector<ZELID> ZELDatabase::addItems(const std::vector<std::shared_ptr<ZELItem>>& items,
+                                         unsigned threadCount) {
+    std::vector<ZELID> itemIDs(items.size(), 0);
+    if (!isBootstrapped_) return itemIDs;
+    ItemPreparation preparation(items, allAspects());
+    std::vector<std::jthread> helpers;
+    // Declared after the helpers, so that they stop taking items before they are joined.
+    struct StopGuard {
+        ItemPreparation& preparation;
+        ~StopGuard() { preparation.stop(); }
+    } stopGuard{preparation};
+    for (unsigned helper = 1; helper < threadCount && helper < items.size(); ++helper) {
+        helpers.emplace_back([&preparation] { preparation.help(); });
+    }
+    for (size_t index = 0; index < items.size(); ++index) {
+        if (!items[index]) continue;
+        const auto definition = definitionForPreparedTokens(items[index], preparation.aspects(),
+                                                            preparation.take(index));
+        itemIDs[index] = addOrMatchItemDefinition(items[index], *definition, true, 0, nullptr);
+    }
+    return itemIDs;
+}
 
 ZELID ZELDatabase::addItem(const std::shared_ptr<ZELItem>& item, bool* outWasAdded) {
     return addOrMatchItem(item, true, 0, outWasAdded);
@@ -79,11 +189,8 @@ std::shared_ptr<ZELItem> ZELDatabase::itemMatchingItem(const std::shared_ptr<ZEL
 }
 
 std::shared_ptr<ZELItemDefinition> ZELDatabase::tokenizeItem(const std::shared_ptr<ZELItem>& item) {
-    auto definition = std::make_shared<ZELItemDefinition>(item);
-    item->willBeTokenized();
-    for (const auto& aspect : allAspects()) aspect->addAspectBitsToItemDefinition(*definition, *item);
-    item->wasTokenized();
-    return definition;
+    const auto aspects = allAspects();
+    return definitionForPreparedTokens(item, aspects, preparedTokensForItem(*item, aspects));
 }
 
 ZELID ZELDatabase::itemIDMatchingItemDefinition(const ZELItemDefinition& definition) {
@@ -101,19 +208,25 @@ ZELID ZELDatabase::itemIDMatchingItemDefinition(const ZELItemDefinition& definit
     return match;
 }
 
-// Tokenizing raised the use count of every aspect bit of the item once. Those raises stand only
-// when this very call stores the item with this definition; every other outcome (a match, a
-// refused ID, a take-over that re-tokenizes) gives them back, so that a use count always equals
-// the number of stored items carrying the value.
 ZELID ZELDatabase::addOrMatchItem(const std::shared_ptr<ZELItem>& item, bool allowAdd,
                                   ZELID updatingID, bool* outWasAdded) {
     if (outWasAdded) *outWasAdded = false;
     if (!item || !isBootstrapped_) return 0;
-    const auto definition = tokenizeItem(item);
+    return addOrMatchItemDefinition(item, *tokenizeItem(item), allowAdd, updatingID, outWasAdded);
+}
+
+// Entering the definition's tokens raised the use count of every aspect bit of the item once.
+// Those raises stand only when this very call stores the item with this definition; every other
+// outcome (a match, a refused ID, a take-over that re-tokenizes) gives them back, so that a use
+// count always equals the number of stored items carrying the value.
+ZELID ZELDatabase::addOrMatchItemDefinition(const std::shared_ptr<ZELItem>& item,
+                                            const ZELItemDefinition& definition, bool allowAdd,
+                                            ZELID updatingID, bool* outWasAdded) {
+    if (outWasAdded) *outWasAdded = false;
     bool wasAdded = false;
     const ZELID answer = accessLockedUsing([&]() -> ZELID {
-        const auto bitIDs = definition->allAspectBitIDs();
-        const ZELID match = itemIDMatchingItemDefinition(*definition);
+        const auto bitIDs = definition.allAspectBitIDs();
+        const ZELID match = itemIDMatchingItemDefinition(definition);
         if (match != 0) {
             if (allowAdd) {
                 const auto stored = itemForItemID(match, nullptr);
@@ -137,7 +250,7 @@ ZELID ZELDatabase::addOrMatchItem(const std::shared_ptr<ZELItem>& item, bool all
             if (bitIDs) releaseAspectBitIDs(*bitIDs);
             return 0;
         }
-        const ZELID itemID = storeNewItem(item, *definition, updatingID);
+        const ZELID itemID = storeNewItem(item, definition, updatingID);
         if (itemID == 0) {
             if (bitIDs) releaseAspectBitIDs(*bitIDs);
             return 0;
@@ -407,6 +520,11 @@ std::shared_ptr<ZELIDVector> ZELDatabase::itemIDsForItemsMissingFromItemExistenc
 }
 
 // ---- Vector lookups ----
+
+std::shared_ptr<ZELIDVectorArray> ZELDatabase::itemVectorsByAspectBitID() const {
+    if (itemVectorsByAspectBitID_) itemVectorsByAspectBitID_->enterGatheredIDs();
+    return itemVectorsByAspectBitID_;
+}
 
 std::shared_ptr<ZELIDVector> ZELDatabase::itemIDVectorForAspectBitID(ZELID aspectBitID) {
     return lockedLookup(ZELIDVector::vector(), [&] {

@@ -165,6 +165,9 @@ void ZELDatabase::bootstrapStepsOrThrow(const std::filesystem::path& folder, ZEL
     itemVectorsByAspectBitID_ = ZELIDVectorArray::storageWithBaseNameURL(
         folder / storageFolderName / itemVectorsStoreName);
     itemVectorsByAspectBitID_->setDelegate(this);
+    // Adding an item notes its postings; they are entered vector by vector in bulk before any
+    // lookup of the table, so that every reader sees them.
+    itemVectorsByAspectBitID_->setGathersAddedIDs(true);
 
     const std::string infoPath = (folder / ZELDatabaseMetaInfo::fileName).string();
     const int64_t schemaVersion = clientSchemaVersion();
@@ -293,6 +296,7 @@ bool ZELDatabase::ensureSerialized() {
     for (const auto& aspect : aspects) {
         if (!aspect->ensureSerializedAndGetError(&err)) return fail();
     }
+    itemVectorsByAspectBitID_->enterGatheredIDs();
     if (!itemVectorsByAspectBitID_->ensureSerializedAndGetError(&err) ||
         !aspectBitVectorsByItemID_->ensureSerializedAndGetError(&err) ||
         !itemStore_->ensureSerializedAndGetError(&err) ||

@@ -198,6 +198,12 @@ public:
     // Adds the item unless it duplicates a stored one; answers the new or matched ID (0 when a
     // store refused the new ID: nothing was added, and the error went to the delegate).
     ZELID addItem(const std::shared_ptr<ZELItem>& item, bool* outWasAdded);
+    // addItem for each item in order, giving the same IDs and the same stored state; each
+    // answer is the item's ID (0 when not added). Up to `threadCount` threads (the calling
+    // thread included) tokenize the items ahead, while the calling thread enters them one by one;
+    // an item's tokenizing hooks run on the thread that tokenizes it.
+    std::vector<ZELID> addItems(const std::vector<std::shared_ptr<ZELItem>>& items,
+                                unsigned threadCount);
     // The given item when added, the stored item when matched, null otherwise.
     std::shared_ptr<ZELItem> itemMatchingItem(const std::shared_ptr<ZELItem>& item,
                                               bool allowAdd, ZELError* outError);
@@ -307,9 +313,8 @@ public:
     std::shared_ptr<ZELIDVectorArray> aspectBitVectorsByItemID() const {
         return aspectBitVectorsByItemID_;
     }
-    std::shared_ptr<ZELIDVectorArray> itemVectorsByAspectBitID() const {
-        return itemVectorsByAspectBitID_;
-    }
+    // The term -> items table with every gathered posting entered.
+    std::shared_ptr<ZELIDVectorArray> itemVectorsByAspectBitID() const;
 
 protected:
     // Called on every acquire and every release by the holder; a subclass calls the base.
@@ -337,6 +342,9 @@ private:
     // Item internals (ZELDatabase+Items.cpp).
     ZELID addOrMatchItem(const std::shared_ptr<ZELItem>& item, bool allowAdd, ZELID updatingID,
                          bool* outWasAdded);
+    ZELID addOrMatchItemDefinition(const std::shared_ptr<ZELItem>& item,
+                                   const ZELItemDefinition& definition, bool allowAdd,
+                                   ZELID updatingID, bool* outWasAdded);
     std::shared_ptr<ZELItemDefinition> tokenizeItem(const std::shared_ptr<ZELItem>& item);
     ZELID storeNewItem(const std::shared_ptr<ZELItem>& item, const ZELItemDefinition& definition,
                        ZELID updatingID);

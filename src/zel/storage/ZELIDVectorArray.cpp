@@ -1,5 +1,6 @@
 #include "zel/storage/ZELIDVectorArray.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -22,6 +23,7 @@ ZELIDVectorArray::ZELIDVectorArray(std::filesystem::path baseNameURL)
 }
 
 std::shared_ptr<ZELIDVector> ZELIDVectorArray::vectorAtIndexID(ZELID vectorID) {
+    enterGatheredIDs();
     return std::dynamic_pointer_cast<ZELIDVector>(objectAtIndexID(vectorID, true, true));
 }
 
@@ -40,6 +42,13 @@ void ZELIDVectorArray::appendVector(std::shared_ptr<ZELIDVector> vector, ZELID v
 }
 
 void ZELIDVectorArray::addID(ZELID memberID, const ZELIDVector& vectorIDs) {
+    if (gathersAddedIDs_) {
+        vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
+            gatheredPairs_.push_back(uint64_t{vectorID} << 32 | memberID);
+        });
+        if (gatheredPairs_.size() >= kGatheredPairLimit) enterGatheredIDs();
+        return;
+    }
     vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
         const std::shared_ptr<ZELMutableIDVector> vector = mutableVectorAtIndexID(vectorID);
         if (!vector) return;
@@ -49,7 +58,60 @@ void ZELIDVectorArray::addID(ZELID memberID, const ZELIDVector& vectorIDs) {
     });
 }
 
+void ZELIDVectorArray::setGathersAddedIDs(bool gathers) {
+    if (!gathers) enterGatheredIDs();
+    gathersAddedIDs_ = gathers;
+}
+
+namespace {
+
+// Orders the pairs by their vector ID (the high half), keeping the added order within each
+// vector: a least significant digit first radix sort over the vector ID's bytes, stable.
+void sortPairsByVectorID(std::vector<uint64_t>& pairs) {
+    uint64_t largest = 0;
+    for (const uint64_t pair : pairs) largest = std::max(largest, pair >> 32);
+    std::vector<uint64_t> sorted(pairs.size());
+    for (unsigned shift = 32; shift < 64 && (largest >> (shift - 32)) != 0; shift += 8) {
+        std::array<size_t, 257> starts{};
+        for (const uint64_t pair : pairs) ++starts[((pair >> shift) & 0xFF) + 1];
+        for (size_t digit = 1; digit < starts.size(); ++digit) starts[digit] += starts[digit - 1];
+        for (const uint64_t pair : pairs) sorted[starts[(pair >> shift) & 0xFF]++] = pair;
+        pairs.swap(sorted);
+    }
+}
+
+}  // namespace
+
+// Each vector takes its members in one addIDs: they are usually ascending already (new items
+// get ascending IDs); otherwise they are sorted first. A slot is marked dirty as addID would.
+void ZELIDVectorArray::enterGatheredIDs() {
+    if (gatheredPairs_.empty()) return;
+    std::vector<uint64_t> pairs;
+    pairs.swap(gatheredPairs_);
+    sortPairsByVectorID(pairs);
+    std::vector<ZELID> members;
+    for (size_t start = 0; start < pairs.size();) {
+        const ZELID vectorID = static_cast<ZELID>(pairs[start] >> 32);
+        size_t end = start;
+        members.clear();
+        for (; end < pairs.size() && static_cast<ZELID>(pairs[end] >> 32) == vectorID; ++end) {
+            members.push_back(static_cast<ZELID>(pairs[end]));
+        }
+        start = end;
+        if (!std::is_sorted(members.begin(), members.end())) {
+            std::sort(members.begin(), members.end());
+        }
+        members.erase(std::unique(members.begin(), members.end()), members.end());
+        const std::shared_ptr<ZELMutableIDVector> vector = mutableVectorAtIndexID(vectorID);
+        if (!vector) continue;
+        const uint32_t countBefore = vector->count();
+        vector->addIDs(members.data(), static_cast<uint32_t>(members.size()));
+        if (vector->count() != countBefore) markObjectDirtyAtIndexID(vectorID);
+    }
+}
+
 void ZELIDVectorArray::removeID(ZELID memberID, const ZELIDVector& vectorIDs) {
+    enterGatheredIDs();
     vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
         const std::shared_ptr<ZELMutableIDVector> vector = mutableVectorAtIndexID(vectorID);
         if (!vector) return;
@@ -61,6 +123,7 @@ void ZELIDVectorArray::removeID(ZELID memberID, const ZELIDVector& vectorIDs) {
 
 std::vector<std::shared_ptr<ZELIDVector>> ZELIDVectorArray::vectorsAtIndexIDs(
     const ZELIDVector& vectorIDs) {
+    enterGatheredIDs();
     std::vector<std::shared_ptr<ZELIDVector>> vectors;
     vectors.reserve(vectorIDs.count());
     vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
@@ -87,6 +150,7 @@ std::shared_ptr<ZELIDVector> ZELIDVectorArray::unionOfVectorsAtIndexIDs(
 }
 
 void ZELIDVectorArray::compactMemory(int level) {
+    enterGatheredIDs();
     ZELDiskDataStorage::compactMemory(level);
     if (level != 2 && level != 3) return;
     // Spare capacity worth giving back: any at level 3, 32 bytes or more at level 2.
@@ -116,6 +180,16 @@ void ZELIDVectorArray::compactMemory(int level) {
     }
 }
 
+void ZELIDVectorArray::resetToEmpty() {
+    gatheredPairs_.clear();
+    ZELDiskDataStorage::resetToEmpty();
+}
+
+void ZELIDVectorArray::invalidate() {
+    gatheredPairs_.clear();
+    ZELDiskDataStorage::invalidate();
+}
+
 std::string ZELIDVectorArray::description() const {
     return ZELStringWithFormat("%s, holding %ld ID vectors, %s", descriptionHead().c_str(),
                                static_cast<long>(livingObjectCount()),
@@ -123,6 +197,7 @@ std::string ZELIDVectorArray::description() const {
 }
 
 std::string ZELIDVectorArray::descriptionForVectors() {
+    enterGatheredIDs();
     static constexpr std::array<uint64_t, 6> kUpperBounds = {0, 1, 5, 10, 20, 99999};
     std::array<uint64_t, kUpperBounds.size()> vectorCounts{};
     const ZELID largest = largestAssignedObjectIndexID();

@@ -14,6 +14,12 @@
 // are stored as immutable array vectors; a vector being changed is swapped in its slot for a
 // mutable copy once and then changed in place, and only vectors whose content changed are
 // saved again. Owned by the database; used under the database lock from one thread at a time.
+//
+// With gathering on (the term -> items table), addID only notes its (vector, member) pairs; they
+// are entered, vector by vector in ascending vector ID, before anything reads or changes a vector
+// of the table, before it compacts, and whenever enough are noted (a reset drops them with the
+// vectors). Invariant: every
+// answer and every save equals what adding each ID at once would give; only the work is batched.
 class ZELIDVectorArray final : public ZELDiskDataStorage {
 public:
     static std::shared_ptr<ZELIDVectorArray> storageWithBaseNameURL(
@@ -36,6 +42,11 @@ public:
     void addID(ZELID memberID, const ZELIDVector& vectorIDs);
     // The same with removal.
     void removeID(ZELID memberID, const ZELIDVector& vectorIDs);
+    // Whether addID gathers its pairs (off by default). Turning it off enters what was noted.
+    void setGathersAddedIDs(bool gathers);
+    // Enters the noted pairs. Callers that reach the stored objects through the base class
+    // (saving, walks) call it first; this class's own lookups do it themselves.
+    void enterGatheredIDs();
 
     // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
     // empty for no key, the stored vector itself for one key. A key without a vector counts as
@@ -47,6 +58,8 @@ public:
     // Base compaction; at levels 2 and 3 the vectors still cached then give up their spare
     // capacity (32 bytes or more at level 2, any at level 3) without being marked dirty.
     void compactMemory(int level) override;
+    void resetToEmpty() override;
+    void invalidate() override;
 
     // "ZELIDVectorArray<0x...>, holding N ID vectors, <metrics summary>".
     std::string description() const override;
@@ -56,7 +69,15 @@ public:
     std::string descriptionForVectors();
 
 private:
+    // Gathered pairs at or above this count are entered at once: 4 MB of pairs.
+    static constexpr size_t kGatheredPairLimit = size_t{1} << 19;
+
     // The stored vectors at the keys, ascending, loaded and cached; a key without one gives an
     // empty vector.
     std::vector<std::shared_ptr<ZELIDVector>> vectorsAtIndexIDs(const ZELIDVector& vectorIDs);
+
+    bool gathersAddedIDs_ = false;
+    // Noted by addID: the vector ID in the high half, the member ID in the low half, in the
+    // order they were added.
+    std::vector<uint64_t> gatheredPairs_;
 };
