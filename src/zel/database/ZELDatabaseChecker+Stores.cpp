@@ -104,6 +104,7 @@ void ZELDatabaseChecker::checkDataFiles(const Store& store) {
             return;
         }
         const std::string table = relativePath(strategy.freeSpaceTableURL());
+        strategy.freeSpaceTable();  // read now, so that its damage is known
         if (!strategy.freeSpaceTableDamage().empty()) {
             addFinding(table, strategy.freeSpaceTableDamage());
             return;
