@@ -20,18 +20,18 @@ class ZELDiskDataStorage;
 class ZELDiskDataStorageIndex;
 class ZELDiskDataStorageStrategyManager;
 
-// Told of the errors a disk data storage meets while reading an object for a lookup (which then
-// yields null), and of derived data it rebuilt while opening. Implemented by the database, which
-// forwards both to its own delegate. Called on the thread of the lookup or the load, under the
-// database lock.
+// Told of the errors a disk data storage meets while reading an object or a page of its index
+// for a lookup (which then yields null), and of derived data it rebuilt before its first write.
+// Implemented by the database, which forwards both to its own delegate. Called on the thread of
+// the lookup or the save, under the database lock.
 class ZELDiskDataStorageDelegate {
 public:
     virtual ~ZELDiskDataStorageDelegate() = default;
     virtual void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage& storage,
                                                             const ZELError& error) = 0;
-    // A warning: a damaged free space table was rebuilt from the index while the store opened;
-    // nothing stored was lost. The message names the file and the damage. By default it is
-    // handled as a background error.
+    // A warning: a damaged free space table was rebuilt from the index before the store's first
+    // write; nothing stored was lost. The message names the file and the damage. By default it
+    // is handled as a background error.
     virtual void diskDataStorageDidRepairDerivedData(ZELDiskDataStorage& storage,
                                                      const ZELError& warning) {
         diskDataStorageDidEncounterBackgroundError(storage, warning);
@@ -191,8 +191,9 @@ public:
 
     // Opens the store: reads B.index's header (converting a legacy store; the entries of a
     // current one are read page by page as slots are used), then checks every shared data
-    // file's header and loads its free space table. A missing B.index creates an empty store
-    // and its index, unless the data folder B exists (code 3: its objects would be lost).
+    // file's header (its free space table is read when first needed). A missing B.index
+    // creates an empty store and its index, unless the data folder B exists (code 3: its
+    // objects would be lost).
     //
     // The free space tables are compared with the index before the store first writes (the
     // first save with something to write): a table that could not be read or disagrees with

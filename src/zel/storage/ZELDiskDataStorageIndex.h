@@ -13,8 +13,9 @@ class ZELStream;
 
 // The index file of a disk data storage (B.index for a store with base URL B) and the two
 // figures the slot table does not hold: the number of living objects and the largest ID ever
-// assigned. It reads the file into the store's slot table and writes it back, rewriting only the
-// header and the entries of slots that changed. Older layouts (versions 8 and 9, all objects in
+// assigned. It reads the header and hands the file to the store's slot table, which reads the
+// entries page by page, and writes it back, rewriting only the header and the entries of slots
+// that changed. Older layouts (versions 8 and 9, all objects in
 // one legacy data file) load and flag the store for conversion. Owned by its store; used under
 // the database lock from one thread at a time.
 //
