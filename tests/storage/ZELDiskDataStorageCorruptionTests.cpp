@@ -130,10 +130,41 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedEntriesYieldNullWithTheirErrors)
     EXPECT_TRUE(lookupError(6).matchesZELErrorCode(ZELErrorCodeFileAccess));
 }
 
+// The index's entries are read page by page as slots are first used: an index shortened after
+// the store opened fails the lookups whose page it cut (through the delegate, as any lookup
+// error) and the saves after them, so that no entry the store could not read is written over.
+TEST_F(ZELDiskDataStorageCorruptionTest, IndexShortenedAfterOpeningFailsTheReadsThatMeetIt) {
+    {
+        auto store = openStore();
+        for (int i = 0; i < 600; ++i) store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    }
+    auto store = makeStore();
+    ZELTestErrorRecorder recorder;
+    store->setDelegate(&recorder);
+    ASSERT_TRUE(store->loadAndGetError(nullptr));
+    EXPECT_NE(store->objectAtIndexID(1, true, true), nullptr);
+    const uint64_t shortened = 20 + 12 * 300;  // the entries of IDs 301 on are gone
+    std::filesystem::resize_file(indexURL(), shortened);
+
+    EXPECT_EQ(store->objectAtIndexID(520, true, true), nullptr);
+    ASSERT_EQ(recorder.errors.size(), 1u);
+    EXPECT_TRUE(recorder.errors[0].matchesZELErrorCode(ZELErrorCodeIOFailure));
+    EXPECT_TRUE(mentions(recorder.errors[0], "items.index"));
+    EXPECT_EQ(store->lastError(), recorder.errors[0]);
+    EXPECT_NE(store->objectAtIndexID(2, true, true), nullptr);
+
+    store->setObject(ZELTestObjectOfSize(10, 2), 2, true);
+    ZELError error;
+    EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
+    EXPECT_EQ(error, recorder.errors[0]);
+    EXPECT_EQ(std::filesystem::file_size(indexURL()), shortened);
+}
+
 // A free space table is derived data: one that cannot be read (a bad version, truncated) or
 // that offers the block of a stored object (ID 1 at offset 8 of file 1, inside the file or
-// running past its end) is rebuilt from the index with a warning, offering exactly the block
-// ID 4 left, so that a new object cannot overwrite ID 1.
+// running past its end) is rebuilt from the index with a warning before the store first
+// writes, offering exactly the block ID 4 left, so that a new object cannot overwrite ID 1.
 TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWarning) {
     writeStore();
     const std::vector<uint8_t> table = ZELTestReadFile(freeSpaceTableURL(1));
@@ -152,18 +183,23 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWa
             ZELTestErrorRecorder recorder;
             store->setDelegate(&recorder);
             ASSERT_TRUE(store->loadAndGetError(nullptr)) << i;
+            // Reading and a save with nothing to write leave the tables alone; the first
+            // write compares and rebuilds them first.
+            EXPECT_NE(store->objectAtIndexID(1, true, true), nullptr);
+            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+            EXPECT_TRUE(recorder.warnings.empty()) << i;
+            const ZELID added = store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(9, 9));
+            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
             ASSERT_EQ(recorder.warnings.size(), 1u) << i;
             EXPECT_TRUE(mentions(recorder.warnings[0], "1.free")) << i;
+            EXPECT_EQ(store->assignedObjectInfoAtIndex(added - 1).offset, 24u) << i;
+            store->removeObjectAtIndexID(added);
+            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
             const auto blocks =
                 store->objectStore()->fixedStrategyForFileNumber(1)->sortedFreeBlocks();
             ASSERT_EQ(blocks.size(), 1u) << i;
             EXPECT_EQ(blocks[0].offset, 24u);
             EXPECT_EQ(blocks[0].size, 16u);
-            const ZELID added = store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(9, 9));
-            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-            EXPECT_EQ(store->assignedObjectInfoAtIndex(added - 1).offset, 24u) << i;
-            store->removeObjectAtIndexID(added);
-            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
         }
         auto store = makeStore();
         ZELTestErrorRecorder recorder;

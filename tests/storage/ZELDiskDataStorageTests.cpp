@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,64 @@ TEST_F(ZELDiskDataStorageTest, SavingOneChangedSlotRewritesOnlyTheHeaderAndItsEn
     EXPECT_FALSE(reopened->isLivingObjectAtIndexID(1001));
     EXPECT_TRUE(reopened->isLivingObjectAtIndexID(1003));
     EXPECT_EQ(reopened->nextUnassignedUniqueIndexID(), 1001u);
+}
+
+// A reopened store reads its index page by page: changes to slots of pages it had not read
+// (an object rewritten, one removed and its ID reused, one moved to another file) save the same
+// bytes into every file as when every page was read first, and reopen as made.
+TEST_F(ZELDiskDataStorageTest, ChangesToUnreadIndexPagesSaveTheSameBytes) {
+    {
+        auto store = openStore();
+        for (int i = 0; i < 1000; ++i) {
+            store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, static_cast<uint8_t>(i)));
+        }
+        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    }
+    const std::filesystem::path pristine = folder_ / "pristine";
+    std::filesystem::create_directories(pristine);
+    std::filesystem::copy(baseURL(), pristine / "items",
+                          std::filesystem::copy_options::recursive);
+    std::filesystem::copy_file(indexURL(), pristine / "items.index");
+    const auto filesAfterChanges = [&](bool readsEveryPageFirst) {
+        std::filesystem::remove_all(baseURL());
+        std::filesystem::copy(pristine / "items", baseURL(),
+                              std::filesystem::copy_options::recursive);
+        std::filesystem::copy_file(pristine / "items.index", indexURL(),
+                                   std::filesystem::copy_options::overwrite_existing);
+        {
+            auto store = openStore();
+            if (readsEveryPageFirst) {
+                EXPECT_TRUE(store->readAllSlotsAndGetError(nullptr));
+            }
+            store->setObject(ZELTestObjectOfSize(10, 77), 700, true);
+            store->removeObjectAtIndexID(900);
+            EXPECT_EQ(store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(12, 5)), 900u);
+            store->setObject(ZELTestObjectOfSize(100, 9), 300, true);
+            EXPECT_TRUE(store->ensureSerializedAndGetError(nullptr));
+        }
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder_)) {
+            const std::string path = entry.path().lexically_relative(folder_).string();
+            if (entry.is_regular_file() && path.rfind("pristine", 0) != 0) {
+                files[path] = ZELTestReadFile(entry.path());
+            }
+        }
+        return files;
+    };
+    const auto eager = filesAfterChanges(true);
+    EXPECT_EQ(filesAfterChanges(false), eager);
+
+    auto reopened = openStore();
+    for (ZELID objectID = 1; objectID <= 1000; ++objectID) {
+        const auto expected = objectID == 700   ? ZELTestObjectOfSize(10, 77)
+                              : objectID == 900 ? ZELTestObjectOfSize(12, 5)
+                              : objectID == 300 ? ZELTestObjectOfSize(100, 9)
+                                                : ZELTestObjectOfSize(10, static_cast<uint8_t>(
+                                                                              objectID - 1));
+        ASSERT_EQ(ZELTestBytesOf(reopened->objectAtIndexID(objectID, true, false)),
+                  expected->bytes())
+            << objectID;
+    }
 }
 
 TEST_F(ZELDiskDataStorageTest, ResetStoreRewritesItsWholeIndex) {

@@ -62,7 +62,6 @@ ZELDatabaseChecker::Store ZELDatabaseChecker::openStore(const char* name) {
     } else {
         storage = ZELIDVectorArray::storageWithBaseNameURL(base);
     }
-    storage->setDelegate(this);
     const std::filesystem::path indexURL = storage->indexFileURL();
     std::error_code existsError;
     if (!std::filesystem::exists(indexURL, existsError)) {
@@ -80,15 +79,22 @@ ZELDatabaseChecker::Store ZELDatabaseChecker::openStore(const char* name) {
         addFinding(relativePath(indexURL), "legacy layout; opening the database converts it");
         return Store{name, nullptr};
     }
+    // Every check walks every slot: a page that cannot be read is one finding, told before
+    // the checker hears of lookups.
+    if (!storage->readAllSlotsAndGetError(&error)) {
+        addFinding(relativePath(indexURL), error.failureReason());
+        return Store{name, nullptr};
+    }
+    storage->setDelegate(this);
     return Store{name, storage};
 }
 
 void ZELDatabaseChecker::checkDataFiles(const Store& store) {
     ZELDiskDataStorageStrategyManager& manager = *store.storage->objectStore();
-    const uint64_t slotCount = store.storage->assignedCount();
     const std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> derived =
-        manager.freeBlocksDerivedFromObjects(
-            slotCount ? &store.storage->assignedObjectInfoAtIndex(0) : nullptr, slotCount);
+        manager.freeBlocksDerivedFromObjects([&](ZELDiskDataStorageSlotVisitor visit) {
+            store.storage->enumerateAssignedSlotsUsing(visit);
+        });
     manager.fixedStrategiesEnumerateUsing([&](ZELDiskDataStorageStrategy_MultiBlock& strategy,
                                               uint64_t, bool&) {
         ZELError error;
@@ -98,6 +104,7 @@ void ZELDatabaseChecker::checkDataFiles(const Store& store) {
             return;
         }
         const std::string table = relativePath(strategy.freeSpaceTableURL());
+        strategy.freeSpaceTable();  // read now, so that its damage is known
         if (!strategy.freeSpaceTableDamage().empty()) {
             addFinding(table, strategy.freeSpaceTableDamage());
             return;

@@ -118,9 +118,10 @@ bool ZELDatabaseChecker::repair(std::vector<std::string>* outRebuilt, ZELError* 
     for (const Store& store : stores_) {
         if (!store.storage) continue;
         ZELDiskDataStorageStrategyManager& manager = *store.storage->objectStore();
-        const uint64_t slotCount = store.storage->assignedCount();
-        const std::vector<std::string> tables = manager.rebuildDisagreeingFreeSpaceTables(
-            slotCount ? &store.storage->assignedObjectInfoAtIndex(0) : nullptr, slotCount);
+        const std::vector<std::string> tables =
+            manager.rebuildDisagreeingFreeSpaceTables([&](ZELDiskDataStorageSlotVisitor visit) {
+                store.storage->enumerateAssignedSlotsUsing(visit);
+            });
         if (tables.empty()) continue;
         // No block is released here, so the commit only writes the rebuilt tables.
         ZELError writeError;

@@ -30,20 +30,20 @@ void ZELDiskDataStorage::sortIndexesInDiskOptimalOrder(uint64_t* indexes, uint64
             std::lower_bound(fileNumbers.begin(), fileNumbers.end(), fileNumber) - fileNumbers.begin());
     };
     for (uint64_t i = 0; i < count; ++i) {
-        const uint16_t fileNumber = assignedInfos_[indexes[i]].fileNumber;
+        const uint16_t fileNumber = slots_[indexes[i]].fileNumber;
         const size_t run = runOfFile(fileNumber);
         if (run == fileNumbers.size() || fileNumbers[run] != fileNumber) {
             fileNumbers.insert(fileNumbers.begin() + static_cast<std::ptrdiff_t>(run), fileNumber);
         }
     }
     std::vector<uint64_t> runStarts(fileNumbers.size() + 1, 0);
-    for (uint64_t i = 0; i < count; ++i) ++runStarts[runOfFile(assignedInfos_[indexes[i]].fileNumber) + 1];
+    for (uint64_t i = 0; i < count; ++i) ++runStarts[runOfFile(slots_[indexes[i]].fileNumber) + 1];
     for (size_t run = 0; run < fileNumbers.size(); ++run) runStarts[run + 1] += runStarts[run];
 
     std::vector<std::pair<uint32_t, uint64_t>> keyed(count);
     std::vector<uint64_t> next(runStarts.begin(), runStarts.end() - 1);
     for (uint64_t i = 0; i < count; ++i) {
-        const ZELDiskDataStorageObjectInfo& info = assignedInfos_[indexes[i]];
+        const ZELDiskDataStorageObjectInfo& info = slots_[indexes[i]];
         keyed[next[runOfFile(info.fileNumber)]++] = {info.offset, indexes[i]};
     }
     for (size_t run = 0; run < fileNumbers.size(); ++run) {
@@ -80,8 +80,8 @@ void ZELDiskDataStorage::enumerateObjectsWithIndexIDs(
         if (objectID != 0 && objectID - 1 < assigned) positions.push_back(position);
     }
     std::sort(positions.begin(), positions.end(), [&](uint64_t a, uint64_t b) {
-        const uint64_t keyA = diskOrderKey(assignedInfos_[objectIDs[a] - 1]);
-        const uint64_t keyB = diskOrderKey(assignedInfos_[objectIDs[b] - 1]);
+        const uint64_t keyA = diskOrderKey(slots_[objectIDs[a] - 1]);
+        const uint64_t keyB = diskOrderKey(slots_[objectIDs[b] - 1]);
         return keyA != keyB ? keyA < keyB : a < b;
     });
     std::vector<Object> objects(count);
@@ -108,7 +108,7 @@ void ZELDiskDataStorage::enumerateObjectDataInDiskOptimalOrderUsing(
     if (isInvalidated()) return;
     bool stop = false;
     enumerateObjectInfoInDiskOptimalOrderUsing([&](uint64_t index, bool& stopSlots) {
-        const ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
+        const ZELDiskDataStorageObjectInfo& info = slots_[index];
         if (!info.hasStoredData()) return;
         ZELError error;
         const bool didRead = objectStore_->readDataForObjectWithInfo(
@@ -130,22 +130,21 @@ void ZELDiskDataStorage::enumerateObjectDataInDiskOptimalOrderUsing(
 
 void ZELDiskDataStorage::enumerateInMemoryObjectsUsing(
     ZELFunctionRef<void(const Object& object, ZELID objectID, bool isClean, bool& stop)> visitor) {
-    const uint64_t count = assignedCount();
-    bool stop = false;
-    for (uint64_t index = 0; index < count && !stop; ++index) {
-        const ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
-        if (!info.object) continue;
-        const bool isClean = !info.dirty && info.hasStoredData();
-        visitor(info.object, static_cast<ZELID>(index + 1), isClean, stop);
-    }
+    // Unread pages cache nothing.
+    slots_.enumerateReadSlots(
+        0, assignedCount(), [&](uint64_t index, ZELDiskDataStorageObjectInfo& info, bool& stop) {
+            if (!info.object) return;
+            const bool isClean = !info.dirty && info.hasStoredData();
+            visitor(info.object, static_cast<ZELID>(index + 1), isClean, stop);
+        });
 }
 
 void ZELDiskDataStorage::enumerateDirtyObjectIndexesUsing(
     ZELFunctionRef<void(uint64_t index, bool& stop)> visitor) {
-    const uint64_t end = std::min<uint64_t>(fullDirtyRange_.location + fullDirtyRange_.length,
-                                            assignedInfos_.size());
-    bool stop = false;
-    for (uint64_t index = fullDirtyRange_.location; index < end && !stop; ++index) {
-        if (assignedInfos_[index].dirty) visitor(index, stop);
-    }
+    // Unread pages hold no dirty mark.
+    slots_.enumerateReadSlots(
+        fullDirtyRange_.location, fullDirtyRange_.location + fullDirtyRange_.length,
+        [&](uint64_t index, ZELDiskDataStorageObjectInfo& info, bool& stop) {
+            if (info.dirty) visitor(index, stop);
+        });
 }

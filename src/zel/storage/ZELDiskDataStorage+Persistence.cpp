@@ -36,15 +36,49 @@ bool ZELDiskDataStorage::loadAndGetError(ZELError* outError) {
         ZELDiskDataStorageMigrator::removeLegacyFilesAtBaseURL(baseURL_);
     }
     if (!objectStore_->preflightLoadAndGetError(outError)) return false;
+    needsSlotCheck_ = true;
+    return true;
+}
+
+bool ZELDiskDataStorage::checkSlotsBeforeWritingAndGetError(ZELError* outError) {
+    if (!needsSlotCheck_) return true;
+    if (!readAllSlotsAndGetError(outError)) return false;
+    uint64_t livingCount = 0;
+    uint64_t lastLivingIndex = 0;
+    const uint64_t count = assignedCount();
+    for (uint64_t index = 0; index < count; ++index) {
+        const ZELDiskDataStorageObjectInfo& info = slots_[index];
+        if (!info.hasStoredData() && !info.object) continue;
+        ++livingCount;
+        lastLivingIndex = index + 1;
+    }
+    objectIndex_->didCountLivingSlots(livingCount, static_cast<ZELID>(lastLivingIndex),
+                                      indexFileURL());
+    const auto walk = [this](ZELDiskDataStorageSlotVisitor visit) {
+        enumerateAssignedSlotsUsing(visit);
+    };
+    // Before the first write every slot has its saved placement, or was removed and its block
+    // released.
     for (const std::string& warning :
-         objectStore_->rebuildDisagreeingFreeSpaceTables(assignedInfos_.data(), assignedCount())) {
+         objectStore_->rebuildFreeSpaceTablesDisagreeingWithSavedIndex(walk)) {
         ZELLogFormat("%s", warning.c_str());
         if (delegate_) {
             delegate_->diskDataStorageDidRepairDerivedData(
                 *this, ZELError::errorWithZELErrorCode(ZELErrorCodeInvalidData, warning));
         }
     }
+    needsSlotCheck_ = false;
     return true;
+}
+
+bool ZELDiskDataStorage::readAllSlotsAndGetError(ZELError* outError) const {
+    if (slots_.readAllPages()) return true;
+    return ZELSetError(outError, slots_.readError());
+}
+
+void ZELDiskDataStorage::enumerateAssignedSlotsUsing(ZELDiskDataStorageSlotVisitor visitor) const {
+    const uint64_t count = assignedCount();
+    for (uint64_t index = 0; index < count; ++index) visitor(slots_[index]);
 }
 
 // The objects move into the size-class files (the migrator), the index is rewritten whole in
@@ -62,11 +96,10 @@ bool ZELDiskDataStorage::convertLegacyStoreAndGetError(ZELError* outError) {
     return true;
 }
 
-void ZELDiskDataStorage::indexDidLoadAndSetsLoadedObjectInfosNoCopy(
-    std::vector<ZELDiskDataStorageObjectInfo> infos) {
-    assignedInfos_ = std::move(infos);
+ZELDiskDataStorageSlotTable& ZELDiskDataStorage::slotTableForLoadingIndex() {
     smallestUnusedObjectIndexGuess_ = 0;
     fullDirtyRange_ = ZELDiskDataStorageIndexRange();
+    return slots_;
 }
 
 bool ZELDiskDataStorage::loadAllAndGetError(ZELError* outError) {
@@ -82,7 +115,7 @@ bool ZELDiskDataStorage::loadAllAndGetError(ZELError* outError) {
                                  : objectStore_->preflightLoadAndGetError(&loadError);
         if (!didLoad) return loadError;
         enumerateObjectInfoInDiskOptimalOrderUsing([&](uint64_t index, bool&) {
-            const ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
+            const ZELDiskDataStorageObjectInfo& info = slots_[index];
             if (info.hasStoredData() && !info.object) {
                 loadObjectInSlot(index, true, serializableObjectClass());
             }
@@ -102,6 +135,7 @@ bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
     if (range.length == 0 && largestAssignedObjectIndexID() > 0) {
         return objectStore_->commitReleasedBlocksAndGetError(outError);
     }
+    if (!checkSlotsBeforeWritingAndGetError(outError)) return false;
 
     // Writes are gathered, so a failure may surface after blocks were placed whose bytes never
     // reached their file. A failed save therefore puts every object it placed back in the block
@@ -116,26 +150,27 @@ bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
     std::vector<Placement> previousPlacements;
     const uint64_t releasedCount = objectStore_->releasedBlockCount();
     const ZELError writeError = objectStore_->writeMassTransactionVisitor([&]() -> ZELError {
-        const uint64_t end = range.location + range.length;
-        for (uint64_t index = range.location; index < end; ++index) {
-            ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
-            // A removed ID has neither an object nor stored data: only its entry changes.
-            if (!info.dirty || !info.object) continue;
-            previousPlacements.push_back({index, info.offset, info.length, info.fileNumber});
-            ZELError error;
-            if (!objectStore_->writeDataForObjectWithInfo(info, &error)) return error;
-        }
-        return ZELError();
+        ZELError error;
+        slots_.enumerateReadSlots(
+            range.location, range.location + range.length,
+            [&](uint64_t index, ZELDiskDataStorageObjectInfo& info, bool& stop) {
+                // A removed ID has neither an object nor stored data: only its entry changes.
+                if (!info.dirty || !info.object) return;
+                previousPlacements.push_back({index, info.offset, info.length, info.fileNumber});
+                stop = !objectStore_->writeDataForObjectWithInfo(info, &error);
+            });
+        return error;
     });
     if (writeError) {
         for (const Placement& placement : previousPlacements) {
-            ZELDiskDataStorageObjectInfo& info = assignedInfos_[placement.index];
+            ZELDiskDataStorageObjectInfo& info = slots_[placement.index];
             info.offset = placement.offset;
             info.length = placement.length;
             info.fileNumber = placement.fileNumber;
         }
         objectStore_->keepReleasedBlocks(releasedCount);
-        objectStore_->rebuildFreeSpaceTablesAfterFailedWrite(assignedInfos_.data(), assignedCount());
+        objectStore_->rebuildFreeSpaceTablesDisagreeingWithSavedIndex(
+            [this](ZELDiskDataStorageSlotVisitor visit) { enumerateAssignedSlotsUsing(visit); });
         return ZELSetError(outError, writeError);
     }
     if (!objectIndex_->writeIndexToURL(indexFileURL(), *this, outError)) return false;

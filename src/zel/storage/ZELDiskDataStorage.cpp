@@ -30,7 +30,9 @@ std::shared_ptr<ZELDiskDataStorage> ZELDiskDataStorage::storageWithBaseNameURL(
 ZELDiskDataStorage::ZELDiskDataStorage(std::filesystem::path baseNameURL)
     : baseURL_(std::move(baseNameURL)),
       objectIndex_(std::make_unique<ZELDiskDataStorageIndex>()),
-      objectStore_(std::make_unique<ZELDiskDataStorageStrategyManager>(baseURL_)) {}
+      objectStore_(std::make_unique<ZELDiskDataStorageStrategyManager>(baseURL_)) {
+    slots_.setReadErrorHandler([this](const ZELError& error) { reportStreamError(error); });
+}
 
 ZELDiskDataStorage::~ZELDiskDataStorage() {
     // Not the virtual invalidate: subclasses are already gone here.
@@ -49,8 +51,8 @@ void ZELDiskDataStorage::resetStorage() {
     if (objectStore_) objectStore_->resetToEmpty();
     objectIndex_->resetToEmpty();
     lastError_ = ZELError();
-    assignedInfos_.clear();
-    assignedInfos_.shrink_to_fit();
+    slots_.clear();
+    needsSlotCheck_ = false;
     smallestUnusedObjectIndexGuess_ = 0;
     fullDirtyRange_ = ZELDiskDataStorageIndexRange();
 }
@@ -102,7 +104,7 @@ uint32_t ZELDiskDataStorage::livingObjectCount() const {
 }
 
 uint64_t ZELDiskDataStorage::assignedCount() const {
-    return std::min<uint64_t>(largestAssignedObjectIndexID(), assignedInfos_.size());
+    return std::min<uint64_t>(largestAssignedObjectIndexID(), slots_.size());
 }
 
 uint32_t ZELDiskDataStorage::assignedOffsetForObjectAtIndex(uint64_t index,
@@ -111,13 +113,13 @@ uint32_t ZELDiskDataStorage::assignedOffsetForObjectAtIndex(uint64_t index,
         if (outLength) *outLength = 0;
         return 0;
     }
-    if (outLength) *outLength = assignedInfos_[index].length;
-    return assignedInfos_[index].offset;
+    if (outLength) *outLength = slots_[index].length;
+    return slots_[index].offset;
 }
 
 bool ZELDiskDataStorage::isLivingObjectAtIndexID(ZELID objectID) const {
     if (objectID == 0 || objectID - 1 >= assignedCount()) return false;
-    const ZELDiskDataStorageObjectInfo& info = assignedInfos_[objectID - 1];
+    const ZELDiskDataStorageObjectInfo& info = slots_[objectID - 1];
     return info.hasStoredData() || info.object != nullptr;
 }
 
@@ -136,10 +138,10 @@ ZELID ZELDiskDataStorage::smallestUnassignedObjectIndexID() {
 }
 
 void ZELDiskDataStorage::growSlotsToInclude(uint64_t index) {
-    if (index < assignedInfos_.size()) return;
+    if (index < slots_.size()) return;
     const uint64_t newCapacity = (index + kSlotGrowthStep + 1) / kSlotGrowthStep * kSlotGrowthStep;
     try {
-        assignedInfos_.resize(newCapacity);
+        slots_.growTo(newCapacity);
     } catch (const std::bad_alloc&) {
         ZELRaise(ZELOutOfMemoryException,
                  "ZELDiskDataStorage object buffer resize failed, out of memory");
@@ -153,7 +155,7 @@ bool ZELDiskDataStorage::assignUniqueIndexID(ZELID objectID, Object object) {
     objectIndex_->didAssignObjectIndexID(objectID);
     if (smallestUnusedObjectIndexGuess_ == index) ++smallestUnusedObjectIndexGuess_;
     markSlotDirty(index);
-    assignedInfos_[index].object = std::move(object);
+    slots_[index].object = std::move(object);
     return true;
 }
 
@@ -165,7 +167,7 @@ ZELID ZELDiskDataStorage::assignUniqueIndexIDForObject(Object object) {
 void ZELDiskDataStorage::removeObjectAtIndexID(ZELID objectID) {
     if (!isLivingObjectAtIndexID(objectID)) return;
     const uint64_t index = objectID - 1;
-    objectStore_->discardDataForObjectWithInfo(assignedInfos_[index]);
+    objectStore_->discardDataForObjectWithInfo(slots_[index]);
     markSlotDirty(index);
     smallestUnusedObjectIndexGuess_ = std::min(smallestUnusedObjectIndexGuess_, index);
     objectIndex_->didUnassignObjectIndexID(objectID);
@@ -177,8 +179,8 @@ ZELDiskDataStorage::Object ZELDiskDataStorage::objectAtIndexID(
     ZELID objectID, bool load, bool cache, const ZELStreamDeserializer& requiredClass) {
     if (objectID == 0 || objectID - 1 >= assignedCount()) return nullptr;
     const uint64_t index = objectID - 1;
-    if (assignedInfos_[index].object) return assignedInfos_[index].object;
-    if (!load || !assignedInfos_[index].hasStoredData() || isInvalidated()) return nullptr;
+    if (slots_[index].object) return slots_[index].object;
+    if (!load || !slots_[index].hasStoredData() || isInvalidated()) return nullptr;
     return loadObjectInSlot(index, cache, requiredClass);
 }
 
@@ -197,7 +199,7 @@ ZELDiskDataStorage::Object ZELDiskDataStorage::loadObjectInSlot(uint64_t index, 
     Object object;
     ZELError error;
     const bool didRead = objectStore_->readDataForObjectWithInfo(
-        assignedInfos_[index], &error,
+        slots_[index], &error,
         [&](ZELStream& stream, uint64_t objectByteCount) -> ZELError {
             if (type) {
                 object = stream.newReadZELSerializableOfLength(objectByteCount, type);
@@ -219,7 +221,7 @@ ZELDiskDataStorage::Object ZELDiskDataStorage::loadObjectInSlot(uint64_t index, 
         reportStreamError(error);
         return nullptr;
     }
-    if (cache) assignedInfos_[index].object = object;
+    if (cache) slots_[index].object = object;
     return object;
 }
 
@@ -230,28 +232,29 @@ void ZELDiskDataStorage::reportStreamError(const ZELError& error) {
 
 void ZELDiskDataStorage::setObject(Object object, ZELID objectID, bool markDirty) {
     if (objectID == 0 || objectID - 1 >= assignedCount()) return;
-    assignedInfos_[objectID - 1].object = std::move(object);
+    slots_[objectID - 1].object = std::move(object);
     if (markDirty) markSlotDirty(objectID - 1);
 }
 
 void ZELDiskDataStorage::evictCachedObjectAtIndexID(ZELID objectID) {
     if (objectID == 0 || objectID - 1 >= assignedCount()) return;
-    ZELDiskDataStorageObjectInfo& info = assignedInfos_[objectID - 1];
+    ZELDiskDataStorageObjectInfo& info = slots_[objectID - 1];
     if (!info.dirty && info.hasStoredData()) info.object.reset();
 }
 
 void ZELDiskDataStorage::evictCachedObjectsPassing(const EvictionPredicate& predicate) {
-    const uint64_t count = assignedCount();
-    bool stop = false;
-    for (uint64_t index = 0; index < count && !stop; ++index) {
-        ZELDiskDataStorageObjectInfo& info = assignedInfos_[index];
-        if (!info.object || info.dirty || !info.hasStoredData()) continue;
-        if (predicate(info.object, static_cast<ZELID>(index + 1), true, stop)) info.object.reset();
-    }
+    // Unread pages cache nothing.
+    slots_.enumerateReadSlots(
+        0, assignedCount(), [&](uint64_t index, ZELDiskDataStorageObjectInfo& info, bool& stop) {
+            if (!info.object || info.dirty || !info.hasStoredData()) return;
+            if (predicate(info.object, static_cast<ZELID>(index + 1), true, stop)) {
+                info.object.reset();
+            }
+        });
 }
 
 void ZELDiskDataStorage::markSlotDirty(uint64_t index) {
-    assignedInfos_[index].dirty = 1;
+    slots_[index].dirty = 1;
     if (fullDirtyRange_.length == 0) {
         fullDirtyRange_ = ZELDiskDataStorageIndexRange{index, 1};
         return;
@@ -267,8 +270,11 @@ void ZELDiskDataStorage::markObjectDirtyAtIndexID(ZELID objectID) {
 }
 
 void ZELDiskDataStorage::clearObjectDirtyInRange(uint64_t location, uint64_t length) {
-    const uint64_t end = std::min<uint64_t>(location + length, assignedInfos_.size());
-    for (uint64_t index = location; index < end; ++index) assignedInfos_[index].dirty = 0;
+    // Unread pages hold no dirty mark.
+    slots_.enumerateReadSlots(location, location + length,
+                              [](uint64_t, ZELDiskDataStorageObjectInfo& info, bool&) {
+                                  info.dirty = 0;
+                              });
     fullDirtyRange_ = ZELDiskDataStorageIndexRange();
 }
 
@@ -284,12 +290,12 @@ uint64_t ZELDiskDataStorage::byteCountInActiveRAMForObject(
 }
 
 void ZELDiskDataStorage::gatherMemoryMetrics(ZELMemoryMetricsGatherer& gatherer) const {
-    gatherer.addByteCountToRAM(sizeof(*this) +
-                               assignedInfos_.capacity() * sizeof(ZELDiskDataStorageObjectInfo));
+    gatherer.addByteCountToRAM(sizeof(*this) + slots_.residentByteCount());
     gatherer.addByteCount(ZELDiskDataStorageStrategyManager::fileByteCountOnDisk(indexFileURL()),
                           ZELMemoryMetricTypeDisk);
     if (!objectStore_) return;
-    objectStore_->gatherMemoryMetrics(gatherer, assignedInfos_.data(), assignedCount(),
+    objectStore_->gatherMemoryMetrics(
+        gatherer, [this](ZELDiskDataStorageSlotVisitor visit) { enumerateAssignedSlotsUsing(visit); },
                                       [this](const ZELStreamSerializable& object) {
                                           return byteCountInActiveRAMForObject(object);
                                       });

@@ -12,6 +12,7 @@
 #include "zel/platform/ZELObject.h"
 #include "zel/platform/ZELTypes.h"
 #include "zel/storage/ZELDiskDataStorageObjectInfo.h"
+#include "zel/storage/ZELDiskDataStorageSlotTable.h"
 #include "zel/stream/ZELMemoryMetricsGatherer.h"
 #include "zel/stream/ZELStreamSerializable.h"
 
@@ -19,18 +20,18 @@ class ZELDiskDataStorage;
 class ZELDiskDataStorageIndex;
 class ZELDiskDataStorageStrategyManager;
 
-// Told of the errors a disk data storage meets while reading an object for a lookup (which then
-// yields null), and of derived data it rebuilt while opening. Implemented by the database, which
-// forwards both to its own delegate. Called on the thread of the lookup or the load, under the
-// database lock.
+// Told of the errors a disk data storage meets while reading an object or a page of its index
+// for a lookup (which then yields null), and of derived data it rebuilt before its first write.
+// Implemented by the database, which forwards both to its own delegate. Called on the thread of
+// the lookup or the save, under the database lock.
 class ZELDiskDataStorageDelegate {
 public:
     virtual ~ZELDiskDataStorageDelegate() = default;
     virtual void diskDataStorageDidEncounterBackgroundError(ZELDiskDataStorage& storage,
                                                             const ZELError& error) = 0;
-    // A warning: a damaged free space table was rebuilt from the index while the store opened;
-    // nothing stored was lost. The message names the file and the damage. By default it is
-    // handled as a background error.
+    // A warning: a damaged free space table was rebuilt from the index before the store's first
+    // write; nothing stored was lost. The message names the file and the damage. By default it
+    // is handled as a background error.
     virtual void diskDataStorageDidRepairDerivedData(ZELDiskDataStorage& storage,
                                                      const ZELError& warning) {
         diskDataStorageDidEncounterBackgroundError(storage, warning);
@@ -102,11 +103,16 @@ public:
     uint32_t livingObjectCount() const;
     // min(largest assigned ID, slots allocated).
     uint64_t assignedCount() const;
-    uint64_t slotCapacity() const { return assignedInfos_.size(); }
-    // Requires: index < assignedCount().
+    uint64_t slotCapacity() const { return slots_.size(); }
+    // Requires: index < assignedCount(). Reads the slot's page of the index file when needed.
     ZELDiskDataStorageObjectInfo& assignedObjectInfoAtIndex(uint64_t index) {
-        return assignedInfos_[index];
+        return slots_[index];
     }
+    // Every slot below assignedCount(), ascending; reads the pages of the index not read yet.
+    void enumerateAssignedSlotsUsing(ZELDiskDataStorageSlotVisitor visitor) const;
+    // Reads every page of the index not read yet; false with the read's error when one failed
+    // (since the index was read). Lookups read the pages they need on their own.
+    bool readAllSlotsAndGetError(ZELError* outError) const;
     // The slot's offset (and length); 0 for an index >= assignedCount().
     uint32_t assignedOffsetForObjectAtIndex(uint64_t index, uint32_t* outLength) const;
     // True when the ID's slot has stored data or a cached object.
@@ -183,16 +189,20 @@ public:
 
     // ---- Persistence ----
 
-    // Opens the store: reads B.index (converting a legacy store), then checks every shared data
-    // file's header and loads its free space table; a table that cannot be read or disagrees
-    // with the index and its data file is rebuilt, and the delegate is warned
-    // (diskDataStorageDidRepairDerivedData). A missing B.index creates an empty store
-    // and its index, unless the data folder B exists (code 3: its objects would be lost).
+    // Opens the store: reads B.index's header (converting a legacy store; the entries of a
+    // current one are read page by page as slots are used), then checks every shared data
+    // file's header (its free space table is read when first needed). A missing B.index
+    // creates an empty store and its index, unless the data folder B exists (code 3: its
+    // objects would be lost).
+    //
+    // The free space tables are compared with the index before the store first writes (the
+    // first save with something to write): a table that could not be read or disagrees with
+    // the index and its data file is rebuilt, and the delegate is warned
+    // (diskDataStorageDidRepairDerivedData). A session that only reads never pays for it.
     bool loadAndGetError(ZELError* outError);
-    // Called by the index loader: the store takes the freshly read slot table (zero-filled beyond
-    // the entries read); nothing is dirty afterwards.
-    void indexDidLoadAndSetsLoadedObjectInfosNoCopy(
-        std::vector<ZELDiskDataStorageObjectInfo> infos);
+    // Called by the index loader: forgets the ID guess and the dirty range and answers the slot
+    // table to attach the index file to, or to fill; nothing is dirty afterwards.
+    ZELDiskDataStorageSlotTable& slotTableForLoadingIndex();
     // Reads every stored object into the cache with large read buffers, reloading the index
     // first unless there are unsaved changes. The delegate is not told of errors met here; the
     // first one fails the call.
@@ -234,6 +244,11 @@ private:
     void sortIndexesInDiskOptimalOrder(uint64_t* indexes, uint64_t count) const;
     Object loadObjectInSlot(uint64_t index, bool cache, const ZELStreamDeserializer& type);
     bool convertLegacyStoreAndGetError(ZELError* outError);
+    // Before the first write after loading: reads every slot, corrects the living count and the
+    // largest ID when the index header disagrees with the entries, and rebuilds the free space
+    // tables that disagree with the slots (warning the delegate). Fails when a page of the
+    // index cannot be read: nothing may be written over entries the store does not know.
+    bool checkSlotsBeforeWritingAndGetError(ZELError* outError);
 
     std::filesystem::path baseURL_;
     ZELDiskDataStorageDelegate* delegate_ = nullptr;  // not owned
@@ -242,6 +257,8 @@ private:
     std::unique_ptr<ZELDiskDataStorageStrategyManager> objectStore_;  // null once invalidated
     uint64_t smallestUnusedObjectIndexGuess_ = 0;
     ZELDiskDataStorageIndexRange fullDirtyRange_;
-    // The slot table; its size is the number of slots allocated (zero-filled when grown).
-    std::vector<ZELDiskDataStorageObjectInfo> assignedInfos_;
+    // The slot table; its size is the number of slots allocated (empty when grown).
+    ZELDiskDataStorageSlotTable slots_;
+    // Set when the index is loaded, cleared by checkSlotsBeforeWritingAndGetError.
+    bool needsSlotCheck_ = false;
 };

@@ -1,6 +1,9 @@
 #include "zel/storage/ZELDiskDataStorageIndex.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -13,21 +16,16 @@
 
 namespace {
 
-// The index file is read and written through 1 KiB buffers; entries are read 1024 at a time.
+// The index file is read and written through 1 KiB buffers; legacy entries are read a slot
+// table page at a time.
 constexpr uint64_t kIndexFileBufferSize = 1024;
-constexpr uint64_t kEntriesPerRead = 1024;
+constexpr uint64_t kEntriesPerRead = ZELDiskDataStorageSlotTable::kSlotsPerPage;
 // Slots allocated beyond the entries read, for growth, and for an index without entries.
 constexpr uint64_t kSpareSlotCount = 128;
 constexpr uint64_t kEmptyIndexSlotCount = 256;
 
 constexpr uint64_t kLegacyEntryLength = 8;
 constexpr uint64_t kLegacy64EntryLength = 16;
-
-uint32_t uint32At(const uint8_t* bytes) {
-    uint32_t value;
-    std::memcpy(&value, bytes, sizeof(value));
-    return value;
-}
 
 // Reads `count` entries of `entryLength` bytes in chunks, decoding each with `decode`.
 template <typename Decode>
@@ -63,16 +61,6 @@ bool loadLegacyEntries(ZELDiskDataStorageObjectInfo* infos, uint64_t count, ZELS
 }
 
 }  // namespace
-
-bool ZELDiskDataStorageIndex_LoadEntries_v11(ZELDiskDataStorageObjectInfo* infos, uint64_t count,
-                                             ZELStream& stream) {
-    return loadEntries(infos, count, stream, ZELDiskDataStorageIndex::kEntryLength,
-                       [](ZELDiskDataStorageObjectInfo& info, const uint8_t* bytes) {
-                           info.fileNumber = static_cast<uint16_t>(uint32At(bytes));
-                           info.offset = uint32At(bytes + 4);
-                           info.length = uint32At(bytes + 8);
-                       });
-}
 
 bool ZELDiskDataStorageIndex_LoadEntries_v1(ZELDiskDataStorageObjectInfo* infos, uint64_t count,
                                             ZELStream& stream) {
@@ -127,49 +115,65 @@ bool ZELDiskDataStorageIndex::loadIndexFromURL(const std::filesystem::path& url,
         return stream->closeAndGetError(outError);
     }
 
-    std::vector<ZELDiskDataStorageObjectInfo> infos;
-    try {
-        infos.resize(entryCount == 0 ? kEmptyIndexSlotCount : entryCount + kSpareSlotCount);
-    } catch (const std::bad_alloc&) {
-        stream->reportMemoryAllocationFailed("ZELDiskDataStorage index slots");
-        return stream->closeAndGetError(outError);
-    }
-    if (version == kCurrentVersion) {
-        ZELDiskDataStorageIndex_LoadEntries_v11(infos.data(), entryCount, *stream);
-    } else if (version == kLegacy64Version) {
-        ZELDiskDataStorageIndex_LoadEntries_v1_64(infos.data(), entryCount, *stream);
-    } else {
-        ZELDiskDataStorageIndex_LoadEntries_v1(infos.data(), entryCount, *stream);
-    }
-    if (stream->streamError()) return stream->closeAndGetError(outError);
     const bool hasTrailingBytes =
         stream->logicalFileLength() != kHeaderLength + uint64_t{entryCount} * entryLength;
-    if (!stream->closeAndGetError(outError)) return false;
+    const uint64_t slotCount =
+        entryCount == 0 ? kEmptyIndexSlotCount : uint64_t{entryCount} + kSpareSlotCount;
+    if (version == kCurrentVersion) {
+        // The entries are read page by page as the store uses its slots.
+        if (!stream->closeAndGetError(outError)) return false;
+        const int fd = ZELFileSystem::shared().open(url.string(), O_RDONLY | O_CLOEXEC, 0);
+        if (fd < 0) {
+            return ZELSetError(outError,
+                               ZELError::errorWithErrno(errno, "opening the index file"));
+        }
+        store.slotTableForLoadingIndex().attachIndexFile(url.string(), fd, kHeaderLength,
+                                                         entryCount, slotCount);
+    } else {
+        ZELDiskDataStorageSlotTable& slots = store.slotTableForLoadingIndex();
+        slots.clear();
+        try {
+            slots.growTo(slotCount);
+        } catch (const std::bad_alloc&) {
+            stream->reportMemoryAllocationFailed("ZELDiskDataStorage index slots");
+            return stream->closeAndGetError(outError);
+        }
+        // A page's slots lie together, so each page is read into in place.
+        for (uint64_t first = 0; first < entryCount && !stream->streamError();
+             first += kEntriesPerRead) {
+            const uint64_t count = std::min<uint64_t>(entryCount - first, kEntriesPerRead);
+            if (version == kLegacy64Version) {
+                ZELDiskDataStorageIndex_LoadEntries_v1_64(&slots[first], count, *stream);
+            } else {
+                ZELDiskDataStorageIndex_LoadEntries_v1(&slots[first], count, *stream);
+            }
+        }
+        if (!stream->closeAndGetError(outError)) {
+            slots.clear();
+            return false;
+        }
+    }
 
-    // Every living slot is stored when an index is written, so the entries tell the living
-    // count and a lower bound of the largest ID; a damaged header must not hide an object or
-    // let its ID be handed out again.
-    uint64_t storedCount = 0;
-    uint64_t lastStoredIndex = 0;
-    for (uint64_t i = 0; i < entryCount; ++i) {
-        if (!infos[i].hasStoredData()) continue;
-        ++storedCount;
-        lastStoredIndex = i + 1;
-    }
-    if (storedCount != storedLivingCount || lastStoredIndex > storedLargestID) {
-        ZELLogFormat(
-            "index file %s: header counts (living %u, largest %u) disagree with its "
-            "entries (living %lu, largest %lu); the entries are kept",
-            url.c_str(), storedLivingCount, storedLargestID,
-            static_cast<unsigned long>(storedCount), static_cast<unsigned long>(lastStoredIndex));
-    }
+    // The header's counts are taken as they are; the store checks them against the entries
+    // before it first writes (didCountLivingSlots). An ID of the entries is never above the
+    // largest one.
     isFileConversionRequired_ = version != kCurrentVersion;
     isWholeRewriteRequired_ = isFileConversionRequired_ || hasTrailingBytes;
-    livingObjectCount_ = storedCount;
-    largestAssignedObjectID_ =
-        std::max<ZELID>(storedLargestID, static_cast<ZELID>(lastStoredIndex));
-    store.indexDidLoadAndSetsLoadedObjectInfosNoCopy(std::move(infos));
+    livingObjectCount_ = storedLivingCount;
+    largestAssignedObjectID_ = std::max<ZELID>(storedLargestID, entryCount);
     return true;
+}
+
+void ZELDiskDataStorageIndex::didCountLivingSlots(uint64_t livingCount, ZELID largestLivingID,
+                                                  const std::filesystem::path& url) {
+    if (livingCount == livingObjectCount_ && largestLivingID <= largestAssignedObjectID_) return;
+    ZELLogFormat(
+        "index file %s: header counts (living %lu, largest %u) disagree with its entries "
+        "(living %lu, largest %u); the entries are kept",
+        url.c_str(), static_cast<unsigned long>(livingObjectCount_), largestAssignedObjectID_,
+        static_cast<unsigned long>(livingCount), largestLivingID);
+    livingObjectCount_ = livingCount;
+    largestAssignedObjectID_ = std::max(largestAssignedObjectID_, largestLivingID);
 }
 
 bool ZELDiskDataStorageIndex::writeIndexToURL(const std::filesystem::path& url,

@@ -13,8 +13,9 @@ class ZELStream;
 
 // The index file of a disk data storage (B.index for a store with base URL B) and the two
 // figures the slot table does not hold: the number of living objects and the largest ID ever
-// assigned. It reads the file into the store's slot table and writes it back, rewriting only the
-// header and the entries of slots that changed. Older layouts (versions 8 and 9, all objects in
+// assigned. It reads the header and hands the file to the store's slot table, which reads the
+// entries page by page, and writes it back, rewriting only the header and the entries of slots
+// that changed. Older layouts (versions 8 and 9, all objects in
 // one legacy data file) load and flag the store for conversion. Owned by its store; used under
 // the database lock from one thread at a time.
 //
@@ -50,10 +51,12 @@ public:
     void didAssignObjectIndexID(ZELID objectID);
     void didUnassignObjectIndexID(ZELID objectID);
 
-    // Reads the index file into `store` (through indexDidLoadAndSetsLoadedObjectInfosNoCopy).
-    // A version other than 8, 9 or 10 fails with code 1 "ZELDiskDataStorage index file has
-    // unsupported version" and changes nothing; a file shorter than its entry count fails with
-    // the stream's read error before anything is allocated for the entries.
+    // Reads the index file's header and hands the file to the store's slot table
+    // (slotTableForLoadingIndex), which reads the entries page by page as slots are used; the
+    // entries of a legacy file are read at once. A version other than 8, 9 or 10 fails with
+    // code 1 "ZELDiskDataStorage index file has unsupported version" and changes nothing; a file
+    // shorter than its entry count fails with the stream's read error before anything is
+    // allocated for the entries. The counts are the header's (see didCountLivingSlots).
     bool loadIndexFromURL(const std::filesystem::path& url, ZELDiskDataStorage& store,
                           ZELError* outError);
     // Writes the header and the entries of the store's dirty slots in place (the file is not
@@ -62,6 +65,12 @@ public:
     // a new file that then replaces the old one.
     bool writeIndexToURL(const std::filesystem::path& url, ZELDiskDataStorage& store,
                          ZELError* outError);
+
+    // Told the store's count of living slots and its largest living ID once every slot was
+    // read: a header that disagrees is logged and the counts taken from the slots, so that a
+    // damaged header neither miscounts nor lets a living ID be handed out again.
+    void didCountLivingSlots(uint64_t livingCount, ZELID largestLivingID,
+                             const std::filesystem::path& url);
 
     bool isFileConversionRequired() const { return isFileConversionRequired_; }
     void setIsFileConversionRequired(bool flag) { isFileConversionRequired_ = flag; }
@@ -80,12 +89,9 @@ private:
     bool isWholeRewriteRequired_ = true;
 };
 
-// Entry readers: each reads `count` entries of one layout from `stream` into the zero-filled
-// slots `infos`, at most 1024 entries per stream read; false when the stream failed (it keeps
-// the error). Version 10 (12-byte entries):
-bool ZELDiskDataStorageIndex_LoadEntries_v11(ZELDiskDataStorageObjectInfo* infos, uint64_t count,
-                                             ZELStream& stream);
-// Version 8 (8-byte entries, `_ZELDiskIndexFileEntry_v1`):
+// Legacy entry readers: each reads `count` entries of one layout from `stream` into the
+// zero-filled slots `infos`, at most one slot table page per stream read; false when the stream
+// failed (it keeps the error). Version 8 (8-byte entries, `_ZELDiskIndexFileEntry_v1`):
 bool ZELDiskDataStorageIndex_LoadEntries_v1(ZELDiskDataStorageObjectInfo* infos, uint64_t count,
                                             ZELStream& stream);
 // Version 9 (16-byte entries, `_ZELDiskIndexFileEntry_v1_64`):

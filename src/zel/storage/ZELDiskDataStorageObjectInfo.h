@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "zel/idvector/ZELFunctionRef.h"
 #include "zel/stream/ZELStreamSerializable.h"
 
 // The slot of one object ID in a disk data storage: where its block lies and the object cached
@@ -22,3 +23,8 @@ struct ZELDiskDataStorageObjectInfo {
 
     bool hasStoredData() const { return offset != 0; }
 };
+
+// A walk that shows `visit` every slot of a store (or any list of blocks in use), in any order:
+// how the free space derivations and the memory metrics reach the slots.
+using ZELDiskDataStorageSlotVisitor = ZELFunctionRef<void(const ZELDiskDataStorageObjectInfo& info)>;
+using ZELDiskDataStorageSlotWalk = ZELFunctionRef<void(ZELDiskDataStorageSlotVisitor visit)>;

@@ -188,20 +188,19 @@ bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outEr
 
 std::vector<std::vector<ZELDiskFreeSpaceTableBlock>>
 ZELDiskDataStorageStrategyManager::freeBlocksDerivedFromObjects(
-    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) const {
+    ZELDiskDataStorageSlotWalk slots) const {
     struct Range {
         uint64_t start;
         uint64_t end;
     };
     std::vector<std::vector<Range>> used(fixedStrats_.size());
-    for (uint64_t index = 0; index < count; ++index) {
-        const ZELDiskDataStorageObjectInfo& info = infos[index];
+    slots([&](const ZELDiskDataStorageObjectInfo& info) {
         const size_t strategyIndex = fixedStrategyIndexForFileNumber(info.fileNumber);
-        if (!info.hasStoredData() || strategyIndex == kNotFound) continue;
+        if (!info.hasStoredData() || strategyIndex == kNotFound) return;
         const uint64_t size =
             fixedStrats_[strategyIndex]->actualBlockSizeForObjectAtOffset(info.offset, info.length);
         used[strategyIndex].push_back(Range{info.offset, info.offset + size});
-    }
+    });
 
     // Free block sizes are 32-bit; a longer gap is offered in pieces.
     constexpr uint64_t kLargestPiece = 0x80000000;
@@ -255,9 +254,9 @@ bool ZELDiskDataStorageStrategyManager::freeBlocksCoverSameRanges(
 }
 
 std::vector<std::string> ZELDiskDataStorageStrategyManager::rebuildDisagreeingFreeSpaceTables(
-    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) {
+    ZELDiskDataStorageSlotWalk slots) {
     const std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> derived =
-        freeBlocksDerivedFromObjects(infos, count);
+        freeBlocksDerivedFromObjects(slots);
     std::vector<std::string> rebuilt;
     for (size_t i = 0; i < fixedStrats_.size(); ++i) {
         ZELDiskDataStorageStrategy_MultiBlock& strategy = *fixedStrats_[i];
@@ -274,21 +273,19 @@ std::vector<std::string> ZELDiskDataStorageStrategyManager::rebuildDisagreeingFr
     return rebuilt;
 }
 
-void ZELDiskDataStorageStrategyManager::rebuildFreeSpaceTablesAfterFailedWrite(
-    const ZELDiskDataStorageObjectInfo* infos, uint64_t count) {
-    std::vector<ZELDiskDataStorageObjectInfo> used(count + releasedBlocks_.size());
-    for (uint64_t index = 0; index < count; ++index) {
-        used[index].offset = infos[index].offset;
-        used[index].length = infos[index].length;
-        used[index].fileNumber = infos[index].fileNumber;
-    }
-    for (size_t i = 0; i < releasedBlocks_.size(); ++i) {
-        ZELDiskDataStorageObjectInfo& info = used[count + i];
-        info.offset = releasedBlocks_[i].offset;
-        info.length = releasedBlocks_[i].length;
-        info.fileNumber = releasedBlocks_[i].fileNumber;
-    }
-    rebuildDisagreeingFreeSpaceTables(used.data(), used.size());
+std::vector<std::string>
+ZELDiskDataStorageStrategyManager::rebuildFreeSpaceTablesDisagreeingWithSavedIndex(
+    ZELDiskDataStorageSlotWalk slots) {
+    return rebuildDisagreeingFreeSpaceTables([&](ZELDiskDataStorageSlotVisitor visit) {
+        slots(visit);
+        for (const ReleasedBlock& block : releasedBlocks_) {
+            ZELDiskDataStorageObjectInfo info;
+            info.offset = block.offset;
+            info.length = block.length;
+            info.fileNumber = block.fileNumber;
+            visit(info);
+        }
+    });
 }
 
 ZELError ZELDiskDataStorageStrategyManager::readMassTransactionVisitor(
@@ -491,17 +488,16 @@ bool ZELDiskDataStorageStrategyManager::commitReleasedBlocksAndGetError(ZELError
 }
 
 void ZELDiskDataStorageStrategyManager::gatherMemoryMetrics(
-    ZELMemoryMetricsGatherer& gatherer, const ZELDiskDataStorageObjectInfo* infos, uint64_t count,
+    ZELMemoryMetricsGatherer& gatherer, ZELDiskDataStorageSlotWalk slots,
     ZELFunctionRef<uint64_t(const ZELStreamSerializable& object)> objectMemory) const {
     gatherer.addByteCount(ZELFileManager::byteCountOnDiskAtURL(baseURL_.string()),
                           ZELMemoryMetricTypeDisk);
     for (size_t i = 0; i < fixedStrats_.size(); ++i) {
         fixedStrats_[i]->gatherNonObjectMemoryMetrics(gatherer, fixedStratSizeBounds_[i]);
     }
-    for (uint64_t i = 0; i < count; ++i) {
-        const ZELDiskDataStorageObjectInfo& info = infos[i];
+    slots([&](const ZELDiskDataStorageObjectInfo& info) {
         if (info.object) gatherer.addByteCountToRAM(objectMemory(*info.object));
-        if (!info.hasStoredData()) continue;
+        if (!info.hasStoredData()) return;
         if (ZELDiskDataStorageStrategy_MultiBlock* strategy =
                 fixedStrategyForFileNumber(info.fileNumber)) {
             strategy->gatherMemoryMetrics(gatherer, info.offset, info.length,
@@ -512,7 +508,7 @@ void ZELDiskDataStorageStrategyManager::gatherMemoryMetrics(
             gatherer.addByteCount(info.length, ZELMemoryMetricTypeUsed, info.length, 0);
             gatherer.incrementUseCount(1, info.length, 0);
         }
-    }
+    });
 }
 
 uint64_t ZELDiskDataStorageStrategyManager::fileByteCountOnDisk(const std::filesystem::path& url) {

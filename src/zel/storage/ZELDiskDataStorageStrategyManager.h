@@ -115,28 +115,29 @@ public:
     // Opens every shared-block data file for reading (header checked, free space table
     // loaded); the first failure is the result.
     bool preflightLoadAndGetError(ZELError* outError);
-    // The free blocks each shared data file has when `infos` name every block in use: every
+    // The free blocks each shared data file has when `slots` name every block in use: every
     // range after the header and inside the file that no slot's block covers, in whole blocks
     // of the file (alignFreeRange), ascending; indexed by file number - 1.
     std::vector<std::vector<ZELDiskFreeSpaceTableBlock>> freeBlocksDerivedFromObjects(
-        const ZELDiskDataStorageObjectInfo* infos, uint64_t count) const;
+        ZELDiskDataStorageSlotWalk slots) const;
     // Whether the free blocks `tableBlocks` (ascending by offset) offer exactly the ranges of
     // `derived`: none overlaps another, and touching blocks count as one range.
     static bool freeBlocksCoverSameRanges(
         const std::vector<ZELDiskFreeSpaceTableBlock>& tableBlocks,
         const std::vector<ZELDiskFreeSpaceTableBlock>& derived);
     // A free space table is derived data: every table that was damaged when read, or that
-    // disagrees with its data file and the slots `infos` (it offers bytes a slot names, or
+    // disagrees with its data file and the slots `slots` (it offers bytes a slot names, or
     // misses unused space), is rebuilt from them, so that no table hands out a saved object's
     // bytes and no space is lost. The tables are written at the next save. Answers one line
     // per rebuilt table, saying which and why.
-    std::vector<std::string> rebuildDisagreeingFreeSpaceTables(
-        const ZELDiskDataStorageObjectInfo* infos, uint64_t count);
-    // After a failed write, with `infos` back in the blocks the saved index names: the tables
-    // take back the blocks the failed attempt took, and the space its appends left, while the
-    // released blocks stay out of them until their commit.
-    void rebuildFreeSpaceTablesAfterFailedWrite(const ZELDiskDataStorageObjectInfo* infos,
-                                                uint64_t count);
+    std::vector<std::string> rebuildDisagreeingFreeSpaceTables(ZELDiskDataStorageSlotWalk slots);
+    // rebuildDisagreeingFreeSpaceTables for the blocks the saved index names: those of `slots`
+    // (whose placements are the saved ones) and the released blocks, which stay out of the
+    // tables until their commit. Used before a store first writes, and after a failed write
+    // (with the slots put back in their saved blocks: the tables then take back the blocks the
+    // failed attempt took, and the space its appends left).
+    std::vector<std::string> rebuildFreeSpaceTablesDisagreeingWithSavedIndex(
+        ZELDiskDataStorageSlotWalk slots);
 
     // Runs `visitor` with 1 MiB read buffers when no read buffer size is set; the strategies
     // opened meanwhile are closed afterwards, so that the large buffers go.
@@ -174,8 +175,7 @@ public:
     // and per slot the cached object's memory (as `objectMemory` answers), used and unused
     // block bytes.
     void gatherMemoryMetrics(
-        ZELMemoryMetricsGatherer& gatherer, const ZELDiskDataStorageObjectInfo* infos,
-        uint64_t count,
+        ZELMemoryMetricsGatherer& gatherer, ZELDiskDataStorageSlotWalk slots,
         ZELFunctionRef<uint64_t(const ZELStreamSerializable& object)> objectMemory) const;
 
     // The size attribute of the file at `url`; 0 when it cannot be read.

@@ -142,7 +142,8 @@ bool ZELDiskDataStorageStrategy_MultiBlock::openWithStreamFlags(int32_t flags, u
     if (!ZELDiskDataStorageStrategy::openWithStreamFlags(flags, bufferSize, outError)) {
         return false;
     }
-    if (!freeSpaceTableAndGetError(outError)) {
+    // Reading needs no table: it is read when a write or the store's check first asks for it.
+    if ((flags & ZELFileStreamFlagWrite) && !freeSpaceTableAndGetError(outError)) {
         invalidate();
         return false;
     }
@@ -231,6 +232,7 @@ void ZELDiskDataStorageStrategy_MultiBlock::discardDataForObjectAtOffset(
 
 void ZELDiskDataStorageStrategy_MultiBlock::gatherNonObjectMemoryMetrics(
     ZELMemoryMetricsGatherer& gatherer, uint64_t batchingSize) {
+    if (!freeSpaceTable_ && isOpen()) freeSpaceTable();
     if (!freeSpaceTable_) return;
     gatherer.addByteCountToRAM(freeSpaceTable_->byteCountInActiveRAM());
     const uint64_t freeBytes = freeSpaceTable_->freeBlocksTotalSize();

@@ -27,8 +27,8 @@ public:
     // when it read cleanly or has been rebuilt since.
     const std::string& freeSpaceTableDamage() const { return freeSpaceTableDamage_; }
 
-    // Opens the data file, then loads the free space table; only a failure to open the data
-    // file (or to find memory for the table) fails the open.
+    // Opens the data file, then, when opening for writing, loads the free space table; only a
+    // failure to open the data file (or to find memory for the table) fails the open.
     bool openWithStreamFlags(int32_t flags, uint64_t bufferSize, ZELError* outError) override;
     // Writes the free space table when it changed.
     ZELError didEndMassWriteTransaction() override;

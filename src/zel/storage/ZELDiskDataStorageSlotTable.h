@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zel/idvector/ZELFunctionRef.h"
+#include "zel/platform/ZELError.h"
+#include "zel/storage/ZELDiskDataStorageObjectInfo.h"
+
+// The slot table of a disk data storage: size() slots, slot i for ID i + 1, kept in pages of
+// kSlotsPerPage slots. A table attached to an index file reads a page's entries from it (one
+// pread through the file layer) when a slot of that page is first used, so that opening a store
+// reads nothing but the index header and the memory held grows with the pages used, not with
+// the store. Pages past the file's entries start empty without a read.
+//
+// Invariant: a page not read yet holds no change (no dirty mark, no cached object), since a slot
+// is reached only through operator[], which reads its page first. Walks over changes therefore
+// skip unread pages (enumerateReadSlots), and the file's entries of unread pages are the saved
+// ones, which in-place index writes leave alone.
+//
+// A page that cannot be read (an I/O error, a file shortened under the store) reads as empty
+// slots; its error is kept (readError) and given to the read error handler. Used under the
+// database lock from one thread at a time; reading a page does not count as a change, so the
+// const accessors read too.
+class ZELDiskDataStorageSlotTable {
+public:
+    static constexpr uint64_t kSlotsPerPage = 256;
+    using ReadErrorHandler = std::function<void(const ZELError& error)>;
+
+    ZELDiskDataStorageSlotTable() = default;
+    ~ZELDiskDataStorageSlotTable();
+    ZELDiskDataStorageSlotTable(const ZELDiskDataStorageSlotTable&) = delete;
+    ZELDiskDataStorageSlotTable& operator=(const ZELDiskDataStorageSlotTable&) = delete;
+
+    uint64_t size() const { return slotCount_; }
+    // No slot; the index file, if any, is closed and the read error forgotten.
+    void clear();
+    // Grows to at least `count` slots (never shrinks); the new slots are empty. Raises
+    // std::bad_alloc.
+    void growTo(uint64_t count);
+    // `slotCount` slots whose first `entryCount` are the 12-byte entries stored from offset
+    // `firstEntryOffset` of the index file at `path`, open for reading as `fd` (the table closes
+    // it once every page is read, or when cleared).
+    void attachIndexFile(std::string path, int fd, uint64_t firstEntryOffset, uint64_t entryCount,
+                         uint64_t slotCount);
+
+    // The slot at `index` (< size()), its page read first when needed.
+    ZELDiskDataStorageObjectInfo& operator[](uint64_t index) const {
+        const std::unique_ptr<Page>& page = pages_[index / kSlotsPerPage];
+        return (page ? *page : readPage(index / kSlotsPerPage))[index % kSlotsPerPage];
+    }
+    // Visits the slots in [begin, end) of pages already read or made, ascending; unread pages
+    // hold no change. Setting `stop` ends the walk.
+    void enumerateReadSlots(
+        uint64_t begin, uint64_t end,
+        ZELFunctionRef<void(uint64_t index, ZELDiskDataStorageObjectInfo& info, bool& stop)>
+            visitor) const;
+    // Reads every page not read yet, many per read; false when some page could not be read
+    // (readError says why).
+    bool readAllPages() const;
+    // The first page read that failed since the table was attached; no error while none.
+    const ZELError& readError() const { return readError_; }
+    void setReadErrorHandler(ReadErrorHandler handler) { readErrorHandler_ = std::move(handler); }
+    // The memory the pages hold, for the memory metrics.
+    uint64_t residentByteCount() const;
+
+private:
+    using Page = std::array<ZELDiskDataStorageObjectInfo, kSlotsPerPage>;
+
+    Page& readPage(uint64_t pageNumber) const;
+    // Reads the unread pages among [first, first + count), which lie within the file's entries,
+    // in one read.
+    void readPageRun(uint64_t first, uint64_t count) const;
+    void closeIndexFile() const;
+
+    uint64_t slotCount_ = 0;
+    // Null until read or made.
+    mutable std::vector<std::unique_ptr<Page>> pages_;
+    mutable int fd_ = -1;
+    std::string path_;
+    uint64_t firstEntryOffset_ = 0;
+    uint64_t entryCount_ = 0;
+    // Pages holding file entries that are not read yet; the file is closed at 0.
+    mutable uint64_t unreadPageCount_ = 0;
+    mutable ZELError readError_;
+    ReadErrorHandler readErrorHandler_;
+};
