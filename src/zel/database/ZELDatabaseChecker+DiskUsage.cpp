@@ -73,6 +73,8 @@ ZELDatabaseChecker::StoreDiskUsage ZELDatabaseChecker::diskUsageOfStore(const St
                                               ZELDiskDataStorageStrategy::kDefaultBufferSize, &error)) {
                 return;
             }
+            // A store opened for reading leaves its free space tables unread until asked.
+            if (!strategy.freeSpaceTable()) return;
             for (const ZELDiskFreeSpaceTableBlock& block : strategy.sortedFreeBlocks()) {
                 usage.freeBytes += block.size;
             }
