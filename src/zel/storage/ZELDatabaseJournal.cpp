@@ -466,9 +466,11 @@ int ZELDatabaseJournal::open(const std::string& path, int flags, mode_t mode) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!journaling_) return base().open(path, flags, mode);
     const std::string relative = relativePath(path);
-    struct stat status;
-    const bool existed = ZELDatabaseJournal_Exists(path, &status);
     const bool writes = (flags & O_ACCMODE) != O_RDONLY;
+    // Only an open that may create or empty a file changes the folder: a plain read needs no
+    // look at the file first.
+    struct stat status{};
+    const bool existed = !(writes || (flags & O_CREAT)) || ZELDatabaseJournal_Exists(path, &status);
     const bool empties = existed && writes && (flags & O_TRUNC) && status.st_size > 0;
     if (((!existed && (flags & O_CREAT)) || empties) && begin() != 0) return -1;
     if (empties) {
@@ -603,7 +605,8 @@ int ZELDatabaseJournal::link(const std::string& from, const std::string& to) {
 
 int ZELDatabaseJournal::unlink(const std::string& path) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!journaling_ || !ZELDatabaseJournal_Exists(path)) return base().unlink(path);
+    if (!journaling_) return base().unlink(path);
+    if (!ZELDatabaseJournal_Exists(path)) return -1;  // errno as lstat left it
     const std::string relative = relativePath(path);
     if (begin() != 0 || flush() != 0 || preserve(relative) != 0 || base().unlink(path) != 0) {
         return -1;

@@ -49,19 +49,21 @@ bool ZELDiskDataStorageStrategy::openWithStreamFlags(int32_t flags, uint64_t buf
     if (bufferSize == kDefaultBufferSize) bufferSize = kDataFileBufferSize;
 
     // An empty file (left by an interrupted creation) holds no block and is treated as missing.
+    // Reading looks at the file only through the open stream.
+    const bool writes = flags & ZELFileStreamFlagWrite;
     std::error_code sizeError;
-    const uintmax_t existingSize = std::filesystem::file_size(url_, sizeError);
-    const bool fileExists = !sizeError && existingSize > 0;
-    if (!fileExists) {
-        if (!(flags & ZELFileStreamFlagWrite)) return true;
-        if (!ZELFileManager::createDirectoryRecursivelyAtURL(url_.parent_path().string(),
-                                                             outError)) {
-            return false;
-        }
+    const bool fileExists = !writes || (std::filesystem::file_size(url_, sizeError) > 0 && !sizeError);
+    if (!fileExists && !ZELFileManager::createDirectoryRecursivelyAtURL(
+                           url_.parent_path().string(), outError)) {
+        return false;
     }
 
     auto stream = ZELStream::streamForURL(url_, flags, bufferSize);
-    if (!stream->open()) return stream->closeAndGetError(outError);
+    if (!stream->open()) {
+        if (!writes && !std::filesystem::exists(url_, sizeError)) return true;
+        return stream->closeAndGetError(outError);
+    }
+    if (!writes && stream->logicalFileLength() == 0) return stream->closeAndGetError(outError);
     const bool headerDone =
         fileExists ? readDataFileHeaderFromStream(*stream) : writeDataFileHeaderToStream(*stream);
     if (!headerDone || stream->streamError()) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -177,8 +178,17 @@ ZELDiskDataStorageStrategyManager::strategyHoldingObjectWithInfo(
 bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outError) {
     const uint64_t bufferSize =
         readBufferSize_ ? readBufferSize_ : ZELDiskDataStorageStrategy::kDefaultBufferSize;
+    // One listing of the data folder tells which size classes have a file: a class without one
+    // stays closed, as opening it would leave it.
+    std::set<std::filesystem::path> dataFiles;
+    std::error_code listError;
+    for (std::filesystem::directory_iterator it(dataFileURLForFileNumber(1, false).parent_path(),
+                                                listError), end;
+         !listError && it != end; it.increment(listError)) {
+        dataFiles.insert(it->path());
+    }
     for (const auto& strategy : fixedStrats_) {
-        if (strategy->isOpen()) continue;
+        if (strategy->isOpen() || (!listError && !dataFiles.count(strategy->url()))) continue;
         if (!strategy->openWithStreamFlags(ZELFileStreamFlagRead, bufferSize, outError)) {
             return false;
         }

@@ -7,8 +7,8 @@
 #include "zel/tokenizer/ZELRange.h"
 
 // Character classes shared by the tokenizers and the string comparison. The classes of the
-// basic multilingual plane are looked up in one table built at first use (thread-safe); code
-// points beyond it ask ICU directly. Read-only after construction; any thread.
+// basic multilingual plane are looked up in one table filled block by block at first use
+// (thread-safe); code points beyond it ask ICU directly. Any thread.
 
 enum ZELCharacterClass : uint8_t {
     // Z* categories, U+0009 to U+000D and U+0085.

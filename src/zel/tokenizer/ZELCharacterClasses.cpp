@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 
 #include <array>
+#include <atomic>
+#include <mutex>
 
 namespace {
 
@@ -33,41 +35,57 @@ uint8_t computeClasses(char32_t codePoint) {
     return classes;
 }
 
-struct BasicPlaneTable {
-    std::array<uint8_t, 0x10000> classes;
-    // Kept out of line, so that the lookups which call basicPlaneTable() stay small.
-    [[gnu::noinline]] BasicPlaneTable() {
-        for (char32_t c = 0; c < 0x10000; ++c) classes[c] = computeClasses(c);
+// The classes of the basic multilingual plane, filled in blocks of 256 code points at first
+// use: opening a database compares a few terms and should not pay for the whole plane. A block
+// is written under the lock and published by its flag (release); a reader that sees the flag
+// set (acquire) reads a complete block. Filled blocks never change.
+class BasicPlaneTable {
+public:
+    uint8_t classesOf(char16_t unit) {
+        const size_t block = unit >> 8;
+        if (!filled_[block].load(std::memory_order_acquire)) fill(block);
+        return classes_[unit];
     }
+
+private:
+    [[gnu::noinline]] void fill(size_t block) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (filled_[block].load(std::memory_order_relaxed)) return;
+        const char32_t first = static_cast<char32_t>(block << 8);
+        for (char32_t c = first; c < first + 256; ++c) classes_[c] = computeClasses(c);
+        filled_[block].store(true, std::memory_order_release);
+    }
+
+    std::array<uint8_t, 0x10000> classes_{};
+    std::array<std::atomic<bool>, 256> filled_{};
+    std::mutex lock_;
 };
 
-const BasicPlaneTable& basicPlaneTable() {
-    static const BasicPlaneTable table;
-    return table;
-}
+// Constant-initialized: no guard on the lookups.
+constinit BasicPlaneTable basicPlane;
 
 }  // namespace
 
 uint8_t ZELCharacterClassesOf(char32_t codePoint) {
-    if (codePoint < 0x10000) return basicPlaneTable().classes[codePoint];
+    if (codePoint < 0x10000) return basicPlane.classesOf(static_cast<char16_t>(codePoint));
     return computeClasses(codePoint);
 }
 
 size_t ZELFindWhitespaceOrNewline(std::u16string_view text, size_t from) {
-    const auto& table = basicPlaneTable().classes;
+    auto& table = basicPlane;
     for (size_t i = from; i < text.size(); ++i) {
-        if (table[text[i]] & ZELCharacterClassWhitespaceOrNewline) return i;
+        if (table.classesOf(text[i]) & ZELCharacterClassWhitespaceOrNewline) return i;
     }
     return ZELNotFound;
 }
 
 bool ZELContainsVisibleCharacter(std::u16string_view text) {
-    const auto& table = basicPlaneTable().classes;
+    auto& table = basicPlane;
     size_t i = 0;
     while (i < text.size()) {
         const char16_t unit = text[i];
         if (unit < 0xD800 || unit >= 0xE000) {
-            if (table[unit] & ZELCharacterClassVisible) return true;
+            if (table.classesOf(unit) & ZELCharacterClassVisible) return true;
             ++i;
             continue;
         }
