@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint64_t kEntryLength = 12;
 // A walk over every page reads this many pages at a time (96 KiB of entries).
-constexpr uint64_t kPagesPerRunRead = 32;
+constexpr uint64_t kPagesPerRunRead = 64;
 
 uint32_t uint32At(const uint8_t* bytes) {
     uint32_t value;

@@ -28,7 +28,7 @@
 // const accessors read too.
 class ZELDiskDataStorageSlotTable {
 public:
-    static constexpr uint64_t kSlotsPerPage = 64;
+    static constexpr uint64_t kSlotsPerPage = 128;
     using ReadErrorHandler = std::function<void(const ZELError& error)>;
 
     ZELDiskDataStorageSlotTable() = default;
