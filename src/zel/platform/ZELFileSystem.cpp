@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 #include <shared_mutex>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -137,9 +138,7 @@ private:
             std::shared_lock guard(lock_);
             if (owners_.empty()) return base();
         }
-        std::error_code error;
-        const std::string normal =
-            std::filesystem::absolute(path, error).lexically_normal().string();
+        const std::string normal = normalPath(path);
         std::shared_lock guard(lock_);
         for (const auto& [folder, owner] : owners_) {
             if (normal.compare(0, folder.size(), folder) == 0 &&
@@ -220,6 +219,21 @@ bool ZELFileSystem::writeAll(ZELFileSystem& fileSystem, int fd, const void* byte
         offset += written;
     }
     return true;
+}
+
+std::string ZELFileSystem::normalPath(const std::string& path) {
+    // Absolute and normal: begins with "/", and no component is empty, "." or "..".
+    bool isNormal = !path.empty() && path[0] == '/' && (path.size() == 1 || path.back() != '/');
+    for (size_t start = 1; isNormal && start < path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string_view component(path.data() + start, end - start);
+        isNormal = !component.empty() && component != "." && component != "..";
+        start = end + 1;
+    }
+    if (isNormal) return path;
+    std::error_code error;
+    return std::filesystem::absolute(path, error).lexically_normal().string();
 }
 
 int ZELFileSystem::removeTree(ZELFileSystem& fileSystem, const std::string& path) {

@@ -55,6 +55,10 @@ public:
     static void attachFolder(const std::string& folder, ZELFileSystem* owner);
     static void detachFolder(ZELFileSystem* owner);
 
+    // `path` made absolute and lexically normal, as folders are attached; a path that already
+    // is (the usual case) is answered as it stands, without taking it apart.
+    static std::string normalPath(const std::string& path);
+
     // Helpers over a layer.
     // Writes all `count` bytes at `offset` (retrying short writes); false with errno set.
     static bool writeAll(ZELFileSystem& fileSystem, int fd, const void* bytes, size_t count,

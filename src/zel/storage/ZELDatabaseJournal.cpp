@@ -122,8 +122,7 @@ ZELDatabaseJournal::ZELDatabaseJournal(std::string folder, int lockFD)
 
 std::unique_ptr<ZELDatabaseJournal> ZELDatabaseJournal::journalForFolder(
     const std::filesystem::path& folder, ZELError* outError) {
-    std::error_code error;
-    const std::string normal = std::filesystem::absolute(folder, error).lexically_normal().string();
+    const std::string normal = ZELFileSystem::normalPath(folder.string());
     const std::string path =
         normal.size() > 1 && normal.back() == '/' ? normal.substr(0, normal.size() - 1) : normal;
     const int lockFD = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -181,8 +180,7 @@ void ZELDatabaseJournal::setJournaling(bool journaling) {
 // ---- Paths and file states ----
 
 std::string ZELDatabaseJournal::relativePath(const std::string& path) const {
-    std::error_code error;
-    const std::string normal = std::filesystem::absolute(path, error).lexically_normal().string();
+    const std::string normal = ZELFileSystem::normalPath(path);
     return normal.size() > folder_.size() ? normal.substr(folder_.size() + 1) : std::string();
 }
 

@@ -52,13 +52,16 @@ bool ZELDiskDataStorageStrategy::openWithStreamFlags(int32_t flags, uint64_t buf
     // Reading looks at the file only through the open stream.
     const bool writes = flags & ZELFileStreamFlagWrite;
     std::error_code sizeError;
-    const bool fileExists = !writes || (std::filesystem::file_size(url_, sizeError) > 0 && !sizeError);
+    const bool fileExists =
+        !writes || (std::filesystem::file_size(url_, sizeError) > 0 && !sizeError);
     if (!fileExists && !ZELFileManager::createDirectoryRecursivelyAtURL(
                            url_.parent_path().string(), outError)) {
         return false;
     }
 
-    auto stream = ZELStream::streamForURL(url_, flags, bufferSize);
+    // A file opened for reading checks its header unbuffered: its buffer is allocated only when
+    // an object is first read from it.
+    auto stream = ZELStream::streamForURL(url_, flags, writes ? bufferSize : 0);
     if (!stream->open()) {
         if (!writes && !std::filesystem::exists(url_, sizeError)) return true;
         return stream->closeAndGetError(outError);
@@ -74,6 +77,7 @@ bool ZELDiskDataStorageStrategy::openWithStreamFlags(int32_t flags, uint64_t buf
         }
         return stream->closeAndGetError(outError);
     }
+    stream->setBufferSize(bufferSize);
     stream_ = std::move(stream);
     openFlags_ = flags;
     return true;

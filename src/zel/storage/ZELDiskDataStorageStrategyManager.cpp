@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <set>
+#include <charconv>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -179,16 +180,24 @@ bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outEr
     const uint64_t bufferSize =
         readBufferSize_ ? readBufferSize_ : ZELDiskDataStorageStrategy::kDefaultBufferSize;
     // One listing of the data folder tells which size classes have a file: a class without one
-    // stays closed, as opening it would leave it.
-    std::set<std::filesystem::path> dataFiles;
+    // stays closed, as opening it would leave it. (When the folder cannot be listed, every
+    // class is opened and finds out for itself.)
+    std::vector<bool> listed(fixedStrats_.size() + 1);
     std::error_code listError;
     for (std::filesystem::directory_iterator it(dataFileURLForFileNumber(1, false).parent_path(),
                                                 listError), end;
          !listError && it != end; it.increment(listError)) {
-        dataFiles.insert(it->path());
+        const std::string name = it->path().filename().string();
+        uint64_t fileNumber = 0;
+        const auto [rest, parseError] =
+            std::from_chars(name.data(), name.data() + name.size(), fileNumber);
+        if (parseError == std::errc() && std::string_view(rest, name.data() + name.size() - rest) ==
+                                             ".data" && fileNumber < listed.size()) {
+            listed[fileNumber] = true;
+        }
     }
     for (const auto& strategy : fixedStrats_) {
-        if (strategy->isOpen() || (!listError && !dataFiles.count(strategy->url()))) continue;
+        if (strategy->isOpen() || (!listError && !listed[strategy->fileNum()])) continue;
         if (!strategy->openWithStreamFlags(ZELFileStreamFlagRead, bufferSize, outError)) {
             return false;
         }

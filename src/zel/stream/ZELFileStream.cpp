@@ -66,13 +66,6 @@ bool ZELFileStream::open() {
         posix_fadvise(fd_, 0, 0, POSIX_FADV_RANDOM);
         posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
     }
-    if (!buffer_ && requestedBufferSize_ > 0) {
-        // Without the buffer the stream works unbuffered.
-        buffer_ = requestedBufferSize_ <= SIZE_MAX
-                      ? static_cast<uint8_t*>(std::malloc(requestedBufferSize_))
-                      : nullptr;
-        bufferCapacity_ = buffer_ ? requestedBufferSize_ : 0;
-    }
     fileLengthOnDisk_ = diskLength();
     return true;
 }
@@ -107,6 +100,21 @@ uint64_t ZELFileStream::logicalFileLength() const {
         return std::max(fileLengthOnDisk_, handlePosition_ + bufferFill_);
     }
     return fileLengthOnDisk_;
+}
+
+bool ZELFileStream::ensureBuffer() {
+    if (!buffer_ && requestedBufferSize_ > 0) {
+        // Without the buffer the stream works unbuffered.
+        buffer_ = requestedBufferSize_ <= SIZE_MAX
+                      ? static_cast<uint8_t*>(std::malloc(requestedBufferSize_))
+                      : nullptr;
+        bufferCapacity_ = buffer_ ? requestedBufferSize_ : 0;
+    }
+    return buffer_ != nullptr;
+}
+
+void ZELFileStream::setBufferSize(uint64_t bufferSize) {
+    if (!buffer_) requestedBufferSize_ = bufferSize;
 }
 
 bool ZELFileStream::setMemoryBufferCapacity(uint64_t capacity) {
@@ -212,7 +220,7 @@ bool ZELFileStream::readBytes(void* buffer, uint64_t count) {
 
     const uint64_t rest = count - fromBuffer;
     uint64_t delivered;
-    if (buffer_ && 2 * rest <= requestedBufferSize_) {
+    if (2 * rest <= requestedBufferSize_ && ensureBuffer()) {
         bufferFill_ = readBytesNoBuffer(buffer_, std::min(bufferCapacity_, requestedBufferSize_));
         delivered = std::min(rest, bufferFill_);
         std::memcpy(destination + fromBuffer, buffer_, delivered);
@@ -230,6 +238,7 @@ bool ZELFileStream::readBytes(void* buffer, uint64_t count) {
 
 bool ZELFileStream::writeBytes(const void* bytes, uint64_t count) {
     if (count == 0) return false;
+    ensureBuffer();
     if (count >= bufferCapacity_) {
         switchToUnbufferedWriting();
         return writeBytesNoBuffer(bytes, count);
@@ -299,6 +308,7 @@ const uint8_t* ZELFileStream::acquireFilledReadBufferOfSize(uint64_t size) {
     }
     rescindReadBuffer();
     emptyBuffer();
+    ensureBuffer();
     if (bufferCapacity_ < size && !setMemoryBufferCapacity(size)) return nullptr;
     const uint64_t wanted =
         2 * size <= requestedBufferSize_ ? std::min(bufferCapacity_, requestedBufferSize_) : size;
@@ -319,6 +329,7 @@ void ZELFileStream::relinquishFilledReadBuffer(const uint8_t*) {
 
 uint8_t* ZELFileStream::acquireWriteBufferWithCapacity(uint64_t capacity) {
     capacity = std::max<uint64_t>(capacity, 1);
+    ensureBuffer();
     switchToBufferedWriting();
     if (bufferCapacity_ - bufferFill_ < capacity) {
         flushWriteBuffer();

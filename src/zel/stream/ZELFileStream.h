@@ -25,7 +25,8 @@ enum ZELFileStreamFlag : int32_t {
 // close() (or destruction) flushes and releases it. Belongs to one thread at a time.
 class ZELFileStream : public ZELStream {
 public:
-    // Stores the path, the flags and the buffer size (0: no buffer); opens nothing.
+    // Stores the path, the flags and the buffer size (0: no buffer); opens nothing and
+    // allocates the buffer only when it is first used.
     ZELFileStream(std::filesystem::path url, int32_t flags, uint64_t bufferSize);
     ~ZELFileStream() override;
 
@@ -66,6 +67,8 @@ public:
     const std::filesystem::path& fileURL() const { return url_; }
     // The file's length including writes still in the buffer.
     uint64_t logicalFileLength() const;
+    // The size the memory buffer takes when it is first used (0: none); no change once it is.
+    void setBufferSize(uint64_t bufferSize);
     // Replaces the memory buffer by one of `capacity` bytes (none for 0). Requires: no bytes
     // are buffered. When the allocation fails the old buffer stays, error 5 is kept and the
     // answer is false.
@@ -90,6 +93,9 @@ private:
         return bufferMode_ == BufferMode::Writing || bufferMode_ == BufferMode::WriteLent;
     }
 
+    // Allocates the buffer of the requested size at its first use: a stream that only reads a
+    // header, or only reads unbuffered, holds none. False when there is none.
+    bool ensureBuffer();
     bool writeBytesNoBuffer(const void* bytes, uint64_t count);
     uint64_t readBytesNoBuffer(void* buffer, uint64_t count);
     void flushWriteBuffer();
