@@ -30,7 +30,8 @@ std::shared_ptr<ZELDiskDataStorage> ZELDiskDataStorage::storageWithBaseNameURL(
 ZELDiskDataStorage::ZELDiskDataStorage(std::filesystem::path baseNameURL)
     : baseURL_(std::move(baseNameURL)),
       objectIndex_(std::make_unique<ZELDiskDataStorageIndex>()),
-      objectStore_(std::make_unique<ZELDiskDataStorageStrategyManager>(baseURL_)) {
+      // The size classes are built by resetToEmpty, which didFinishInit calls.
+      objectStore_(std::make_unique<ZELDiskDataStorageStrategyManager>(baseURL_, false)) {
     slots_.setReadErrorHandler([this](const ZELError& error) { reportStreamError(error); });
 }
 

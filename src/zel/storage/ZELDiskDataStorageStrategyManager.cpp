@@ -1,5 +1,7 @@
 #include "zel/storage/ZELDiskDataStorageStrategyManager.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -31,9 +33,10 @@ constexpr uint64_t kFolderStride = 100;
 
 }  // namespace
 
-ZELDiskDataStorageStrategyManager::ZELDiskDataStorageStrategyManager(std::filesystem::path baseURL)
+ZELDiskDataStorageStrategyManager::ZELDiskDataStorageStrategyManager(std::filesystem::path baseURL,
+                                                                     bool buildsSizeClasses)
     : baseURL_(std::move(baseURL)) {
-    resetToEmpty();
+    if (buildsSizeClasses) resetToEmpty();
 }
 
 ZELDiskDataStorageStrategyManager::~ZELDiskDataStorageStrategyManager() {
@@ -183,19 +186,19 @@ bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outEr
     // stays closed, as opening it would leave it. (When the folder cannot be listed, every
     // class is opened and finds out for itself.)
     std::vector<bool> listed(fixedStrats_.size() + 1);
-    std::error_code listError;
-    for (std::filesystem::directory_iterator it(dataFileURLForFileNumber(1, false).parent_path(),
-                                                listError), end;
-         !listError && it != end; it.increment(listError)) {
-        const std::string name = it->path().filename().string();
+    DIR* folder = ::opendir(dataFileURLForFileNumber(1, false).parent_path().c_str());
+    const bool listError = folder == nullptr;
+    while (const dirent* entry = folder ? ::readdir(folder) : nullptr) {
+        const std::string_view name(entry->d_name);
         uint64_t fileNumber = 0;
         const auto [rest, parseError] =
             std::from_chars(name.data(), name.data() + name.size(), fileNumber);
-        if (parseError == std::errc() && std::string_view(rest, name.data() + name.size() - rest) ==
-                                             ".data" && fileNumber < listed.size()) {
+        if (parseError == std::errc() && name.substr(rest - name.data()) == ".data" &&
+            fileNumber < listed.size()) {
             listed[fileNumber] = true;
         }
     }
+    if (folder) ::closedir(folder);
     for (const auto& strategy : fixedStrats_) {
         if (strategy->isOpen() || (!listError && !listed[strategy->fileNum()])) continue;
         if (!strategy->openWithStreamFlags(ZELFileStreamFlagRead, bufferSize, outError)) {

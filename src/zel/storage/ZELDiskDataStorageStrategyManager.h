@@ -51,8 +51,10 @@ public:
     // the read, or a no-error value.
     using ObjectReader = ZELFunctionRef<ZELError(ZELStream& stream, uint64_t objectByteCount)>;
 
-    // Keeps the URL and builds the size-class table (no file is touched).
-    explicit ZELDiskDataStorageStrategyManager(std::filesystem::path baseURL);
+    // Keeps the URL and builds the size-class table (no file is touched). A store that resets
+    // its manager when its own set-up is done passes false and gets the table then.
+    explicit ZELDiskDataStorageStrategyManager(std::filesystem::path baseURL,
+                                               bool buildsSizeClasses = true);
     ~ZELDiskDataStorageStrategyManager() override;
 
     // Rebuilds the size-class table with new strategy objects and forgets released blocks.
