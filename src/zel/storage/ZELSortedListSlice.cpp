@@ -109,9 +109,13 @@ uint64_t ZELSortedListSlice::indexForKey(const ZELString& key, bool* outKeyExist
     if (isOutsideKey(key, &insertionIndex, compare, loader, outKeyUnavailable)) {
         return insertionIndex;
     }
+    return searchIDs(key, 0, count_, outKeyExists, compare, loader, outKeyUnavailable);
+}
 
-    uint64_t lo = 0;
-    uint64_t hi = count_;
+uint64_t ZELSortedListSlice::searchIDs(const ZELString& key, uint64_t lo, uint64_t hi,
+                                       bool* outKeyExists, const ZELSortedListKeyCompare& compare,
+                                       const ZELSortedListKeyLoader& loader,
+                                       bool* outKeyUnavailable) const {
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
 
@@ -215,25 +219,6 @@ uint64_t ZELSortedListSlice::guidedIndexForKey(const ZELString& key, bool* outKe
         }
     }
     // Strictly between the IDs of two neighbouring guide keys: search the IDs between them.
-    uint64_t low = guidePosition(lo - 1) + 1;
-    uint64_t high = guidePosition(lo);
-    while (low < high) {
-        const uint64_t mid = low + (high - low) / 2;
-        const ZELSortedListKey probeKey = loader(keyIDs_[mid], true);
-        if (!probeKey) {
-            if (outKeyUnavailable) *outKeyUnavailable = true;
-            return low;
-        }
-        const int order = compare(key, *probeKey);
-        if (order == 0) {
-            *outKeyExists = true;
-            return mid;
-        }
-        if (order > 0) {
-            low = mid + 1;
-        } else {
-            high = mid;
-        }
-    }
-    return low;
+    return searchIDs(key, guidePosition(lo - 1) + 1, guidePosition(lo), outKeyExists, compare,
+                     loader, outKeyUnavailable);
 }

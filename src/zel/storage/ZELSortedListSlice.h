@@ -78,6 +78,12 @@ public:
 private:
     ZELSortedListSlice() = default;
 
+    // The binary search over the IDs in [lo, hi), for a key that sorts between the keys just
+    // outside that range: the key's index when present (*outKeyExists), else where it would be
+    // inserted. Near each midpoint it takes the first key the loader already holds.
+    uint64_t searchIDs(const ZELString& key, uint64_t lo, uint64_t hi, bool* outKeyExists,
+                       const ZELSortedListKeyCompare& compare, const ZELSortedListKeyLoader& loader,
+                       bool* outKeyUnavailable) const;
     // Guide key j is the key of the ID at min(j × guideStride, count − 1).
     uint64_t guidePosition(uint64_t guideIndex) const;
     bool makeGuide(const ZELSortedListKeyLoader& loader) const;
