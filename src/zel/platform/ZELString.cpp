@@ -74,9 +74,13 @@ ZELString ZELStringFromUTF8(std::string_view utf8) {
 }
 
 std::string ZELStringToUTF8(std::u16string_view utf16) {
-    std::string result;
-    result.reserve(utf16.size());
-    for (size_t i = 0; i < utf16.size(); ++i) {
+    // The leading ASCII stretch (often the whole text) is copied unit by unit.
+    size_t ascii = 0;
+    while (ascii < utf16.size() && utf16[ascii] < 0x80) ++ascii;
+    std::string result(utf16.begin(), utf16.begin() + static_cast<std::ptrdiff_t>(ascii));
+    if (ascii == utf16.size()) return result;
+    result.reserve(utf16.size() + utf16.size() / 2);
+    for (size_t i = ascii; i < utf16.size(); ++i) {
         char32_t c = utf16[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
             utf16[i + 1] <= 0xDFFF) {

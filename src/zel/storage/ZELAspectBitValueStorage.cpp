@@ -14,8 +14,7 @@ ZELAspectBitValueStorage::ZELAspectBitValueStorage(std::filesystem::path baseNam
 
 std::shared_ptr<ZELAspectBitValueInfo> ZELAspectBitValueStorage::aspectBitValueInfoForID(
     ZELID aspectBitID) {
-    return std::dynamic_pointer_cast<ZELAspectBitValueInfo>(
-        objectAtIndexID(aspectBitID, true, true));
+    return infoOf(objectAtIndexID(aspectBitID, true, true));
 }
 
 ZELID ZELAspectBitValueStorage::assignIDForAspectBitValueInfo(

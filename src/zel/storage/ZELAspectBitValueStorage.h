@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <typeinfo>
 
 #include "zel/database/ZELAspectBitValueInfo.h"
 #include "zel/platform/ZELTypes.h"
@@ -26,6 +27,14 @@ public:
     // The record, loaded and cached; null for an ID without one or when the read fails (the
     // error goes to the delegate).
     std::shared_ptr<ZELAspectBitValueInfo> aspectBitValueInfoForID(ZELID aspectBitID);
+    // `object` as a record, or null when it is none. Every object the store reads is a record
+    // (its stored type), so an exact type check replaces the cast on this hot path.
+    static std::shared_ptr<ZELAspectBitValueInfo> infoOf(
+        const std::shared_ptr<ZELStreamSerializable>& object) {
+        return object && typeid(*object) == typeid(ZELAspectBitValueInfo)
+                   ? std::static_pointer_cast<ZELAspectBitValueInfo>(object)
+                   : nullptr;
+    }
     // The smallest free ID, now holding `info` (dirty).
     ZELID assignIDForAspectBitValueInfo(std::shared_ptr<ZELAspectBitValueInfo> info);
     // False when `aspectBitID` is 0 or already living.
