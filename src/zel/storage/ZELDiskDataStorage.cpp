@@ -180,8 +180,13 @@ ZELDiskDataStorage::Object ZELDiskDataStorage::objectAtIndexID(
     ZELID objectID, bool load, bool cache, const ZELStreamDeserializer& requiredClass) {
     if (objectID == 0 || objectID - 1 >= assignedCount()) return nullptr;
     const uint64_t index = objectID - 1;
+    if (!load) {
+        // A lookup that must not load reads no slot page: a page not read holds no object.
+        const ZELDiskDataStorageObjectInfo* slot = slots_.slotIfRead(index);
+        return slot ? slot->object : nullptr;
+    }
     if (slots_[index].object) return slots_[index].object;
-    if (!load || !slots_[index].hasStoredData() || isInvalidated()) return nullptr;
+    if (!slots_[index].hasStoredData() || isInvalidated()) return nullptr;
     return loadObjectInSlot(index, cache, requiredClass);
 }
 

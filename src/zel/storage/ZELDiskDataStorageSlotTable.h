@@ -53,6 +53,11 @@ public:
         const std::unique_ptr<Page>& page = pages_[index / kSlotsPerPage];
         return (page ? *page : readPage(index / kSlotsPerPage))[index % kSlotsPerPage];
     }
+    // The slot at `index` (< size()) when its page is read or made, else null (nothing read).
+    const ZELDiskDataStorageObjectInfo* slotIfRead(uint64_t index) const {
+        const std::unique_ptr<Page>& page = pages_[index / kSlotsPerPage];
+        return page ? &(*page)[index % kSlotsPerPage] : nullptr;
+    }
     // Visits the slots in [begin, end) of pages already read or made, ascending; unread pages
     // hold no change. Setting `stop` ends the walk.
     void enumerateReadSlots(
