@@ -46,37 +46,44 @@ void ZELSortedList::invalidate() {
 
 std::string ZELSortedList::sortIndexFileURL() const { return baseURL_ + ".sort"; }
 
-// A binary search over the slices, each probed with its own lower-bound search. A slice that
-// answers index 0 lies after the key, one that answers its count lies before it; the search
-// ends at a slice holding the key, at an index strictly inside a slice, or when the range is
-// empty. The last slice probed and its index are always a valid insertion place: the start of
-// a slice whose first key is greater, inside a slice, or the end of a slice whose last key is
-// smaller.
+// A binary search over the slices by their first keys finds the one slice that can hold the
+// key: the last whose first key is not above it, or the first slice. That slice's own search
+// gives the place, which is always a valid insertion place: inside the slice, or at its end
+// when the key sorts between its last key and the next slice's first. Slices are never empty.
 ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool guided) const {
     Position position;
     if (!keyLoader_ || !keyCompare_) {
         position.keyUnavailable = !slices_.empty();
         return position;
     }
+    if (slices_.empty()) return position;
     uint64_t lo = 0;
     uint64_t hi = slices_.size();
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
-        const ZELSortedListSlice& slice = *slices_[mid];
+        const ZELSortedListKey firstKey = slices_[mid]->keyAtIndex(0, keyLoader_);
         position.sliceIndex = mid;
-        position.index = guided ? slice.guidedIndexForKey(key, &position.found, keyCompare_,
-                                                          keyLoader_, &position.keyUnavailable)
-                                : slice.indexForKey(key, &position.found, keyCompare_, keyLoader_,
-                                                    &position.keyUnavailable);
-        if (position.keyUnavailable || position.found) break;
-        if (position.index == 0) {
+        if (!firstKey) {
+            position.keyUnavailable = true;
+            return position;
+        }
+        const int order = keyCompare_(key, *firstKey);
+        if (order == 0) {
+            position.found = true;
+            return position;
+        }
+        if (order < 0) {
             hi = mid;
-        } else if (position.index < slice.count()) {
-            break;
         } else {
             lo = mid + 1;
         }
     }
+    position.sliceIndex = lo == 0 ? 0 : lo - 1;
+    const ZELSortedListSlice& slice = *slices_[position.sliceIndex];
+    position.index = guided ? slice.guidedIndexForKey(key, &position.found, keyCompare_,
+                                                      keyLoader_, &position.keyUnavailable)
+                            : slice.indexForKey(key, &position.found, keyCompare_, keyLoader_,
+                                                &position.keyUnavailable);
     return position;
 }
 
