@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELString.h"
@@ -22,13 +23,15 @@ uint32_t uint32At(const uint8_t* bytes) {
 }  // namespace
 
 ZELDiskDataStorageSlotTable::~ZELDiskDataStorageSlotTable() {
-    closeIndexFile();
+    clear();
 }
 
 void ZELDiskDataStorageSlotTable::clear() {
     closeIndexFile();
-    pages_.clear();
-    pages_.shrink_to_fit();
+    for (uint64_t page = 0; page < pageCount_; ++page) delete pages_[page];
+    pages_.reset();
+    pageCount_ = 0;
+    pageCapacity_ = 0;
     slotCount_ = 0;
     entryCount_ = 0;
     unreadPageCount_ = 0;
@@ -37,7 +40,20 @@ void ZELDiskDataStorageSlotTable::clear() {
 
 void ZELDiskDataStorageSlotTable::growTo(uint64_t count) {
     if (count <= slotCount_) return;
-    pages_.resize((count + kSlotsPerPage - 1) / kSlotsPerPage);
+    const uint64_t pageCount = (count + kSlotsPerPage - 1) / kSlotsPerPage;
+    if (pageCount > pageCapacity_) {
+        const uint64_t capacity = std::max(pageCount, 2 * pageCapacity_);
+        void* grown = pages_ ? std::realloc(pages_.get(), capacity * sizeof(Page*))
+                             : std::calloc(capacity, sizeof(Page*));
+        if (!grown) throw std::bad_alloc();
+        (void)pages_.release();  // moved by realloc
+        pages_.reset(static_cast<Page**>(grown));
+        if (pageCapacity_ > 0) {
+            std::memset(pages_.get() + pageCapacity_, 0, (capacity - pageCapacity_) * sizeof(Page*));
+        }
+        pageCapacity_ = capacity;
+    }
+    pageCount_ = pageCount;
     slotCount_ = count;
 }
 
@@ -65,7 +81,7 @@ ZELDiskDataStorageSlotTable::Page& ZELDiskDataStorageSlotTable::readPage(
     if (pageNumber * kSlotsPerPage < entryCount_) {
         readPageRun(pageNumber, 1);
     } else {
-        pages_[pageNumber] = std::make_unique<Page>();
+        pages_[pageNumber] = new Page();
     }
     return *pages_[pageNumber];
 }
@@ -91,7 +107,7 @@ void ZELDiskDataStorageSlotTable::readPageRun(uint64_t first, uint64_t count) co
     const bool didRead = done == bytes.size();
     for (uint64_t page = first; page < first + count; ++page) {
         if (pages_[page]) continue;
-        pages_[page] = std::make_unique<Page>();
+        pages_[page] = new Page();
         --unreadPageCount_;
         if (!didRead) continue;
         const uint64_t pageSlot = page * kSlotsPerPage;
@@ -126,7 +142,7 @@ void ZELDiskDataStorageSlotTable::enumerateReadSlots(
     bool stop = false;
     for (uint64_t index = begin; index < end && !stop;) {
         const uint64_t pageEnd = std::min(end, (index / kSlotsPerPage + 1) * kSlotsPerPage);
-        if (Page* page = pages_[index / kSlotsPerPage].get()) {
+        if (Page* page = pages_[index / kSlotsPerPage]) {
             for (; index < pageEnd && !stop; ++index) {
                 visitor(index, (*page)[index % kSlotsPerPage], stop);
             }
@@ -140,16 +156,15 @@ bool ZELDiskDataStorageSlotTable::readAllPages() const {
     for (uint64_t page = 0; page < entryPages && unreadPageCount_ > 0;
          page += kPagesPerRunRead) {
         const uint64_t count = std::min(kPagesPerRunRead, entryPages - page);
-        const bool hasUnread = std::any_of(pages_.begin() + static_cast<std::ptrdiff_t>(page),
-                                           pages_.begin() + static_cast<std::ptrdiff_t>(page + count),
-                                           [](const std::unique_ptr<Page>& p) { return !p; });
+        const bool hasUnread = std::any_of(pages_.get() + page, pages_.get() + page + count,
+                                           [](const Page* p) { return !p; });
         if (hasUnread) readPageRun(page, count);
     }
     return !readError_;
 }
 
 uint64_t ZELDiskDataStorageSlotTable::residentByteCount() const {
-    const auto readCount =
-        std::count_if(pages_.begin(), pages_.end(), [](const auto& page) { return page != nullptr; });
-    return pages_.capacity() * sizeof(pages_[0]) + static_cast<uint64_t>(readCount) * sizeof(Page);
+    const auto readCount = std::count_if(pages_.get(), pages_.get() + pageCount_,
+                                         [](const Page* page) { return page != nullptr; });
+    return pageCapacity_ * sizeof(Page*) + static_cast<uint64_t>(readCount) * sizeof(Page);
 }

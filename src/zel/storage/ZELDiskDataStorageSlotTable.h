@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,12 +51,12 @@ public:
 
     // The slot at `index` (< size()), its page read first when needed.
     ZELDiskDataStorageObjectInfo& operator[](uint64_t index) const {
-        const std::unique_ptr<Page>& page = pages_[index / kSlotsPerPage];
+        Page* page = pages_[index / kSlotsPerPage];
         return (page ? *page : readPage(index / kSlotsPerPage))[index % kSlotsPerPage];
     }
     // The slot at `index` (< size()) when its page is read or made, else null (nothing read).
     const ZELDiskDataStorageObjectInfo* slotIfRead(uint64_t index) const {
-        const std::unique_ptr<Page>& page = pages_[index / kSlotsPerPage];
+        const Page* page = pages_[index / kSlotsPerPage];
         return page ? &(*page)[index % kSlotsPerPage] : nullptr;
     }
     // Visits the slots in [begin, end) of pages already read or made, ascending; unread pages
@@ -83,8 +84,15 @@ private:
     void closeIndexFile() const;
 
     uint64_t slotCount_ = 0;
-    // Null until read or made.
-    mutable std::vector<std::unique_ptr<Page>> pages_;
+    // One owned page pointer per page, null until the page is read or made. The array comes
+    // zero-filled from calloc (and grows by doubling), so the parts of a large table that no
+    // page was made for take no memory until touched.
+    struct FreeArray {
+        void operator()(Page** pages) const { std::free(pages); }
+    };
+    mutable std::unique_ptr<Page*[], FreeArray> pages_;
+    uint64_t pageCount_ = 0;
+    uint64_t pageCapacity_ = 0;
     mutable int fd_ = -1;
     std::string path_;
     uint64_t firstEntryOffset_ = 0;
