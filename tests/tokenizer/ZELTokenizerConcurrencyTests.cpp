@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "zel/tokenizer/ZELCharacterClasses+Private.h"
 #include "zel/tokenizer/ZELDateTokenizer.h"
 #include "zel/tokenizer/ZELStringComparison.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
@@ -31,8 +32,15 @@ TEST(ZELTokenizerConcurrency, SharedTokenizersAndComparisonsAgreeAcrossThreads) 
     std::atomic<bool> stop{false};
     std::atomic<int> mismatches{0};
     std::vector<std::thread> workers;
+    // The character table is filled block by block by whichever thread asks first: the workers
+    // ask for every block, each starting elsewhere, and must all see the same classes.
+    std::vector<std::vector<uint8_t>> classesSeen(4, std::vector<uint8_t>(256));
     for (int worker = 0; worker < 4; ++worker) {
-        workers.emplace_back([&] {
+        workers.emplace_back([&, worker] {
+            for (uint32_t step = 0; step < 256; ++step) {
+                const uint32_t block = (step + 64 * static_cast<uint32_t>(worker)) % 256;
+                classesSeen[worker][block] = ZELCharacterClassesOf(block * 256 + 0x41);
+            }
             for (int round = 0; round < 60; ++round) {
                 for (size_t i = 0; i < texts.size(); ++i) {
                     if (*words->tokensForValue(ZELValue(texts[i])) != expected[i]) ++mismatches;
@@ -59,4 +67,6 @@ TEST(ZELTokenizerConcurrency, SharedTokenizersAndComparisonsAgreeAcrossThreads) 
     switcher.join();
     ZELSetLocaleForUniformZELStringComparison("en_US");
     EXPECT_EQ(mismatches.load(), 0);
+    for (const auto& seen : classesSeen) EXPECT_EQ(seen, classesSeen[0]);
+    EXPECT_TRUE(classesSeen[0][0] & ZELCharacterClassAlphanumeric);  // "A"
 }
