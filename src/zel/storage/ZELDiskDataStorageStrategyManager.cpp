@@ -68,12 +68,11 @@ void ZELDiskDataStorageStrategyManager::setDataStreamReadBufferSize(uint64_t rea
 
 std::filesystem::path ZELDiskDataStorageStrategyManager::dataFileURLForFileNumber(
     uint64_t fileNumber, bool createDirectories) const {
-    const std::filesystem::path folder =
-        baseURL_ / ZELStringWithFormat("%lu", static_cast<unsigned long>(
-                                                  fileNumber / kFolderStride * kFolderStride));
-    if (createDirectories)
-        ZELFileManager::createDirectoryRecursivelyAtURL(folder.string(), nullptr);
-    return folder / ZELStringWithFormat("%lu.data", static_cast<unsigned long>(fileNumber));
+    // Built as one string: every store builds its size classes' paths when it opens.
+    const std::string folder =
+        (baseURL_ / std::to_string(fileNumber / kFolderStride * kFolderStride)).native();
+    if (createDirectories) ZELFileManager::createDirectoryRecursivelyAtURL(folder, nullptr);
+    return std::filesystem::path(folder + "/" + std::to_string(fileNumber) + ".data");
 }
 
 uint64_t ZELDiskDataStorageStrategyManager::firstUnusedOneBlockFileNumber(
