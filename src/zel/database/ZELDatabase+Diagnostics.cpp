@@ -17,10 +17,20 @@ void ZELDatabase::compactMemory(int level) {
             itemVectorsByAspectBitID_->compactMemory(level);
             for (const auto& aspect : allAspects()) aspect->compactMemory(level);
         }
-        itemStore_->compactMemory(level);
-        aspectBitVectorsByItemID_->compactMemory(level);
+        compactItemSide(level);
         ++compactCount_;
     });
+}
+
+void ZELDatabase::compactItemSide(int level) {
+    itemStore_->compactMemory(level);
+    aspectBitVectorsByItemID_->compactMemory(level);
+    itemSideByteCount_ = 0;
+}
+
+void ZELDatabase::noteItemSideBytes(uint64_t byteCount) {
+    itemSideByteCount_ += byteCount;
+    if (itemSideByteCount_ >= kItemSideByteBudget) compactItemSide(2);
 }
 
 std::string ZELDatabase::description() const {

@@ -348,6 +348,12 @@ private:
     std::shared_ptr<ZELItemDefinition> tokenizeItem(const std::shared_ptr<ZELItem>& item);
     ZELID storeNewItem(const std::shared_ptr<ZELItem>& item, const ZELItemDefinition& definition,
                        ZELID updatingID);
+    // Counts `byteCount` more bytes held by the item side (blobs and item -> terms vectors) and,
+    // past kItemSideByteBudget since the item side was last compacted, compacts it at level 2:
+    // adding many items, even in one batch, holds only so many items' objects in memory.
+    // Requires: the database lock is held (ZELDatabase+Diagnostics.cpp).
+    void noteItemSideBytes(uint64_t byteCount);
+    void compactItemSide(int level);
     void removeItemsWithIDs(const ZELIDVector& itemIDs,
                             const std::vector<std::shared_ptr<ZELItem>>* items, bool isUpdating);
     void releaseAspectBitIDs(const ZELIDVector& aspectBitIDs);
@@ -388,6 +394,9 @@ private:
     std::mutex changedItemIDsLock_;
     std::shared_ptr<ZELMutableIDVector> changedItemIDs_;  // guarded by changedItemIDsLock_
     uint64_t compactCount_ = 0;                           // under the database lock
+    // Bytes of items added since the item side was last compacted; under the database lock.
+    uint64_t itemSideByteCount_ = 0;
+    static constexpr uint64_t kItemSideByteBudget = uint64_t{8} << 20;
     mutable std::mutex aspectsLock_;
     std::vector<std::shared_ptr<ZELAspect>> aspects_;  // guarded by aspectsLock_
     std::map<ZELString, std::shared_ptr<ZELJoinedAspectSet>> joinedAspectSetByIdent_;  // aspectsLock_
