@@ -22,6 +22,10 @@ void ZELDatabase::compactMemory(int level) {
     });
 }
 
+void ZELDatabase::setItemSideByteBudget(uint64_t byteCount) {
+    accessLockedUsing([&] { itemSideByteBudget_ = byteCount; });
+}
+
 void ZELDatabase::compactItemSide(int level) {
     itemStore_->compactMemory(level);
     aspectBitVectorsByItemID_->compactMemory(level);
@@ -30,7 +34,7 @@ void ZELDatabase::compactItemSide(int level) {
 
 void ZELDatabase::noteItemSideBytes(uint64_t byteCount) {
     itemSideByteCount_ += byteCount;
-    if (itemSideByteCount_ >= kItemSideByteBudget) compactItemSide(2);
+    if (itemSideByteCount_ >= itemSideByteBudget_) compactItemSide(2);
 }
 
 std::string ZELDatabase::description() const {

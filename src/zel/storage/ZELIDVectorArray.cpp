@@ -48,7 +48,7 @@ void ZELIDVectorArray::addID(ZELID memberID, const ZELIDVector& vectorIDs) {
         gatheredWords_.push_back(memberID);
         gatheredWords_.push_back(vectorIDs.count());
         vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) { gatheredWords_.push_back(vectorID); });
-        if (gatheredWords_.size() >= kGatheredWordLimit) {
+        if (gatheredWords_.size() >= gatheredWordLimit_) {
             ZELError error;
             if (!saveGatheredIDsAndGetError(&error)) {
                 ZELLogFormat("data store compacting error: %s", error.description().c_str());
@@ -70,6 +70,11 @@ void ZELIDVectorArray::setGathersAddedIDs(bool gathers) {
     gathersAddedIDs_ = gathers;
 }
 
+void ZELIDVectorArray::setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget) {
+    gatheredWordLimit_ = wordLimit;
+    enteredByteBudget_ = enteredByteBudget;
+}
+
 void ZELIDVectorArray::enterGatheredIDs() { enterGatheredIDsAndGetError(false, nullptr); }
 
 bool ZELIDVectorArray::saveGatheredIDsAndGetError(ZELError* outError) {
@@ -88,7 +93,7 @@ uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t cou
 }
 
 // The noted records are counted per vector ID, then scattered, a run of vector IDs holding at
-// most kScatteredPairLimit pairs at a time, into one array where each vector's members lie
+// most a quarter of the word limit in pairs at a time (4 MB), into one array where each vector's members lie
 // together in the order they were noted (usually ascending: new items get ascending IDs). Each
 // vector then takes its members in one addIDs, in ascending vector ID.
 bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outError) {
@@ -112,15 +117,17 @@ bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outErr
         succeeded = ensureSerializedAndGetError(outError);
         evictCachedObjectsPassing([](const Object&, ZELID, bool, bool&) { return true; });
     };
+    const size_t runPairLimit = std::max<size_t>(gatheredWordLimit_ / 4, 1);
     std::vector<ZELID> members;
     std::vector<uint32_t> ends;
     for (uint64_t first = 1; first <= largest;) {
-        // The run [first, last): at least one vector ID, at most kScatteredPairLimit pairs.
+        // The run [first, last): at least one vector ID, at most runPairLimit pairs unless one
+        // vector has more.
         uint64_t last = first;
         size_t pairCount = 0;
         do {
             pairCount += counts[last++];
-        } while (last <= largest && pairCount + counts[last] <= kScatteredPairLimit);
+        } while (last <= largest && pairCount + counts[last] <= runPairLimit);
         members.resize(pairCount);
         ends.assign(last - first, 0);
         for (uint64_t vectorID = first + 1; vectorID < last; ++vectorID) {
@@ -140,7 +147,7 @@ bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outErr
             if (end == start) continue;
             enteredBytes += addMembers(static_cast<ZELID>(vectorID), &members[start], end - start);
             start = end;
-            if (saving && enteredBytes >= kEnteredByteBudget) save();
+            if (saving && enteredBytes >= enteredByteBudget_) save();
         }
         first = last;
     }

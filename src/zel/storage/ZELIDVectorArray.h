@@ -24,7 +24,7 @@
 // Entering loads each vector whole to add to it, and a changed vector stays in memory until it is
 // saved. Where the pairs are entered to be saved (when enough are noted, compacting, saving), the
 // store is therefore saved, and its vectors let go of, whenever the vectors entered since the last
-// save hold kEnteredByteBudget: a long run of adds holds the noted pairs and at most that many
+// save hold a budget of bytes: a long run of adds holds the noted pairs and at most that many
 // bytes of vectors, however large the table grows.
 class ZELIDVectorArray final : public ZELDiskDataStorage {
 public:
@@ -54,10 +54,13 @@ public:
     // (walks) call it first; this class's own lookups do it themselves.
     void enterGatheredIDs();
     // Enters the noted pairs as above, saving the store and letting go of its clean vectors
-    // whenever those entered since the last save hold kEnteredByteBudget, and once at the end
+    // whenever those entered since the last save hold the entered byte budget, and once at the end
     // when any were entered. After a failed save the rest is entered without saving (the changed
     // vectors stay in memory) and the first error is answered.
     bool saveGatheredIDsAndGetError(ZELError* outError);
+    // The noted 4-byte words at which addID enters (and saves) what was noted, and the bytes of
+    // entered vectors after which a saving enter saves; by default 4 Mi words (16 MB) and 16 MB.
+    void setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget);
 
     // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
     // empty for no key, the stored vector itself for one key. A key without a vector counts as
@@ -80,12 +83,6 @@ public:
     std::string descriptionForVectors();
 
 private:
-    // Noted words at or above this count are entered (and saved) at once: 16 MB.
-    static constexpr size_t kGatheredWordLimit = size_t{1} << 22;
-    // Pairs are scattered into their vectors' runs this many at a time: 4 MB.
-    static constexpr size_t kScatteredPairLimit = size_t{1} << 20;
-    // Bytes of entered vectors after which a saving enter saves and lets go of them.
-    static constexpr uint64_t kEnteredByteBudget = uint64_t{16} << 20;
 
     // The stored vectors at the keys, ascending, loaded and cached; a key without one gives an
     // empty vector.
@@ -97,6 +94,8 @@ private:
     uint64_t addMembers(ZELID vectorID, ZELID* members, size_t count);
 
     bool gathersAddedIDs_ = false;
+    size_t gatheredWordLimit_ = size_t{1} << 22;
+    uint64_t enteredByteBudget_ = uint64_t{16} << 20;
     // Noted by addID, one record per call in the order of the calls: the member ID, the number
     // of vector IDs, then those vector IDs (ascending).
     std::vector<ZELID> gatheredWords_;
