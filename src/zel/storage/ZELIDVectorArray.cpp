@@ -45,15 +45,18 @@ void ZELIDVectorArray::appendVector(std::shared_ptr<ZELIDVector> vector, ZELID v
 void ZELIDVectorArray::addID(ZELID memberID, const ZELIDVector& vectorIDs) {
     if (gathersAddedIDs_) {
         if (vectorIDs.isEmpty()) return;
-        gatheredWords_.push_back(memberID);
-        gatheredWords_.push_back(vectorIDs.count());
-        vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) { gatheredWords_.push_back(vectorID); });
-        if (gatheredWords_.size() >= gatheredWordLimit_) {
+        // The record goes in after what would pass the limit is entered, so that the notes
+        // take the capacity reserved once (unless one record is larger).
+        if (gatheredWords_.size() + 2 + vectorIDs.count() > gatheredWordLimit_) {
             ZELError error;
             if (!saveGatheredIDsAndGetError(&error)) {
                 ZELLogFormat("data store compacting error: %s", error.description().c_str());
             }
         }
+        if (gatheredWords_.capacity() == 0) gatheredWords_.reserve(gatheredWordLimit_);
+        gatheredWords_.push_back(memberID);
+        gatheredWords_.push_back(vectorIDs.count());
+        vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) { gatheredWords_.push_back(vectorID); });
         return;
     }
     vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
@@ -152,6 +155,9 @@ bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outErr
         first = last;
     }
     if (saving && enteredBytes > 0) save();
+    // Entering notes nothing: the emptied buffer goes back, its capacity kept for the next notes.
+    words.clear();
+    gatheredWords_.swap(words);
     return succeeded;
 }
 
@@ -201,6 +207,7 @@ void ZELIDVectorArray::compactMemory(int level) {
     } else {
         enterGatheredIDs();
     }
+    std::vector<ZELID>().swap(gatheredWords_);
     ZELDiskDataStorage::compactMemory(level);
     if (level != 2 && level != 3) return;
     // Spare capacity worth giving back: any at level 3, 32 bytes or more at level 2.
@@ -231,12 +238,12 @@ void ZELIDVectorArray::compactMemory(int level) {
 }
 
 void ZELIDVectorArray::resetToEmpty() {
-    gatheredWords_.clear();
+    std::vector<ZELID>().swap(gatheredWords_);
     ZELDiskDataStorage::resetToEmpty();
 }
 
 void ZELIDVectorArray::invalidate() {
-    gatheredWords_.clear();
+    std::vector<ZELID>().swap(gatheredWords_);
     ZELDiskDataStorage::invalidate();
 }
 

@@ -97,6 +97,7 @@ private:
     size_t gatheredWordLimit_ = size_t{1} << 22;
     uint64_t enteredByteBudget_ = uint64_t{16} << 20;
     // Noted by addID, one record per call in the order of the calls: the member ID, the number
-    // of vector IDs, then those vector IDs (ascending).
+    // of vector IDs, then those vector IDs (ascending). Its capacity, the word limit, is kept
+    // from one entering to the next and given back when the table compacts.
     std::vector<ZELID> gatheredWords_;
 };
