@@ -59,7 +59,7 @@ public:
     // vectors stay in memory) and the first error is answered.
     bool saveGatheredIDsAndGetError(ZELError* outError);
     // The noted 4-byte words at which addID enters (and saves) what was noted, and the bytes of
-    // entered vectors after which a saving enter saves; by default 4 Mi words (16 MB) and 16 MB.
+    // entered vectors after which a saving enter saves; by default 4 Mi words (16 MB) and 4 MB.
     void setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget);
 
     // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
@@ -95,7 +95,7 @@ private:
 
     bool gathersAddedIDs_ = false;
     size_t gatheredWordLimit_ = size_t{1} << 22;
-    uint64_t enteredByteBudget_ = uint64_t{16} << 20;
+    uint64_t enteredByteBudget_ = uint64_t{4} << 20;
     // Noted by addID, one record per call in the order of the calls: the member ID, the number
     // of vector IDs, then those vector IDs (ascending). Its capacity, the word limit, is kept
     // from one entering to the next and given back when the table compacts.
