@@ -95,10 +95,10 @@ uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t cou
     return uint64_t{vector->count()} * sizeof(ZELID);
 }
 
-// The noted records are counted per vector ID, then scattered, a run of vector IDs holding at
-// most a quarter of the word limit in pairs at a time (4 MB), into one array where each vector's members lie
-// together in the order they were noted (usually ascending: new items get ascending IDs). Each
-// vector then takes its members in one addIDs, in ascending vector ID.
+// The noted records are counted per vector ID, then scattered into one array where each vector's
+// members lie together in the order they were noted (usually ascending: new items get ascending
+// IDs), a run of vector IDs at a time holding at most a quarter of the word limit in pairs (4 MB
+// by default). Each vector then takes its members in one addIDs, in ascending vector ID.
 bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outError) {
     if (gatheredWords_.empty()) return true;
     std::vector<ZELID> words;

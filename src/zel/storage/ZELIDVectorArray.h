@@ -54,9 +54,9 @@ public:
     // (walks) call it first; this class's own lookups do it themselves.
     void enterGatheredIDs();
     // Enters the noted pairs as above, saving the store and letting go of its clean vectors
-    // whenever those entered since the last save hold the entered byte budget, and once at the end
-    // when any were entered. After a failed save the rest is entered without saving (the changed
-    // vectors stay in memory) and the first error is answered.
+    // whenever those entered since the last save hold the entered byte budget, and once at the
+    // end when any were entered. After a failed save the rest is entered without saving (the
+    // changed vectors stay in memory) and the first error is answered.
     bool saveGatheredIDsAndGetError(ZELError* outError);
     // The noted 4-byte words at which addID enters (and saves) what was noted, and the bytes of
     // entered vectors after which a saving enter saves; by default 4 Mi words (16 MB) and 4 MB.
@@ -83,7 +83,6 @@ public:
     std::string descriptionForVectors();
 
 private:
-
     // The stored vectors at the keys, ascending, loaded and cached; a key without one gives an
     // empty vector.
     std::vector<std::shared_ptr<ZELIDVector>> vectorsAtIndexIDs(const ZELIDVector& vectorIDs);
