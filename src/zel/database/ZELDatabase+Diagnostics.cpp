@@ -17,10 +17,24 @@ void ZELDatabase::compactMemory(int level) {
             itemVectorsByAspectBitID_->compactMemory(level);
             for (const auto& aspect : allAspects()) aspect->compactMemory(level);
         }
-        itemStore_->compactMemory(level);
-        aspectBitVectorsByItemID_->compactMemory(level);
+        compactItemSide(level);
         ++compactCount_;
     });
+}
+
+void ZELDatabase::setItemSideByteBudget(uint64_t byteCount) {
+    accessLockedUsing([&] { itemSideByteBudget_ = byteCount; });
+}
+
+void ZELDatabase::compactItemSide(int level) {
+    itemStore_->compactMemory(level);
+    aspectBitVectorsByItemID_->compactMemory(level);
+    itemSideByteCount_ = 0;
+}
+
+void ZELDatabase::noteItemSideBytes(uint64_t byteCount) {
+    itemSideByteCount_ += byteCount;
+    if (itemSideByteCount_ >= itemSideByteBudget_) compactItemSide(2);
 }
 
 std::string ZELDatabase::description() const {

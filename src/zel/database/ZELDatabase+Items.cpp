@@ -288,9 +288,11 @@ ZELID ZELDatabase::storeNewItem(const std::shared_ptr<ZELItem>& item,
     }
     itemVectorsByAspectBitID_->addID(itemID, *storedBitIDs);
     if (updatingID == 0) item->willBeAddedToDatabaseUsingItemID(itemID);
-    itemStore_->setObject(databaseBlobForItem(*item, itemID), itemID, true);
+    const auto blob = databaseBlobForItem(*item, itemID);
+    itemStore_->setObject(blob, itemID, true);
     if (updatingID == 0) item->wasAddedToDatabase();
     itemsDidChange(*ZELIDVector::vectorWithID(item->itemID()));
+    noteItemSideBytes(blob->serializedByteCount() + storedBitIDs->serializedByteCount());
     return itemID;
 }
 

@@ -296,8 +296,8 @@ bool ZELDatabase::ensureSerialized() {
     for (const auto& aspect : aspects) {
         if (!aspect->ensureSerializedAndGetError(&err)) return fail();
     }
-    itemVectorsByAspectBitID_->enterGatheredIDs();
-    if (!itemVectorsByAspectBitID_->ensureSerializedAndGetError(&err) ||
+    if (!itemVectorsByAspectBitID_->saveGatheredIDsAndGetError(&err) ||
+        !itemVectorsByAspectBitID_->ensureSerializedAndGetError(&err) ||
         !aspectBitVectorsByItemID_->ensureSerializedAndGetError(&err) ||
         !itemStore_->ensureSerializedAndGetError(&err) ||
         !aspectBitValueStore_->ensureSerializedAndGetError(&err) ||

@@ -286,6 +286,10 @@ public:
     // Compaction level of the disk stores; at level 2 the term side is compacted only every
     // tenth pass.
     void compactMemory(int level);
+    // The bytes of added items (blobs and their term vectors) after which the item side is
+    // compacted at level 2 on its own, so that adding many items holds only so many in memory;
+    // 8 MB by default.
+    void setItemSideByteBudget(uint64_t byteCount);
     std::string description() const override;
     std::string debugDescription();
     std::string descriptionWithDetails(bool withBlocks);
@@ -348,6 +352,12 @@ private:
     std::shared_ptr<ZELItemDefinition> tokenizeItem(const std::shared_ptr<ZELItem>& item);
     ZELID storeNewItem(const std::shared_ptr<ZELItem>& item, const ZELItemDefinition& definition,
                        ZELID updatingID);
+    // Counts `byteCount` more bytes held by the item side (blobs and item -> terms vectors) and,
+    // past the item side byte budget since the item side was last compacted, compacts it at
+    // level 2.
+    // Requires: the database lock is held (ZELDatabase+Diagnostics.cpp).
+    void noteItemSideBytes(uint64_t byteCount);
+    void compactItemSide(int level);
     void removeItemsWithIDs(const ZELIDVector& itemIDs,
                             const std::vector<std::shared_ptr<ZELItem>>* items, bool isUpdating);
     void releaseAspectBitIDs(const ZELIDVector& aspectBitIDs);
@@ -388,6 +398,9 @@ private:
     std::mutex changedItemIDsLock_;
     std::shared_ptr<ZELMutableIDVector> changedItemIDs_;  // guarded by changedItemIDsLock_
     uint64_t compactCount_ = 0;                           // under the database lock
+    // Bytes of items added since the item side was last compacted; under the database lock.
+    uint64_t itemSideByteCount_ = 0;
+    uint64_t itemSideByteBudget_ = uint64_t{8} << 20;  // under the database lock
     mutable std::mutex aspectsLock_;
     std::vector<std::shared_ptr<ZELAspect>> aspects_;  // guarded by aspectsLock_
     std::map<ZELString, std::shared_ptr<ZELJoinedAspectSet>> joinedAspectSetByIdent_;  // aspectsLock_

@@ -4,6 +4,7 @@
 #include <array>
 #include <vector>
 
+#include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELString.h"
 #include "zel/stream/ZELMemoryMetricsGatherer.h"
 
@@ -43,10 +44,19 @@ void ZELIDVectorArray::appendVector(std::shared_ptr<ZELIDVector> vector, ZELID v
 
 void ZELIDVectorArray::addID(ZELID memberID, const ZELIDVector& vectorIDs) {
     if (gathersAddedIDs_) {
-        vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
-            gatheredPairs_.push_back(uint64_t{vectorID} << 32 | memberID);
-        });
-        if (gatheredPairs_.size() >= kGatheredPairLimit) enterGatheredIDs();
+        if (vectorIDs.isEmpty()) return;
+        // The record goes in after what would pass the limit is entered, so that the notes
+        // take the capacity reserved once (unless one record is larger).
+        if (gatheredWords_.size() + 2 + vectorIDs.count() > gatheredWordLimit_) {
+            ZELError error;
+            if (!saveGatheredIDsAndGetError(&error)) {
+                ZELLogFormat("data store compacting error: %s", error.description().c_str());
+            }
+        }
+        if (gatheredWords_.capacity() == 0) gatheredWords_.reserve(gatheredWordLimit_);
+        gatheredWords_.push_back(memberID);
+        gatheredWords_.push_back(vectorIDs.count());
+        vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) { gatheredWords_.push_back(vectorID); });
         return;
     }
     vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
@@ -63,51 +73,92 @@ void ZELIDVectorArray::setGathersAddedIDs(bool gathers) {
     gathersAddedIDs_ = gathers;
 }
 
-namespace {
-
-// Orders the pairs by their vector ID (the high half), keeping the added order within each
-// vector: a least significant digit first radix sort over the vector ID's bytes, stable.
-void sortPairsByVectorID(std::vector<uint64_t>& pairs) {
-    uint64_t largest = 0;
-    for (const uint64_t pair : pairs) largest = std::max(largest, pair >> 32);
-    std::vector<uint64_t> sorted(pairs.size());
-    for (unsigned shift = 32; shift < 64 && (largest >> (shift - 32)) != 0; shift += 8) {
-        std::array<size_t, 257> starts{};
-        for (const uint64_t pair : pairs) ++starts[((pair >> shift) & 0xFF) + 1];
-        for (size_t digit = 1; digit < starts.size(); ++digit) starts[digit] += starts[digit - 1];
-        for (const uint64_t pair : pairs) sorted[starts[(pair >> shift) & 0xFF]++] = pair;
-        pairs.swap(sorted);
-    }
+void ZELIDVectorArray::setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget) {
+    gatheredWordLimit_ = wordLimit;
+    enteredByteBudget_ = enteredByteBudget;
 }
 
-}  // namespace
+void ZELIDVectorArray::enterGatheredIDs() { enterGatheredIDsAndGetError(false, nullptr); }
 
-// Each vector takes its members in one addIDs: they are usually ascending already (new items
-// get ascending IDs); otherwise they are sorted first. A slot is marked dirty as addID would.
-void ZELIDVectorArray::enterGatheredIDs() {
-    if (gatheredPairs_.empty()) return;
-    std::vector<uint64_t> pairs;
-    pairs.swap(gatheredPairs_);
-    sortPairsByVectorID(pairs);
-    std::vector<ZELID> members;
-    for (size_t start = 0; start < pairs.size();) {
-        const ZELID vectorID = static_cast<ZELID>(pairs[start] >> 32);
-        size_t end = start;
-        members.clear();
-        for (; end < pairs.size() && static_cast<ZELID>(pairs[end] >> 32) == vectorID; ++end) {
-            members.push_back(static_cast<ZELID>(pairs[end]));
-        }
-        start = end;
-        if (!std::is_sorted(members.begin(), members.end())) {
-            std::sort(members.begin(), members.end());
-        }
-        members.erase(std::unique(members.begin(), members.end()), members.end());
-        const std::shared_ptr<ZELMutableIDVector> vector = mutableVectorAtIndexID(vectorID);
-        if (!vector) continue;
-        const uint32_t countBefore = vector->count();
-        vector->addIDs(members.data(), static_cast<uint32_t>(members.size()));
-        if (vector->count() != countBefore) markObjectDirtyAtIndexID(vectorID);
+bool ZELIDVectorArray::saveGatheredIDsAndGetError(ZELError* outError) {
+    return enterGatheredIDsAndGetError(true, outError);
+}
+
+uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t count) {
+    if (!std::is_sorted(members, members + count)) std::sort(members, members + count);
+    count = static_cast<size_t>(std::unique(members, members + count) - members);
+    const std::shared_ptr<ZELMutableIDVector> vector = mutableVectorAtIndexID(vectorID);
+    if (!vector) return 0;
+    const uint32_t countBefore = vector->count();
+    vector->addIDs(members, static_cast<uint32_t>(count));
+    if (vector->count() != countBefore) markObjectDirtyAtIndexID(vectorID);
+    return uint64_t{vector->count()} * sizeof(ZELID);
+}
+
+// The noted records are counted per vector ID, then scattered into one array where each vector's
+// members lie together in the order they were noted (usually ascending: new items get ascending
+// IDs), a run of vector IDs at a time holding at most a quarter of the word limit in pairs (4 MB
+// by default). Each vector then takes its members in one addIDs, in ascending vector ID.
+bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outError) {
+    if (gatheredWords_.empty()) return true;
+    std::vector<ZELID> words;
+    words.swap(gatheredWords_);
+    ZELID largest = 0;
+    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
+        largest = std::max(largest, words[at + 1 + words[at + 1]]);
     }
+    // counts[id] = the number of pairs of vector ID id.
+    std::vector<uint32_t> counts(uint64_t{largest} + 1);
+    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
+        for (size_t index = at + 2; index < at + 2 + words[at + 1]; ++index) ++counts[words[index]];
+    }
+    bool succeeded = true;
+    uint64_t enteredBytes = 0;
+    const auto save = [&] {
+        enteredBytes = 0;
+        if (!succeeded) return;
+        succeeded = ensureSerializedAndGetError(outError);
+        evictCachedObjectsPassing([](const Object&, ZELID, bool, bool&) { return true; });
+    };
+    const size_t runPairLimit = std::max<size_t>(gatheredWordLimit_ / 4, 1);
+    std::vector<ZELID> members;
+    std::vector<uint32_t> ends;
+    for (uint64_t first = 1; first <= largest;) {
+        // The run [first, last): at least one vector ID, at most runPairLimit pairs unless one
+        // vector has more.
+        uint64_t last = first;
+        size_t pairCount = 0;
+        do {
+            pairCount += counts[last++];
+        } while (last <= largest && pairCount + counts[last] <= runPairLimit);
+        members.resize(pairCount);
+        ends.assign(last - first, 0);
+        for (uint64_t vectorID = first + 1; vectorID < last; ++vectorID) {
+            ends[vectorID - first] = ends[vectorID - first - 1] + counts[vectorID - 1];
+        }
+        for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
+            const ZELID* const begin = &words[at + 2];
+            const ZELID* const end = begin + words[at + 1];
+            for (const ZELID* id = std::lower_bound(begin, end, static_cast<ZELID>(first));
+                 id != end && *id < last; ++id) {
+                members[ends[*id - first]++] = words[at];
+            }
+        }
+        size_t start = 0;
+        for (uint64_t vectorID = first; vectorID < last; ++vectorID) {
+            const size_t end = ends[vectorID - first];
+            if (end == start) continue;
+            enteredBytes += addMembers(static_cast<ZELID>(vectorID), &members[start], end - start);
+            start = end;
+            if (saving && enteredBytes >= enteredByteBudget_) save();
+        }
+        first = last;
+    }
+    if (saving && enteredBytes > 0) save();
+    // Entering notes nothing: the emptied buffer goes back, its capacity kept for the next notes.
+    words.clear();
+    gatheredWords_.swap(words);
+    return succeeded;
 }
 
 void ZELIDVectorArray::removeID(ZELID memberID, const ZELIDVector& vectorIDs) {
@@ -150,7 +201,13 @@ std::shared_ptr<ZELIDVector> ZELIDVectorArray::unionOfVectorsAtIndexIDs(
 }
 
 void ZELIDVectorArray::compactMemory(int level) {
-    enterGatheredIDs();
+    if (level == 2 || level == 3) {
+        // Saved by the base compaction below; a failure shows there again.
+        saveGatheredIDsAndGetError(nullptr);
+    } else {
+        enterGatheredIDs();
+    }
+    std::vector<ZELID>().swap(gatheredWords_);
     ZELDiskDataStorage::compactMemory(level);
     if (level != 2 && level != 3) return;
     // Spare capacity worth giving back: any at level 3, 32 bytes or more at level 2.
@@ -181,12 +238,12 @@ void ZELIDVectorArray::compactMemory(int level) {
 }
 
 void ZELIDVectorArray::resetToEmpty() {
-    gatheredPairs_.clear();
+    std::vector<ZELID>().swap(gatheredWords_);
     ZELDiskDataStorage::resetToEmpty();
 }
 
 void ZELIDVectorArray::invalidate() {
-    gatheredPairs_.clear();
+    std::vector<ZELID>().swap(gatheredWords_);
     ZELDiskDataStorage::invalidate();
 }
 

@@ -17,9 +17,15 @@
 //
 // With gathering on (the term -> items table), addID only notes its (vector, member) pairs; they
 // are entered, vector by vector in ascending vector ID, before anything reads or changes a vector
-// of the table, before it compacts, and whenever enough are noted (a reset drops them with the
-// vectors). Invariant: every
-// answer and every save equals what adding each ID at once would give; only the work is batched.
+// of the table, before it compacts or saves, and whenever enough are noted (a reset drops them
+// with the vectors). Invariant: every answer and every save equals what adding each ID at once
+// would give; only the work is batched.
+//
+// Entering loads each vector whole to add to it, and a changed vector stays in memory until it is
+// saved. Where the pairs are entered to be saved (when enough are noted, compacting, saving), the
+// store is therefore saved, and its vectors let go of, whenever the vectors entered since the last
+// save hold a budget of bytes: a long run of adds holds the noted pairs and at most that many
+// bytes of vectors, however large the table grows.
 class ZELIDVectorArray final : public ZELDiskDataStorage {
 public:
     static std::shared_ptr<ZELIDVectorArray> storageWithBaseNameURL(
@@ -45,8 +51,16 @@ public:
     // Whether addID gathers its pairs (off by default). Turning it off enters what was noted.
     void setGathersAddedIDs(bool gathers);
     // Enters the noted pairs. Callers that reach the stored objects through the base class
-    // (saving, walks) call it first; this class's own lookups do it themselves.
+    // (walks) call it first; this class's own lookups do it themselves.
     void enterGatheredIDs();
+    // Enters the noted pairs as above, saving the store and letting go of its clean vectors
+    // whenever those entered since the last save hold the entered byte budget, and once at the
+    // end when any were entered. After a failed save the rest is entered without saving (the
+    // changed vectors stay in memory) and the first error is answered.
+    bool saveGatheredIDsAndGetError(ZELError* outError);
+    // The noted 4-byte words at which addID enters (and saves) what was noted, and the bytes of
+    // entered vectors after which a saving enter saves; by default 4 Mi words (16 MB) and 4 MB.
+    void setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget);
 
     // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
     // empty for no key, the stored vector itself for one key. A key without a vector counts as
@@ -69,15 +83,20 @@ public:
     std::string descriptionForVectors();
 
 private:
-    // Gathered pairs at or above this count are entered at once: 4 MB of pairs.
-    static constexpr size_t kGatheredPairLimit = size_t{1} << 19;
-
     // The stored vectors at the keys, ascending, loaded and cached; a key without one gives an
     // empty vector.
     std::vector<std::shared_ptr<ZELIDVector>> vectorsAtIndexIDs(const ZELIDVector& vectorIDs);
+    // Enters the noted pairs; with `saving`, as saveGatheredIDsAndGetError.
+    bool enterGatheredIDsAndGetError(bool saving, ZELError* outError);
+    // Adds `count` members (in any order, repeats allowed) to the vector at `vectorID`, marking
+    // its slot dirty when it changed; answers the vector's byte count afterwards (0 without one).
+    uint64_t addMembers(ZELID vectorID, ZELID* members, size_t count);
 
     bool gathersAddedIDs_ = false;
-    // Noted by addID: the vector ID in the high half, the member ID in the low half, in the
-    // order they were added.
-    std::vector<uint64_t> gatheredPairs_;
+    size_t gatheredWordLimit_ = size_t{1} << 22;
+    uint64_t enteredByteBudget_ = uint64_t{4} << 20;
+    // Noted by addID, one record per call in the order of the calls: the member ID, the number
+    // of vector IDs, then those vector IDs (ascending). Its capacity, the word limit, is kept
+    // from one entering to the next and given back when the table compacts.
+    std::vector<ZELID> gatheredWords_;
 };
