@@ -92,7 +92,7 @@ std::vector<ZELString> ZELDatabase::aspectBitNormalizedValuesForIDs(const ZELID*
 std::shared_ptr<const ZELString> ZELDatabase::sortedListKeyForAspectBitID(ZELID aspectBitID,
                                                                           bool load) {
     if (!aspectBitValueStore_) return nullptr;
-    auto info = ZELAspectBitValueStorage::infoOf(
+    auto info = ZELAspectBitValueStorage::asRecord(
         aspectBitValueStore_->objectAtIndexID(aspectBitID, load, true));
     if (!info) return nullptr;
     // The normalized value never changes while its record lives; the record stays alive while

@@ -14,7 +14,7 @@ ZELAspectBitValueStorage::ZELAspectBitValueStorage(std::filesystem::path baseNam
 
 std::shared_ptr<ZELAspectBitValueInfo> ZELAspectBitValueStorage::aspectBitValueInfoForID(
     ZELID aspectBitID) {
-    return infoOf(objectAtIndexID(aspectBitID, true, true));
+    return asRecord(objectAtIndexID(aspectBitID, true, true));
 }
 
 ZELID ZELAspectBitValueStorage::assignIDForAspectBitValueInfo(

@@ -27,9 +27,9 @@ public:
     // The record, loaded and cached; null for an ID without one or when the read fails (the
     // error goes to the delegate).
     std::shared_ptr<ZELAspectBitValueInfo> aspectBitValueInfoForID(ZELID aspectBitID);
-    // `object` as a record, or null when it is none. Every object the store reads is a record
-    // (its stored type), so an exact type check replaces the cast on this hot path.
-    static std::shared_ptr<ZELAspectBitValueInfo> infoOf(
+    // `object` as a term record, or null when it is anything else. This table holds nothing but
+    // term records, so an exact type check stands in for a dynamic cast on the lookup paths.
+    static std::shared_ptr<ZELAspectBitValueInfo> asRecord(
         const std::shared_ptr<ZELStreamSerializable>& object) {
         return object && typeid(*object) == typeid(ZELAspectBitValueInfo)
                    ? std::static_pointer_cast<ZELAspectBitValueInfo>(object)
