@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELString.h"

@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "zel/idvector/ZELFunctionRef.h"
 #include "zel/platform/ZELError.h"

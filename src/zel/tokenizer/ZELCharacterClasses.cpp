@@ -72,20 +72,18 @@ uint8_t ZELCharacterClassesOf(char32_t codePoint) {
 }
 
 size_t ZELFindWhitespaceOrNewline(std::u16string_view text, size_t from) {
-    auto& table = basicPlane;
     for (size_t i = from; i < text.size(); ++i) {
-        if (table.classesOf(text[i]) & ZELCharacterClassWhitespaceOrNewline) return i;
+        if (basicPlane.classesOf(text[i]) & ZELCharacterClassWhitespaceOrNewline) return i;
     }
     return ZELNotFound;
 }
 
 bool ZELContainsVisibleCharacter(std::u16string_view text) {
-    auto& table = basicPlane;
     size_t i = 0;
     while (i < text.size()) {
         const char16_t unit = text[i];
         if (unit < 0xD800 || unit >= 0xE000) {
-            if (table.classesOf(unit) & ZELCharacterClassVisible) return true;
+            if (basicPlane.classesOf(unit) & ZELCharacterClassVisible) return true;
             ++i;
             continue;
         }
