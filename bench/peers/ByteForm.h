@@ -7,14 +7,18 @@
 #include <string_view>
 #include <type_traits>
 
-// The byte form in which a child process hands its figures to its parent: values written in
-// order, in the machine's own layout (both ends are the same program), read back in the same
-// order. Reading past the end throws.
+// The byte form in which a parent hands a child process its work and the child its figures:
+// values written in order, in the machine's own layout (both ends are the same program), read
+// back in the same order. Reading past the end throws.
 class ByteWriter {
 public:
     template <typename T, typename = std::enable_if_t<std::is_arithmetic_v<T>>>
     void put(T value) {
         bytes_.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    void putString(std::string_view text) {
+        put<uint64_t>(text.size());
+        bytes_.append(text);
     }
     const std::string& bytes() const { return bytes_; }
 
@@ -32,6 +36,10 @@ public:
         T value;
         std::memcpy(&value, take(sizeof value), sizeof value);
         return value;
+    }
+    std::string getString() {
+        const auto size = get<uint64_t>();
+        return std::string(take(size), size);
     }
 
 private:

@@ -11,6 +11,15 @@
 // Requires: the parent runs no other thread (fork copies only the calling thread).
 std::string runInChildProcess(const std::function<std::string()>& work);
 
+// Runs this program afresh (its own image, none of the parent's memory) with the single
+// argument `childModeArgument`, hands it `request` on its standard input and answers the bytes
+// it wrote to descriptor 3 (see answerFreshProcessRequest); errors as runInChildProcess.
+std::string runInFreshProcess(const char* childModeArgument, const std::string& request);
+// In such a fresh process: reads the request from standard input, runs `work` on it and
+// writes its answer (or the text of an exception it throws) to descriptor 3. Answers the exit
+// status.
+int answerFreshProcessRequest(const std::function<std::string(const std::string&)>& work);
+
 // The resident set size of this process (VmRSS), in bytes.
 uint64_t residentBytes();
 // The peak resident set size of this process (VmHWM), in bytes.

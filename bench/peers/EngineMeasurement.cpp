@@ -67,8 +67,8 @@ LatencySummary getSummary(ByteReader& reader) {
     return summary;
 }
 
-// In the child: reopens, queries and completes; answers the figures in the order
-// readReading takes them.
+// In a fresh process, as an application opening its database at start: reopens, queries and
+// completes; answers the figures in the order readReading takes them.
 std::string readInChild(const std::string& name, const BenchWorkload& workload,
                         const std::filesystem::path& folder) {
     ByteWriter writer;
@@ -131,6 +131,44 @@ std::string readInChild(const std::string& name, const BenchWorkload& workload,
     return writer.bytes();
 }
 
+void putQuery(ByteWriter& writer, const BenchQuery& query) {
+    writer.put(static_cast<uint8_t>(query.kind));
+    writer.putString(query.word);
+    writer.put(static_cast<uint64_t>(query.operands.size()));
+    for (const BenchQuery& operand : query.operands) putQuery(writer, operand);
+}
+
+BenchQuery getQuery(ByteReader& reader) {
+    BenchQuery query;
+    query.kind = static_cast<BenchQuery::Kind>(reader.get<uint8_t>());
+    query.word = reader.getString();
+    const auto operandCount = reader.get<uint64_t>();
+    for (uint64_t index = 0; index < operandCount; ++index) {
+        query.operands.push_back(getQuery(reader));
+    }
+    return query;
+}
+
+// What the reading process is to do: the engine, the folder and the workload.
+std::string readingRequest(const std::string& name, const BenchWorkload& workload,
+                           const std::filesystem::path& folder) {
+    ByteWriter writer;
+    writer.putString(name);
+    writer.putString(folder.string());
+    for (const auto& queries : workload.queries) {
+        writer.put(static_cast<uint64_t>(queries.size()));
+        for (const BenchQuery& query : queries) putQuery(writer, query);
+    }
+    putQuery(writer, workload.completionLimit);
+    for (const auto& prefixes : workload.prefixes) {
+        writer.put(static_cast<uint64_t>(prefixes.size()));
+        for (const std::string& prefix : prefixes) writer.putString(prefix);
+    }
+    writer.put(workload.completionRepeats);
+    writer.put(static_cast<uint64_t>(workload.completionCount));
+    return writer.bytes();
+}
+
 void readReading(const std::string& bytes, EngineFigures& figures) {
     ByteReader reader(bytes);
     figures.reopenSeconds = reader.get<double>();
@@ -157,6 +195,27 @@ void readReading(const std::string& bytes, EngineFigures& figures) {
 
 }  // namespace
 
+const char* const readingChildArgument = "--reading-child";
+
+std::string answerReadingRequest(const std::string& request) {
+    ByteReader reader(request);
+    const std::string name = reader.getString();
+    const std::filesystem::path folder = reader.getString();
+    BenchWorkload workload;
+    for (auto& queries : workload.queries) {
+        const auto count = reader.get<uint64_t>();
+        for (uint64_t index = 0; index < count; ++index) queries.push_back(getQuery(reader));
+    }
+    workload.completionLimit = getQuery(reader);
+    for (auto& prefixes : workload.prefixes) {
+        const auto count = reader.get<uint64_t>();
+        for (uint64_t index = 0; index < count; ++index) prefixes.push_back(reader.getString());
+    }
+    workload.completionRepeats = reader.get<int>();
+    workload.completionCount = reader.get<uint64_t>();
+    return readInChild(name, workload, folder);
+}
+
 LatencySummary LatencySummary::ofSamples(std::vector<double> micros) {
     if (micros.empty()) return {};
     std::sort(micros.begin(), micros.end());
@@ -178,7 +237,8 @@ EngineFigures measureEngine(const std::string& engine, const BenchDataSet& dataS
         figures.indexPeakBytes = indexing.get<uint64_t>();
         figures.bytesOnDisk = ZELFileManager::byteCountOnDiskAtURL(folder.string());
         if (engine == "zel") figures.diskBreakdown = ZELToolDiskUsageTable(folder.string());
-        readReading(runInChildProcess([&] { return readInChild(engine, workload, folder); }),
+        readReading(runInFreshProcess(readingChildArgument,
+                                      readingRequest(engine, workload, folder)),
                     figures);
     } catch (const std::exception& error) {
         figures.error = error.what();

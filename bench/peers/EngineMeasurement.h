@@ -62,8 +62,14 @@ struct EngineFigures {
     std::array<std::array<double, 2>, completionPrefixLengths> completionsPerCall{};
 };
 
-// Measures `engine` (a name of allSearchEngineNames) on the data set: indexing in one forked
-// child, reopening, queries and completions in another, the database in `folder` (removed
-// afterwards). A failure is kept in the figures' error.
+// Measures `engine` (a name of allSearchEngineNames) on the data set: indexing in a forked
+// child (which has the records), reopening, queries and completions in a fresh process of this
+// program (so that no engine's first writes copy pages of the parent's large heap), the
+// database in `folder` (removed afterwards). A failure is kept in the figures' error.
 EngineFigures measureEngine(const std::string& engine, const BenchDataSet& dataSet,
                             const BenchWorkload& workload, const std::filesystem::path& folder);
+
+// The argument that starts this program as the reading process of measureEngine, and what
+// that process does with the request it is handed.
+extern const char* const readingChildArgument;
+std::string answerReadingRequest(const std::string& request);

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "BenchDataSet.h"
+#include "ChildProcess.h"
 #include "ComparisonReport.h"
 #include "EngineMeasurement.h"
 #include "PlainBodyWords.h"
@@ -180,6 +181,9 @@ DataSetResults measureDataSet(const BenchDataSet& dataSet, const Options& option
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], readingChildArgument) == 0) {
+        return answerFreshProcessRequest(answerReadingRequest);
+    }
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fputs(usage, stderr);

@@ -248,7 +248,9 @@ void ZELSortedListTest::checkModelBasedInsertRemoveSaveReload() {
         ASSERT_EQ(allIDs(*reloaded), modelIDs(model));
         ASSERT_EQ(reloaded->sliceCount(), (model.size() + 999) / 1000);
         ASSERT_TRUE(reloaded->isEqual(*list_));
-        list_ = reloaded;
+        // The walk goes on with a list whose slices are read as the steps reach them.
+        list_ = makeList();
+        ASSERT_TRUE(list_->loadAndGetError(&error)) << error.description();
     };
 
     // Grow to a few thousand keys, shrink, empty the list; then once more on a smaller scale.
@@ -467,6 +469,57 @@ TEST_F(ZELSortedListTest, SortFileBytesAndChunkedLoad) {
     ASSERT_TRUE(loaded->loadAndGetError(&error)) << error.description();
     EXPECT_EQ(sliceCounts(*loaded), (std::vector<uint64_t>{1000, 1000, 500}));
     EXPECT_EQ(loaded->assignedIDForKey(numberedKey(2048)), 2049u);
+}
+
+// A loaded list reads a slice's IDs when a search lands in it, from the file it loaded, even
+// after that file was replaced. When the file was cut short in place, the slices it lost
+// answer nothing, take no insertion and fail the save rather than write a list without them.
+TEST_F(ZELSortedListTest, SlicesAreReadOnDemandFromTheLoadedFile) {
+    ZELTestLogCapture log;
+    addNumberedKeys(3500);
+    ZELError error;
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error)) << error.description();
+    const auto loadedList = [&] {
+        auto loaded = makeList();
+        EXPECT_TRUE(loaded->loadAndGetError(&error)) << error.description();
+        return loaded;
+    };
+    const auto readSlices = [](const ZELSortedList& list) {
+        std::vector<bool> read;
+        for (uint64_t index = 0; index < list.sliceCount(); ++index) {
+            read.push_back(list.sliceAtIndex(index).isRead());
+        }
+        return read;
+    };
+
+    auto loaded = loadedList();
+    EXPECT_EQ(readSlices(*loaded), (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(loaded->assignedIDForKey(numberedKey(2048)), 2049u);
+    EXPECT_EQ(readSlices(*loaded), (std::vector<bool>{false, false, true, false}));
+    const std::string replacement = sortFile() + ".new";
+    ZELTestWriteFile(replacement, ZELTestHex("01001D1D 01000000 07000000 01001D1D"));
+    std::filesystem::rename(replacement, sortFile());
+    EXPECT_EQ(loaded->assignedIDForKey(numberedKey(10)), 11u);
+    EXPECT_EQ(loaded->assignedIDForKey(numberedKey(3499)), 3500u);
+
+    list_ = makeList();  // the whole list back in the file
+    addNumberedKeys(3500);
+    ASSERT_TRUE(list_->ensureSerializedAndGetError(&error));
+    loaded = loadedList();
+    std::filesystem::resize_file(sortFile(), 8 + 4 * 1500);
+    EXPECT_EQ(loaded->assignedIDForKey(numberedKey(10)), 11u);
+    EXPECT_EQ(loaded->assignedIDForKey(numberedKey(2500)), ZELNoID);
+    store_.keys[5000] = key("k3000x");
+    loaded->assignID(5000, key("k3000x"));
+    EXPECT_EQ(loaded->count(), 3500u);
+    store_.keys[5001] = key("k0010x");
+    loaded->assignID(5001, key("k0010x"));
+    EXPECT_EQ(loaded->count(), 3501u);
+    EXPECT_FALSE(loaded->ensureSerializedAndGetError(&error));
+    EXPECT_TRUE(error.isError());
+    EXPECT_TRUE(loaded->hasUnsavedChanges());
+    EXPECT_EQ(std::filesystem::file_size(sortFile()), 8u + 4 * 1500);
+    EXPECT_FALSE(log.lines().empty());
 }
 
 TEST_F(ZELSortedListTest, SavingOnlyWhenChangedAndKeepingTheMarkOnFailure) {

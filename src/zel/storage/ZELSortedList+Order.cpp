@@ -9,6 +9,7 @@
 // adding a duplicate. The owner asks for this check once for every list whose order it cannot
 // vouch for.
 bool ZELSortedList::sortIntoKeyOrder() {
+    if (!readAllSlices(nullptr)) return false;
     struct Entry {
         ZELSortedListKey key;
         ZELID keyID;

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "zel/platform/ZELError.h"
@@ -61,18 +62,13 @@ bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outEr
     if (!std::filesystem::exists(url, statusError) && !statusError) {
         slices_.clear();
         keyCount_ = 0;
+        closeSortFile();
         return true;
     }
 
-    std::unique_ptr<ZELID, decltype(&std::free)> buffer(
-        static_cast<ZELID*>(std::malloc(loadChunkCount * sizeof(ZELID))), &std::free);
-    if (!buffer) {
-        return ZELSetError(outError, ZELError::errorWithZELErrorCode(
-                                         ZELErrorCodeOutOfMemory,
-                                         "failed malloc for ZELSortedList read sorted ID buffer"));
-    }
-
-    const auto stream = ZELStream::streamForReadingURL(url, kStreamBufferSize);
+    // Unbuffered: the IDs are read in chunks of whole slices here, and a slice read later
+    // takes its IDs straight into its block.
+    const auto stream = ZELStream::streamForReadingURL(url, 0);
     if (!stream->open()) {
         stream->closeAndGetError(outError);
         return false;
@@ -93,38 +89,56 @@ bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outEr
         return fail(stream->streamError());
     }
 
-    // Each chunk of the file becomes one slice, with room to grow before its first split.
+    // Every loadChunkCount IDs of the file make one unread slice; the whole file is read
+    // through a buffer of kChunksPerRead slices once, so that a short or unreadable file fails
+    // the load rather than a later search.
+    constexpr uint64_t kChunksPerRead = 16;
+    const uint64_t bufferCount = std::min(keyCount, kChunksPerRead * loadChunkCount);
+    std::unique_ptr<ZELID[]> buffer(bufferCount ? new (std::nothrow) ZELID[bufferCount] : nullptr);
+    if (bufferCount > 0 && !buffer) {
+        return fail(ZELError::errorWithZELErrorCode(
+            ZELErrorCodeOutOfMemory, "failed malloc for ZELSortedList read sorted ID buffer"));
+    }
     std::vector<std::unique_ptr<ZELSortedListSlice>> slices;
-    for (uint64_t remaining = keyCount; remaining > 0;) {
-        const uint64_t chunkCount = std::min(remaining, loadChunkCount);
-        if (!stream->readZELIDs(buffer.get(), chunkCount)) {
+    slices.reserve((keyCount + loadChunkCount - 1) / loadChunkCount);
+    for (uint64_t readCount = 0; readCount < keyCount;) {
+        const uint64_t count = std::min(keyCount - readCount, kChunksPerRead * loadChunkCount);
+        const uint64_t fileOffset = stream->currentLogicalOffset();
+        if (!stream->readZELIDs(buffer.get(), count)) {
             return fail(streamErrorOr(*stream,
                                       ZELError::errorWithZELErrorCode(
                                           ZELErrorCodeIOFailure, "ZELSortedList read failed")));
         }
-        auto slice = ZELSortedListSlice::sliceWithCapacity(newSliceCapacity, buffer.get(),
-                                                           chunkCount);
-        if (!slice) {
-            return fail(ZELError::errorWithZELErrorCode(ZELErrorCodeOutOfMemory,
-                                                        "failed malloc for ZELSortedList slice"));
+        for (uint64_t start = 0; start < count; start += loadChunkCount) {
+            slices.push_back(ZELSortedListSlice::unreadSlice(
+                std::min(count - start, loadChunkCount), buffer[start],
+                fileOffset + start * sizeof(ZELID)));
         }
-        slices.push_back(std::move(slice));
-        remaining -= chunkCount;
+        readCount += count;
     }
 
     if (stream->readUInt32Little() != sortFileMagicNumber) {
         return fail(ZELError::errorWithZELErrorCode(ZELErrorCodeUnsupportedFormat,
                                                     "bad version in ZELSortedList magic number(2)"));
     }
-    if (!stream->closeAndGetError(outError)) return false;
+    if (stream->streamError().isError()) return fail(stream->streamError());
 
+    closeSortFile();
     slices_ = std::move(slices);
     keyCount_ = keyCount;
+    unreadSliceCount_ = slices_.size();
+    if (unreadSliceCount_ > 0) {
+        sortFile_ = stream;
+    } else {
+        stream->close();
+    }
     return true;
 }
 
 bool ZELSortedList::ensureSerializedAndGetError(ZELError* outError) {
     if (!hasUnsavedChanges_) return true;
+    // The new file replaces the one unread slices would come from.
+    if (!readAllSlices(outError)) return false;
 
     // The owner's folder may be new and empty: the list makes its own folder on its first save.
     const std::string url = sortIndexFileURL();

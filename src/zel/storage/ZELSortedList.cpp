@@ -1,9 +1,11 @@
 #include "zel/storage/ZELSortedList.h"
 
 #include "zel/idvector/ZELIDVector.h"
+#include "zel/platform/ZELError.h"
 #include "zel/platform/ZELFileManager.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELString.h"
+#include "zel/stream/ZELStream.h"
 
 namespace {
 
@@ -42,6 +44,37 @@ void ZELSortedList::invalidate() {
     keyBatchLoader_ = nullptr;
     slices_.clear();
     keyCount_ = 0;
+    closeSortFile();
+}
+
+bool ZELSortedList::readSlice(uint64_t sliceIndex) const {
+    ZELSortedListSlice& slice = *slices_[sliceIndex];
+    if (slice.isRead()) return true;
+    if (!sortFile_ || !slice.readFromStream(*sortFile_, newSliceCapacity)) {
+        ZELLogFormat("ZELSortedList could not read slice %lu of %s",
+                     static_cast<unsigned long>(sliceIndex), sortIndexFileURL().c_str());
+        return false;
+    }
+    if (--unreadSliceCount_ == 0) closeSortFile();
+    return true;
+}
+
+bool ZELSortedList::readAllSlices(ZELError* outError) const {
+    for (uint64_t index = 0; unreadSliceCount_ > 0 && index < slices_.size(); ++index) {
+        if (!readSlice(index)) {
+            return ZELSetError(outError, ZELError::errorWithZELErrorCode(
+                                             ZELErrorCodeIOFailure,
+                                             "could not read ZELSortedList sort file " +
+                                                 sortIndexFileURL()));
+        }
+    }
+    return true;
+}
+
+void ZELSortedList::closeSortFile() const {
+    if (sortFile_) sortFile_->close();
+    sortFile_.reset();
+    unreadSliceCount_ = 0;
 }
 
 std::string ZELSortedList::sortIndexFileURL() const { return baseURL_ + ".sort"; }
@@ -61,7 +94,7 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool
     uint64_t hi = slices_.size();
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
-        const ZELSortedListKey firstKey = slices_[mid]->keyAtIndex(0, keyLoader_);
+        const ZELSortedListKey firstKey = keyLoader_(slices_[mid]->firstKeyID(), true);
         position.sliceIndex = mid;
         if (!firstKey) {
             position.keyUnavailable = true;
@@ -70,6 +103,7 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool
         const int order = keyCompare_(key, *firstKey);
         if (order == 0) {
             position.found = true;
+            position.keyUnavailable = !readSlice(mid);
             return position;
         }
         if (order < 0) {
@@ -79,6 +113,10 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool
         }
     }
     position.sliceIndex = lo == 0 ? 0 : lo - 1;
+    if (!readSlice(position.sliceIndex)) {
+        position.keyUnavailable = true;
+        return position;
+    }
     const ZELSortedListSlice& slice = *slices_[position.sliceIndex];
     position.index = guided ? slice.guidedIndexForKey(key, &position.found, keyCompare_,
                                                       keyLoader_, &position.keyUnavailable)
@@ -187,6 +225,7 @@ void ZELSortedList::enumerateFrom(uint64_t sliceIndex, uint64_t index, const ZEL
     if (!keyLoader_) return;
     bool stop = false;
     for (; sliceIndex < slices_.size(); ++sliceIndex, index = 0) {
+        if (!readSlice(sliceIndex)) continue;
         const ZELSortedListSlice& slice = *slices_[sliceIndex];
         for (; index < slice.count(); ++index) {
             const ZELID keyID = slice.keyIDAtIndex(index);
@@ -226,8 +265,9 @@ void ZELSortedList::enumerateWithKeyPrefix(const ZELString& prefix,
 
 void ZELSortedList::enumerateIDBlocks(ZELSortedListIDBlockVisitor visitor) const {
     bool stop = false;
-    for (const auto& slice : slices_) {
-        visitor(slice->keyIDs(), slice->count(), stop);
+    for (uint64_t index = 0; index < slices_.size(); ++index) {
+        if (!readSlice(index)) continue;
+        visitor(slices_[index]->keyIDs(), slices_[index]->count(), stop);
         if (stop) return;
     }
 }

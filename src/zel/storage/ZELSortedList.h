@@ -12,12 +12,17 @@
 #include "zel/stream/ZELMemoryMetricsGatherer.h"
 
 class ZELError;
+class ZELStream;
 class ZELIDVector;
 
 // A set of string keys in sorted order, each standing for a 32-bit key ID, with exact and
 // prefix lookup. Only the IDs are kept (four bytes a key, in memory and in the sort file); the
 // key text of an ID comes from the owner's key loader, and searches prefer keys the loader
 // already holds. IDs live in slices of fewer than 2000 so that an insertion shifts little.
+// Loading reads the sort file once to check it and to note each slice's first ID; a slice's
+// IDs are read again, from the file kept open for it, when a search lands in it (every slice
+// is read before the list is saved or reordered), so that opening a database costs little
+// memory and time.
 // Each aspect owns one list over the normalized values of its aspect bits. Not thread-safe:
 // every call runs under the owner's lock (for an aspect, the database lock).
 class ZELSortedList : public ZELObject, public ZELMemoryMetricsProvider {
@@ -67,20 +72,22 @@ public:
     std::string sortIndexFileURL() const;
     bool hasUnsavedChanges() const { return hasUnsavedChanges_; }
 
-    // Reads the sort file; a missing file is an empty list. On failure the list keeps what it
-    // held. Success clears the unsaved mark.
+    // Checks the sort file and notes where each slice lies in it; a missing file is an empty
+    // list. On failure the list keeps what it held. Success clears the unsaved mark.
     bool loadAndGetError(ZELError* outError);
     // Reads the sort file of another base URL (a name the file had before) as loadAndGetError
     // does; the list keeps its own URL and is left with unsaved changes, so that the next save
     // writes it there.
     bool loadFromFileOfBaseURLAndGetError(const std::string& baseURL, ZELError* outError);
     // Writes the sort file when there are unsaved changes, through a temporary file that then
-    // replaces the old one. Failure keeps the unsaved mark.
+    // replaces the old one (a slice that cannot be read first fails the save). Failure keeps
+    // the unsaved mark.
     bool ensureSerializedAndGetError(ZELError* outError);
 
     // Puts the IDs in the order of the key comparison when they are not in it (a sort file
     // written under another order); true when it did, leaving the list with unsaved changes.
-    // Every key is loaded. A key that cannot be loaded leaves the list as it is (false).
+    // Every slice is read and every key loaded. A slice that cannot be read or a key that
+    // cannot be loaded leaves the list as it is (false).
     bool sortIntoKeyOrder();
 
     uint64_t count() const { return keyCount_; }
@@ -102,7 +109,8 @@ public:
     // Removes the entry of the key equal to `key`, if any.
     void removeAssignedIDForKey(const ZELString& key);
 
-    // Every entry in key order. An entry whose key cannot be loaded is skipped.
+    // Every entry in key order. An entry whose key cannot be loaded, or that lies in a slice
+    // that cannot be read, is skipped.
     // Requires: the visitor does not change the list.
     void enumerateUsingBlock(ZELSortedListKeyVisitor visitor) const;
     // The entries whose key begins with `prefix`, in key order, starting at the place of the
@@ -112,11 +120,11 @@ public:
     void enumerateWithKeyPrefix(const ZELString& prefix, ZELSortedListKeyVisitor visitor) const;
     void enumerateWithKeyPrefix(const ZELString& prefix, const ZELIDVector* allowedKeyIDs,
                                 ZELSortedListKeyVisitor visitor) const;
-    // Each slice's ID array, in order.
+    // Each slice's ID array, in order (a slice that cannot be read is skipped).
     void enumerateIDBlocks(ZELSortedListIDBlockVisitor visitor) const;
 
     uint64_t sliceCount() const { return slices_.size(); }
-    // Requires: index < sliceCount().
+    // The slice may be unread. Requires: index < sliceCount().
     const ZELSortedListSlice& sliceAtIndex(uint64_t index) const { return *slices_[index]; }
 
     // Forgets the ID cache and the slices' guides.
@@ -136,7 +144,8 @@ public:
 private:
     ZELSortedList(std::string baseURL, ZELSortedListKeyLoader keyLoader);
 
-    // Where `key` is or would go: a slice index and an index within it (see the .cpp).
+    // Where `key` is or would go: a slice index and an index within it (see the .cpp). Unless
+    // keyUnavailable, the slice it names is read.
     struct Position {
         uint64_t sliceIndex = 0;
         uint64_t index = 0;
@@ -164,6 +173,12 @@ private:
     void enumerateFrom(uint64_t sliceIndex, uint64_t index, const ZELString* prefix,
                        const ZELIDVector* allowedKeyIDs, ZELSortedListKeyVisitor visitor) const;
     bool readSortIndexFromURL(const std::string& url, ZELError* outError);
+    // Reads the slice's IDs when it is unread; false when they cannot be read.
+    bool readSlice(uint64_t sliceIndex) const;
+    // Reads every unread slice; on failure sets `outError` and answers false.
+    bool readAllSlices(ZELError* outError) const;
+    // Forgets the sort file the unread slices came from.
+    void closeSortFile() const;
 
     std::string baseURL_;
     bool hasUnsavedChanges_ = false;
@@ -179,4 +194,8 @@ private:
     ZELSortedListKeyBatchLoader keyBatchLoader_;
     uint64_t keyCount_ = 0;
     std::vector<std::unique_ptr<ZELSortedListSlice>> slices_;  // non-empty, in key order
+    // The loaded sort file, open for reading as long as some slice is unread, and the number
+    // of unread slices. Reading slices under const calls changes them, hence mutable.
+    mutable std::shared_ptr<ZELStream> sortFile_;
+    mutable uint64_t unreadSliceCount_ = 0;
 };

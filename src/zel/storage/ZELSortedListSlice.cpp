@@ -6,6 +6,7 @@
 
 #include "zel/platform/TarvoMemBlock.h"
 #include "zel/stream/ZELDefs.h"
+#include "zel/stream/ZELStream.h"
 
 namespace {
 
@@ -28,6 +29,31 @@ std::unique_ptr<ZELSortedListSlice> ZELSortedListSlice::sliceWithCapacity(
     if (count > 0) std::memcpy(slice->keyIDs_, sortedKeyIDs, count * sizeof(ZELID));
     slice->count_ = count;
     return slice;
+}
+
+std::unique_ptr<ZELSortedListSlice> ZELSortedListSlice::unreadSlice(uint64_t count,
+                                                                    ZELID firstKeyID,
+                                                                    uint64_t fileOffset) {
+    ZELAssert(count > 0);
+    std::unique_ptr<ZELSortedListSlice> slice(new ZELSortedListSlice());
+    slice->count_ = count;
+    slice->firstKeyID_ = firstKeyID;
+    slice->fileOffset_ = fileOffset;
+    return slice;
+}
+
+bool ZELSortedListSlice::readFromStream(ZELStream& stream, uint64_t capacity) {
+    ZELAssert(!isRead());
+    ZELID* block = nullptr;
+    uint64_t blockCapacity = 0;
+    if (!TarvoMemBlock_Realloc(&block, &blockCapacity, std::max(capacity, count_))) return false;
+    if (!stream.setCurrentLogicalOffset(fileOffset_) || !stream.readZELIDs(block, count_)) {
+        std::free(block);
+        return false;
+    }
+    keyIDs_ = block;
+    capacity_ = blockCapacity;
+    return true;
 }
 
 ZELSortedListSlice::~ZELSortedListSlice() { std::free(keyIDs_); }

@@ -6,9 +6,13 @@
 
 #include "zel/storage/ZELSortedListKey.h"
 
+class ZELStream;
+
 // One sorted run of a sorted list's key IDs: at most 1999 IDs in ascending key order, in a
 // growable heap block. Owned by its ZELSortedList (std::unique_ptr) and touched only under the
-// list owner's lock. The slice knows nothing of keys beyond what the loader and comparison
+// list owner's lock. A slice made from a loaded sort file may be unread: it knows its count,
+// its first ID and where its IDs lie in the file, and holds no block until the list reads it
+// (readFromStream); every call that looks at IDs other than the first requires a read slice. The slice knows nothing of keys beyond what the loader and comparison
 // handed to its searches give it, and the guide: copies of every guideStride-th key and of the
 // last, made by the first guided search and dropped by every change of the IDs, so that the
 // guide always holds the keys of the IDs at its positions.
@@ -19,6 +23,10 @@ public:
     static std::unique_ptr<ZELSortedListSlice> sliceWithCapacity(uint64_t capacity,
                                                                  const ZELID* sortedKeyIDs,
                                                                  uint64_t count);
+    // A slice of `count` IDs (count > 0) still in the sort file at `fileOffset`, the first of
+    // them `firstKeyID`.
+    static std::unique_ptr<ZELSortedListSlice> unreadSlice(uint64_t count, ZELID firstKeyID,
+                                                           uint64_t fileOffset);
     ~ZELSortedListSlice();
     ZELSortedListSlice(const ZELSortedListSlice&) = delete;
     ZELSortedListSlice& operator=(const ZELSortedListSlice&) = delete;
@@ -28,6 +36,14 @@ public:
     // Requires: count <= count().
     void setCount(uint64_t count);
     uint64_t capacity() const { return capacity_; }
+
+    bool isRead() const { return keyIDs_ != nullptr; }
+    // Reads an unread slice's IDs from the sort file `stream` into a block of room for
+    // max(capacity, count) IDs. False, with the slice left unread, when the block cannot be
+    // had or the IDs cannot be read.
+    bool readFromStream(ZELStream& stream, uint64_t capacity);
+    // Requires: count() > 0.
+    ZELID firstKeyID() const { return keyIDs_ ? keyIDs_[0] : firstKeyID_; }
 
     // Requires: index < count().
     ZELID keyIDAtIndex(uint64_t index) const { return keyIDs_[index]; }
@@ -42,7 +58,7 @@ public:
     // Requires: index < count().
     void removeKeyIDAtIndex(uint64_t index);
 
-    // The ID block (capacity × 4 bytes) and the guide.
+    // The ID block (capacity × 4 bytes) and the guide; nothing for an unread slice.
     uint64_t byteCountInActiveRAM() const;
 
     // Whether `key` lies before the first or after the last key of the slice; when it does,
@@ -88,9 +104,12 @@ private:
     uint64_t guidePosition(uint64_t guideIndex) const;
     bool makeGuide(const ZELSortedListKeyLoader& loader) const;
 
-    ZELID* keyIDs_ = nullptr;  // a TarvoMemBlock block of capacity_ IDs
+    ZELID* keyIDs_ = nullptr;  // a TarvoMemBlock block of capacity_ IDs; null while unread
     uint64_t capacity_ = 0;
     uint64_t count_ = 0;
+    // Of an unread slice only: its first ID and the file offset of its IDs.
+    ZELID firstKeyID_ = ZELNoID;
+    uint64_t fileOffset_ = 0;
     // Empty when there is no guide. Made by searches, hence mutable.
     mutable std::vector<ZELString> guideKeys_;
 };
