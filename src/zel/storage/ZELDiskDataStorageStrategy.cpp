@@ -16,7 +16,7 @@ constexpr uint64_t kDataFileBufferSize = 4096;
 }  // namespace
 
 ZELDiskDataStorageStrategy::ZELDiskDataStorageStrategy(uint64_t fileNumber,
-                                                       std::filesystem::path url)
+                                                       std::string url)
     : fileNum_(fileNumber), url_(std::move(url)) {}
 
 ZELDiskDataStorageStrategy::~ZELDiskDataStorageStrategy() {
@@ -55,7 +55,7 @@ bool ZELDiskDataStorageStrategy::openWithStreamFlags(int32_t flags, uint64_t buf
     const bool fileExists =
         !writes || (std::filesystem::file_size(url_, sizeError) > 0 && !sizeError);
     if (!fileExists && !ZELFileManager::createDirectoryRecursivelyAtURL(
-                           url_.parent_path().string(), outError)) {
+                           std::filesystem::path(url_).parent_path().string(), outError)) {
         return false;
     }
 

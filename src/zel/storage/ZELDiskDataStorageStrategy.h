@@ -39,11 +39,11 @@ public:
     // A buffer size meaning "the default for data files", 4096 bytes.
     static constexpr uint64_t kDefaultBufferSize = UINT64_MAX;
 
-    ZELDiskDataStorageStrategy(uint64_t fileNumber, std::filesystem::path url);
+    ZELDiskDataStorageStrategy(uint64_t fileNumber, std::string url);
     ~ZELDiskDataStorageStrategy() override;
 
     uint64_t fileNum() const { return fileNum_; }
-    const std::filesystem::path& url() const { return url_; }
+    const std::string& url() const { return url_; }
     // The open stream, or null while closed.
     ZELFileStream* stream() const { return stream_.get(); }
     bool isOpen() const { return stream_ != nullptr; }
@@ -115,5 +115,5 @@ protected:
 
 private:
     uint64_t fileNum_;
-    std::filesystem::path url_;
+    std::string url_;
 };

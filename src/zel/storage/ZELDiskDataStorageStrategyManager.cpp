@@ -66,13 +66,15 @@ void ZELDiskDataStorageStrategyManager::setDataStreamReadBufferSize(uint64_t rea
     writeBufferSize_ = writeBufferSize;
 }
 
-std::filesystem::path ZELDiskDataStorageStrategyManager::dataFileURLForFileNumber(
+std::string ZELDiskDataStorageStrategyManager::dataFileURLForFileNumber(
     uint64_t fileNumber, bool createDirectories) const {
-    // Built as one string: every store builds its size classes' paths when it opens.
-    const std::string folder =
-        (baseURL_ / std::to_string(fileNumber / kFolderStride * kFolderStride)).native();
+    // Plain strings, never split into a std::filesystem::path: every store builds its size
+    // classes' paths when it opens.
+    std::string folder = baseURL_.native();
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    folder += std::to_string(fileNumber / kFolderStride * kFolderStride);
     if (createDirectories) ZELFileManager::createDirectoryRecursivelyAtURL(folder, nullptr);
-    return std::filesystem::path(folder + "/" + std::to_string(fileNumber) + ".data");
+    return folder + "/" + std::to_string(fileNumber) + ".data";
 }
 
 uint64_t ZELDiskDataStorageStrategyManager::firstUnusedOneBlockFileNumber(
@@ -185,7 +187,8 @@ bool ZELDiskDataStorageStrategyManager::preflightLoadAndGetError(ZELError* outEr
     // stays closed, as opening it would leave it. (When the folder cannot be listed, every
     // class is opened and finds out for itself.)
     std::vector<bool> listed(fixedStrats_.size() + 1);
-    DIR* folder = ::opendir(dataFileURLForFileNumber(1, false).parent_path().c_str());
+    const std::string firstDataFileURL = dataFileURLForFileNumber(1, false);
+    DIR* folder = ::opendir(firstDataFileURL.substr(0, firstDataFileURL.rfind('/')).c_str());
     const bool listError = folder == nullptr;
     while (const dirent* entry = folder ? ::readdir(folder) : nullptr) {
         const std::string_view name(entry->d_name);
@@ -398,7 +401,7 @@ bool ZELDiskDataStorageStrategyManager::writeDataForObjectWithInfo(
     const auto abandonNewFile = [&] {
         if (!isNewOneBlockFile) return;
         target->invalidate();
-        ZELFileSystem::shared().unlink(target->url().string());
+        ZELFileSystem::shared().unlink(target->url());
     };
     if (!openStrategyForWriting(*target, outError)) {
         abandonNewFile();
@@ -487,7 +490,7 @@ bool ZELDiskDataStorageStrategyManager::commitReleasedBlocksAndGetError(ZELError
     ZELError firstError;
     for (const ReleasedBlock& block : releasedBlocks_) {
         if (block.fileNumber > kLastSharedFileNumber) {
-            const std::string url = dataFileURLForFileNumber(block.fileNumber, false).string();
+            const std::string url = dataFileURLForFileNumber(block.fileNumber, false);
             if (ZELFileSystem::shared().unlink(url) != 0 && errno != ENOENT && !firstError) {
                 firstError = ZELError::errorWithErrno(errno, "removing a one-object data file");
             }

@@ -84,8 +84,7 @@ public:
 
     // The path of data file `fileNumber`; with `createDirectories` its hundreds folder is made
     // (errors ignored).
-    std::filesystem::path dataFileURLForFileNumber(uint64_t fileNumber,
-                                                   bool createDirectories) const;
+    std::string dataFileURLForFileNumber(uint64_t fileNumber, bool createDirectories) const;
     // A one-object file number no data file uses, counting on from the highest hundreds folder;
     // numbers freed below are taken when the count reaches 65,535. 0, with error code 4, when
     // every number is in use.
@@ -208,7 +207,7 @@ std::shared_ptr<Strategy> ZELDiskDataStorageStrategyManager::addFixedStrategyWit
     uint64_t sizeBound) {
     const uint64_t fileNumber = fixedStrats_.size() + 1;
     std::shared_ptr<Strategy> strategy;
-    if constexpr (std::is_constructible_v<Strategy, uint64_t, std::filesystem::path, uint64_t>) {
+    if constexpr (std::is_constructible_v<Strategy, uint64_t, std::string, uint64_t>) {
         strategy = std::make_shared<Strategy>(
             fileNumber, dataFileURLForFileNumber(fileNumber, false), sizeBound);
     } else {

@@ -6,7 +6,7 @@
 #include "zel/stream/ZELStream.h"
 
 ZELDiskDataStorageStrategy_FixedSizeBlocks::ZELDiskDataStorageStrategy_FixedSizeBlocks(
-    uint64_t fileNumber, std::filesystem::path url, uint64_t blockSize)
+    uint64_t fileNumber, std::string url, uint64_t blockSize)
     : ZELDiskDataStorageStrategy_MultiBlock(fileNumber, std::move(url)),
       fixedBlockSize_(blockSize) {}
 

@@ -13,7 +13,7 @@ class ZELDiskDataStorageStrategy_FixedSizeBlocks final
     : public ZELDiskDataStorageStrategy_MultiBlock {
 public:
     // `blockSize` is the size-class bound of the file.
-    ZELDiskDataStorageStrategy_FixedSizeBlocks(uint64_t fileNumber, std::filesystem::path url,
+    ZELDiskDataStorageStrategy_FixedSizeBlocks(uint64_t fileNumber, std::string url,
                                                uint64_t blockSize);
 
     uint64_t fixedBlockSize() const { return fixedBlockSize_; }

@@ -38,7 +38,7 @@ std::string openFilesListing() {
 
 }  // namespace
 
-ZELFileStream::ZELFileStream(std::filesystem::path url, int32_t flags, uint64_t bufferSize)
+ZELFileStream::ZELFileStream(std::string url, int32_t flags, uint64_t bufferSize)
     : url_(std::move(url)), flags_(flags), requestedBufferSize_(bufferSize) {}
 
 ZELFileStream::~ZELFileStream() { close(); }
@@ -57,7 +57,7 @@ bool ZELFileStream::open() {
     const int mode = writes ? ((flags_ & ZELFileStreamFlagRead) ? O_RDWR | O_CREAT
                                                                 : O_WRONLY | O_CREAT | O_TRUNC)
                             : O_RDONLY;
-    fd_ = ZELFileSystem::shared().open(url_.string(), mode, 0666);
+    fd_ = ZELFileSystem::shared().open(url_, mode, 0666);
     if (fd_ < 0) {
         reportOpenFailure(errno);
         return false;
@@ -353,7 +353,7 @@ void ZELFileStream::relinquishWriteBuffer(uint8_t* buffer, uint64_t filledByteCo
 //   [a failure reason] Error cause: <reason>
 void ZELFileStream::reportError(const ZELError& error) {
     if (streamError()) return;  // only the first error is kept
-    std::string text = "Error encountered with file at: " + url_.string() + "\n";
+    std::string text = "Error encountered with file at: " + url_ + "\n";
     if (fd_ >= 0) {
         text += ZELStringWithFormat("cached position=%lu, ftell=%lu, ",
                                     static_cast<unsigned long>(handlePosition_),

@@ -27,7 +27,7 @@ class ZELFileStream : public ZELStream {
 public:
     // Stores the path, the flags and the buffer size (0: no buffer); opens nothing and
     // allocates the buffer only when it is first used.
-    ZELFileStream(std::filesystem::path url, int32_t flags, uint64_t bufferSize);
+    ZELFileStream(std::string url, int32_t flags, uint64_t bufferSize);
     ~ZELFileStream() override;
 
     // Opens the file: for reading and writing (created when missing), only writing (created or
@@ -64,7 +64,7 @@ public:
     // "ZELFileStream<0x...> for \"<path>\"".
     std::string description() const override;
 
-    const std::filesystem::path& fileURL() const { return url_; }
+    const std::string& fileURL() const { return url_; }
     // The file's length including writes still in the buffer.
     uint64_t logicalFileLength() const;
     // The size the memory buffer takes when it is first used (0: none); no change once it is.
@@ -114,7 +114,7 @@ private:
     uint64_t handlePosition_ = 0;        // H: where the next transfer on the file starts
     bool transferFailed_ = false;        // a read or write call failed (not a short read)
     uint64_t fileLengthOnDisk_ = 0;      // read at open, raised by every write past it
-    std::filesystem::path url_;          // dropped by close()
+    std::string url_;                    // dropped by close()
     int32_t flags_;                      // ZELFileStreamFlag bits
     uint64_t requestedBufferSize_;       // 0: no buffer
     uint8_t* buffer_ = nullptr;          // malloc'd, owned

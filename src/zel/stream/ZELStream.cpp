@@ -7,17 +7,17 @@
 #include "zel/stream/ZELFileStream.h"
 #include "zel/stream/ZELStreamAdaptor.h"
 
-std::shared_ptr<ZELFileStream> ZELStream::streamForURL(const std::filesystem::path& url,
+std::shared_ptr<ZELFileStream> ZELStream::streamForURL(const std::string& url,
                                                        int32_t flags, uint64_t bufferSize) {
     return std::make_shared<ZELFileStream>(url, flags, bufferSize);
 }
 
-std::shared_ptr<ZELFileReadStream> ZELStream::streamForReadingURL(const std::filesystem::path& url,
+std::shared_ptr<ZELFileReadStream> ZELStream::streamForReadingURL(const std::string& url,
                                                                   uint64_t bufferSize) {
     return std::make_shared<ZELFileReadStream>(url, ZELFileStreamFlagRead, bufferSize);
 }
 
-std::shared_ptr<ZELFileWriteStream> ZELStream::streamForWritingURL(const std::filesystem::path& url,
+std::shared_ptr<ZELFileWriteStream> ZELStream::streamForWritingURL(const std::string& url,
                                                                    uint64_t bufferSize) {
     return std::make_shared<ZELFileWriteStream>(url, ZELFileStreamFlagWrite, bufferSize);
 }

@@ -45,11 +45,11 @@ class ZELStream : public ZELObject {
 
     // Factories. File streams are created closed; call open() before use. `flags` combine
     // ZELFileStreamFlagRead (1), ZELFileStreamFlagWrite (2) and ZELFileStreamFlagUncached (4).
-    static std::shared_ptr<ZELFileStream> streamForURL(const std::filesystem::path& url,
+    static std::shared_ptr<ZELFileStream> streamForURL(const std::string& url,
                                                        int32_t flags, uint64_t bufferSize);
-    static std::shared_ptr<ZELFileReadStream> streamForReadingURL(const std::filesystem::path& url,
+    static std::shared_ptr<ZELFileReadStream> streamForReadingURL(const std::string& url,
                                                                   uint64_t bufferSize);
-    static std::shared_ptr<ZELFileWriteStream> streamForWritingURL(const std::filesystem::path& url,
+    static std::shared_ptr<ZELFileWriteStream> streamForWritingURL(const std::string& url,
                                                                    uint64_t bufferSize);
     // A write stream over that very buffer, positioned at its end (writes append).
     static std::shared_ptr<ZELDataWriteStream> streamForData(std::shared_ptr<ZELData> data);
