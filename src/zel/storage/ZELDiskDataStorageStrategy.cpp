@@ -59,9 +59,10 @@ bool ZELDiskDataStorageStrategy::openWithStreamFlags(int32_t flags, uint64_t buf
         return false;
     }
 
-    // A file opened for reading checks its header unbuffered: its buffer is allocated only when
-    // an object is first read from it.
-    auto stream = ZELStream::streamForURL(url_, flags, writes ? bufferSize : 0);
+    // A file opened for reading reads its header with one system call, into a buffer of the
+    // header's length that goes afterwards: its read buffer is allocated only when an object is
+    // first read from it.
+    auto stream = ZELStream::streamForURL(url_, flags, writes ? bufferSize : dataFileHeaderLength());
     if (!stream->open()) {
         if (!writes && !std::filesystem::exists(url_, sizeError)) return true;
         return stream->closeAndGetError(outError);
@@ -77,6 +78,7 @@ bool ZELDiskDataStorageStrategy::openWithStreamFlags(int32_t flags, uint64_t buf
         }
         return stream->closeAndGetError(outError);
     }
+    if (!writes) stream->setMemoryBufferCapacity(0);
     stream->setBufferSize(bufferSize);
     stream_ = std::move(stream);
     openFlags_ = flags;

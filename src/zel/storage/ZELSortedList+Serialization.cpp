@@ -89,9 +89,9 @@ bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outEr
         return fail(stream->streamError());
     }
 
-    // Every loadChunkCount IDs of the file make one unread slice; the whole file is read
-    // through a buffer of kChunksPerRead slices once, so that a short or unreadable file fails
-    // the load rather than a later search.
+    // Every loadChunkCount IDs of the file make one slice, unread unless it is the only one;
+    // the whole file is read through a buffer of kChunksPerRead slices once, so that a short
+    // or unreadable file fails the load rather than a later search.
     constexpr uint64_t kChunksPerRead = 16;
     const uint64_t bufferCount = std::min(keyCount, kChunksPerRead * loadChunkCount);
     std::unique_ptr<ZELID[]> buffer(bufferCount ? new (std::nothrow) ZELID[bufferCount] : nullptr);
@@ -110,9 +110,17 @@ bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outEr
                                           ZELErrorCodeIOFailure, "ZELSortedList read failed")));
         }
         for (uint64_t start = 0; start < count; start += loadChunkCount) {
-            slices.push_back(ZELSortedListSlice::unreadSlice(
-                std::min(count - start, loadChunkCount), buffer[start],
-                fileOffset + start * sizeof(ZELID)));
+            const uint64_t sliceCount = std::min(count - start, loadChunkCount);
+            if (keyCount > loadChunkCount) {
+                slices.push_back(ZELSortedListSlice::unreadSlice(
+                    sliceCount, buffer[start], fileOffset + start * sizeof(ZELID)));
+            } else if (auto slice = ZELSortedListSlice::sliceWithCapacity(
+                           newSliceCapacity, buffer.get(), sliceCount)) {
+                slices.push_back(std::move(slice));
+            } else {
+                return fail(ZELError::errorWithZELErrorCode(
+                    ZELErrorCodeOutOfMemory, "failed malloc for ZELSortedList slice"));
+            }
         }
         readCount += count;
     }
@@ -126,7 +134,7 @@ bool ZELSortedList::readSortIndexFromURL(const std::string& url, ZELError* outEr
     closeSortFile();
     slices_ = std::move(slices);
     keyCount_ = keyCount;
-    unreadSliceCount_ = slices_.size();
+    unreadSliceCount_ = keyCount > loadChunkCount ? slices_.size() : 0;
     if (unreadSliceCount_ > 0) {
         sortFile_ = stream;
     } else {

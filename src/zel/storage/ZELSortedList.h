@@ -19,10 +19,10 @@ class ZELIDVector;
 // prefix lookup. Only the IDs are kept (four bytes a key, in memory and in the sort file); the
 // key text of an ID comes from the owner's key loader, and searches prefer keys the loader
 // already holds. IDs live in slices of fewer than 2000 so that an insertion shifts little.
-// Loading reads the sort file once to check it and to note each slice's first ID; a slice's
-// IDs are read again, from the file kept open for it, when a search lands in it (every slice
-// is read before the list is saved or reordered), so that opening a database costs little
-// memory and time.
+// Loading reads the sort file once to check it and to note each slice's first ID; unless the
+// file holds one slice only, a slice's IDs are read again, from the file kept open for it, when
+// a search lands in it (every slice is read before the list is saved or reordered), so that
+// opening a database costs little memory and time.
 // Each aspect owns one list over the normalized values of its aspect bits. Not thread-safe:
 // every call runs under the owner's lock (for an aspect, the database lock).
 class ZELSortedList : public ZELObject, public ZELMemoryMetricsProvider {
