@@ -8,6 +8,7 @@
 #include <random>
 
 #include "ZELDatabaseTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 #include "zel/stream/ZELDataStream.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
 
@@ -54,14 +55,9 @@ class PlainItem : public ZELItem {};
 TEST(ZELRecordItem, SmallRecordHasExactBytes) {
     auto item = ZELRecordItem::itemWithValues({{u"a", ZELValue(1)}, {u"b", ZELValue(u("hé"))}}, u"a");
 
-    EXPECT_EQ(blobOf(*item), bytes({
-                                 0xB0, 0x4F, 0xEE, 0xB4, 0x07, 0xEC, 0x35, 0x08,  // existence token of 1
-                                 0x01,                                            // format
-                                 0x05, 0x01, 0x61,                                // existence key "a"
-                                 0x0A, 0x02,                                      // dictionary of 2
-                                 0x05, 0x01, 0x61, 0x03, 0x02,                    // "a": 1
-                                 0x05, 0x01, 0x62, 0x05, 0x02, 0x68, 0xE9,        // "b": "hé" (narrow)
-                             }));
+    // The existence token of 1, format 1, existence key "a", a dictionary of 2: "a": 1 and
+    // "b": "hé" (narrow).
+    EXPECT_EQ(blobOf(*item), ZELTestHex("B04FEEB407EC3508 01 050161 0A02 0501610302 050162050268E9"));
     EXPECT_EQ(item->getExistenceToken(), (ZELItemExistenceToken{0xB4EE4FB0u, 0x0835EC07u}));
 }
 

@@ -33,15 +33,13 @@ struct ReadResult {
     ZELError error;
 };
 
-ReadResult readBytes(const std::string& bytes, const std::string& sourceName = "sample.plist") {
+// Reads a std::string or a std::vector<uint8_t> of bytes as "sample.plist".
+template <class Bytes>
+ReadResult readBytes(const Bytes& bytes) {
     ReadResult result;
     result.ok = ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                          bytes.size(), sourceName, &result.value, &result.error);
+                                          bytes.size(), "sample.plist", &result.value, &result.error);
     return result;
-}
-
-ReadResult readBytes(const std::vector<uint8_t>& bytes) {
-    return readBytes(std::string(bytes.begin(), bytes.end()));
 }
 
 ZELValue roundTrip(const ZELValue& value) {
@@ -54,17 +52,14 @@ ZELValue roundTrip(const ZELValue& value) {
 }
 
 // The reason a read fails for, after "property list sample.plist: ".
-std::string readFailure(const std::string& bytes) {
+template <class Bytes>
+std::string readFailure(const Bytes& bytes) {
     const ReadResult result = readBytes(bytes);
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.matchesZELErrorCode(ZELErrorCodeInvalidData));
     const std::string prefix = "property list sample.plist: ";
     const std::string& reason = result.error.failureReason();
     return reason.rfind(prefix, 0) == 0 ? reason.substr(prefix.size()) : reason;
-}
-
-std::string readFailure(const std::vector<uint8_t>& bytes) {
-    return readFailure(std::string(bytes.begin(), bytes.end()));
 }
 
 std::string writeFailure(const ZELValue& value) {
@@ -422,11 +417,7 @@ TEST(ZELPropertyList, EveryPrefixOfADocumentFailsCleanly) {
                                  "<array><dict><key>a</key><date>2001-01-01T00:00:00Z</date></dict>"
                                  "<data>AAEC</data><real>1.5</real></array></plist>";
     for (size_t length = 0; length + 1 < document.size(); ++length) {
-        ZELError error;
-        EXPECT_FALSE(ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(document.data()),
-                                               length, "prefix", nullptr, &error))
-            << length;
-        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+        readFailure(document.substr(0, length));
     }
 }
 
@@ -500,16 +491,16 @@ TEST(ZELPropertyList, BinaryCountsSizesAndWideIntegers) {
 
 TEST(ZELPropertyList, DamagedBinaryIsRefusedWithAReason) {
     // Every prefix is truncated somewhere: never a crash, always an error.
+    const auto prefix = [](size_t length) {
+        const auto& whole = kSmallBinaryDictionary;
+        return std::string(whole.begin(), whole.begin() + static_cast<long>(length));
+    };
     for (size_t length = 0; length < kSmallBinaryDictionary.size(); ++length) {
-        const std::vector<uint8_t> prefix(
-            kSmallBinaryDictionary.begin(),
-            kSmallBinaryDictionary.begin() + static_cast<long>(length));
-        readFailure(prefix);
+        readFailure(prefix(length));
     }
     // (Arbitrary damage is the property-list fuzz target's.)
 
-    EXPECT_EQ(readFailure(std::vector<uint8_t>(kSmallBinaryDictionary.begin(),
-                                               kSmallBinaryDictionary.begin() + 39)),
+    EXPECT_EQ(readFailure(prefix(39)),
               "the binary form is truncated (shorter than its header and trailer)");
     const size_t end = kSmallBinaryDictionary.size();
     const struct {
