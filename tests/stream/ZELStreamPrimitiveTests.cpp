@@ -83,27 +83,6 @@ TEST(StreamPrimitives, StringsHaveLengthPrefixUTF16LEAndZeroPadding) {
     EXPECT_EQ(*units->mutableData(), ZELData({0x61, 0, 0x62, 0})) << "no length prefix";
 }
 
-TEST(StreamPrimitives, PaddingPatternsAndZeroPadding) {
-    auto stream = ZELDataWriteStream::stream();
-    EXPECT_TRUE(stream->writePaddingOfLength(11));
-    EXPECT_EQ(*stream->mutableData(), ZELData({1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3}));
-
-    auto padded = ZELDataWriteStream::stream();
-    const uint8_t five[] = {9, 9, 9, 9, 9};
-    EXPECT_TRUE(padded->writeBytesAndPadding(five, 5));
-    EXPECT_TRUE(padded->writeBytesAndPadding(five, 4));
-    EXPECT_TRUE(padded->writeBytesAndPadding(five, 0));
-    EXPECT_TRUE(padded->writePaddingOfLength(0));
-    EXPECT_EQ(*padded->mutableData(), ZELData({9, 9, 9, 9, 9, 0, 0, 0, 9, 9, 9, 9}));
-
-    auto reader = ZELStream::streamForReadingData(padded->mutableData());
-    uint8_t readBack[5];
-    EXPECT_TRUE(reader->readBytesAndSkipPadding(readBack, 5));
-    EXPECT_EQ(reader->currentLogicalOffset(), 8u);
-    EXPECT_FALSE(readerOver(ZELData({1, 2, 3}))->readBytesAndSkipPadding(readBack, 3))
-        << "the padding is missing";
-}
-
 TEST(StreamPrimitives, IDVectorFormIsCountThenIDs) {
     const ZELID ids[] = {1, 2, 0x010203};
     const ZELData expected = ZELData({3, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 0x03, 0x02, 0x01, 0x00});
@@ -221,11 +200,6 @@ TEST(StreamPrimitives, CorruptStringLengthsFailWithoutPartialResult) {
     EXPECT_FALSE(huge->newReadZELString());
     EXPECT_EQ(huge->streamError(), ZELError::errorWithZELErrorCode(ZELErrorCodeIOFailure,
                                                                    "tried to read too many bytes"));
-
-    // Missing padding, truncated prefix, nothing at all.
-    for (const ZELData& cut : {ZELData({2, 0, 0, 0, 0x41, 0}), ZELData({2, 0}), ZELData()}) {
-        EXPECT_FALSE(readerOver(cut)->newReadZELString());
-    }
 
     bool visited = false;
     readerOver(ZELData({2, 0}))->readZELStringUsing([&](const ZELString* string) {
