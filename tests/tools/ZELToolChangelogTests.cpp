@@ -292,8 +292,8 @@ TEST_F(ZELToolChangelogTest, DamagedFilesGiveAMessageNamingTheFile) {
     std::string message;
     EXPECT_FALSE(ZELReadChangelogText(path("missing"), &message));
     EXPECT_EQ(message, path("missing") + ": cannot read the file");
-    EXPECT_FALSE(ZELReadChangelogText(dir_.string(), &message));
-    EXPECT_EQ(message, dir_.string() + ": cannot read the file");
+    EXPECT_FALSE(ZELReadChangelogText(folder_.string(), &message));
+    EXPECT_EQ(message, folder_.string() + ": cannot read the file");
 }
 
 TEST_F(ZELToolChangelogTest, AGzipBombIsRefused) {
