@@ -134,11 +134,7 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedEntriesYieldNullWithTheirErrors)
 // the store opened fails the lookups whose page it cut (through the delegate, as any lookup
 // error) and the saves after them, so that no entry the store could not read is written over.
 TEST_F(ZELDiskDataStorageCorruptionTest, IndexShortenedAfterOpeningFailsTheReadsThatMeetIt) {
-    {
-        auto store = openStore();
-        for (int i = 0; i < 600; ++i) store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
-        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    }
+    savedStore(std::vector<uint64_t>(600, 10));
     auto store = makeStore();
     ZELTestErrorRecorder recorder;
     store->setDelegate(&recorder);
