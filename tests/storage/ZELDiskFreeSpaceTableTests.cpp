@@ -90,7 +90,7 @@ TEST(ZELDiskFreeSpaceTable, ManyAddedBlocksCompactWhenRoomIsMissing) {
     EXPECT_EQ(table->freeBlocksTotalSize(), 1001u * 16 - 32);
 }
 
-// A model test: every allocation lies inside a freed range and no byte is handed out twice.
+// Every allocation lies inside a freed range and no byte is handed out twice.
 TEST(ZELDiskFreeSpaceTable, AllocationsNeverOverlapAndStayInsideFreedRanges) {
     auto table = trackingEverything();
     std::mt19937 random(7);
