@@ -571,10 +571,10 @@ TEST(ZELPropertyList, BinaryNestingAndSharingAreBounded) {
     EXPECT_EQ(shared.value.arrayValue().size(), 2u);
 }
 
-TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
-    const std::filesystem::path folder = ZELTestScratchFolder("zel-plist");
-    std::filesystem::create_directories(folder);
-    const std::string path = folder / "info.plist";
+using ZELPropertyListFileTest = ZELTestFolderTest;
+
+TEST_F(ZELPropertyListFileTest, FilesAreWrittenAtomicallyAndReadBack) {
+    const std::string path = folder_ / "info.plist";
     ZELError error;
     ASSERT_TRUE(ZELPropertyList::writeFile(path, ZELValue(1), &error)) << error.description();
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -590,35 +590,34 @@ TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     struct stat status;
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);  // a replaced file keeps its permissions
-    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"info.plist"});  // no temporary left
+    EXPECT_EQ(folderEntries(folder_), std::vector<std::string>{"info.plist"});  // no temporary left
 
     // A damaged file is named in the reason.
-    ZELTestWriteFile(folder / "damaged.plist", "<plist><true/>");
-    EXPECT_FALSE(ZELPropertyList::readFile(folder / "damaged.plist", &read, &error));
-    EXPECT_EQ(error.failureReason().rfind("property list " + (folder / "damaged.plist").string() +
+    ZELTestWriteFile(folder_ / "damaged.plist", "<plist><true/>");
+    EXPECT_FALSE(ZELPropertyList::readFile(folder_ / "damaged.plist", &read, &error));
+    EXPECT_EQ(error.failureReason().rfind("property list " + (folder_ / "damaged.plist").string() +
                                               ": malformed XML: ", 0), 0u);
-    std::filesystem::remove(folder / "damaged.plist");
+    std::filesystem::remove(folder_ / "damaged.plist");
 
     // A value that cannot be written leaves the file alone and names it.
     EXPECT_FALSE(ZELPropertyList::writeFile(path, ZELValue(), &error));
     EXPECT_EQ(error.failureReason(),
               "property list " + path + ": a none value has no property-list form");
     EXPECT_EQ(ZELTestReadFile<std::string>(path), xml);
-    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"info.plist"});
+    EXPECT_EQ(folderEntries(folder_), std::vector<std::string>{"info.plist"});
 
-    const std::string missing = folder / "missing.plist";
+    const std::string missing = folder_ / "missing.plist";
     EXPECT_FALSE(ZELPropertyList::readFile(missing, &read, &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeFileAccess));
     EXPECT_EQ(error.failureReason(),
               "property list " + missing + ": cannot open: No such file or directory");
-    EXPECT_FALSE(ZELPropertyList::readFile(folder, &read, &error));
+    EXPECT_FALSE(ZELPropertyList::readFile(folder_, &read, &error));
     EXPECT_EQ(error.failureReason(),
-              "property list " + folder.string() + ": cannot read: Is a directory");
-    const std::string unwritable = folder / "no/such/folder/x.plist";
+              "property list " + folder_.string() + ": cannot read: Is a directory");
+    const std::string unwritable = folder_ / "no/such/folder_/x.plist";
     EXPECT_FALSE(ZELPropertyList::writeFile(unwritable, ZELValue(true), &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed));
     EXPECT_EQ(error.failureReason(),
               "property list " + unwritable +
                   ": cannot create a temporary file: No such file or directory");
-    std::filesystem::remove_all(folder);
 }
