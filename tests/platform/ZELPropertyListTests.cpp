@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/ZELTestFileBytes.h"
@@ -33,13 +34,15 @@ struct ReadResult {
     ZELError error;
 };
 
-// Reads a std::string or a std::vector<uint8_t> of bytes as "sample.plist".
-template <class Bytes>
-ReadResult readBytes(const Bytes& bytes) {
+ReadResult readBytes(std::string_view bytes) {
     ReadResult result;
     result.ok = ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(bytes.data()),
                                           bytes.size(), "sample.plist", &result.value, &result.error);
     return result;
+}
+
+ReadResult readBytes(const std::vector<uint8_t>& bytes) {
+    return readBytes(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 ZELValue roundTrip(const ZELValue& value) {
