@@ -110,7 +110,6 @@ protected:
     }
 };
 
-// Each kind of damage gives its own finding.
 TEST_F(ZELDatabaseCheckerTest, EachDamageGivesItsFinding) {
     isDamagedOnPurpose_ = true;
     const fs::path pristine = folder_.string() + "-pristine";

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "ZELDatabaseTestSupport.h"
+#include "support/ZELTestFileBytes.h"
 #include "zel/stream/ZELDataStream.h"
 #include "zel/tokenizer/ZELWordTokenizer.h"
 
@@ -44,8 +45,6 @@ ZELData blobWithRecord(std::initializer_list<uint8_t> record) {
     return blob;
 }
 
-ZELData bytes(std::initializer_list<uint8_t> list) { return ZELData(list); }
-
 // A plain item class with a getter of its own, to check that record getters pass other items on.
 class PlainItem : public ZELItem {};
 
@@ -54,46 +53,35 @@ class PlainItem : public ZELItem {};
 TEST(ZELRecordItem, SmallRecordHasExactBytes) {
     auto item = ZELRecordItem::itemWithValues({{u"a", ZELValue(1)}, {u"b", ZELValue(u("hé"))}}, u"a");
 
-    EXPECT_EQ(blobOf(*item), bytes({
-                                 0xB0, 0x4F, 0xEE, 0xB4, 0x07, 0xEC, 0x35, 0x08,  // existence token of 1
-                                 0x01,                                            // format
-                                 0x05, 0x01, 0x61,                                // existence key "a"
-                                 0x0A, 0x02,                                      // dictionary of 2
-                                 0x05, 0x01, 0x61, 0x03, 0x02,                    // "a": 1
-                                 0x05, 0x01, 0x62, 0x05, 0x02, 0x68, 0xE9,        // "b": "hé" (narrow)
-                             }));
+    // The existence token of 1, format 1, existence key "a", a dictionary of 2: "a": 1 and
+    // "b": "hé" (narrow).
+    EXPECT_EQ(blobOf(*item), ZELTestHex("B04FEEB407EC3508 01 050161 0A02 0501610302 050162050268E9"));
     EXPECT_EQ(item->getExistenceToken(), (ZELItemExistenceToken{0xB4EE4FB0u, 0x0835EC07u}));
 }
 
 TEST(ZELRecordItem, EachValueKindHasExactBytes) {
-    struct Case {
-        ZELValue value;
-        ZELData encoded;  // the value's bytes inside a one-entry dictionary under key "k"
+    // Each value's bytes inside a one-entry dictionary under key "k".
+    const std::pair<ZELValue, const char*> cases[] = {
+        {ZELValue(), "00"},
+        {ZELValue(false), "01"},
+        {ZELValue(true), "02"},
+        {ZELValue(0), "03 00"},
+        {ZELValue(-2), "03 03"},
+        {ZELValue(300), "03 D804"},
+        {ZELValue(std::numeric_limits<int64_t>::min()), "03 FFFFFFFFFFFFFFFFFF01"},
+        {ZELValue(1.5), "04 000000000000F83F"},
+        {ZELValue(u("")), "05 00"},
+        {ZELValue(u("€x")), "06 02 AC207800"},
+        {ZELValue(ZELDate{1.5}), "07 000000000000F83F"},
+        {ZELValue(ZELValue::Data{1, 2}), "08 02 0102"},
+        {ZELValue(ZELValue::Array{ZELValue(true), ZELValue()}), "09 02 02 00"},
+        {ZELValue(ZELValue::Dictionary{{u"", ZELValue(1)}}), "0A 01 0500 0302"},
     };
-    const Case cases[] = {
-        {ZELValue(), bytes({0x00})},
-        {ZELValue(false), bytes({0x01})},
-        {ZELValue(true), bytes({0x02})},
-        {ZELValue(0), bytes({0x03, 0x00})},
-        {ZELValue(-2), bytes({0x03, 0x03})},
-        {ZELValue(300), bytes({0x03, 0xD8, 0x04})},
-        {ZELValue(std::numeric_limits<int64_t>::min()),
-         bytes({0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01})},
-        {ZELValue(1.5), bytes({0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F})},
-        {ZELValue(u("")), bytes({0x05, 0x00})},
-        {ZELValue(u("€x")), bytes({0x06, 0x02, 0xAC, 0x20, 0x78, 0x00})},
-        {ZELValue(ZELDate{1.5}), bytes({0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF8, 0x3F})},
-        {ZELValue(ZELValue::Data{1, 2}), bytes({0x08, 0x02, 0x01, 0x02})},
-        {ZELValue(ZELValue::Array{ZELValue(true), ZELValue()}), bytes({0x09, 0x02, 0x02, 0x00})},
-        {ZELValue(ZELValue::Dictionary{{u"", ZELValue(1)}}), bytes({0x0A, 0x01, 0x05, 0x00, 0x03, 0x02})},
-    };
-    for (const Case& c : cases) {
-        ZELRecordItem item({{u"k", c.value}}, ZELString());
-        ZELData expected = bytes({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B});
-        expected.insert(expected.end(), c.encoded.begin(), c.encoded.end());
-        EXPECT_EQ(recordOf(item), expected) << ZELValue::kindName(c.value.kind());
+    for (const auto& [value, encoded] : cases) {
+        ZELRecordItem item({{u"k", value}}, ZELString());
+        EXPECT_EQ(recordOf(item), ZELTestHex(std::string("01 00 0A01 05016B ") + encoded)) << encoded;
         auto read = readBlob(blobOf(item));
-        ASSERT_TRUE(read) << ZELValue::kindName(c.value.kind());
+        ASSERT_TRUE(read) << encoded;
         EXPECT_EQ(read->values(), item.values());
         EXPECT_EQ(read->itemID(), 7u);
     }

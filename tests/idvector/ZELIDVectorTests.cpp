@@ -233,14 +233,6 @@ TEST(ZELIDVectorImmutability, EveryMutationRaisesAndChangesNothing) {
     }
 }
 
-TEST(ZELIDVectorBitBlock, RemovingIDsBeyondTheBlockIgnoresThem) {
-    const ZELID ids[] = {1, 9};
-    const auto block = ZELIDVector_BitBlock::vectorWithIDs(ids, 2);
-    const ZELID removed[] = {9, 5000, 90000};
-    block->removeIDs(removed, 3);
-    EXPECT_EQ((IDs{1}), idsOf(*block));
-}
-
 TEST(ZELIDVectorText, VectorWithIDsInString) {
     const std::pair<const char*, IDs> cases[] = {
         {"3, 1;2", {1, 2, 3}},

@@ -8,8 +8,6 @@
 
 namespace {
 
-using Range = ZELIndexSet::Range;
-
 // The set agrees with the model, and its ranges are sorted, disjoint and never touching
 // (touching ranges must have been joined).
 void expectMatches(const std::set<uint32_t>& model, const ZELIndexSet& set) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "support/ZELTestScratchFolder.h"
 #include "zel/platform/ZELChildProcess.h"
 
 namespace {
@@ -42,7 +42,9 @@ TEST(ZELChildProcess, ReadsOutputFarLargerThanThePipeHolds) {
     EXPECT_EQ(result.exitStatus, 7);
 }
 
-TEST(ZELChildProcess, UnstartableExecutableIsAnErrorWithErrno) {
+using ZELChildProcessFolderTest = ZELTestFolderTest;
+
+TEST_F(ZELChildProcessFolderTest, UnstartableExecutableIsAnErrorWithErrno) {
     ZELError error;
     ZELChildProcessResult result{42, "untouched"};
     EXPECT_FALSE(ZELChildProcess::run("/nonexistent/zel-tool", {}, &result, &error));
@@ -50,15 +52,12 @@ TEST(ZELChildProcess, UnstartableExecutableIsAnErrorWithErrno) {
     EXPECT_EQ(error.code(), ENOENT);
     EXPECT_EQ(result.standardOutput, "untouched");
 
-    char folder[] = "/tmp/zel-child-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string plainFile = std::string(folder) + "/plain";
+    const std::string plainFile = folder_ / "plain";
     std::ofstream(plainFile) << "#!/bin/sh\n";
     std::filesystem::permissions(
         plainFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_FALSE(ZELChildProcess::run(plainFile, {}, nullptr, &error));
     EXPECT_EQ(error.code(), EACCES);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(ZELChildProcess, LeavesNoDescriptorsOpen) {

@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/ZELTestFileBytes.h"
@@ -33,15 +34,15 @@ struct ReadResult {
     ZELError error;
 };
 
-ReadResult readBytes(const std::string& bytes, const std::string& sourceName = "sample.plist") {
+ReadResult readBytes(std::string_view bytes) {
     ReadResult result;
     result.ok = ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                          bytes.size(), sourceName, &result.value, &result.error);
+                                          bytes.size(), "sample.plist", &result.value, &result.error);
     return result;
 }
 
 ReadResult readBytes(const std::vector<uint8_t>& bytes) {
-    return readBytes(std::string(bytes.begin(), bytes.end()));
+    return readBytes(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 ZELValue roundTrip(const ZELValue& value) {
@@ -54,17 +55,14 @@ ZELValue roundTrip(const ZELValue& value) {
 }
 
 // The reason a read fails for, after "property list sample.plist: ".
-std::string readFailure(const std::string& bytes) {
+template <class Bytes>
+std::string readFailure(const Bytes& bytes) {
     const ReadResult result = readBytes(bytes);
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.matchesZELErrorCode(ZELErrorCodeInvalidData));
     const std::string prefix = "property list sample.plist: ";
     const std::string& reason = result.error.failureReason();
     return reason.rfind(prefix, 0) == 0 ? reason.substr(prefix.size()) : reason;
-}
-
-std::string readFailure(const std::vector<uint8_t>& bytes) {
-    return readFailure(std::string(bytes.begin(), bytes.end()));
 }
 
 std::string writeFailure(const ZELValue& value) {
@@ -389,6 +387,7 @@ TEST(ZELPropertyList, DamagedXMLIsRefusedWithAReason) {
          "entity declarations are not allowed (<!ENTITY ext>) (line 1)"},
         {"bplist01", "binary form of an unsupported version (only \"bplist00\" is read)"},
         {"<plist>\n<dict>\n<key>a</key>", "malformed XML: "},
+        {"<plist><true/></plist>\n<dict/>", "malformed XML: "},
         {"<plist><string>caf\xC3</string></plist>", "malformed XML: "},
         {"<plist><string>&nope;</string></plist>", "malformed XML: "},
         {nestedArraysXML(100000), "malformed XML: "},
@@ -422,11 +421,7 @@ TEST(ZELPropertyList, EveryPrefixOfADocumentFailsCleanly) {
                                  "<array><dict><key>a</key><date>2001-01-01T00:00:00Z</date></dict>"
                                  "<data>AAEC</data><real>1.5</real></array></plist>";
     for (size_t length = 0; length + 1 < document.size(); ++length) {
-        ZELError error;
-        EXPECT_FALSE(ZELPropertyList::readData(reinterpret_cast<const uint8_t*>(document.data()),
-                                               length, "prefix", nullptr, &error))
-            << length;
-        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
+        readFailure(document.substr(0, length));
     }
 }
 
@@ -500,16 +495,16 @@ TEST(ZELPropertyList, BinaryCountsSizesAndWideIntegers) {
 
 TEST(ZELPropertyList, DamagedBinaryIsRefusedWithAReason) {
     // Every prefix is truncated somewhere: never a crash, always an error.
+    const auto prefix = [](size_t length) {
+        const auto& whole = kSmallBinaryDictionary;
+        return std::string(whole.begin(), whole.begin() + static_cast<long>(length));
+    };
     for (size_t length = 0; length < kSmallBinaryDictionary.size(); ++length) {
-        const std::vector<uint8_t> prefix(
-            kSmallBinaryDictionary.begin(),
-            kSmallBinaryDictionary.begin() + static_cast<long>(length));
-        readFailure(prefix);
+        readFailure(prefix(length));
     }
     // (Arbitrary damage is the property-list fuzz target's.)
 
-    EXPECT_EQ(readFailure(std::vector<uint8_t>(kSmallBinaryDictionary.begin(),
-                                               kSmallBinaryDictionary.begin() + 39)),
+    EXPECT_EQ(readFailure(prefix(39)),
               "the binary form is truncated (shorter than its header and trailer)");
     const size_t end = kSmallBinaryDictionary.size();
     const struct {
@@ -544,6 +539,7 @@ TEST(ZELPropertyList, DamagedBinaryIsRefusedWithAReason) {
         {{{0x53, 'a', 0xC3, 0xA9}}, "binary object 0: the ASCII string holds the byte 0xC3"},
         {{{0x61, 0xDC, 0x00}}, "binary object 0: the string holds an unpaired surrogate U+DC00"},
         {{{0x45, 1, 2}}, "binary object 0: the data runs past the objects"},
+        {{{0xA1, 1}, {0x5A, '0', '1', '2', '3'}}, "binary object 1: the string runs past the objects"},
         {{{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}},
          "binary object 0: the integer is out of the 64-bit range"},
         {{{0x33, 0x7F, 0xF8, 0, 0, 0, 0, 0, 0}},
@@ -578,10 +574,10 @@ TEST(ZELPropertyList, BinaryNestingAndSharingAreBounded) {
     EXPECT_EQ(shared.value.arrayValue().size(), 2u);
 }
 
-TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
-    const std::filesystem::path folder = ZELTestScratchFolder("zel-plist");
-    std::filesystem::create_directories(folder);
-    const std::string path = folder / "info.plist";
+using ZELPropertyListFileTest = ZELTestFolderTest;
+
+TEST_F(ZELPropertyListFileTest, FilesAreWrittenAtomicallyAndReadBack) {
+    const std::string path = folder_ / "info.plist";
     ZELError error;
     ASSERT_TRUE(ZELPropertyList::writeFile(path, ZELValue(1), &error)) << error.description();
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -597,54 +593,34 @@ TEST(ZELPropertyList, FilesAreWrittenAtomicallyAndReadBack) {
     struct stat status;
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);  // a replaced file keeps its permissions
-    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"info.plist"});  // no temporary left
+    EXPECT_EQ(folderEntries(folder_), std::vector<std::string>{"info.plist"});  // no temporary left
+
+    // A damaged file is named in the reason.
+    ZELTestWriteFile(folder_ / "damaged.plist", "<plist><true/>");
+    EXPECT_FALSE(ZELPropertyList::readFile(folder_ / "damaged.plist", &read, &error));
+    EXPECT_EQ(error.failureReason().rfind("property list " + (folder_ / "damaged.plist").string() +
+                                              ": malformed XML: ", 0), 0u);
+    std::filesystem::remove(folder_ / "damaged.plist");
 
     // A value that cannot be written leaves the file alone and names it.
     EXPECT_FALSE(ZELPropertyList::writeFile(path, ZELValue(), &error));
     EXPECT_EQ(error.failureReason(),
               "property list " + path + ": a none value has no property-list form");
     EXPECT_EQ(ZELTestReadFile<std::string>(path), xml);
-    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"info.plist"});
+    EXPECT_EQ(folderEntries(folder_), std::vector<std::string>{"info.plist"});
 
-    const std::string missing = folder / "missing.plist";
+    const std::string missing = folder_ / "missing.plist";
     EXPECT_FALSE(ZELPropertyList::readFile(missing, &read, &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeFileAccess));
     EXPECT_EQ(error.failureReason(),
               "property list " + missing + ": cannot open: No such file or directory");
-    EXPECT_FALSE(ZELPropertyList::readFile(folder, &read, &error));
+    EXPECT_FALSE(ZELPropertyList::readFile(folder_, &read, &error));
     EXPECT_EQ(error.failureReason(),
-              "property list " + folder.string() + ": cannot read: Is a directory");
-    const std::string unwritable = folder / "no/such/folder/x.plist";
+              "property list " + folder_.string() + ": cannot read: Is a directory");
+    const std::string unwritable = folder_ / "no/such/folder_/x.plist";
     EXPECT_FALSE(ZELPropertyList::writeFile(unwritable, ZELValue(true), &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed));
     EXPECT_EQ(error.failureReason(),
               "property list " + unwritable +
                   ": cannot create a temporary file: No such file or directory");
-    std::filesystem::remove_all(folder);
-}
-
-TEST(ZELPropertyList, DamagedSampleFilesAreRefused) {
-    const std::string folder = std::string(ZEL_TEST_DATA_DIR) + "/plist/";
-    const std::vector<std::pair<std::string, std::string>> samples = {
-        {"truncated.plist", "malformed XML: "},
-        {"wrong-type.plist", "<integer> value \"three\" is not an integer (line 6)"},
-        {"bad-utf8.plist", "malformed XML: "},
-        {"deep-nesting.plist", "malformed XML: "},
-        {"duplicate-key.plist", "duplicate key \"Version\" in <dict> (line 8)"},
-        {"unknown-tag.plist", "unknown element <number> (line 6)"},
-        {"billion-laughs.plist", "entity declarations are not allowed (<!ENTITY a>) (line 3)"},
-        {"bad-base64.plist", "<data> is not valid base64: it holds the character \"*\" (line 6)"},
-        {"trailing-garbage.plist", "malformed XML: "},
-        {"truncated.bplist", "binary object 1: the string runs past the objects"},
-        {"bad-offset.bplist", "binary object 2: its offset 250 lies outside the objects"},
-    };
-    for (const auto& [name, reason] : samples) {
-        ZELError error;
-        ZELValue value;
-        EXPECT_FALSE(ZELPropertyList::readFile(folder + name, &value, &error)) << name;
-        EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData)) << name;
-        EXPECT_EQ(error.failureReason().rfind("property list " + folder + name + ": " + reason, 0),
-                  0u)
-            << name << ": " << error.failureReason();
-    }
 }

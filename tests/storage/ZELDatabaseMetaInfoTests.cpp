@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "zel/platform/ZELError.h"
 #include "zel/platform/ZELPropertyList.h"
@@ -65,37 +66,28 @@ TEST_F(ZELDatabaseMetaInfoTest, EachValidationFailureHasItsMessageInCheckOrder) 
     const std::string in = " in database meta-info file for 'db'";
     const std::string version = "unsupported version number" + in;
     const std::string bits = "unsupported ID bit length" + in;
-    const std::string endianess = "unsupported endianess" + in;
-    const std::string identifier = "mismatched db identifier" + in;
-    const std::string tooOld = "Database is too old.";
     const struct {
         const char16_t* key;
-        ZELValue value;  // none: the key is left out
+        std::vector<ZELValue> values;  // none: the key is left out
         int code;
         std::string message;
     } cases[] = {
-        {u"Version", ZELValue(6), 1, version},
-        {u"Version", ZELValue(u"7"), 1, version},
-        {u"Version", ZELValue(), 1, version},
-        {u"BitsPerID", ZELValue(64), 1, bits},
-        {u"BitsPerID", ZELValue(ZELValue::Array{ZELValue(32)}), 1, bits},
-        {u"BitsPerID", ZELValue(), 1, bits},
-        {u"Endianess", ZELValue(u"LITTLE"), 1, endianess},
-        {u"Endianess", ZELValue(true), 1, endianess},
-        {u"Endianess", ZELValue(), 1, endianess},
-        {u"ClientIdentifier", ZELValue(u"other"), 1, identifier},
-        {u"ClientIdentifier", ZELValue(), 1, identifier},
-        {u"ClientVersion", ZELValue(1), 2, tooOld},
-        {u"ClientVersion", ZELValue(3), 2, tooOld},
-        {u"ClientVersion", ZELValue(u"2"), 2, tooOld},
+        {u"Version", {ZELValue(6), ZELValue(u"7"), ZELValue()}, 1, version},
+        {u"BitsPerID", {ZELValue(64), ZELValue(ZELValue::Array{ZELValue(32)}), ZELValue()}, 1, bits},
+        {u"Endianess", {ZELValue(u"LITTLE"), ZELValue(true), ZELValue()}, 1,
+         "unsupported endianess" + in},
+        {u"ClientIdentifier", {ZELValue(u"other"), ZELValue()}, 1, "mismatched db identifier" + in},
+        {u"ClientVersion", {ZELValue(1), ZELValue(3), ZELValue(u"2")}, 2, "Database is too old."},
     };
     for (const auto& testCase : cases) {
-        ZELValue::Dictionary dictionary = validDictionary();
-        dictionary[testCase.key] = testCase.value;
-        if (testCase.value.isNone()) dictionary.erase(testCase.key);
-        const ZELError error = validationError(dictionary);
-        EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << testCase.message;
-        EXPECT_EQ(error.failureReason(), testCase.message);
+        for (const ZELValue& value : testCase.values) {
+            ZELValue::Dictionary dictionary = validDictionary();
+            dictionary[testCase.key] = value;
+            if (value.isNone()) dictionary.erase(testCase.key);
+            const ZELError error = validationError(dictionary);
+            EXPECT_TRUE(error.matchesZELErrorCode(testCase.code)) << testCase.message;
+            EXPECT_EQ(error.failureReason(), testCase.message);
+        }
     }
     EXPECT_EQ(validationError({}).failureReason(), version);
 

@@ -134,11 +134,7 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedEntriesYieldNullWithTheirErrors)
 // the store opened fails the lookups whose page it cut (through the delegate, as any lookup
 // error) and the saves after them, so that no entry the store could not read is written over.
 TEST_F(ZELDiskDataStorageCorruptionTest, IndexShortenedAfterOpeningFailsTheReadsThatMeetIt) {
-    {
-        auto store = openStore();
-        for (int i = 0; i < 600; ++i) store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
-        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    }
+    savedStore(std::vector<uint64_t>(600, 10));
     auto store = makeStore();
     ZELTestErrorRecorder recorder;
     store->setDelegate(&recorder);
@@ -170,11 +166,10 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWa
     const std::vector<uint8_t> table = ZELTestReadFile(freeSpaceTableURL(1));
     std::vector<std::vector<uint8_t>> damaged{table, {table.begin(), table.begin() + 30}};
     damaged[0][0] = 1;
-    for (const uint64_t size : {16, 64}) {
-        damaged.emplace_back();
-        for (uint32_t field : {2u, 0u, 0u, 0u, 0u, 1u}) ZELTestAppend32(damaged.back(), field);
-        ZELTestAppend64(damaged.back(), 8);
-        ZELTestAppend64(damaged.back(), size);
+    // Version 2, nothing abandoned, sizes 0, one block at 8 of 16 or 64 bytes.
+    for (const char* size : {"10", "40"}) {
+        damaged.push_back(ZELTestHex(std::string("02000000 0000000000000000 00000000 00000000 01000000"
+                                                 "0800000000000000") + size + "00000000000000"));
     }
     for (size_t i = 0; i < damaged.size(); ++i) {
         ZELTestWriteFile(freeSpaceTableURL(1), damaged[i]);

@@ -54,9 +54,8 @@ protected:
         }
         ZELTestWriteFile(indexURL(), index);
         ZELTestWriteFile(legacyDataURL(), data);
-        std::vector<uint8_t> freeTable;
-        for (uint32_t field : {2u, 0u, 0u, 0u, 0u, 0u}) ZELTestAppend32(freeTable, field);
-        ZELTestWriteFile(legacyFreeURL(), freeTable);
+        ZELTestWriteFile(legacyFreeURL(),
+                         ZELTestHex("02000000 0000000000000000 00000000 00000000 00000000"));
     }
 
     void expectConvertedStore() {

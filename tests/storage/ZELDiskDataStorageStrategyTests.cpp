@@ -173,12 +173,7 @@ TEST_F(ZELDiskDataStorageStrategyTest, BlocksOfRemovedObjectsAreReusedOnlyAfterT
 TEST_F(ZELDiskDataStorageStrategyTest, SharedFileRefusesToGrowPast4GiB) {
     auto store = openStore();
     std::filesystem::create_directories(dataFileURL(1).parent_path());
-    {
-        std::vector<uint8_t> header;
-        ZELTestAppend32(header, 8);
-        ZELTestAppend32(header, 16);
-        ZELTestWriteFile(dataFileURL(1), header);
-    }
+    ZELTestWriteFile(dataFileURL(1), ZELTestHex("08000000 10000000"));  // version 8, 16-byte blocks
     std::filesystem::resize_file(dataFileURL(1), 0xFFFFFFF8);  // sparse
     ZELTestLogCapture log;
     store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));

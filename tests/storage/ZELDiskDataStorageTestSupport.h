@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -114,7 +113,7 @@ protected:
         return error;
     }
     // A loaded store given objects of `sizes` bytes (ID n's seeded n), then saved.
-    std::shared_ptr<ZELDiskDataStorage> savedStore(std::initializer_list<uint64_t> sizes) const {
+    std::shared_ptr<ZELDiskDataStorage> savedStore(const std::vector<uint64_t>& sizes) const {
         auto store = openStore();
         for (const uint64_t size : sizes) {
             const auto seed = static_cast<uint8_t>(store->nextUnassignedUniqueIndexID());

@@ -157,12 +157,9 @@ TEST_F(ZELDiskDataStorageTest, SavedIndexHasTheDocumentedLayout) {
 }
 
 TEST_F(ZELDiskDataStorageTest, SavingOneChangedSlotRewritesOnlyTheHeaderAndItsEntry) {
-    auto store = openStore();
-    for (int i = 0; i < 1000; ++i) {
-        store->assignUniqueIndexIDForObject(
-            ZELTestObjectOfSize(8 + i % 50, static_cast<uint8_t>(i)));
-    }
-    ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+    std::vector<uint64_t> sizes;
+    for (uint64_t i = 0; i < 1000; ++i) sizes.push_back(8 + i % 50);
+    auto store = savedStore(sizes);
     const std::vector<uint8_t> before = ZELTestReadFile(indexURL());
     ASSERT_EQ(before.size(), 20u + 12u * 1000u);
 
@@ -192,13 +189,7 @@ TEST_F(ZELDiskDataStorageTest, SavingOneChangedSlotRewritesOnlyTheHeaderAndItsEn
 // (an object rewritten, one removed and its ID reused, one moved to another file) save the same
 // bytes into every file as when every page was read first, and reopen as made.
 TEST_F(ZELDiskDataStorageTest, ChangesToUnreadIndexPagesSaveTheSameBytes) {
-    {
-        auto store = openStore();
-        for (int i = 0; i < 1000; ++i) {
-            store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, static_cast<uint8_t>(i)));
-        }
-        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    }
+    savedStore(std::vector<uint64_t>(1000, 10));
     const std::filesystem::path pristine = folder_ / "pristine";
     std::filesystem::create_directories(pristine);
     std::filesystem::copy(baseURL(), pristine / "items",
@@ -238,8 +229,7 @@ TEST_F(ZELDiskDataStorageTest, ChangesToUnreadIndexPagesSaveTheSameBytes) {
         const auto expected = objectID == 700   ? ZELTestObjectOfSize(10, 77)
                               : objectID == 900 ? ZELTestObjectOfSize(12, 5)
                               : objectID == 300 ? ZELTestObjectOfSize(100, 9)
-                                                : ZELTestObjectOfSize(10, static_cast<uint8_t>(
-                                                                              objectID - 1));
+                                                : ZELTestObjectOfSize(10, static_cast<uint8_t>(objectID));
         ASSERT_EQ(ZELTestBytesOf(reopened->objectAtIndexID(objectID, true, false)),
                   expected->bytes())
             << objectID;
@@ -267,14 +257,9 @@ TEST_F(ZELDiskDataStorageTest, MissingIndexBesideADataFolderFailsTheLoad) {
 }
 
 TEST_F(ZELDiskDataStorageTest, LoadAllReadsEveryObjectWithoutLosingUnsavedChanges) {
-    {
-        auto store = openStore();
-        for (int i = 0; i < 300; ++i) {
-            store->assignUniqueIndexIDForObject(
-                ZELTestObjectOfSize(i * 37 % 3000, static_cast<uint8_t>(i)));
-        }
-        ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
-    }
+    std::vector<uint64_t> sizes;
+    for (uint64_t i = 0; i < 300; ++i) sizes.push_back(i * 37 % 3000);
+    savedStore(sizes);
     auto store = openStore();
     store->setObject(ZELTestObjectOfSize(3, 3), 7, true);
     ZELError error;
@@ -282,11 +267,11 @@ TEST_F(ZELDiskDataStorageTest, LoadAllReadsEveryObjectWithoutLosingUnsavedChange
     for (ZELID objectID = 1; objectID <= 300; ++objectID) {
         const auto object = store->objectAtIndexID(objectID, false, false);
         ASSERT_NE(object, nullptr) << objectID;
-        const int i = static_cast<int>(objectID - 1);
         EXPECT_EQ(ZELTestBytesOf(object),
-                  objectID == 7
-                      ? ZELTestObjectOfSize(3, 3)->bytes()
-                      : ZELTestObjectOfSize(i * 37 % 3000, static_cast<uint8_t>(i))->bytes());
+                  objectID == 7 ? ZELTestObjectOfSize(3, 3)->bytes()
+                                : ZELTestObjectOfSize(sizes[objectID - 1],
+                                                      static_cast<uint8_t>(objectID))
+                                      ->bytes());
     }
 }
 

@@ -90,7 +90,7 @@ TEST(ZELDiskFreeSpaceTable, ManyAddedBlocksCompactWhenRoomIsMissing) {
     EXPECT_EQ(table->freeBlocksTotalSize(), 1001u * 16 - 32);
 }
 
-// A model test: every allocation lies inside a freed range and no byte is handed out twice.
+// Every allocation lies inside a freed range and no byte is handed out twice.
 TEST(ZELDiskFreeSpaceTable, AllocationsNeverOverlapAndStayInsideFreedRanges) {
     auto table = trackingEverything();
     std::mt19937 random(7);
@@ -157,17 +157,12 @@ TEST_F(ZELDiskFreeSpaceTableTest, TableFileHasTheDocumentedLayout) {
 // A missing file is an empty table; a damaged one fails and loads nothing.
 TEST_F(ZELDiskFreeSpaceTableTest, DamagedFilesFailAndLoadNothing) {
     // Version, abandoned bytes, smallest tracked size, largest block, block count, then one
-    // block (offset and size).
-    const auto file = [](uint32_t version, uint32_t blockCount) {
-        std::vector<uint8_t> bytes;
-        ZELTestAppend32(bytes, version);
-        ZELTestAppend64(bytes, 0);
-        for (const uint32_t field : {0u, 0u, blockCount}) ZELTestAppend32(bytes, field);
-        ZELTestAppend64(bytes, 8);
-        ZELTestAppend64(bytes, 16);
-        return bytes;
+    // block (offset 8, size 16).
+    const auto file = [](const char* version, const char* blockCount) {
+        return ZELTestHex(std::string(version) + "0000000000000000 00000000 00000000" + blockCount +
+                          "0800000000000000 1000000000000000");
     };
-    std::vector<uint8_t> shortHeader = file(2, 1);
+    std::vector<uint8_t> shortHeader = file("02000000", "01000000");
     shortHeader.resize(10);
     const struct {
         const char* what;
@@ -176,9 +171,9 @@ TEST_F(ZELDiskFreeSpaceTableTest, DamagedFilesFailAndLoadNothing) {
         const char* reason;
     } cases[] = {
         {"missing file", std::nullopt, 0, ""},
-        {"version 1", file(1, 1), ZELErrorCodeInvalidData, "free space table version number is invalid"},
+        {"version 1", file("01000000", "01000000"), ZELErrorCodeInvalidData, "free space table version number is invalid"},
         // No allocation for a billion blocks in a 40-byte file.
-        {"a billion blocks", file(2, 1000000000), ZELErrorCodeIOFailure, ""},
+        {"a billion blocks", file("02000000", "00CA9A3B"), ZELErrorCodeIOFailure, ""},
         {"header cut short", shortHeader, ZELErrorCodeIOFailure, ""},
     };
     const auto url = folder_ / "1.free";

@@ -1,5 +1,6 @@
-// The typed stores over the disk object store: item blobs, ID vector arrays with in-place
-// changes and compaction, and aspect bit value records with use-count-based eviction.
+// The typed stores over the disk object store: ID vector arrays with in-place changes and
+// compaction, and aspect bit value records with use-count-based eviction. (The item blob store
+// is exercised through the database model test.)
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 #include "zel/idvector/ZELMutableIDVector.h"
 #include "zel/storage/ZELAspectBitValueStorage.h"
 #include "zel/storage/ZELIDVectorArray.h"
-#include "zel/storage/ZELItemStorage.h"
 
 namespace {
 
@@ -70,29 +70,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(ZELTypedStoreTest, ItemBlobsRoundTripAndRemovedIDsYieldNull) {
-    auto items = open<ZELItemStorage>(baseURL());
-    const ZELData first = {1, 0, 0, 0, 'a', 'b', 'c'};
-    const ZELData second = {2, 0, 0, 0};
-    EXPECT_EQ(items->assignItemIDForObject(ZELSerializableData::dataWithValue(first)), 1u);
-    EXPECT_EQ(items->assignItemIDForObject(ZELSerializableData::dataWithValue(second)), 2u);
-    EXPECT_EQ(items->assignItemIDForObject(ZELSerializableData::dataWithValue(first)), 3u);
-    items->removeObjectForItemID(2);
-    EXPECT_EQ(items->objectForItemID(2), nullptr);
-    EXPECT_EQ(items->itemCount(), 2u);
-    EXPECT_EQ(items->largestAssignedItemID(), 3u);
-    ASSERT_TRUE(items->ensureSerializedAndGetError(nullptr));
-
-    auto reopened = open<ZELItemStorage>(baseURL());
-    EXPECT_EQ(reopened->itemCount(), 2u);
-    ASSERT_NE(reopened->objectForItemID(1), nullptr);
-    EXPECT_EQ(reopened->objectForItemID(1)->value(), first);
-    EXPECT_EQ(reopened->objectForItemID(2), nullptr);
-    EXPECT_EQ(reopened->objectForItemID(3)->value(), first);
-    EXPECT_EQ(reopened->objectForItemID(4), nullptr);
-    EXPECT_EQ(reopened->assignItemIDForObject(ZELSerializableData::dataWithValue(second)), 2u);
-}
 
 TEST_F(ZELTypedStoreTest, AddAndRemoveIDMatchAModelAndDirtyOnlyChangedSlots) {
     std::mt19937 random(20240607);

@@ -32,12 +32,6 @@ public:
         return stored && ZELNormalizedCaseInsensitiveComparisonString(stored->key) ==
                              ZELNormalizedCaseInsensitiveComparisonString(key);
     }
-    bool wasDiscoveredAsOriginalFor(const ZELItem& incomingItem) override {
-        const auto& incoming = static_cast<const ZELTestItem&>(incomingItem);
-        if (incoming.tags == tags || !adoptTagsOfDuplicates) return false;
-        tags = incoming.tags;
-        return true;
-    }
     void wasRemovedFromDatabase() override { ++removedCalls; }
 
     bool serializeDatabaseBlobToStream(ZELStream& stream) const override {
@@ -69,7 +63,6 @@ public:
     ZELString words;
     ZELString tags;
     uint32_t existence = 0;
-    bool adoptTagsOfDuplicates = false;
     int removedCalls = 0;
 };
 

@@ -132,10 +132,7 @@ TEST(ZELChangelogReader, TruncatedAndDamagedTextNeverCrashes) {
     const std::string full = kTwoEntries;
     // Every cut gives the entries whose trailer it keeps whole, or fewer when it cuts a trailer.
     for (size_t length = 0; length <= full.size(); ++length) {
-        ZELChangelogReadStats stats;
-        const auto entries = read(full.substr(0, length), &stats);
-        EXPECT_LE(entries.size(), 2u) << length;
-        EXPECT_EQ(stats.entries, entries.size());
+        EXPECT_LE(read(full.substr(0, length)).size(), 2u) << length;
     }
     EXPECT_EQ(read(full.substr(0, full.find(" -- Ann"))).size(), 1u);
 
@@ -148,9 +145,7 @@ TEST(ZELChangelogReader, TruncatedAndDamagedTextNeverCrashes) {
         for (size_t at = damaged.find("\n -- "); at != std::string::npos; at = damaged.find("\n -- ", at + 1)) ++trailers;
         EXPECT_LE(read(damaged).size(), trailers) << damaged;
     }
-    std::string garbage(1 << 16, '\0');
-    for (char& c : garbage) c = static_cast<char>(random());
-    read(garbage);
+    // (Arbitrary bytes and the stats' counts are the fuzz target's.)
 
     // Bytes that are no UTF-8 become U+FFFD.
     const auto latin1 = read("p (1) unstable; urgency=low\n  * Caf\xE9.\n -- J\xF6rg <j@example.org>  1 Jan 2001 00:00 +0000\n");

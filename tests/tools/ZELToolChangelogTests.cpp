@@ -69,8 +69,6 @@ protected:
                 write("doc/libfoo-dev/changelog.Debian", kFooChangelog),
                 writeGzip("doc/bar/changelog.Debian.gz", {kBarChangelog})};
     }
-
-    static std::string sourceFolder() { return fs::path(ZEL_TEST_DATA_DIR).parent_path().parent_path().string(); }
 };
 
 }  // namespace
@@ -123,7 +121,7 @@ TEST_F(ZELToolChangelogTest, UnreadableFilesAreToldAndLeftOut) {
 
 TEST_F(ZELToolChangelogTest, TheExampleSchemaMakesTheSameDatabase) {
     const std::vector<std::string> files = writeChangelogs();
-    const std::string schema = sourceFolder() + "/examples/changelogs/schema.json";
+    const std::string schema = std::string(ZEL_SOURCE_DIR) + "/examples/changelogs/schema.json";
     EXPECT_EQ(zelOut({"create", path("created"), "--schema", schema}),
               "created database \"org.example.changelogs\" in " + path("created") + " with 12 aspects\n");
 
@@ -292,8 +290,8 @@ TEST_F(ZELToolChangelogTest, DamagedFilesGiveAMessageNamingTheFile) {
     std::string message;
     EXPECT_FALSE(ZELReadChangelogText(path("missing"), &message));
     EXPECT_EQ(message, path("missing") + ": cannot read the file");
-    EXPECT_FALSE(ZELReadChangelogText(dir_.string(), &message));
-    EXPECT_EQ(message, dir_.string() + ": cannot read the file");
+    EXPECT_FALSE(ZELReadChangelogText(folder_.string(), &message));
+    EXPECT_EQ(message, folder_.string() + ": cannot read the file");
 }
 
 TEST_F(ZELToolChangelogTest, AGzipBombIsRefused) {

@@ -1,16 +1,14 @@
 #pragma once
 
-// What the tool tests share: running a command in-process, and a scratch folder per test
-// (under /dev/shm unless TMPDIR is set).
+// What the tool tests share: running a command in-process, and a scratch folder per test whose
+// databases must check clean.
 
-#include <stdlib.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "support/ZELTestDatabaseCheck.h"
+#include "support/ZELTestScratchFolder.h"
 #include "ZELTool.h"
 
 // The exit status and the texts one command wrote.
@@ -40,29 +38,21 @@ inline std::string zelErr(const std::vector<std::string>& arguments) {
     return run.err;
 }
 
-class ZELToolScratchTest : public ::testing::Test {
+class ZELToolScratchTest : public ZELTestFolderTest {
 protected:
-    void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/dev/shm") + "/zel-tool-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
     void TearDown() override {
-        if (!isDamagedOnPurpose_) ZELTestExpectCleanDatabaseFolders(dir_);
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        if (!isDamagedOnPurpose_) ZELTestExpectCleanDatabaseFolders(folder_);
+        ZELTestFolderTest::TearDown();
     }
 
     // Writes `text` to the file `name` in the scratch folder; answers its path.
     std::string write(const std::string& name, const std::string& text) {
-        const std::filesystem::path file = dir_ / name;
+        const std::filesystem::path file = folder_ / name;
         std::ofstream(file, std::ios::binary) << text;
         return file.string();
     }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const { return (folder_ / name).string(); }
 
-    std::filesystem::path dir_;
     // Set by a test that damages a database on purpose: the teardown then skips the check.
     bool isDamagedOnPurpose_ = false;
 };

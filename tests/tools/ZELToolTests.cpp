@@ -21,11 +21,10 @@ size_t lineCount(const std::string& text) {
 std::map<std::string, std::string> snapshot(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (!entry.is_regular_file()) continue;
-        std::ifstream file(entry.path(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << file.rdbuf();
-        files[fs::relative(entry.path(), folder).string()] = bytes.str();
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), folder).string()] =
+                ZELTestReadFile<std::string>(entry.path());
+        }
     }
     return files;
 }
@@ -251,7 +250,7 @@ TEST_F(ZELToolTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     EXPECT_EQ(run.out, "zel check: 0 problems in 4 stores, 1 sort file, 2 items\n");
 
     // The first two keys of the sort file swapped.
-    const std::filesystem::path sortFile = dir_ / "db" / "aspects" / "title.sort";
+    const std::filesystem::path sortFile = folder_ / "db" / "aspects" / "title.sort";
     std::vector<uint8_t> bytes = ZELTestReadFile(sortFile);
     std::swap_ranges(bytes.begin() + 8, bytes.begin() + 12, bytes.begin() + 12);
     ZELTestWriteFile(sortFile, bytes);
@@ -273,7 +272,7 @@ TEST_F(ZELToolTest, CheckReportsProblemsAndRepairsDerivedFiles) {
     run = zel({"check", db, "--disk"});
     EXPECT_EQ(run.status, ZELToolExitSuccess);
     uint64_t folderBytes = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "db")) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder_ / "db")) {
         if (entry.is_regular_file()) folderBytes += entry.file_size();
     }
     char total[32];

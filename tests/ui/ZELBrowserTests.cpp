@@ -30,11 +30,10 @@ namespace {
 constexpr int recordCount = 300;
 constexpr int waitMilliseconds = 10000;
 
-class ZELBrowserTest : public ::testing::Test {
+class ZELBrowserTest : public ZELTestFolderTest {
 protected:
     void SetUp() override {
-        folder_ = ZELTestScratchFolder("zel-browser");
-        fs::create_directories(folder_);
+        ZELTestFolderTest::SetUp();
         std::ofstream(folder_ / "schema.json")
             << R"({"identifier": "org.example.recipes", "dateKeys": ["date"],
             "aspects": [
@@ -62,8 +61,6 @@ protected:
         ASSERT_EQ(tool({"create", database(), "--schema", (folder_ / "schema.json").string()}), 0);
         ASSERT_EQ(tool({"add", database(), (folder_ / "records.jsonl").string()}), 0);
     }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::string database() const { return (folder_ / "db").string(); }
     int tool(const std::vector<std::string>& arguments) {
         std::ostringstream err;
@@ -88,7 +85,6 @@ protected:
             waitMilliseconds);
     }
 
-    fs::path folder_;
     std::stringstream out_;
 };
 

@@ -24,16 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ZELConveniencesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        folder_ = ZELTestScratchFolder("zel-conveniences");
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
-    fs::path folder_;
-};
+using ZELConveniencesTest = ZELTestFolderTest;
 
 QComboBox* chooser(QFileDialog* panel) {
     return panel->findChild<QComboBox*>(QLatin1String(ZELSavePanelController::formatChooserName));

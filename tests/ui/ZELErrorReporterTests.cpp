@@ -8,25 +8,17 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QTest>
-#include <mutex>
 #include <thread>
 
+#include "support/ZELTestLogCapture.h"
 #include "zel/platform/ZELException.h"
-#include "zel/platform/ZELLog.h"
 #include "zel/ui/ZELErrorReporter.h"
 
 namespace {
 
 class ZELErrorReporterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previousSink_ = ZELSetLogSink([this](std::string_view line) {
-            std::lock_guard<std::mutex> hold(logLock_);
-            log_.emplace_back(line);
-        });
-    }
     void TearDown() override {
-        ZELSetLogSink(previousSink_);
         ZELErrorReporter::instance().setUserFeedbackCallback(nullptr);
         ZELErrorReporter::installExceptionHandler();
         for (QMessageBox* alert : alerts()) alert->done(0);
@@ -49,14 +41,12 @@ protected:
         QApplication::processEvents();
     }
     size_t logCount(std::string_view start) {
-        std::lock_guard<std::mutex> hold(logLock_);
-        return std::count_if(log_.begin(), log_.end(),
+        const std::vector<std::string> lines = log_.lines();
+        return std::count_if(lines.begin(), lines.end(),
                              [&](const std::string& line) { return line.starts_with(start); });
     }
 
-    ZELLogSink previousSink_;
-    std::mutex logLock_;
-    std::vector<std::string> log_;
+    ZELTestLogCapture log_;
 };
 
 TEST_F(ZELErrorReporterTest, AlertShowsTheInternalMessageAndCopiesTheReport) {

@@ -127,16 +127,16 @@ TEST(UserQueryListMenuController, ClickedItemsHandTheirEntryToTheSignal) {
     EXPECT_EQ(activated[1], list->sublists().at(0)->entries().at(0));
 }
 
-TEST(UserQueryListMenuController, AQueryFileAddedToTheWatchedFolderAppearsInTheMenu) {
-    const auto folder = ZELTestScratchFolder("zel-ui-menu");
-    std::filesystem::create_directories(folder);
+using UserQueryListMenuFolderTest = ZELTestFolderTest;
+
+TEST_F(UserQueryListMenuFolderTest, AQueryFileAddedToTheWatchedFolderAppearsInTheMenu) {
     const auto writeQueryFile = [&](const char* name) {
-        ASSERT_TRUE(ZELPropertyList::writeFile((folder / name).string(),
+        ASSERT_TRUE(ZELPropertyList::writeFile((folder_ / name).string(),
                                                entry("any")->plistSerialization(), nullptr));
     };
     writeQueryFile("oak.query");
     auto list = ZELUserQueryList::listWithContentsOfFolder(
-        TarvoSecureURL::secureURLCapturingBookmarkForURL(folder, true, nullptr),
+        TarvoSecureURL::secureURLCapturingBookmarkForURL(folder_, true, nullptr),
         ZELUserQueryList::LoadFlagWatchFolder, nullptr);
     ASSERT_TRUE(list);
     QMenu menu;
@@ -154,7 +154,6 @@ TEST(UserQueryListMenuController, AQueryFileAddedToTheWatchedFolderAppearsInTheM
     EXPECT_EQ(shown, (Items{"ash", "oak"}));
     controller.changeUserQueryList(nullptr);
     list.reset();
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,40 +1,18 @@
 #include <chrono>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include "ZELUserQueryTestSupport.h"
+#include "support/ZELTestLogCapture.h"
 #include "zel/platform/TarvoFileWatcher.h"
 #include "zel/platform/TarvoSecureURL.h"
 #include "zel/platform/ZELError.h"
-#include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELPropertyList.h"
 #include "zel/userquery/ZELUserQuery.h"
 #include "zel/userquery/ZELUserQueryList.h"
 #include "zel/userquery/ZELUserQueryList_FromFolder.h"
 
 namespace {
-
-// Captures log lines for the lifetime of the object.
-class LogCapture {
-public:
-    LogCapture() {
-        previous_ = ZELSetLogSink([this](std::string_view line) {
-            std::lock_guard<std::mutex> guard(lock_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { ZELSetLogSink(previous_); }
-    std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return lines_;
-    }
-
-private:
-    ZELLogSink previous_;
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-};
 
 // Polls `condition` every few milliseconds for up to five seconds.
 template <typename Condition>
@@ -256,7 +234,7 @@ TEST_F(UserQueryListTest, DamagedFilesAreLoggedAndLeftOut) {
     std::ofstream(queries_ / "damaged.query") << "<plist><dict><key>title";
     ZELValue::Array notADictionary;
     ASSERT_TRUE(ZELPropertyList::writeFile((queries_ / "array.query").string(), ZELValue(notADictionary), nullptr));
-    LogCapture log;
+    ZELTestLogCapture log;
     auto list = load(0);
     ASSERT_TRUE(list);
     EXPECT_EQ(titlesOf(list->entries()), (std::set<std::string>{"good"}));
@@ -310,7 +288,7 @@ TEST_F(UserQueryListTest, AnUnreadableFolderAnswersTheAccessError) {
     EXPECT_NE(error.failureReason().find("cannot be read: No such file or directory"), std::string::npos)
         << error.failureReason();
     EXPECT_EQ(titlesOf(list->entries()), (std::set<std::string>{"a"}));
-    LogCapture log;
+    ZELTestLogCapture log;
     EXPECT_FALSE(list->reloadFromDisk());
     EXPECT_EQ(log.lines().size(), 1u);
 }

@@ -3,7 +3,6 @@
 #include "ZELUserQueryTestSupport.h"
 #include "zel/database/ZELSynonymList.h"
 #include "zel/platform/ZELError.h"
-#include "zel/platform/ZELPropertyList.h"
 #include "zel/userquery/ZELUserQuery.h"
 
 namespace {
@@ -294,20 +293,17 @@ TEST_F(UserQueryTest, CriteriaPropertyListFailuresHaveTheirMessages) {
     EXPECT_EQ(kept->searchTerms(), strings({"elm"}));
 }
 
-TEST_F(UserQueryTest, QueryPropertyListsRoundTripThroughAFile) {
+TEST_F(UserQueryTest, QueryPropertyListsRoundTrip) {
     addSampleItems();
     auto names = group({"first", "last"});
     ZELUserQuery query;
     query.setUserCriterias({criteria({"john", "smith"}, {names}), criteria({"red"}, {group({"tag", "label"})}),
                             criteria({"delta"}, {group({"title", "body"})}, true)});
-    const std::string path = (folder_ / "q.plist").string();
-    ZELError error;
-    ASSERT_TRUE(ZELPropertyList::writeFile(path, query.plistSerialization(), &error)) << error.description();
-    ZELValue plist;
-    ASSERT_TRUE(ZELPropertyList::readFile(path, &plist, &error));
+    const ZELValue plist = query.plistSerialization();
     ASSERT_TRUE(plist.valueForKey("criteria"));
     EXPECT_EQ(plist.valueForKey("criteria")->arrayValue().size(), 3u);
 
+    ZELError error;
     auto read = ZELUserQuery::queryWithPlistSerialization(plist, *db_, &error);
     ASSERT_TRUE(read) << error.description();
     EXPECT_TRUE(read->isEqual(query));
