@@ -101,7 +101,10 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool
 ZELID ZELSortedList::cachedIDForKey(const ZELString& key, uint32_t hash) const {
     return idCache_.findID(hash, [&](ZELID keyID) {
         if (keyPeeker_) {
-            if (const ZELString* heldKey = keyPeeker_(keyID)) return keyCompare_(key, *heldKey) == 0;
+            // Keys alike in every code unit compare equal; the comparison decides the rest.
+            if (const ZELString* heldKey = keyPeeker_(keyID)) {
+                return key == *heldKey || keyCompare_(key, *heldKey) == 0;
+            }
         }
         const ZELSortedListKey cachedKey = keyLoader_(keyID, true);
         return cachedKey && keyCompare_(key, *cachedKey) == 0;
