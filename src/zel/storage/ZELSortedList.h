@@ -54,7 +54,8 @@ public:
     }
     const ZELSortedListKeyLoader& keyLoader() const { return keyLoader_; }
     void setKeyLoader(ZELSortedListKeyLoader keyLoader) { keyLoader_ = std::move(keyLoader); }
-    // Checks the ID cache's candidates through the peeker first, the loader when it has none.
+    // Lookups read keys through the peeker first (the ID cache's checks, the binary searches'
+    // probes), through the loader when it has none.
     void setKeyPeeker(ZELSortedListKeyPeeker keyPeeker) { keyPeeker_ = std::move(keyPeeker); }
 
     // For a run of lookups: the key's hash (0 without a key hash), a hint that starts bringing
