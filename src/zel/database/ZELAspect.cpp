@@ -112,6 +112,10 @@ bool ZELAspect::loadSortedList(ZELError* outError) {
         ZELDatabase* owner = database();
         return owner ? owner->sortedListKeyForAspectBitID(keyID, load) : nullptr;
     });
+    list->setKeyPeeker([this](ZELID keyID) -> const ZELString* {
+        ZELDatabase* owner = database();
+        return owner ? owner->cachedSortedListKeyForAspectBitID(keyID) : nullptr;
+    });
     list->setKeyBatchLoader([this](const ZELID* keyIDs, uint64_t count) {
         std::vector<ZELSortedListKey> keys;
         ZELDatabase* owner = database();
@@ -228,6 +232,32 @@ void ZELAspect::setAspectValueTokenizer(std::shared_ptr<ZELTokenizer> tokenizer)
 
 uint64_t ZELAspect::aspectBitCount() const { return valueSortList_ ? valueSortList_->count() : 0; }
 
+namespace {
+
+// Brings what the lookups of an item's tokens will read into the processor's cache in stages,
+// the reads of each stage in flight together: the ID cache's entries, the value store's slots
+// of the IDs found there, their records, then the records' keys and written forms. Token by
+// token, a lookup would wait for each of these in turn. Changes nothing.
+void prefetchForLookups(const ZELSortedList& list, const ZELAspectBitValueStorage& store,
+                        const std::vector<ZELString>& normalizedValues) {
+    thread_local std::vector<uint32_t> hashes;
+    thread_local std::vector<ZELID> likelyIDs;
+    hashes.clear();
+    likelyIDs.clear();
+    for (const ZELString& value : normalizedValues) {
+        hashes.push_back(list.hashForKey(value));
+        list.prefetchCachedIDForHash(hashes.back());
+    }
+    for (const uint32_t hash : hashes) {
+        likelyIDs.push_back(list.likelyCachedIDForHash(hash));
+        store.prefetchSlot(likelyIDs.back());
+    }
+    for (const ZELID id : likelyIDs) store.prefetchCachedObject(id);
+    for (const ZELID id : likelyIDs) store.prefetchRecordContents(id);
+}
+
+}  // namespace
+
 std::optional<ZELAspect::PreparedTokens> ZELAspect::preparedTokensForItem(const ZELItem& item) const {
     auto tokenizer = aspectValueTokenizer();
     if (!tokenizer) return std::nullopt;
@@ -255,11 +285,15 @@ void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition,
         ZELID aspectBitID;
         const ZELString* token;
     };
-    std::vector<FoundToken> found;
-    found.reserve(tokens.size());
+    // Kept per thread: a buffer made and freed per item costs more than the work it holds.
+    thread_local std::vector<FoundToken> found;
+    found.clear();
     db->accessLockedUsing([&] {
         ZELSortedList* list = valueSortList_.get();
         if (!list) return;
+        if (prepared.normalizedValues.size() > 1 && db->aspectBitValueStore_) {
+            prefetchForLookups(*list, *db->aspectBitValueStore_, prepared.normalizedValues);
+        }
         auto normalized = prepared.normalizedValues.begin();
         for (const ZELString& token : tokens) {
             bool isNew = false;
@@ -288,8 +322,8 @@ void ZELAspect::addAspectBitsToItemDefinition(ZELItemDefinition& definition,
         }
     });
     if (found.empty()) return;
-    std::vector<ZELID> ids;
-    ids.reserve(found.size());
+    thread_local std::vector<ZELID> ids;
+    ids.clear();
     for (const FoundToken& token : found) {
         if (ids.empty() || ids.back() != token.aspectBitID) ids.push_back(token.aspectBitID);
     }

@@ -28,7 +28,7 @@ ZELID ZELDatabase::assignAspectBitIDForNormalizedValue(const ZELString& normaliz
 
 void ZELDatabase::incrementUseCountForAspectBitID(ZELID aspectBitID,
                                                   const ZELString* upvoteCanonicalString) {
-    auto info = aspectBitValueStore_->aspectBitValueInfoForID(aspectBitID);
+    ZELAspectBitValueInfo* info = aspectBitValueStore_->recordInPlace(aspectBitID);
     if (!info) return;
     info->adjustUseCount(1);
     if (upvoteCanonicalString) info->voteForCanonicalString(*upvoteCanonicalString);
@@ -37,7 +37,7 @@ void ZELDatabase::incrementUseCountForAspectBitID(ZELID aspectBitID,
 
 void ZELDatabase::upvoteCanonicalStringForAspectBitID(ZELID aspectBitID,
                                                       const ZELString& writtenForm) {
-    auto info = aspectBitValueStore_->aspectBitValueInfoForID(aspectBitID);
+    ZELAspectBitValueInfo* info = aspectBitValueStore_->recordInPlace(aspectBitID);
     if (!info) return;
     info->voteForCanonicalString(writtenForm);
     aspectBitValueStore_->markDirtyAspectBitValueInfoForID(aspectBitID);
@@ -97,7 +97,15 @@ std::shared_ptr<const ZELString> ZELDatabase::sortedListKeyForAspectBitID(ZELID 
     if (!info) return nullptr;
     // The normalized value never changes while its record lives; the record stays alive while
     // the key is lent.
-    return std::shared_ptr<const ZELString>(info, &info->normalizedValue());
+    const ZELString* key = &info->normalizedValue();
+    return std::shared_ptr<const ZELString>(std::move(info), key);
+}
+
+const ZELString* ZELDatabase::cachedSortedListKeyForAspectBitID(ZELID aspectBitID) const {
+    if (!aspectBitValueStore_) return nullptr;
+    const ZELAspectBitValueInfo* info = ZELAspectBitValueStorage::asRecord(
+        aspectBitValueStore_->cachedObjectInPlace(aspectBitID));
+    return info ? &info->normalizedValue() : nullptr;
 }
 
 std::optional<ZELString> ZELDatabase::aspectBitCanonicalValueForID(

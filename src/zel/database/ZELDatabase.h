@@ -280,6 +280,9 @@ public:
     // value is not available (not cached and `load` false, or unreadable).
     // Requires: the database lock is held.
     std::shared_ptr<const ZELString> sortedListKeyForAspectBitID(ZELID aspectBitID, bool load);
+    // The same key in place when its record is cached, else null; valid until the record
+    // leaves the cache. Requires: the database lock is held.
+    const ZELString* cachedSortedListKeyForAspectBitID(ZELID aspectBitID) const;
 
     // ---- Diagnostics and memory (ZELDatabase+Diagnostics.cpp) ----
 

@@ -30,10 +30,28 @@ public:
     // `object` as a term record, or null when it is anything else. This table holds nothing but
     // term records, so an exact type check stands in for a dynamic cast on the lookup paths.
     static std::shared_ptr<ZELAspectBitValueInfo> asRecord(
-        const std::shared_ptr<ZELStreamSerializable>& object) {
+        std::shared_ptr<ZELStreamSerializable> object) {
         return object && typeid(*object) == typeid(ZELAspectBitValueInfo)
-                   ? std::static_pointer_cast<ZELAspectBitValueInfo>(object)
+                   ? std::static_pointer_cast<ZELAspectBitValueInfo>(std::move(object))
                    : nullptr;
+    }
+    static ZELAspectBitValueInfo* asRecord(ZELStreamSerializable* object) {
+        return object && typeid(*object) == typeid(ZELAspectBitValueInfo)
+                   ? static_cast<ZELAspectBitValueInfo*>(object)
+                   : nullptr;
+    }
+    // The record in place, loaded and cached when needed, without taking a share of it: for
+    // the indexing paths, which change it under the lock right away. Valid until the record
+    // leaves the cache (memory compaction). Null as aspectBitValueInfoForID.
+    ZELAspectBitValueInfo* recordInPlace(ZELID aspectBitID) {
+        if (ZELAspectBitValueInfo* record = asRecord(cachedObjectInPlace(aspectBitID))) return record;
+        return aspectBitValueInfoForID(aspectBitID).get();
+    }
+    // Starts bringing the cached record's key and written forms into the processor's cache.
+    void prefetchRecordContents(ZELID aspectBitID) const {
+        if (const ZELAspectBitValueInfo* record = asRecord(cachedObjectInPlace(aspectBitID))) {
+            record->prefetchContents();
+        }
     }
     // The smallest free ID, now holding `info` (dirty).
     ZELID assignIDForAspectBitValueInfo(std::shared_ptr<ZELAspectBitValueInfo> info);

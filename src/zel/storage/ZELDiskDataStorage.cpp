@@ -190,6 +190,27 @@ ZELDiskDataStorage::Object ZELDiskDataStorage::objectAtIndexID(
     return loadObjectInSlot(index, cache, requiredClass);
 }
 
+ZELStreamSerializable* ZELDiskDataStorage::cachedObjectInPlace(ZELID objectID) const {
+    if (objectID == 0 || objectID - 1 >= assignedCount()) return nullptr;
+    const ZELDiskDataStorageObjectInfo* slot = slots_.slotIfRead(objectID - 1);
+    return slot ? slot->object.get() : nullptr;
+}
+
+void ZELDiskDataStorage::prefetchSlot(ZELID objectID) const {
+    if (objectID == 0 || objectID - 1 >= assignedCount()) return;
+    if (const ZELDiskDataStorageObjectInfo* slot = slots_.slotIfRead(objectID - 1)) {
+        __builtin_prefetch(slot);
+    }
+}
+
+void ZELDiskDataStorage::prefetchCachedObject(ZELID objectID) const {
+    // The object's first two cache lines: small records lie within them.
+    if (const auto* object = reinterpret_cast<const char*>(cachedObjectInPlace(objectID))) {
+        __builtin_prefetch(object);
+        __builtin_prefetch(object + 64);
+    }
+}
+
 ZELDiskDataStorage::Object ZELDiskDataStorage::objectAtIndexID(ZELID objectID, bool load,
                                                                bool cache) {
     return objectAtIndexID(objectID, load, cache, serializableObjectClass());

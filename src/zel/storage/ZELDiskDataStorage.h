@@ -142,6 +142,13 @@ public:
     // Loads (when not cached) as `forcedClass`.
     Object objectAtIndexID(ZELID objectID, const ZELStreamDeserializer& loadWithForcedClass,
                            bool cache);
+    // The cached object of `objectID` in place, or null when none is cached; loads nothing and
+    // reads no page. Valid until the slot's object is next evicted or replaced.
+    ZELStreamSerializable* cachedObjectInPlace(ZELID objectID) const;
+    // Hints for a run of lookups: start bringing into the processor's cache the slot of
+    // `objectID`, or the object cached there. They read no page and change nothing.
+    void prefetchSlot(ZELID objectID) const;
+    void prefetchCachedObject(ZELID objectID) const;
     // Replaces the cached object of an assigned ID (an ID outside is ignored); with `markDirty`
     // the slot is marked dirty.
     void setObject(Object object, ZELID objectID, bool markDirty);

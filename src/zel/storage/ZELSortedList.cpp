@@ -41,6 +41,7 @@ void ZELSortedList::setKeyHash(ZELSortedListKeyHash keyHash) {
 void ZELSortedList::invalidate() {
     idCache_.clear();
     keyLoader_ = nullptr;
+    keyPeeker_ = nullptr;
     keyBatchLoader_ = nullptr;
     slices_.clear();
     keyCount_ = 0;
@@ -90,11 +91,21 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool
         return position;
     }
     if (slices_.empty()) return position;
+    // A key the owner holds is lent in place, without a share: the search ends before the
+    // owner can change. Others come through the owner's loader.
+    const ZELSortedListKeyLoader loader = [this](ZELID keyID, bool load) {
+        if (keyPeeker_) {
+            if (const ZELString* heldKey = keyPeeker_(keyID)) {
+                return ZELSortedListKey(ZELSortedListKey(), heldKey);
+            }
+        }
+        return keyLoader_(keyID, load);
+    };
     uint64_t lo = 0;
     uint64_t hi = slices_.size();
     while (lo < hi) {
         const uint64_t mid = lo + (hi - lo) / 2;
-        const ZELSortedListKey firstKey = keyLoader_(slices_[mid]->firstKeyID(), true);
+        const ZELSortedListKey firstKey = loader(slices_[mid]->firstKeyID(), true);
         position.sliceIndex = mid;
         if (!firstKey) {
             position.keyUnavailable = true;
@@ -119,14 +130,20 @@ ZELSortedList::Position ZELSortedList::positionForKey(const ZELString& key, bool
     }
     const ZELSortedListSlice& slice = *slices_[position.sliceIndex];
     position.index = guided ? slice.guidedIndexForKey(key, &position.found, keyCompare_,
-                                                      keyLoader_, &position.keyUnavailable)
-                            : slice.indexForKey(key, &position.found, keyCompare_, keyLoader_,
+                                                      loader, &position.keyUnavailable)
+                            : slice.indexForKey(key, &position.found, keyCompare_, loader,
                                                 &position.keyUnavailable);
     return position;
 }
 
 ZELID ZELSortedList::cachedIDForKey(const ZELString& key, uint32_t hash) const {
     return idCache_.findID(hash, [&](ZELID keyID) {
+        if (keyPeeker_) {
+            // Keys alike in every code unit compare equal; the comparison decides the rest.
+            if (const ZELString* heldKey = keyPeeker_(keyID)) {
+                return key == *heldKey || keyCompare_(key, *heldKey) == 0;
+            }
+        }
         const ZELSortedListKey cachedKey = keyLoader_(keyID, true);
         return cachedKey && keyCompare_(key, *cachedKey) == 0;
     });

@@ -59,6 +59,16 @@ public:
     }
     const ZELSortedListKeyLoader& keyLoader() const { return keyLoader_; }
     void setKeyLoader(ZELSortedListKeyLoader keyLoader) { keyLoader_ = std::move(keyLoader); }
+    // Lookups read keys through the peeker first (the ID cache's checks, the binary searches'
+    // probes), through the loader when it has none.
+    void setKeyPeeker(ZELSortedListKeyPeeker keyPeeker) { keyPeeker_ = std::move(keyPeeker); }
+
+    // For a run of lookups: the key's hash (0 without a key hash), a hint that starts bringing
+    // the ID cache's entries for it into the processor's cache, and the first ID the cache
+    // holds with that hash, unverified (0 when none), whose key the owner may prefetch.
+    uint32_t hashForKey(const ZELString& key) const { return keyHash_ ? keyHash_(key) : 0; }
+    void prefetchCachedIDForHash(uint32_t hash) const { idCache_.prefetch(hash); }
+    ZELID likelyCachedIDForHash(uint32_t hash) const { return idCache_.firstIDWithHash(hash); }
     const ZELSortedListKeyBatchLoader& keyBatchLoader() const { return keyBatchLoader_; }
     void setKeyBatchLoader(ZELSortedListKeyBatchLoader loader) {
         keyBatchLoader_ = std::move(loader);
@@ -191,6 +201,7 @@ private:
     // slices are replaced. Lookups fill it, hence mutable.
     mutable ZELSortedListIDCache idCache_;
     ZELSortedListKeyLoader keyLoader_;
+    ZELSortedListKeyPeeker keyPeeker_;
     ZELSortedListKeyBatchLoader keyBatchLoader_;
     uint64_t keyCount_ = 0;
     std::vector<std::unique_ptr<ZELSortedListSlice>> slices_;  // non-empty, in key order

@@ -17,6 +17,14 @@ ZELID ZELSortedListIDCache::findID(uint32_t hash, ZELFunctionRef<bool(ZELID keyI
     }
 }
 
+ZELID ZELSortedListIDCache::firstIDWithHash(uint32_t hash) const {
+    if (count_ == 0) return ZELNoID;
+    for (uint64_t index = slotIndexForHash(hash);; index = (index + 1) & (capacity_ - 1)) {
+        const Slot& slot = slots_[index];
+        if (slot.keyID == ZELNoID || slot.hash == hash) return slot.keyID;
+    }
+}
+
 void ZELSortedListIDCache::addID(uint32_t hash, ZELID keyID) {
     if (keyID == ZELNoID) return;
     if ((count_ + 1) * 10 > capacity_ * 7 && !grow()) return;

@@ -26,6 +26,13 @@ public:
     // Calls `matches` for each ID stored with `hash` until one answers true; answers that ID,
     // or 0.
     ZELID findID(uint32_t hash, ZELFunctionRef<bool(ZELID keyID)> matches) const;
+    // The first ID stored with `hash` (0 when none), without telling whether it is the right
+    // one: a hint for prefetching.
+    ZELID firstIDWithHash(uint32_t hash) const;
+    // Starts bringing the slot where `hash`'s probe run begins into the processor's cache.
+    void prefetch(uint32_t hash) const {
+        if (count_ != 0) __builtin_prefetch(&slots_[slotIndexForHash(hash)]);
+    }
     // Adds the pair unless it is present. Nothing happens when the table cannot grow.
     void addID(uint32_t hash, ZELID keyID);
     // Removes the pair, if present.

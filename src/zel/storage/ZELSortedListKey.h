@@ -23,6 +23,10 @@ using ZELSortedListKey = std::shared_ptr<const ZELString>;
 // the key, answering null only when the key cannot be had at all (a damaged store).
 using ZELSortedListKeyLoader = std::function<ZELSortedListKey(ZELID keyID, bool load)>;
 
+// The key of `keyID` in place when the owner holds it in memory, else null: a cheaper look
+// than the loader (no share is taken), valid until the owner next changes or lets go of it.
+using ZELSortedListKeyPeeker = std::function<const ZELString*(ZELID keyID)>;
+
 // Loads the keys of `count` IDs at once. Held for the owner; the list never calls it.
 using ZELSortedListKeyBatchLoader =
     std::function<std::vector<ZELSortedListKey>(const ZELID* keyIDs, uint64_t count)>;
