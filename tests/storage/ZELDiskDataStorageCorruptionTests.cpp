@@ -130,31 +130,44 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedEntriesYieldNullWithTheirErrors)
     EXPECT_TRUE(lookupError(6).matchesZELErrorCode(ZELErrorCodeFileAccess));
 }
 
-// The index's entries are read page by page as slots are first used: an index shortened after
-// the store opened fails the lookups whose page it cut (through the delegate, as any lookup
-// error) and the saves after them, so that no entry the store could not read is written over.
-TEST_F(ZELDiskDataStorageCorruptionTest, IndexShortenedAfterOpeningFailsTheReadsThatMeetIt) {
-    savedStore(std::vector<uint64_t>(600, 10));
-    auto store = makeStore();
-    ZELTestErrorRecorder recorder;
-    store->setDelegate(&recorder);
-    ASSERT_TRUE(store->loadAndGetError(nullptr));
-    EXPECT_NE(store->objectAtIndexID(1, true, true), nullptr);
-    const uint64_t shortened = 20 + 12 * 300;  // the entries of IDs 301 on are gone
-    std::filesystem::resize_file(indexURL(), shortened);
+// The index's entries are read page by page as slots are first used, after opening and again
+// after a compaction has let go of the clean pages: an index shortened meanwhile fails the
+// lookups whose page it cut (through the delegate, as any lookup error) and the saves after
+// them, so that no entry the store could not read is written over.
+TEST_F(ZELDiskDataStorageCorruptionTest, IndexShortenedUnderTheStoreFailsTheReadsThatMeetIt) {
+    for (const bool afterCompaction : {false, true}) {
+        SCOPED_TRACE(afterCompaction ? "after a compaction" : "after opening");
+        std::filesystem::remove_all(baseURL());
+        std::filesystem::remove(indexURL());
+        std::shared_ptr<ZELDiskDataStorage> store = openStore();
+        for (int i = 0; i < 600; ++i) store->assignUniqueIndexIDForObject(ZELTestObjectOfSize(10, 1));
+        if (afterCompaction) {
+            store->compactMemory(2);
+        } else {
+            ASSERT_TRUE(store->ensureSerializedAndGetError(nullptr));
+            store = makeStore();
+            ASSERT_TRUE(store->loadAndGetError(nullptr));
+        }
+        ZELTestErrorRecorder recorder;
+        store->setDelegate(&recorder);
+        EXPECT_NE(store->objectAtIndexID(1, true, true), nullptr);
+        const uint64_t shortened = 20 + 12 * 300;  // the entries of IDs 301 on are gone
+        std::filesystem::resize_file(indexURL(), shortened);
 
-    EXPECT_EQ(store->objectAtIndexID(520, true, true), nullptr);
-    ASSERT_EQ(recorder.errors.size(), 1u);
-    EXPECT_TRUE(recorder.errors[0].matchesZELErrorCode(ZELErrorCodeIOFailure));
-    EXPECT_TRUE(mentions(recorder.errors[0], "items.index"));
-    EXPECT_EQ(store->lastError(), recorder.errors[0]);
-    EXPECT_NE(store->objectAtIndexID(2, true, true), nullptr);
+        EXPECT_EQ(store->objectAtIndexID(400, true, true), nullptr);
+        ASSERT_EQ(recorder.errors.size(), 1u);
+        EXPECT_TRUE(recorder.errors[0].matchesZELErrorCode(ZELErrorCodeIOFailure));
+        EXPECT_TRUE(mentions(recorder.errors[0], "items.index"));
+        EXPECT_EQ(store->lastError(), recorder.errors[0]);
+        EXPECT_NE(store->objectAtIndexID(2, true, true), nullptr);
 
-    store->setObject(ZELTestObjectOfSize(10, 2), 2, true);
-    ZELError error;
-    EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
-    EXPECT_EQ(error, recorder.errors[0]);
-    EXPECT_EQ(std::filesystem::file_size(indexURL()), shortened);
+        store->setObject(ZELTestObjectOfSize(10, 2), 2, true);
+        ZELError error;
+        EXPECT_FALSE(store->ensureSerializedAndGetError(&error));
+        EXPECT_EQ(error, recorder.errors[0]);
+        EXPECT_EQ(std::filesystem::file_size(indexURL()), shortened);
+        store->setDelegate(nullptr);
+    }
 }
 
 // A free space table is derived data: one that cannot be read (a bad version, truncated) or
@@ -166,10 +179,11 @@ TEST_F(ZELDiskDataStorageCorruptionTest, DamagedFreeSpaceTablesAreRebuiltWithAWa
     const std::vector<uint8_t> table = ZELTestReadFile(freeSpaceTableURL(1));
     std::vector<std::vector<uint8_t>> damaged{table, {table.begin(), table.begin() + 30}};
     damaged[0][0] = 1;
-    // Version 2, nothing abandoned, sizes 0, one block at 8 of 16 or 64 bytes.
-    for (const char* size : {"10", "40"}) {
-        damaged.push_back(ZELTestHex(std::string("02000000 0000000000000000 00000000 00000000 01000000"
-                                                 "0800000000000000") + size + "00000000000000"));
+    for (const uint64_t size : {16, 64}) {
+        damaged.emplace_back();
+        for (uint32_t field : {2u, 0u, 0u, 0u, 0u, 1u}) ZELTestAppend32(damaged.back(), field);
+        ZELTestAppend64(damaged.back(), 8);
+        ZELTestAppend64(damaged.back(), size);
     }
     for (size_t i = 0; i < damaged.size(); ++i) {
         ZELTestWriteFile(freeSpaceTableURL(1), damaged[i]);

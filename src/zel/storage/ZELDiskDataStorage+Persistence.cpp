@@ -1,7 +1,10 @@
+#include <fcntl.h>
+
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "zel/platform/ZELFileSystem.h"
 #include "zel/platform/ZELLog.h"
 #include "zel/storage/ZELDiskDataStorage.h"
 #include "zel/storage/ZELDiskDataStorageIndex.h"
@@ -136,6 +139,9 @@ bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
         return objectStore_->commitReleasedBlocksAndGetError(outError);
     }
     if (!checkSlotsBeforeWritingAndGetError(outError)) return false;
+    // A page let go of after an earlier save that could not be read again reads as empty
+    // slots: nothing may be written over entries the store does not know.
+    if (slots_.readError()) return ZELSetError(outError, slots_.readError());
 
     // Writes are gathered, so a failure may surface after blocks were placed whose bytes never
     // reached their file. A failed save therefore puts every object it placed back in the block
@@ -182,11 +188,26 @@ bool ZELDiskDataStorage::ensureSerializedAndGetError(ZELError* outError) {
 }
 
 void ZELDiskDataStorage::compactMemory(int level, const EvictionPredicate& evictObjectsPassing) {
-    if (level == 2 || level == 3) {
-        ZELError error;
-        if (!ensureSerializedAndGetError(&error)) {
-            ZELLogFormat("data store compacting error: %s", error.description().c_str());
-        }
+    const bool saves = level == 2 || level == 3;
+    ZELError error;
+    const bool didSave = saves && ensureSerializedAndGetError(&error);
+    if (saves && !didSave) {
+        ZELLogFormat("data store compacting error: %s", error.description().c_str());
     }
     evictCachedObjectsPassing(evictObjectsPassing);
+    if (didSave) dropCleanSlotPages();
+}
+
+void ZELDiskDataStorage::dropCleanSlotPages() {
+    // The index file holds every slot as kept only when nothing changed since it was written
+    // and it is the file the store writes (a legacy store's is replaced by its conversion).
+    if (fullDirtyRange_.length != 0 || needsSlotCheck_ || objectIndex_->isWholeRewriteRequired() ||
+        objectIndex_->isFileConversionRequired()) {
+        return;
+    }
+    const std::filesystem::path url = indexFileURL();
+    const int fd = ZELFileSystem::shared().open(url.string(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return;  // the pages stay
+    slots_.dropCleanPages(url.string(), fd, ZELDiskDataStorageIndex::kHeaderLength,
+                          assignedCount());
 }

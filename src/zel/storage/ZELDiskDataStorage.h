@@ -217,9 +217,12 @@ public:
     // Writes the dirty objects, then the index; the dirty marks are cleared only when both
     // succeeded. Blocks the objects left are reused only after that. A store that has never
     // assigned an ID is written even with nothing dirty (that is how its index file is made).
+    // Fails with the slot table's read error once a page of the index could not be read.
     bool ensureSerializedAndGetError(ZELError* outError);
     // Levels 2 and 3 save and then evict every clean object; other levels only evict. A failed
-    // save is logged ("data store compacting error: ...") and the eviction still runs.
+    // save is logged ("data store compacting error: ...") and the eviction still runs. After a
+    // save the slot table lets go of its clean pages, which are read again from the index file
+    // when next used.
     virtual void compactMemory(int level);
     virtual void compactMemory(int level, const EvictionPredicate& evictObjectsPassing);
 
@@ -251,6 +254,8 @@ private:
     void sortIndexesInDiskOptimalOrder(uint64_t* indexes, uint64_t count) const;
     Object loadObjectInSlot(uint64_t index, bool cache, const ZELStreamDeserializer& type);
     bool convertLegacyStoreAndGetError(ZELError* outError);
+    // Right after a save: lets the slot table go of the pages the index file holds as they are.
+    void dropCleanSlotPages();
     // Before the first write after loading: reads every slot, corrects the living count and the
     // largest ID when the index header disagrees with the entries, and rebuilds the free space
     // tables that disagree with the slots (warning the delegate). Fails when a page of the

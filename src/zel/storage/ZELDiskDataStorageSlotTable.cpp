@@ -71,6 +71,37 @@ void ZELDiskDataStorageSlotTable::attachIndexFile(std::string path, int fd,
     if (unreadPageCount_ == 0) closeIndexFile();
 }
 
+uint64_t ZELDiskDataStorageSlotTable::dropCleanPages(std::string path, int fd,
+                                                     uint64_t firstEntryOffset,
+                                                     uint64_t entryCount) {
+    closeIndexFile();
+    path_ = std::move(path);
+    fd_ = fd;
+    firstEntryOffset_ = firstEntryOffset;
+    entryCount_ = std::min(entryCount, slotCount_);
+    // Only whole pages of entries go: the last, partial one may hold slots past the entries.
+    const uint64_t entryPages = (entryCount_ + kSlotsPerPage - 1) / kSlotsPerPage;
+    const uint64_t wholePages = entryCount_ / kSlotsPerPage;
+    uint64_t dropped = 0;
+    unreadPageCount_ = 0;
+    for (uint64_t page = 0; page < entryPages; ++page) {
+        Page* held = pages_[page];
+        const bool isClean =
+            held && page < wholePages && !readError_ &&
+            std::all_of(held->begin(), held->end(), [](const ZELDiskDataStorageObjectInfo& info) {
+                return !info.dirty && !info.object;
+            });
+        if (isClean) {
+            delete held;
+            pages_[page] = nullptr;
+            ++dropped;
+        }
+        if (!pages_[page]) ++unreadPageCount_;
+    }
+    if (unreadPageCount_ == 0) closeIndexFile();
+    return dropped;
+}
+
 void ZELDiskDataStorageSlotTable::closeIndexFile() const {
     if (fd_ < 0) return;
     ZELFileSystem::shared().close(fd_);

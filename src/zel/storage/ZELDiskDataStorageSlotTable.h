@@ -17,10 +17,14 @@
 // reads nothing but the index header and the memory held grows with the pages used, not with
 // the store. Pages past the file's entries start empty without a read.
 //
+// After a save a table can also let go of its clean pages (dropCleanPages): they are read again
+// from the index file just written when next used, so that a store being filled holds the pages
+// it changes since its last save, not every page it ever made.
+//
 // Invariant: a page not read yet holds no change (no dirty mark, no cached object), since a slot
-// is reached only through operator[], which reads its page first. Walks over changes therefore
-// skip unread pages (enumerateReadSlots), and the file's entries of unread pages are the saved
-// ones, which in-place index writes leave alone.
+// is reached only through operator[], which reads its page first, and only pages without either
+// are let go of. Walks over changes therefore skip unread pages (enumerateReadSlots), and the
+// file's entries of unread pages are the saved ones, which in-place index writes leave alone.
 //
 // A page that cannot be read (an I/O error, a file shortened under the store) reads as empty
 // slots; its error is kept (readError) and given to the read error handler. Used under the
@@ -47,6 +51,14 @@ public:
     // it once every page is read, or when cleared).
     void attachIndexFile(std::string path, int fd, uint64_t firstEntryOffset, uint64_t entryCount,
                          uint64_t slotCount);
+
+    // Lets go of every page within the first `entryCount` slots whose slots are all clean and
+    // hold no object; `fd` is the index file at `path`, open for reading, whose entries from
+    // `firstEntryOffset` are these slots as saved (the table keeps it, closing the one it had).
+    // Nothing is let go of once a page read has failed (readError): the pages held are then
+    // all the table knows. Answers the number of pages let go of.
+    uint64_t dropCleanPages(std::string path, int fd, uint64_t firstEntryOffset,
+                            uint64_t entryCount);
 
     // The slot at `index` (< size()), its page read first when needed.
     ZELDiskDataStorageObjectInfo& operator[](uint64_t index) const {

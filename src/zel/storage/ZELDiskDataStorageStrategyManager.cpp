@@ -336,7 +336,7 @@ ZELError ZELDiskDataStorageStrategyManager::writeMassTransactionVisitor(
     const std::function<ZELError()>& visitor) {
     for (const auto& strategy : fixedStrats_) strategy->closeAndGetError(nullptr);
     const uint64_t savedWriteBufferSize = writeBufferSize_;
-    if (writeBufferSize_ == 0) writeBufferSize_ = kTransactionBufferSize;
+    if (writeBufferSize_ == 0) writeBufferSize_ = kTransactionWriteBufferSize;
     const ZELError visitorError = visitor();
     writeBufferSize_ = savedWriteBufferSize;
 

@@ -43,8 +43,11 @@ public:
     static constexpr uint64_t kLargestFileNumber = 0xFFFF;
     // The first one-object file number.
     static constexpr uint64_t kFirstOneBlockFileNumber = 100;
-    // The buffer size of a transaction whose size was not set: 1 MiB.
+    // The read buffer size of a transaction whose size was not set: 1 MiB.
     static constexpr uint64_t kTransactionBufferSize = 1048576;
+    // The write buffer size of a save whose size was not set: 256 KiB. A save may write to
+    // every size class at once, each file with its own buffer, so these add up.
+    static constexpr uint64_t kTransactionWriteBufferSize = 262144;
     static constexpr size_t kNotFound = SIZE_MAX;
 
     // Reads one object of `objectByteCount` bytes from `stream`; answers the error that ended
@@ -143,7 +146,7 @@ public:
     // Runs `visitor` with 1 MiB read buffers when no read buffer size is set; the strategies
     // opened meanwhile are closed afterwards, so that the large buffers go.
     ZELError readMassTransactionVisitor(const std::function<ZELError()>& visitor);
-    // Closes the shared-block strategies, runs `visitor` with 1 MiB write buffers when no write
+    // Closes the shared-block strategies, runs `visitor` with 256 KiB write buffers when no write
     // buffer size is set, then closes the strategies again (flushing their writes). Answers the
     // visitor's error, else the first error of the closing. Free space tables are written by
     // commitReleasedBlocksAndGetError, once the index that matches them is saved.
