@@ -140,6 +140,38 @@ TEST_F(ZELTypedStoreTest, AddAndRemoveIDMatchAModelAndDirtyOnlyChangedSlots) {
     }
 }
 
+// Gathered adds are entered when a vector is next read: after one add (few notes against many
+// vectors, entered by sorting) or after many (counted per vector), each vector ends up with
+// what adding at once gives, members noted out of order and repeated included.
+TEST_F(ZELTypedStoreTest, GatheredAddsEnterAsAddsAtOnce) {
+    std::mt19937 random(20261207);
+    constexpr ZELID kKeys = 2000;
+    auto store = open<ZELIDVectorArray>(vectorsURL());
+    Model model;
+    for (ZELID key = 1; key <= kKeys; ++key) {
+        store->appendVector(vectorOf({}), key);
+        model[key] = {};
+    }
+    store->setGathersAddedIDs(true);
+    for (int round = 0; round < 60; ++round) {
+        const int addCount = round % 2 == 0 ? 1 : 200;
+        std::set<ZELID> touched;
+        for (int add = 0; add < addCount; ++add) {
+            const ZELID member = random() % 500 + 1;
+            std::set<ZELID> keys;
+            for (int i = 0; i < 5; ++i) keys.insert(random() % kKeys + 1);
+            store->addID(member, *vectorOf(keys));
+            for (const ZELID key : keys) model[key].insert(member);
+            touched.insert(keys.begin(), keys.end());
+        }
+        for (const ZELID key : touched) {
+            const auto vector = store->vectorAtIndexID(key);
+            ASSERT_NE(vector, nullptr);
+            ASSERT_EQ(setOf(*vector), model[key]) << "round " << round << " key " << key;
+        }
+    }
+}
+
 TEST_F(ZELTypedStoreTest, DeepCompactionDropsSpareCapacityWithoutMarkingSlots) {
     auto store = open<ZELIDVectorArray>(vectorsURL());
     const ZELID ten[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};

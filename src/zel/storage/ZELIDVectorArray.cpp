@@ -95,22 +95,21 @@ uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t cou
     return uint64_t{vector->count()} * sizeof(ZELID);
 }
 
-// The noted records are counted per vector ID, then scattered into one array where each vector's
-// members lie together in the order they were noted (usually ascending: new items get ascending
-// IDs), a run of vector IDs at a time holding at most a quarter of the word limit in pairs (4 MB
-// by default). Each vector then takes its members in one addIDs, in ascending vector ID.
+// Each vector takes its noted members in one addIDs, in ascending vector ID, its members in the
+// order they were noted (usually ascending: new items get ascending IDs). Many notes are counted
+// per vector ID, then scattered into one array where each vector's members lie together, a run
+// of vector IDs at a time holding at most a quarter of the word limit in pairs (4 MB by
+// default). Few notes against a large vocabulary (a lookup after each add, as duplicate
+// detection makes) are sorted instead, so that entering them costs no walk over every ID.
 bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outError) {
     if (gatheredWords_.empty()) return true;
     std::vector<ZELID> words;
     words.swap(gatheredWords_);
     ZELID largest = 0;
+    size_t recordCount = 0;
     for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
         largest = std::max(largest, words[at + 1 + words[at + 1]]);
-    }
-    // counts[id] = the number of pairs of vector ID id.
-    std::vector<uint32_t> counts(uint64_t{largest} + 1);
-    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
-        for (size_t index = at + 2; index < at + 2 + words[at + 1]; ++index) ++counts[words[index]];
+        ++recordCount;
     }
     bool succeeded = true;
     uint64_t enteredBytes = 0;
@@ -120,6 +119,56 @@ bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outErr
         succeeded = ensureSerializedAndGetError(outError);
         evictCachedObjectsPassing([](const Object&, ZELID, bool, bool&) { return true; });
     };
+    const auto enter = [&](ZELID vectorID, ZELID* members, size_t count) {
+        enteredBytes += addMembers(vectorID, members, count);
+        if (saving && enteredBytes >= enteredByteBudget_) save();
+    };
+    const size_t pairCount = words.size() - 2 * recordCount;
+    if (pairCount < largest / 16) {
+        enterFewGatheredPairs(words, enter);
+    } else {
+        enterManyGatheredPairs(words, largest, enter);
+    }
+    if (saving && enteredBytes > 0) save();
+    // Entering notes nothing: the emptied buffer goes back, its capacity kept for the next notes.
+    words.clear();
+    gatheredWords_.swap(words);
+    return succeeded;
+}
+
+void ZELIDVectorArray::enterFewGatheredPairs(const std::vector<ZELID>& words,
+                                             const EnterMembers& enter) {
+    struct Pair {
+        ZELID vectorID;
+        ZELID memberID;
+    };
+    std::vector<Pair> pairs;
+    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
+        for (size_t index = at + 2; index < at + 2 + words[at + 1]; ++index) {
+            pairs.push_back({words[index], words[at]});
+        }
+    }
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const Pair& a, const Pair& b) { return a.vectorID < b.vectorID; });
+    std::vector<ZELID> members;
+    for (size_t start = 0; start < pairs.size();) {
+        size_t end = start;
+        members.clear();
+        for (; end < pairs.size() && pairs[end].vectorID == pairs[start].vectorID; ++end) {
+            members.push_back(pairs[end].memberID);
+        }
+        enter(pairs[start].vectorID, members.data(), members.size());
+        start = end;
+    }
+}
+
+void ZELIDVectorArray::enterManyGatheredPairs(const std::vector<ZELID>& words, ZELID largest,
+                                              const EnterMembers& enter) {
+    // counts[id] = the number of pairs of vector ID id.
+    std::vector<uint32_t> counts(uint64_t{largest} + 1);
+    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
+        for (size_t index = at + 2; index < at + 2 + words[at + 1]; ++index) ++counts[words[index]];
+    }
     const size_t runPairLimit = std::max<size_t>(gatheredWordLimit_ / 4, 1);
     std::vector<ZELID> members;
     std::vector<uint32_t> ends;
@@ -148,17 +197,11 @@ bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outErr
         for (uint64_t vectorID = first; vectorID < last; ++vectorID) {
             const size_t end = ends[vectorID - first];
             if (end == start) continue;
-            enteredBytes += addMembers(static_cast<ZELID>(vectorID), &members[start], end - start);
+            enter(static_cast<ZELID>(vectorID), &members[start], end - start);
             start = end;
-            if (saving && enteredBytes >= enteredByteBudget_) save();
         }
         first = last;
     }
-    if (saving && enteredBytes > 0) save();
-    // Entering notes nothing: the emptied buffer goes back, its capacity kept for the next notes.
-    words.clear();
-    gatheredWords_.swap(words);
-    return succeeded;
 }
 
 void ZELIDVectorArray::removeID(ZELID memberID, const ZELIDVector& vectorIDs) {

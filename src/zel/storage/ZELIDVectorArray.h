@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "zel/idvector/ZELFunctionRef.h"
 #include "zel/idvector/ZELIDVector.h"
 #include "zel/idvector/ZELMutableIDVector.h"
 #include "zel/platform/ZELTypes.h"
@@ -88,6 +89,12 @@ private:
     std::vector<std::shared_ptr<ZELIDVector>> vectorsAtIndexIDs(const ZELIDVector& vectorIDs);
     // Enters the noted pairs; with `saving`, as saveGatheredIDsAndGetError.
     bool enterGatheredIDsAndGetError(bool saving, ZELError* outError);
+    // Gives `enter` each vector's noted members, in ascending vector ID, from the noted words:
+    // by sorting the pairs, or by counting them per vector ID up to `largest`.
+    using EnterMembers = ZELFunctionRef<void(ZELID vectorID, ZELID* members, size_t count)>;
+    static void enterFewGatheredPairs(const std::vector<ZELID>& words, const EnterMembers& enter);
+    void enterManyGatheredPairs(const std::vector<ZELID>& words, ZELID largest,
+                                const EnterMembers& enter);
     // Adds `count` members (in any order, repeats allowed) to the vector at `vectorID`, marking
     // its slot dirty when it changed; answers the vector's byte count afterwards (0 without one).
     uint64_t addMembers(ZELID vectorID, ZELID* members, size_t count);
