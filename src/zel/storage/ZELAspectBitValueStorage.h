@@ -31,7 +31,7 @@ public:
     // term records, so an exact type check stands in for a dynamic cast on the lookup paths.
     static std::shared_ptr<ZELAspectBitValueInfo> asRecord(
         std::shared_ptr<ZELStreamSerializable> object) {
-        return object && typeid(*object) == typeid(ZELAspectBitValueInfo)
+        return asRecord(object.get())
                    ? std::static_pointer_cast<ZELAspectBitValueInfo>(std::move(object))
                    : nullptr;
     }
