@@ -46,11 +46,15 @@ void compact(ZELAspectBitValueInfoCanonGuts* guts) {
     }
 }
 
-// Grows a full block by 4 entries (to (count + 5) with the two low bits cleared), but never
-// past 65535 entries, which the 16-bit capacity could not hold. False when memory runs out.
+// Grows a full block: an empty one to a single entry (most values are only ever written one
+// way, and a vocabulary holds a block per value), a larger one by 4 entries (to (count + 5) with
+// the two low bits cleared), but never past 65535 entries, which the 16-bit capacity could not
+// hold. False when memory runs out.
 bool grow(ZELAspectBitValueInfoCanonGuts* guts) {
     const uint32_t capacity =
-        std::min<uint32_t>((guts->canonCount + 5u) & ~3u, ZELAspectBitValueInfoMaxCanonCount);
+        guts->canonCount == 0
+            ? 1u
+            : std::min<uint32_t>((guts->canonCount + 5u) & ~3u, ZELAspectBitValueInfoMaxCanonCount);
     std::unique_ptr<ZELAspectBitValueInfoCanon[]> canons(new (std::nothrow)
                                                              ZELAspectBitValueInfoCanon[capacity]);
     if (!canons) return false;

@@ -41,7 +41,7 @@ protected:
 
 // The growable array representation: `capacity` slots allocated, `count` in use. Adds grow
 // the allocation by one eighth (at least to 16 or 128 slots) and never shrink it; a mutable
-// copy trims the capacity to the count.
+// copy, or releaseSpareCapacity, trims the capacity to the count.
 class ZELMutableIDVector_CArray final : public ZELIDVector_CArray {
 public:
     static std::shared_ptr<ZELMutableIDVector_CArray> vector();
@@ -67,6 +67,9 @@ public:
     void unionWithVector(const ZELIDVector& other) override;
     void intersectWithVector(const ZELIDVector& other) override;
     void subtractVector(const ZELIDVector& other) override;
+    // Shrinks the allocation to the count in place (an empty vector keeps its allocation);
+    // when the shrinking fails the vector stays as it was.
+    void releaseSpareCapacity() override;
 
     uint32_t capacity() const { return capacity_; }
     // The vector's own array, for callers that fill or edit it in place (keeping it

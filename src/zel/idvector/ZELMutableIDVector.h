@@ -22,6 +22,8 @@ public:
     virtual void removeIDs(const ZELID* ids, uint32_t count);
     // The other vector's IDs fed to addIDs.
     virtual void unionWithVector(const ZELIDVector& other);
+    // Gives back memory allocated beyond the IDs held; nothing for vectors that hold none.
+    virtual void releaseSpareCapacity() {}
     // Keeps only the IDs also in `other`.
     virtual void intersectWithVector(const ZELIDVector& other);
     // The other vector's IDs fed to removeIDs.

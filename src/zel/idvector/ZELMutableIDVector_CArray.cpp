@@ -71,6 +71,14 @@ uint64_t ZELMutableIDVector_CArray::memoryResidentUnusedByteCount() const {
     return uint64_t{capacity_ - count_} * sizeof(ZELID);
 }
 
+void ZELMutableIDVector_CArray::releaseSpareCapacity() {
+    if (count_ == 0 || capacity_ == count_) return;
+    void* shrunk = std::realloc(ids_, size_t{count_} * sizeof(ZELID));
+    if (!shrunk) return;
+    ids_ = static_cast<ZELID*>(shrunk);
+    capacity_ = count_;
+}
+
 bool ZELMutableIDVector_CArray::aliasesStorage(const ZELID* ids) const {
     const std::less<const ZELID*> before;
     return ids_ && !before(ids, ids_) && before(ids, ids_ + capacity_);

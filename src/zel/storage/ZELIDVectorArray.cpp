@@ -45,18 +45,18 @@ void ZELIDVectorArray::appendVector(std::shared_ptr<ZELIDVector> vector, ZELID v
 void ZELIDVectorArray::addID(ZELID memberID, const ZELIDVector& vectorIDs) {
     if (gathersAddedIDs_) {
         if (vectorIDs.isEmpty()) return;
-        // The record goes in after what would pass the limit is entered, so that the notes
-        // take the capacity reserved once (unless one record is larger).
-        if (gatheredWords_.size() + 2 + vectorIDs.count() > gatheredWordLimit_) {
+        // The record goes in after what might pass the limit is entered, so that the notes
+        // take the room reserved once (unless one record is larger).
+        if (gatheredNotes_.byteCount() +
+                ZELPostingNotes::maximumRecordByteCount(vectorIDs.count()) >
+            gatheredByteLimit_) {
             ZELError error;
             if (!saveGatheredIDsAndGetError(&error)) {
                 ZELLogFormat("data store compacting error: %s", error.description().c_str());
             }
         }
-        if (gatheredWords_.capacity() == 0) gatheredWords_.reserve(gatheredWordLimit_);
-        gatheredWords_.push_back(memberID);
-        gatheredWords_.push_back(vectorIDs.count());
-        vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) { gatheredWords_.push_back(vectorID); });
+        if (gatheredNotes_.capacity() == 0) gatheredNotes_.reserve(gatheredByteLimit_);
+        gatheredNotes_.note(memberID, vectorIDs);
         return;
     }
     vectorIDs.enumerateIDs([&](ZELID vectorID, bool&) {
@@ -73,8 +73,8 @@ void ZELIDVectorArray::setGathersAddedIDs(bool gathers) {
     gathersAddedIDs_ = gathers;
 }
 
-void ZELIDVectorArray::setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget) {
-    gatheredWordLimit_ = wordLimit;
+void ZELIDVectorArray::setGatheringLimits(size_t noteByteLimit, uint64_t enteredByteBudget) {
+    gatheredByteLimit_ = noteByteLimit;
     enteredByteBudget_ = enteredByteBudget;
 }
 
@@ -84,7 +84,7 @@ bool ZELIDVectorArray::saveGatheredIDsAndGetError(ZELError* outError) {
     return enterGatheredIDsAndGetError(true, outError);
 }
 
-uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t count) {
+uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t count, bool toSave) {
     if (!std::is_sorted(members, members + count)) std::sort(members, members + count);
     count = static_cast<size_t>(std::unique(members, members + count) - members);
     const std::shared_ptr<ZELMutableIDVector> vector = mutableVectorAtIndexID(vectorID);
@@ -92,25 +92,20 @@ uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t cou
     const uint32_t countBefore = vector->count();
     vector->addIDs(members, static_cast<uint32_t>(count));
     if (vector->count() != countBefore) markObjectDirtyAtIndexID(vectorID);
-    return uint64_t{vector->count()} * sizeof(ZELID);
+    if (toSave) vector->releaseSpareCapacity();
+    return vector->byteCountInActiveRAM();
 }
 
 // Each vector takes its noted members in one addIDs, in ascending vector ID, its members in the
 // order they were noted (usually ascending: new items get ascending IDs). Many notes are counted
 // per vector ID, then scattered into one array where each vector's members lie together, a run
-// of vector IDs at a time holding at most a quarter of the word limit in pairs (4 MB by
+// of vector IDs at a time holding at most half the note byte limit in members (4 MB by
 // default). Few notes against a large vocabulary (a lookup after each add, as duplicate
 // detection makes) are sorted instead, so that entering them costs no walk over every ID.
 bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outError) {
-    if (gatheredWords_.empty()) return true;
-    std::vector<ZELID> words;
-    words.swap(gatheredWords_);
-    ZELID largest = 0;
-    size_t recordCount = 0;
-    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
-        largest = std::max(largest, words[at + 1 + words[at + 1]]);
-        ++recordCount;
-    }
+    if (gatheredNotes_.isEmpty()) return true;
+    ZELPostingNotes notes;
+    notes.swap(gatheredNotes_);
     bool succeeded = true;
     uint64_t enteredBytes = 0;
     const auto save = [&] {
@@ -120,34 +115,32 @@ bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outErr
         evictCachedObjectsPassing([](const Object&, ZELID, bool, bool&) { return true; });
     };
     const auto enter = [&](ZELID vectorID, ZELID* members, size_t count) {
-        enteredBytes += addMembers(vectorID, members, count);
+        enteredBytes += addMembers(vectorID, members, count, saving);
         if (saving && enteredBytes >= enteredByteBudget_) save();
     };
-    const size_t pairCount = words.size() - 2 * recordCount;
-    if (pairCount < largest / 16) {
-        enterFewGatheredPairs(words, enter);
+    if (notes.pairCount() < notes.largestVectorID() / 16) {
+        enterFewGatheredPairs(notes, enter);
     } else {
-        enterManyGatheredPairs(words, largest, enter);
+        enterManyGatheredPairs(notes, enter);
     }
     if (saving && enteredBytes > 0) save();
-    // Entering notes nothing: the emptied buffer goes back, its capacity kept for the next notes.
-    words.clear();
-    gatheredWords_.swap(words);
+    // Entering notes nothing: the emptied notes go back, their room kept for the next ones.
+    notes.clear();
+    gatheredNotes_.swap(notes);
     return succeeded;
 }
 
-void ZELIDVectorArray::enterFewGatheredPairs(const std::vector<ZELID>& words,
+void ZELIDVectorArray::enterFewGatheredPairs(const ZELPostingNotes& notes,
                                              const EnterMembers& enter) {
     struct Pair {
         ZELID vectorID;
         ZELID memberID;
     };
     std::vector<Pair> pairs;
-    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
-        for (size_t index = at + 2; index < at + 2 + words[at + 1]; ++index) {
-            pairs.push_back({words[index], words[at]});
-        }
-    }
+    pairs.reserve(notes.pairCount());
+    notes.forEachRecord([&](ZELID memberID, ZELPostingNotes::VectorIDs& vectorIDs) {
+        while (vectorIDs.remaining() > 0) pairs.push_back({vectorIDs.next(), memberID});
+    });
     std::stable_sort(pairs.begin(), pairs.end(),
                      [](const Pair& a, const Pair& b) { return a.vectorID < b.vectorID; });
     std::vector<ZELID> members;
@@ -162,15 +155,17 @@ void ZELIDVectorArray::enterFewGatheredPairs(const std::vector<ZELID>& words,
     }
 }
 
-void ZELIDVectorArray::enterManyGatheredPairs(const std::vector<ZELID>& words, ZELID largest,
+void ZELIDVectorArray::enterManyGatheredPairs(const ZELPostingNotes& notes,
                                               const EnterMembers& enter) {
+    const ZELID largest = notes.largestVectorID();
     // counts[id] = the number of pairs of vector ID id.
     std::vector<uint32_t> counts(uint64_t{largest} + 1);
-    for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
-        for (size_t index = at + 2; index < at + 2 + words[at + 1]; ++index) ++counts[words[index]];
-    }
-    const size_t runPairLimit = std::max<size_t>(gatheredWordLimit_ / 4, 1);
+    notes.forEachRecord([&](ZELID, ZELPostingNotes::VectorIDs& vectorIDs) {
+        while (vectorIDs.remaining() > 0) ++counts[vectorIDs.next()];
+    });
+    const size_t runPairLimit = std::max<size_t>(gatheredByteLimit_ / 2 / sizeof(ZELID), 1);
     std::vector<ZELID> members;
+    members.reserve(std::min(runPairLimit, notes.pairCount()));
     std::vector<uint32_t> ends;
     for (uint64_t first = 1; first <= largest;) {
         // The run [first, last): at least one vector ID, at most runPairLimit pairs unless one
@@ -185,14 +180,13 @@ void ZELIDVectorArray::enterManyGatheredPairs(const std::vector<ZELID>& words, Z
         for (uint64_t vectorID = first + 1; vectorID < last; ++vectorID) {
             ends[vectorID - first] = ends[vectorID - first - 1] + counts[vectorID - 1];
         }
-        for (size_t at = 0; at < words.size(); at += 2 + words[at + 1]) {
-            const ZELID* const begin = &words[at + 2];
-            const ZELID* const end = begin + words[at + 1];
-            for (const ZELID* id = std::lower_bound(begin, end, static_cast<ZELID>(first));
-                 id != end && *id < last; ++id) {
-                members[ends[*id - first]++] = words[at];
+        notes.forEachRecord([&](ZELID memberID, ZELPostingNotes::VectorIDs& vectorIDs) {
+            while (vectorIDs.remaining() > 0) {
+                const ZELID vectorID = vectorIDs.next();
+                if (vectorID >= last) break;
+                if (vectorID >= first) members[ends[vectorID - first]++] = memberID;
             }
-        }
+        });
         size_t start = 0;
         for (uint64_t vectorID = first; vectorID < last; ++vectorID) {
             const size_t end = ends[vectorID - first];
@@ -250,43 +244,29 @@ void ZELIDVectorArray::compactMemory(int level) {
     } else {
         enterGatheredIDs();
     }
-    std::vector<ZELID>().swap(gatheredWords_);
+    gatheredNotes_.release();
     ZELDiskDataStorage::compactMemory(level);
     if (level != 2 && level != 3) return;
-    // Spare capacity worth giving back: any at level 3, 32 bytes or more at level 2.
+    // Spare capacity worth giving back: any at level 3, 32 bytes or more at level 2. Only
+    // mutable vectors hold any; they shrink in place, so the slots stay as they are.
     const uint64_t threshold = level == 3 ? 1 : 32;
-    std::vector<ZELID> wasteful;
-    enumerateInMemoryObjectsUsing([&](const Object& object, ZELID vectorID, bool, bool&) {
-        const auto* vector = dynamic_cast<const ZELIDVector*>(object.get());
-        if (!vector) return;
+    enumerateInMemoryObjectsUsing([&](const Object& object, ZELID, bool, bool&) {
+        auto* vector = dynamic_cast<ZELMutableIDVector*>(object.get());
+        if (!vector || !vector->isMutable()) return;
         const uint64_t unused = vector->memoryResidentUnusedByteCount();
         if (unused >= threshold || unused >= 2 * vector->byteCountInActiveRAM()) {
-            wasteful.push_back(vectorID);
+            vector->releaseSpareCapacity();
         }
     });
-    // Slots are replaced after the walk, which hands out references into the slot table. The
-    // copies hold the same IDs, so the slots' dirty marks stay as they are.
-    for (const ZELID vectorID : wasteful) {
-        const auto vector =
-            std::dynamic_pointer_cast<ZELIDVector>(objectAtIndexID(vectorID, false, false));
-        if (!vector) continue;
-        std::shared_ptr<ZELIDVector> trimmed;
-        if (vector->isMutable()) {
-            trimmed = vector->mutableCopy();
-        } else {
-            trimmed = vector->copy();
-        }
-        if (trimmed) setObject(std::move(trimmed), vectorID, false);
-    }
 }
 
 void ZELIDVectorArray::resetToEmpty() {
-    std::vector<ZELID>().swap(gatheredWords_);
+    gatheredNotes_.release();
     ZELDiskDataStorage::resetToEmpty();
 }
 
 void ZELIDVectorArray::invalidate() {
-    std::vector<ZELID>().swap(gatheredWords_);
+    gatheredNotes_.release();
     ZELDiskDataStorage::invalidate();
 }
 

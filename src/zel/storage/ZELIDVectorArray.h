@@ -9,6 +9,7 @@
 #include "zel/idvector/ZELMutableIDVector.h"
 #include "zel/platform/ZELTypes.h"
 #include "zel/storage/ZELDiskDataStorage.h"
+#include "zel/storage/ZELPostingNotes.h"
 
 // An ID -> ID vector table: the database keeps two, "aspectBitIDVectors" (item ID -> the aspect
 // bit IDs of the item) and "itemIDVectors" (aspect bit ID -> the items that carry it). Vectors
@@ -59,9 +60,10 @@ public:
     // end when any were entered. After a failed save the rest is entered without saving (the
     // changed vectors stay in memory) and the first error is answered.
     bool saveGatheredIDsAndGetError(ZELError* outError);
-    // The noted 4-byte words at which addID enters (and saves) what was noted, and the bytes of
-    // entered vectors after which a saving enter saves; by default 4 Mi words (16 MB) and 4 MB.
-    void setGatheringLimits(size_t wordLimit, uint64_t enteredByteBudget);
+    // The bytes of notes at which addID enters (and saves) what was noted, and the bytes of
+    // entered vectors in memory after which a saving enter saves; by default 8 MB (some four
+    // million pairs) and 4 MB.
+    void setGatheringLimits(size_t noteByteLimit, uint64_t enteredByteBudget);
 
     // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
     // empty for no key, the stored vector itself for one key. A key without a vector counts as
@@ -89,21 +91,21 @@ private:
     std::vector<std::shared_ptr<ZELIDVector>> vectorsAtIndexIDs(const ZELIDVector& vectorIDs);
     // Enters the noted pairs; with `saving`, as saveGatheredIDsAndGetError.
     bool enterGatheredIDsAndGetError(bool saving, ZELError* outError);
-    // Gives `enter` each vector's noted members, in ascending vector ID, from the noted words:
-    // by sorting the pairs, or by counting them per vector ID up to `largest`.
+    // Gives `enter` each vector's noted members, in ascending vector ID: by sorting the pairs,
+    // or by counting them per vector ID.
     using EnterMembers = ZELFunctionRef<void(ZELID vectorID, ZELID* members, size_t count)>;
-    static void enterFewGatheredPairs(const std::vector<ZELID>& words, const EnterMembers& enter);
-    void enterManyGatheredPairs(const std::vector<ZELID>& words, ZELID largest,
-                                const EnterMembers& enter);
+    static void enterFewGatheredPairs(const ZELPostingNotes& notes, const EnterMembers& enter);
+    void enterManyGatheredPairs(const ZELPostingNotes& notes, const EnterMembers& enter);
     // Adds `count` members (in any order, repeats allowed) to the vector at `vectorID`, marking
-    // its slot dirty when it changed; answers the vector's byte count afterwards (0 without one).
-    uint64_t addMembers(ZELID vectorID, ZELID* members, size_t count);
+    // its slot dirty when it changed; answers the bytes the vector then holds in memory (0
+    // without one). With `toSave` (it is saved and let go of before anything more is added to
+    // it) the vector gives back the room an add leaves for the next.
+    uint64_t addMembers(ZELID vectorID, ZELID* members, size_t count, bool toSave);
 
     bool gathersAddedIDs_ = false;
-    size_t gatheredWordLimit_ = size_t{1} << 22;
+    size_t gatheredByteLimit_ = size_t{8} << 20;
     uint64_t enteredByteBudget_ = uint64_t{4} << 20;
-    // Noted by addID, one record per call in the order of the calls: the member ID, the number
-    // of vector IDs, then those vector IDs (ascending). Its capacity, the word limit, is kept
-    // from one entering to the next and given back when the table compacts.
-    std::vector<ZELID> gatheredWords_;
+    // Noted by addID, one record per call in the order of the calls. Its room, the byte limit,
+    // is kept from one entering to the next and given back when the table compacts.
+    ZELPostingNotes gatheredNotes_;
 };
