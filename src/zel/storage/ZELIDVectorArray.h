@@ -62,7 +62,7 @@ public:
     bool saveGatheredIDsAndGetError(ZELError* outError);
     // The bytes of notes at which addID enters (and saves) what was noted, and the bytes of
     // entered vectors in memory after which a saving enter saves; by default 8 MB (some four
-    // million pairs) and 4 MB.
+    // million pairs) and 2 MB.
     void setGatheringLimits(size_t noteByteLimit, uint64_t enteredByteBudget);
 
     // The intersection / union of the stored vectors at `vectorIDs`, each loaded and cached:
@@ -104,7 +104,7 @@ private:
 
     bool gathersAddedIDs_ = false;
     size_t gatheredByteLimit_ = size_t{8} << 20;
-    uint64_t enteredByteBudget_ = uint64_t{4} << 20;
+    uint64_t enteredByteBudget_ = uint64_t{2} << 20;
     // Noted by addID, one record per call in the order of the calls. Its room, the byte limit,
     // is kept from one entering to the next and given back when the table compacts.
     ZELPostingNotes gatheredNotes_;
