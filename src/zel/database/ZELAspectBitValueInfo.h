@@ -19,8 +19,8 @@ struct ZELAspectBitValueInfoCanon {
 // The block of written forms ("canonical strings") of an aspect bit value, with the operations
 // of the ZELAspectBitValueInfoCanonGuts_ functions below. Capacity is one entry for the first
 // form, then grows by 4 entries at a time when voting, and equals the count after reading; it
-// never exceeds 65535. The entry order is
-// not meaningful (a dropped entry is replaced by the last one). Owned by its record.
+// never exceeds 65535. The entry order is not meaningful (a dropped entry is replaced by the
+// last one). Owned by its record.
 struct ZELAspectBitValueInfoCanonGuts {
     uint16_t canonCount = 0;
     uint16_t canonCapacity = 0;
