@@ -64,7 +64,8 @@ public:
         const uint8_t* const end = at + bytes_.size();
         while (at != end) {
             const ZELID memberID = readNumber(at);
-            VectorIDs vectorIDs(at, readNumber(at));
+            const uint32_t count = readNumber(at);
+            VectorIDs vectorIDs(at, count);
             visit(memberID, vectorIDs);
             at = vectorIDs.at_;
             for (uint32_t left = vectorIDs.remaining_; left > 0; --left) {
