@@ -110,8 +110,9 @@ TEST_F(TarvoFileWatcherTest, ADelegateMayRemoveItselfWhileCalled) {
             // A change may be reported before the test thread has stored the token.
             const TarvoFileWatcher::Token registered = token.load();
             if (registered == 0) return;
-            watcher.removeFileWithToken(registered);
+            // Counted first: the test thread may look as soon as the registration is gone.
             ++calls;
+            watcher.removeFileWithToken(registered);
         }
         std::atomic<TarvoFileWatcher::Token> token{0};
         std::atomic<int> calls{0};
