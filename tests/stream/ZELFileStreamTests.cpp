@@ -49,16 +49,15 @@ protected:
 
 }  // namespace
 
-TEST_F(FileStreamTest, OpeningForReadAndWriteCreatesAMissingFile) {
-    const auto path = pathNamed("new.data");
-    auto stream = ZELStream::streamForURL(path, ZELFileStreamFlagRead | ZELFileStreamFlagWrite, 64);
-    ASSERT_TRUE(stream->open());
-    EXPECT_TRUE(std::filesystem::exists(path));
-    EXPECT_EQ(stream->logicalFileLength(), 0u);
-    EXPECT_TRUE(stream->closeAndGetError(nullptr));
-}
+// For reading and writing a missing file is created; for reading alone it fails with errno 2.
+TEST_F(FileStreamTest, OpeningAMissingFile) {
+    auto created = ZELStream::streamForURL(pathNamed("new.data"),
+                                           ZELFileStreamFlagRead | ZELFileStreamFlagWrite, 64);
+    ASSERT_TRUE(created->open());
+    EXPECT_TRUE(std::filesystem::exists(pathNamed("new.data")));
+    EXPECT_EQ(created->logicalFileLength(), 0u);
+    EXPECT_TRUE(created->closeAndGetError(nullptr));
 
-TEST_F(FileStreamTest, OpeningAMissingFileForReadingFailsWithErrno2) {
     const auto path = pathNamed("missing.data");
     auto stream = ZELStream::streamForReadingURL(path, 64);
     EXPECT_FALSE(stream->open());
@@ -70,7 +69,8 @@ TEST_F(FileStreamTest, OpeningAMissingFileForReadingFailsWithErrno2) {
                                          "\nError cause: Could not open file, errno=2.");
 }
 
-TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
+TEST_F(FileStreamTest, OneWayStreamsRefuseTheOtherWay) {
+    // A write-only stream truncates its file.
     auto stream = openedOver("w.data", countingBytes(50), ZELFileStreamFlagWrite, 16);
     EXPECT_EQ(stream->logicalFileLength(), 0u);
     EXPECT_TRUE(stream->writeUInt32Little(7));
@@ -83,17 +83,15 @@ TEST_F(FileStreamTest, WriteOnlyStreamTruncatesAndRefusesReads) {
     EXPECT_THAT(error.failureReason(),
                 ::testing::EndsWith("Error cause: can't read from write-only stream"));
     EXPECT_EQ(ZELTestReadFile(pathNamed("w.data")), ZELData({7, 0, 0, 0}));
-}
 
-TEST_F(FileStreamTest, ReadOnlyStreamRefusesWrites) {
-    auto stream = openedOver("r.data", countingBytes(8), ZELFileStreamFlagRead, 16);
-    EXPECT_FALSE(stream->writeZELString(u"x"));
-    EXPECT_FALSE(stream->writeUInt32Little(1));
-    EXPECT_EQ(stream->readUInt32Little(), 0x03020100u);
-    EXPECT_EQ(stream->streamError().code(), ZELErrorCodeUnsupportedOperation);
-    EXPECT_THAT(stream->streamError().failureReason(),
+    auto reader = openedOver("r.data", countingBytes(8), ZELFileStreamFlagRead, 16);
+    EXPECT_FALSE(reader->writeZELString(u"x"));
+    EXPECT_FALSE(reader->writeUInt32Little(1));
+    EXPECT_EQ(reader->readUInt32Little(), 0x03020100u);
+    EXPECT_EQ(reader->streamError().code(), ZELErrorCodeUnsupportedOperation);
+    EXPECT_THAT(reader->streamError().failureReason(),
                 ::testing::EndsWith("Error cause: can't write to a read-only stream"));
-    stream->close();
+    reader->close();
     EXPECT_EQ(ZELTestReadFile(pathNamed("r.data")), countingBytes(8));
 }
 
