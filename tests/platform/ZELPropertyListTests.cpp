@@ -205,12 +205,10 @@ TEST(ZELPropertyList, XMLOutputIsLiteral) {
                        "\t<key>Tags</key>\n\t<array>\n\t\t<string>x</string>\n"
                        "\t\t<integer>-7</integer>\n\t</array>\n"
                        "\t<key>When</key>\n\t<date>2001-01-01T00:00:00.25Z</date>\n</dict>\n</plist>\n");
-}
 
-TEST(ZELPropertyList, LongDataIsCutIntoIndentedLines) {
-    const ZELValue value(ZELValue::Array{ZELValue(ZELValue::Data(60, 0xFF))});
-    std::string xml;
-    ASSERT_TRUE(ZELPropertyList::xmlData(value, &xml, nullptr));
+    // Long data is cut into indented lines.
+    const ZELValue longData(ZELValue::Array{ZELValue(ZELValue::Data(60, 0xFF))});
+    ASSERT_TRUE(ZELPropertyList::xmlData(longData, &xml, nullptr));
     EXPECT_EQ(xml, kHeader + "<array>\n\t<data>\n\t" + std::string(76, '/') + "\n\t" +
                        std::string(4, '/') + "\n\t</data>\n</array>\n</plist>\n");
 }
@@ -313,9 +311,8 @@ TEST(ZELPropertyList, ReadsTheFormsOtherWritersUse) {
     EXPECT_EQ(value.valueForKey("lines")->dataValue(), (ZELValue::Data{0, 1, 2, 3}));
     EXPECT_EQ(value.valueForKey("empty")->stringValue(), u"");
     EXPECT_TRUE(value.valueForKey("yes")->booleanValue());
-}
 
-TEST(ZELPropertyList, ReadsUTF16Documents) {
+    // A UTF-16 document with a byte order mark.
     const std::string utf8 =
         "<?xml version=\"1.0\" encoding=\"UTF-16\"?><plist><string>\xC3\xA9</string></plist>";
     const ZELString utf16 = ZELStringFromUTF8(utf8);
@@ -324,9 +321,9 @@ TEST(ZELPropertyList, ReadsUTF16Documents) {
         bytes.push_back(static_cast<char>(unit & 0xFF));
         bytes.push_back(static_cast<char>(unit >> 8));
     }
-    const ReadResult result = readBytes(bytes);
-    ASSERT_TRUE(result.ok) << result.error.failureReason();
-    EXPECT_EQ(result.value.stringValue(), u"\u00E9");
+    const ReadResult utf16Result = readBytes(bytes);
+    ASSERT_TRUE(utf16Result.ok) << utf16Result.error.failureReason();
+    EXPECT_EQ(utf16Result.value.stringValue(), u"\u00E9");
 }
 
 // Rows whose reason is "malformed XML: " are refused by the parser; only the start is checked.

@@ -116,16 +116,15 @@ TEST_F(ZELMainQueueTest, PosterReceivesWaitingAndLaterTasksUntilRemoved) {
     EXPECT_EQ(posted.size(), 3u);
     EXPECT_EQ(ZELMainQueue::drain(), 1u);
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
-}
 
-TEST_F(ZELMainQueueTest, PosterThatRunsTasksAtOnceMayQueueMore) {
-    std::vector<int> order;
+    // A poster that runs tasks at once may be handed more from inside one.
+    order.clear();
     ZELMainQueue::setPoster([](ZELMainQueue::Task task) { task(); });
     ZELMainQueue::async([&] {
-        order.push_back(1);
-        ZELMainQueue::async([&] { order.push_back(2); });
+        order.push_back(5);
+        ZELMainQueue::async([&] { order.push_back(6); });
     });
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(order, (std::vector<int>{5, 6}));
 }
 
 TEST_F(ZELMainQueueTest, WaitAndDrainWakesForATaskFromAnotherThread) {
