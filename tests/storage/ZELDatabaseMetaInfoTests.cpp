@@ -106,7 +106,7 @@ TEST_F(ZELDatabaseMetaInfoTest, EachValidationFailureHasItsMessageInCheckOrder) 
     EXPECT_TRUE(info->validForLoadIntoDatabase("db", 2, nullptr));
 }
 
-TEST_F(ZELDatabaseMetaInfoTest, UnreadableFilesGiveNoInfoAndSayWhy) {
+TEST_F(ZELDatabaseMetaInfoTest, FilesThatCannotBeReadOrWrittenSayWhy) {
     ZELError error;
     EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("missing.plist"), &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeFileAccess)) << error.description();
@@ -120,11 +120,8 @@ TEST_F(ZELDatabaseMetaInfoTest, UnreadableFilesGiveNoInfoAndSayWhy) {
     EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("array.plist"), &error));
     EXPECT_EQ(error.failureReason(), "meta-info file does not contain a dictionary");
     EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithURL(path("array.plist")));
-}
 
-TEST_F(ZELDatabaseMetaInfoTest, WriteFailureNamesTheFile) {
     const std::string target = path("no-such-folder/ZELDatabaseInfo.plist");
-    ZELError error;
     EXPECT_FALSE(ZELDatabaseMetaInfo::infoWithDatabase("db", 1, nullptr)->writeToURL(target, &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeWriteFailed));
     EXPECT_EQ(error.failureReason(), "could not write meta-info to " + target);

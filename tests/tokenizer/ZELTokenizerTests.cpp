@@ -169,7 +169,7 @@ TEST(ZELTokenizer, BoolTokenizerAnswersYesOnlyForTrueValues) {
     EXPECT_EQ(ZELTokenizer::tokenizer<ZELBoolTokenizer>()->tokensForClientObject(TokenizerTestItem(ZELValue(true))), no);
 }
 
-TEST(ZELTokenizerSerialization, RepresentationsRoundTripForEveryBuiltInClass) {
+TEST(ZELTokenizerSerialization, RepresentationsRoundTripForEveryBuiltInAndHostClass) {
     const auto itemClass = ZELTokenizerItemClass::registerItemClass<TokenizerTestItem>("TokenizerTestItem");
     for (const char* name :
          {"ZELTokenizer", "ZELIdentityValueTokenizer", "ZELNonEmptyTokenTokenizer", "ZELBoolTokenizer",
@@ -200,6 +200,13 @@ TEST(ZELTokenizerSerialization, RepresentationsRoundTripForEveryBuiltInClass) {
         Dictionary({{"TokenizerClass", ZELValue(U("ZELDateWeekdayTokenizer"))}}), nullptr);
     ASSERT_TRUE(std::dynamic_pointer_cast<ZELDateTokenizer>(weekday));
     EXPECT_EQ(std::static_pointer_cast<ZELDateTokenizer>(weekday)->calendarUnit(), ZELCalendarUnitWeekday);
+
+    // A host class resolves by its registered name.
+    ZELTokenizer::registerTokenizerClass<TokenizerTestFixedTokenizer>("TokenizerTestFixedTokenizer");
+    const ZELValue host = Dictionary({{"TokenizerClass", ZELValue(U("TokenizerTestFixedTokenizer"))}});
+    const auto made = ZELTokenizer::tokenizerForSerializedRepresentation(host, nullptr);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->serializedRepresentation(), host);
 }
 
 TEST(ZELTokenizerSerialization, MissingClassesGiveNoneWithoutError) {
@@ -227,14 +234,6 @@ TEST(ZELTokenizerSerialization, MissingClassesGiveNoneWithoutError) {
         ZELValue(ZELValue::Array{ZELValue(U("ZELWordTokenizer"))}), &error));
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
     EXPECT_EQ(error.failureReason(), "expected dictionary for tokenizer definition");
-}
-
-TEST(ZELTokenizerSerialization, HostClassesResolveByTheirRegisteredName) {
-    ZELTokenizer::registerTokenizerClass<TokenizerTestFixedTokenizer>("TokenizerTestFixedTokenizer");
-    const ZELValue representation = Dictionary({{"TokenizerClass", ZELValue(U("TokenizerTestFixedTokenizer"))}});
-    const auto made = ZELTokenizer::tokenizerForSerializedRepresentation(representation, nullptr);
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->serializedRepresentation(), representation);
 }
 
 TEST(ZELTokenizer, UserInputTokensComeInTheOrderOfTheirFirstOccurrence) {
