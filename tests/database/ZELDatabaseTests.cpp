@@ -149,7 +149,7 @@ TEST_F(ZELDatabaseTest, AspectsFileWithWrongVersionOrIdentifierIsRefused) {
     EXPECT_EQ(error.failureReason(), "bad identifier in " + url.string());
 }
 
-TEST_F(ZELDatabaseTest, UnreadableItemBlobsGiveTheirErrors) {
+TEST_F(ZELDatabaseTest, ItemBlobsStartWithTheirTokensAndUnreadableOnesGiveTheirErrors) {
     db_ = openDatabase();
     const ZELID itemID = add("k1", "alpha");
     ZELError error;
@@ -174,14 +174,12 @@ TEST_F(ZELDatabaseTest, UnreadableItemBlobsGiveTheirErrors) {
     EXPECT_EQ(db_->itemForItemID(itemID, &error), nullptr);
     EXPECT_TRUE(error.isError());
     EXPECT_FALSE(error.matchesZELErrorCode(ZELErrorCodeIDNotAssigned));
-}
 
-TEST_F(ZELDatabaseTest, ItemBlobStartsWithClassTokenAndExistenceToken) {
-    db_ = openDatabase();
-    const ZELID itemID = db_->addItem(ZELTestMakeItem("k", "w", "", 0x01020304), nullptr);
-    const ZELData blob = db_->itemDataForItemID(itemID)->value();
+    // A blob starts with the class token (1, the first class stored) and the existence token.
+    const ZELData blob =
+        db_->itemDataForItemID(db_->addItem(ZELTestMakeItem("k", "w", "", 0x01020304), nullptr))
+            ->value();
     ASSERT_GE(blob.size(), 12u);
-    // Token 1 is the first class stored; the existence token is (0x01020304, 7).
     EXPECT_EQ(ZELData(blob.begin(), blob.begin() + 12),
               (ZELData{1, 0, 0, 0, 4, 3, 2, 1, 7, 0, 0, 0}));
 }

@@ -59,7 +59,7 @@ TEST(ZELRecordItem, SmallRecordHasExactBytes) {
     EXPECT_EQ(item->getExistenceToken(), (ZELItemExistenceToken{0xB4EE4FB0u, 0x0835EC07u}));
 }
 
-TEST(ZELRecordItem, EachValueKindHasExactBytes) {
+TEST(ZELRecordItem, EachValueKindHasExactBytesAndRoundTrips) {
     // Each value's bytes inside a one-entry dictionary under key "k".
     const std::pair<ZELValue, const char*> cases[] = {
         {ZELValue(), "00"},
@@ -85,9 +85,8 @@ TEST(ZELRecordItem, EachValueKindHasExactBytes) {
         EXPECT_EQ(read->values(), item.values());
         EXPECT_EQ(read->itemID(), 7u);
     }
-}
 
-TEST(ZELRecordItem, EveryValueKindRoundTrips) {
+    // The extremes of the kinds in one record.
     ZELValue::Dictionary nested{{u"deep", ZELValue(ZELValue::Array{ZELValue(-1), ZELValue(u("ü"))})}};
     const ZELValue::Dictionary values{
         {u"max", ZELValue(std::numeric_limits<int64_t>::max())}, {u"negativeZero", ZELValue(-0.0)},
@@ -160,16 +159,15 @@ TEST(ZELRecordItem, MalformedRecordsAreRefused) {
     readBlob(cases[7].blob, &error);  // keys out of order
     EXPECT_TRUE(error.matchesZELErrorCode(ZELErrorCodeInvalidData));
     EXPECT_EQ(error.failureReason(), "damaged record item blob: dictionary keys out of order");
-}
 
-TEST(ZELRecordItem, NestingBeyondTheLimitIsRefusedWithoutExhaustingTheStack) {
-    ZELData blob = blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B});
+    // Nesting beyond the limit is refused without exhausting the stack.
+    ZELData deep = blobWithRecord({0x01, 0x00, 0x0A, 0x01, 0x05, 0x01, 0x6B});
     for (int level = 0; level < 100000; ++level) {
-        blob.push_back(0x09);
-        blob.push_back(0x01);
+        deep.push_back(0x09);
+        deep.push_back(0x01);
     }
-    blob.push_back(0x00);
-    EXPECT_FALSE(readBlob(blob));
+    deep.push_back(0x00);
+    EXPECT_FALSE(readBlob(deep));
 }
 
 TEST(ZELRecordItem, TruncatedAndFlippedBlobsNeverCrash) {
