@@ -73,7 +73,9 @@ TEST_F(ZELDatabaseItemClassMapTest, TokensStartAtOneAndSurviveARoundTrip) {
     EXPECT_TRUE(reloaded->hadChanges());
 }
 
-TEST_F(ZELDatabaseItemClassMapTest, UnknownClassesResolveToSubstituteOrBaseAndKeepTheirNames) {
+// Unknown classes resolve to a substitute or the base class and keep their names and tokens;
+// no stored token is given again, not even after a gap.
+TEST_F(ZELDatabaseItemClassMapTest, UnknownClassesKeepTheirNamesAndNoTokenIsReused) {
     writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{
         {u"1", ZELValue(u"MailItem")}, {u"2", ZELValue(u"GoneItem")},
         {u"3", ZELValue(u"RenamedItem")}})));
@@ -98,14 +100,13 @@ TEST_F(ZELDatabaseItemClassMapTest, UnknownClassesResolveToSubstituteOrBaseAndKe
     EXPECT_EQ(*classMap->valueForKey("2"), ZELValue(u"GoneItem"));
     EXPECT_EQ(*classMap->valueForKey("3"), ZELValue(u"RenamedItem"));
     EXPECT_EQ(*classMap->valueForKey("4"), ZELValue(u"ZELItem"));
-}
 
-TEST_F(ZELDatabaseItemClassMapTest, TokensAfterAGapAreNeverReused) {
+    // A token after a gap is never reused.
     writeFile(fileWithClassMap(ZELValue(ZELValue::Dictionary{
         {u"1", ZELValue(u"MailItem")}, {u"3", ZELValue(u"NoteItem")}})));
-    auto map = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
-    ASSERT_TRUE(map->loadWithDatabase(resolver_, nullptr));
-    EXPECT_EQ(map->tokenForItemClass("ZELItem"), 4u);
+    auto gapped = ZELDatabaseItemClassMap::mapWithFileAtURL(url_);
+    ASSERT_TRUE(gapped->loadWithDatabase(resolver_, nullptr));
+    EXPECT_EQ(gapped->tokenForItemClass("ZELItem"), 4u);
 }
 
 TEST_F(ZELDatabaseItemClassMapTest, DamagedFilesFailWithTheirErrorsAndKeepTheMap) {

@@ -34,7 +34,7 @@ std::map<uint64_t, uint32_t> freeBlocksOf(ZELDiskDataStorage& store, uint64_t fi
     return blocks;
 }
 
-TEST(ZELDiskDataStorageStrategyManager, SizeClassesFollowTheBoundsMinusThePrefix) {
+TEST(ZELDiskDataStorageStrategyManager, SizeClassesAndBatchedBlockSizes) {
     ZELDiskDataStorageStrategyManager manager("/nonexistent/items");
     const auto fileFor = [&](uint64_t byteCount) -> uint64_t {
         auto* strategy = manager.fixedStrategyForBlockOfSize(byteCount);
@@ -50,13 +50,13 @@ TEST(ZELDiskDataStorageStrategyManager, SizeClassesFollowTheBoundsMinusThePrefix
               ZELDiskDataStorageStrategyManager::kNotFound);
     EXPECT_EQ(manager.dataFileURLForFileNumber(7, false), "/nonexistent/items/0/7.data");
     EXPECT_EQ(manager.dataFileURLForFileNumber(134, false), "/nonexistent/items/100/134.data");
-}
 
-TEST(ZELDiskDataStorageStrategy_BatchedSizeBlocks, BlocksAreAlwaysLargerThanTheLength) {
+    // A batched file's blocks are always larger than the length.
     ZELDiskDataStorageStrategy_BatchedSizeBlocks strategy(9, "/nonexistent/9.data");
-    const std::pair<uint64_t, uint64_t> rows[] = {{160, 192}, {144, 160},   {204, 224},        {512, 544},
-                                                  {513, 640}, {5121, 6144}, {102401, 122880}};
-    for (const auto& [length, block] : rows) {
+    const std::pair<uint64_t, uint64_t> blockRows[] = {{160, 192}, {144, 160},   {204, 224},
+                                                       {512, 544}, {513, 640},   {5121, 6144},
+                                                       {102401, 122880}};
+    for (const auto& [length, block] : blockRows) {
         EXPECT_EQ(strategy.desiredBlockSizeForObjectSerializedLength(length), block) << length;
     }
 }
