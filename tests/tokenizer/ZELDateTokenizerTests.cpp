@@ -40,7 +40,8 @@ TEST(ZELDateTokenizer, EachClassIndexesItsComponent) {
     EXPECT_EQ(DateTokens<ZELDateYearTokenizer>(ZELDate{1735689300.0}), Tokens({"2025"}));  // 2024-12-31 23:55 UTC
 }
 
-TEST(ZELDateTokenizer, YearsHaveFourDigitsAndOtherUnitsNone) {
+TEST(ZELDateTokenizer, ComponentValuesAndUserInputBecomeTokenStrings) {
+    // Years are padded to four digits, other units not; values out of range have no token.
     EXPECT_EQ(DateTokens<ZELDateYearTokenizer>(BerlinDate(987, 6, 15)), Tokens({"0987"}));
     EXPECT_EQ(ZELDateTokenizer::tokenStringForDateComponentValue(5, ZELCalendarUnitYear), U("0005"));
     EXPECT_EQ(ZELDateTokenizer::tokenStringForDateComponentValue(12345, ZELCalendarUnitYear), U("12345"));
@@ -48,9 +49,8 @@ TEST(ZELDateTokenizer, YearsHaveFourDigitsAndOtherUnitsNone) {
     EXPECT_FALSE(ZELDateTokenizer::tokenStringForDateComponentValue(-1, ZELCalendarUnitDay));
     EXPECT_FALSE(ZELDateTokenizer::tokenStringForDateComponentValue(ZELDateComponentUndefined, ZELCalendarUnitDay));
     EXPECT_FALSE(ZELDateTokenizer::tokenStringForDateComponentValue(int64_t{1} << 32, ZELCalendarUnitDay));
-}
 
-TEST(ZELDateTokenizer, UserInputIsFormattedAsADay) {
+    // User input is formatted as a day.
     const auto years = ZELTokenizer::tokenizer<ZELDateYearTokenizer>();
     EXPECT_EQ(years->tokensForUserInput(U("987")), TokenList({"987"}));
     EXPECT_EQ(years->tokensForUserInput(U("0987")), TokenList({"987"}));

@@ -152,7 +152,7 @@ TEST(ZELStringComparison, SortOrderIsAStrictTotalOrder) {
     }
 }
 
-TEST(ZELStringComparison, LocalizedOrdersFollowTheComparisonLocale) {
+TEST(ZELStringComparison, LocalizedAndNumericalOrders) {
     EXPECT_LT(compareZELLocalized(u"apple", u"Banana"), 0);
     EXPECT_GT(compareZELLocalized(u"Apple", u"apple"), 0);
     EXPECT_EQ(compareZELLocalizedCaseInsensitive(u"Apple", u"aPPLE"), 0);
@@ -166,17 +166,15 @@ TEST(ZELStringComparison, LocalizedOrdersFollowTheComparisonLocale) {
         EXPECT_EQ(localeForUniformZELStringComparison(), "sv_SE");
     }
     EXPECT_LT(compareZELLocalized(u"öl", u"zebra"), 0);
-}
 
-TEST(ZELStringComparison, LocalizedPrefixIgnoresDiacriticsButNotCase) {
+    // The localized prefix test ignores diacritics but not case.
     EXPECT_TRUE(hasZELLocalizedPrefix(u"école", u"ec"));
     EXPECT_TRUE(hasZELLocalizedPrefix(u"e\u0301cole", u"\u00E9co"));
     EXPECT_FALSE(hasZELLocalizedPrefix(u"Ecole", u"ec"));
     EXPECT_FALSE(hasZELLocalizedPrefix(u"the ecole", u"ec"));
     EXPECT_TRUE(hasZELLocalizedPrefix(u"", u""));
-}
 
-TEST(ZELStringComparison, NumericalSortOrdersNumbersByValue) {
+    // The numerical sort orders numbers by their value.
     EXPECT_LT(compareByZELNumericalSort(u"2", u"10"), 0);
     EXPECT_LT(compareByZELNumericalSort(u"file2", u"file10"), 0);
     EXPECT_LT(compareByZELNumericalSort(u"987", u"2024"), 0);

@@ -67,7 +67,7 @@ TEST_F(ZELToolTest, TokenizeListsTokensWithTheirNormalizedForms) {
     EXPECT_EQ(identity.out, "Café Noir\tcafe\xCC\x81 noir\n");  // normalized: decomposed, lower case
 }
 
-TEST_F(ZELToolTest, TokenizeRefusesUnknownClassesAndBadArguments) {
+TEST_F(ZELToolTest, HelpAndUnknownCommandsClassesAndArguments) {
     EXPECT_EQ(zelErr({"tokenize", "ZELNoSuchTokenizer", "text"}),
               "zel: unknown tokenizer class \"ZELNoSuchTokenizer\"\n");
     EXPECT_EQ(zel({"tokenize", "ZELWordTokenizer"}).status, ZELToolExitUsage);
@@ -75,9 +75,8 @@ TEST_F(ZELToolTest, TokenizeRefusesUnknownClassesAndBadArguments) {
     const ToolRun badOptions = zel({"tokenize", "ZELWordTokenizer", "x", "--options", "{nope"});
     EXPECT_EQ(badOptions.status, ZELToolExitFailure);
     EXPECT_EQ(lineCount(badOptions.err), 1u);
-}
 
-TEST_F(ZELToolTest, HelpAndUnknownCommands) {
+    // Help, and commands missing or unknown.
     const ToolRun help = zel({"--help"});
     EXPECT_EQ(help.status, ZELToolExitSuccess);
     EXPECT_NE(help.out.find("zel create DIR --schema SCHEMA.json"), std::string::npos);
