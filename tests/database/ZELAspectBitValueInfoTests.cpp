@@ -23,7 +23,7 @@ std::map<ZELString, uint64_t> entriesOf(const ZELAspectBitValueInfo& info) {
     std::map<ZELString, uint64_t> entries;
     const ZELAspectBitValueInfoCanonGuts& guts = info.canonGuts();
     for (uint32_t i = 0; i < guts.canonCount; ++i) {
-        entries[guts.canons[i].string] = guts.canons[i].votes;
+        entries[guts.canons()[i].string] = guts.canons()[i].votes;
     }
     return entries;
 }

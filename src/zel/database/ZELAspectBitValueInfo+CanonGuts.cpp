@@ -16,16 +16,18 @@ constexpr uint64_t kMinimumSerializedEntryByteCount = 8;
 // Releases entry `index`'s string and moves the last entry into its slot.
 void dropEntry(ZELAspectBitValueInfoCanonGuts* guts, uint32_t index) {
     const uint32_t last = guts->canonCount - 1u;
-    if (index != last) guts->canons[index] = std::move(guts->canons[last]);
-    guts->canons[last] = ZELAspectBitValueInfoCanon{};
+    ZELAspectBitValueInfoCanon* canons = guts->canons();
+    if (index != last) canons[index] = std::move(canons[last]);
+    canons[last] = ZELAspectBitValueInfoCanon{};
     guts->canonCount = static_cast<uint16_t>(last);
 }
 
 // The entry with the most votes, the later one among equals. Requires: canonCount > 0.
 uint32_t bestEntryIndex(const ZELAspectBitValueInfoCanonGuts* guts) {
+    const ZELAspectBitValueInfoCanon* canons = guts->canons();
     uint32_t best = 0;
     for (uint32_t index = 1; index < guts->canonCount; ++index) {
-        if (guts->canons[index].votes >= guts->canons[best].votes) best = index;
+        if (canons[index].votes >= canons[best].votes) best = index;
     }
     return best;
 }
@@ -36,30 +38,32 @@ uint32_t bestEntryIndex(const ZELAspectBitValueInfoCanonGuts* guts) {
 void compact(ZELAspectBitValueInfoCanonGuts* guts) {
     if (guts->canonCount == 0) return;
     uint32_t best = bestEntryIndex(guts);
-    const uint64_t leaderVotes = guts->canons[best].votes;
+    const uint64_t leaderVotes = guts->canons()[best].votes;
     if (leaderVotes < ZELAspectBitValueInfoCompactionVoteCount) return;
     for (uint32_t index = guts->canonCount; index-- > 0;) {
-        if (index == best || guts->canons[index].votes * 10 >= leaderVotes) continue;
+        if (index == best || guts->canons()[index].votes * 10 >= leaderVotes) continue;
         const uint32_t last = guts->canonCount - 1u;
         dropEntry(guts, index);
         if (best == last) best = index;
     }
 }
 
-// Grows a full block: an empty one to a single entry (most values are only ever written one
-// way, and a vocabulary holds a block per value), a larger one by 4 entries (to (count + 5) with
-// the two low bits cleared), but never past 65535 entries, which the 16-bit capacity could not
-// hold. False when memory runs out.
+// Grows a full block: an empty one to its single inner entry, a larger one onto the heap by 4
+// entries (to (count + 5) with the two low bits cleared), but never past 65535 entries, which
+// the 16-bit capacity could not hold. False when memory runs out.
 bool grow(ZELAspectBitValueInfoCanonGuts* guts) {
+    if (guts->canonCount == 0) {
+        guts->canonCapacity = 1;
+        return true;
+    }
     const uint32_t capacity =
-        guts->canonCount == 0
-            ? 1u
-            : std::min<uint32_t>((guts->canonCount + 5u) & ~3u, ZELAspectBitValueInfoMaxCanonCount);
+        std::min<uint32_t>((guts->canonCount + 5u) & ~3u, ZELAspectBitValueInfoMaxCanonCount);
     std::unique_ptr<ZELAspectBitValueInfoCanon[]> canons(new (std::nothrow)
                                                              ZELAspectBitValueInfoCanon[capacity]);
     if (!canons) return false;
-    std::move(guts->canons.get(), guts->canons.get() + guts->canonCount, canons.get());
-    guts->canons = std::move(canons);
+    std::move(guts->canons(), guts->canons() + guts->canonCount, canons.get());
+    guts->single = ZELAspectBitValueInfoCanon{};
+    guts->heapCanons = std::move(canons);
     guts->canonCapacity = static_cast<uint16_t>(capacity);
     return true;
 }
@@ -69,14 +73,15 @@ bool grow(ZELAspectBitValueInfoCanonGuts* guts) {
 void ZELAspectBitValueInfoCanonGuts_Init(ZELAspectBitValueInfoCanonGuts* guts) {
     guts->canonCount = 0;
     guts->canonCapacity = 0;
-    guts->canons.reset();
+    guts->single = ZELAspectBitValueInfoCanon{};
+    guts->heapCanons.reset();
 }
 
 void ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(ZELAspectBitValueInfoCanonGuts* guts,
                                                            std::u16string_view string) {
     uint64_t largestVotes = 0;
     for (uint32_t index = 0; index < guts->canonCount; ++index) {
-        ZELAspectBitValueInfoCanon& entry = guts->canons[index];
+        ZELAspectBitValueInfoCanon& entry = guts->canons()[index];
         if (entry.string != string) {
             largestVotes = std::max(largestVotes, entry.votes);
             continue;
@@ -85,7 +90,7 @@ void ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(ZELAspectBitValueInfo
         if (guts->canonCount < 2 || votes <= ZELAspectBitValueInfoClosedVoteCount) return;
         // A strong form pushes out one weak neighbour (or is pushed out by a far stronger one).
         const uint32_t neighbour = index == 0 ? 1 : index - 1;
-        const uint64_t neighbourVotes = guts->canons[neighbour].votes;
+        const uint64_t neighbourVotes = guts->canons()[neighbour].votes;
         if (neighbourVotes >= ZELAspectBitValueInfoCompactionVoteCount &&
             neighbourVotes > 10 * votes) {
             dropEntry(guts, index);
@@ -102,7 +107,7 @@ void ZELAspectBitValueInfoCanonGuts_VoteForCanonicalString(ZELAspectBitValueInfo
     try {
         ZELString copy(string);
         if (guts->canonCount == guts->canonCapacity && !grow(guts)) return;
-        guts->canons[guts->canonCount] = ZELAspectBitValueInfoCanon{std::move(copy), 1};
+        guts->canons()[guts->canonCount] = ZELAspectBitValueInfoCanon{std::move(copy), 1};
         ++guts->canonCount;
     } catch (const std::bad_alloc&) {
         // The vote is discarded; the entries stay as they were.
@@ -113,14 +118,14 @@ const ZELString* ZELAspectBitValueInfoCanonGuts_BestCanonicalString(
     ZELAspectBitValueInfoCanonGuts* guts) {
     compact(guts);
     if (guts->canonCount == 0) return nullptr;
-    return &guts->canons[bestEntryIndex(guts)].string;
+    return &guts->canons()[bestEntryIndex(guts)].string;
 }
 
 uint64_t ZELAspectBitValueInfoCanonGuts_ByteCountSerialized(ZELAspectBitValueInfoCanonGuts* guts) {
     compact(guts);
     uint64_t byteCount = 4;
     for (uint32_t index = 0; index < guts->canonCount; ++index) {
-        byteCount += 4 + ZELStream::byteCountForSerializedZELString(guts->canons[index].string);
+        byteCount += 4 + ZELStream::byteCountForSerializedZELString(guts->canons()[index].string);
     }
     return byteCount;
 }
@@ -135,7 +140,7 @@ bool ZELAspectBitValueInfoCanonGuts_SerializeToStream(const ZELAspectBitValueInf
                                                       ZELStream& stream) {
     if (!stream.writeUInt32Little(guts->canonCount)) return false;
     for (uint32_t index = 0; index < guts->canonCount; ++index) {
-        const ZELAspectBitValueInfoCanon& entry = guts->canons[index];
+        const ZELAspectBitValueInfoCanon& entry = guts->canons()[index];
         if (!stream.writeUInt32Little(static_cast<uint32_t>(entry.votes)) ||
             !stream.writeZELString(entry.string)) {
             return false;
@@ -161,30 +166,36 @@ bool ZELAspectBitValueInfoCanonGuts_InitWithStream(ZELAspectBitValueInfoCanonGut
     if (!stream.checkReadableByteCount(uint64_t{count} * kMinimumSerializedEntryByteCount)) {
         return false;
     }
-    std::unique_ptr<ZELAspectBitValueInfoCanon[]> canons(new (std::nothrow)
-                                                             ZELAspectBitValueInfoCanon[count]);
-    if (!canons) {
-        stream.reportMemoryAllocationFailed(
-            "could not allocate aspect bit value canonical strings");
-        return false;
+    if (count > 1) {
+        guts->heapCanons.reset(new (std::nothrow) ZELAspectBitValueInfoCanon[count]);
+        if (!guts->heapCanons) {
+            stream.reportMemoryAllocationFailed(
+                "could not allocate aspect bit value canonical strings");
+            return false;
+        }
     }
+    guts->canonCapacity = static_cast<uint16_t>(count);
+    ZELAspectBitValueInfoCanon* canons = guts->canons();
     for (uint32_t index = 0; index < count; ++index) {
         uint32_t votes = 0;
-        if (!stream.readUInt32LittleArray(&votes, 1)) return false;
-        std::optional<ZELString> string = stream.newReadZELString();
-        if (!string) return false;
+        std::optional<ZELString> string;
+        if (stream.readUInt32LittleArray(&votes, 1)) string = stream.newReadZELString();
+        if (!string) {
+            ZELAspectBitValueInfoCanonGuts_Free(guts);
+            return false;
+        }
         canons[index] = ZELAspectBitValueInfoCanon{std::move(*string), votes};
     }
-    guts->canons = std::move(canons);
     guts->canonCount = static_cast<uint16_t>(count);
-    guts->canonCapacity = static_cast<uint16_t>(count);
     return true;
 }
 
 uint64_t ZELAspectBitValueInfoCanonGuts_ByteCountInRAM(const ZELAspectBitValueInfoCanonGuts* guts) {
-    uint64_t byteCount = uint64_t{guts->canonCapacity} * sizeof(ZELAspectBitValueInfoCanon);
+    uint64_t byteCount =
+        guts->heapCanons ? uint64_t{guts->canonCapacity} * sizeof(ZELAspectBitValueInfoCanon) : 0;
+    const ZELAspectBitValueInfoCanon* canons = guts->canons();
     for (uint32_t index = 0; index < guts->canonCount; ++index) {
-        byteCount += uint64_t{guts->canons[index].string.size()} * 2;
+        byteCount += uint64_t{canons[index].string.size()} * 2;
     }
     return byteCount;
 }

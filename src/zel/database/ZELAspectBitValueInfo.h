@@ -18,13 +18,23 @@ struct ZELAspectBitValueInfoCanon {
 
 // The block of written forms ("canonical strings") of an aspect bit value, with the operations
 // of the ZELAspectBitValueInfoCanonGuts_ functions below. Capacity is one entry for the first
-// form, then grows by 4 entries at a time when voting, and equals the count after reading; it
-// never exceeds 65535. The entry order is not meaningful (a dropped entry is replaced by the
-// last one). Owned by its record.
+// form, kept inside the block (most values are only ever written one way, and a vocabulary
+// holds a block per value), then grows on the heap by 4 entries at a time when voting; it equals
+// the count after reading and never exceeds 65535. The entry order is not meaningful (a dropped
+// entry is replaced by the last one). Owned by its record.
 struct ZELAspectBitValueInfoCanonGuts {
     uint16_t canonCount = 0;
     uint16_t canonCapacity = 0;
-    std::unique_ptr<ZELAspectBitValueInfoCanon[]> canons;  // canonCapacity entries; null when 0
+    ZELAspectBitValueInfoCanon single;  // the entry while canonCapacity is 1; empty otherwise
+    std::unique_ptr<ZELAspectBitValueInfoCanon[]> heapCanons;  // the entries when capacity > 1
+
+    // The canonCapacity entries; null when the capacity is 0.
+    ZELAspectBitValueInfoCanon* canons() {
+        return canonCapacity == 1 ? &single : heapCanons.get();
+    }
+    const ZELAspectBitValueInfoCanon* canons() const {
+        return canonCapacity == 1 ? &single : heapCanons.get();
+    }
 };
 
 // A written form with more votes than this stops new written forms from being taken in, and
@@ -56,7 +66,7 @@ bool ZELAspectBitValueInfoCanonGuts_SerializeToStream(const ZELAspectBitValueInf
 // is impossible.
 bool ZELAspectBitValueInfoCanonGuts_InitWithStream(ZELAspectBitValueInfoCanonGuts* guts,
                                                    ZELStream& stream);
-// The allocated entries plus 2 bytes per code unit of their strings.
+// The entries allocated on the heap plus 2 bytes per code unit of the strings.
 uint64_t ZELAspectBitValueInfoCanonGuts_ByteCountInRAM(const ZELAspectBitValueInfoCanonGuts* guts);
 // Releases the entries; the block is empty afterwards.
 void ZELAspectBitValueInfoCanonGuts_Free(ZELAspectBitValueInfoCanonGuts* guts);
@@ -92,7 +102,7 @@ public:
     // Starts bringing the value's characters and the written forms into the processor's cache.
     void prefetchContents() const {
         __builtin_prefetch(normValue_.data());
-        __builtin_prefetch(canons_.canons.get());
+        __builtin_prefetch(canons_.canons());
     }
 
     // Object size + the normalized value's estimate + the written forms' block.

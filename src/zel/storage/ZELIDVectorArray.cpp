@@ -7,6 +7,7 @@
 #include "zel/platform/ZELLog.h"
 #include "zel/platform/ZELString.h"
 #include "zel/stream/ZELMemoryMetricsGatherer.h"
+#include "zel/stream/ZELStream.h"
 
 std::shared_ptr<ZELIDVectorArray> ZELIDVectorArray::storageWithBaseNameURL(
     std::filesystem::path baseNameURL) {
@@ -28,10 +29,22 @@ std::shared_ptr<ZELIDVector> ZELIDVectorArray::vectorAtIndexID(ZELID vectorID) {
     return std::dynamic_pointer_cast<ZELIDVector>(objectAtIndexID(vectorID, true, true));
 }
 
+// A vector read from disk to be changed is read straight into a mutable one, so that a large
+// vector is not held twice while it is copied.
 std::shared_ptr<ZELMutableIDVector> ZELIDVectorArray::mutableVectorAtIndexID(ZELID vectorID) {
-    const std::shared_ptr<ZELIDVector> vector = vectorAtIndexID(vectorID);
+    enterGatheredIDs();
+    static const ZELStreamDeserializer readMutable =
+        [](ZELStream& stream, uint64_t) -> std::shared_ptr<ZELStreamSerializable> {
+        return stream.newReadZELMutableIDVector();
+    };
+    const bool wasCached = cachedObjectInPlace(vectorID) != nullptr;
+    const auto vector =
+        std::dynamic_pointer_cast<ZELIDVector>(objectAtIndexID(vectorID, true, true, readMutable));
     if (!vector) return nullptr;
-    if (vector->isMutable()) return std::static_pointer_cast<ZELMutableIDVector>(vector);
+    if (vector->isMutable()) {
+        if (!wasCached) markObjectDirtyAtIndexID(vectorID);
+        return std::static_pointer_cast<ZELMutableIDVector>(vector);
+    }
     std::shared_ptr<ZELMutableIDVector> mutableVector = vector->mutableCopy();
     if (!mutableVector) return nullptr;  // out of memory: the slot keeps its vector
     setObject(mutableVector, vectorID, true);
@@ -163,7 +176,7 @@ void ZELIDVectorArray::enterManyGatheredPairs(const ZELPostingNotes& notes,
     notes.forEachRecord([&](ZELID, ZELPostingNotes::VectorIDs& vectorIDs) {
         while (vectorIDs.remaining() > 0) ++counts[vectorIDs.next()];
     });
-    const size_t runPairLimit = std::max<size_t>(gatheredByteLimit_ / 2 / sizeof(ZELID), 1);
+    const size_t runPairLimit = std::max<size_t>(gatheredByteLimit_ / 8 / sizeof(ZELID), 1);
     std::vector<ZELID> members;
     members.reserve(std::min(runPairLimit, notes.pairCount()));
     std::vector<uint32_t> ends;

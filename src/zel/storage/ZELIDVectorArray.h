@@ -39,8 +39,9 @@ public:
     // The vector, loaded and cached; null for an ID without one or when the read fails (the
     // error goes to the delegate).
     std::shared_ptr<ZELIDVector> vectorAtIndexID(ZELID vectorID);
-    // The vector to change in place. An immutable vector is replaced in its slot by a mutable
-    // copy, and the slot is marked dirty. Null (nothing changed) for an ID without a vector.
+    // The vector to change in place. A vector not in memory is read as a mutable one; a cached
+    // immutable one is replaced in its slot by a mutable copy; either way the slot is marked
+    // dirty. Null (nothing changed) for an ID without a vector.
     std::shared_ptr<ZELMutableIDVector> mutableVectorAtIndexID(ZELID vectorID);
     // Stores `vector` at `vectorID`; nothing happens when the ID is 0 or already holds one.
     void appendVector(std::shared_ptr<ZELIDVector> vector, ZELID vectorID);

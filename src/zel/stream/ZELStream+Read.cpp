@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "zel/idvector/ZELIDVector.h"
+#include "zel/idvector/ZELMutableIDVector.h"
 #include "zel/platform/ZELException.h"
 #include "zel/platform/ZELRegistry.h"
 #include "zel/stream/ZELSerializableData.h"
@@ -155,15 +156,31 @@ void ZELStream::readZELStringUsing(const std::function<void(const ZELString* str
 }
 
 // ID vector form: uint32 count, then count IDs of 4 bytes (ascending as written).
+bool ZELStream::readIDVectorForm(uint32_t& count, ZELID*& ids) {
+    ids = nullptr;
+    if (!readBytes(&count, sizeof count)) return false;
+    if (count == 0) return true;
+    ids = reinterpret_cast<ZELID*>(
+        newFilledReadBufferWithReadByteCount(uint64_t{count} * sizeof(ZELID)));
+    return ids != nullptr;
+}
+
 std::shared_ptr<ZELIDVector> ZELStream::newReadZELIDVector() {
     uint32_t count = 0;
-    if (!readBytes(&count, sizeof count)) return nullptr;
+    ZELID* ids = nullptr;
+    if (!readIDVectorForm(count, ids)) return nullptr;
     if (count == 0) return ZELIDVector::vector();
-    auto* ids = reinterpret_cast<ZELID*>(
-        newFilledReadBufferWithReadByteCount(uint64_t{count} * sizeof(ZELID)));
-    if (!ids) return nullptr;
     std::shared_ptr<ZELIDVector> vector = ZELIDVector::newWithIDs(ids, count, true);
     if (!vector) reportMemoryAllocationFailed("could not allocate ZELIDVector");
+    return vector;
+}
+
+std::shared_ptr<ZELMutableIDVector> ZELStream::newReadZELMutableIDVector() {
+    uint32_t count = 0;
+    ZELID* ids = nullptr;
+    if (!readIDVectorForm(count, ids)) return nullptr;
+    std::shared_ptr<ZELMutableIDVector> vector = ZELMutableIDVector::newWithIDs(ids, count, true);
+    if (!vector) reportMemoryAllocationFailed("could not allocate ZELMutableIDVector");
     return vector;
 }
 

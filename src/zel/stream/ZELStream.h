@@ -18,6 +18,7 @@
 #include "zel/stream/ZELStreamSerializable.h"
 
 class ZELIDVector;
+class ZELMutableIDVector;
 class ZELDataStream;
 class ZELDataWriteStream;
 class ZELFileStream;
@@ -153,6 +154,9 @@ class ZELStream : public ZELObject {
     // IDs are not checked for order.
     std::shared_ptr<ZELIDVector> newReadZELIDVector();
     std::shared_ptr<ZELIDVector> readZELIDVector() { return newReadZELIDVector(); }
+    // The same form read as a mutable array-backed vector that owns the read IDs, without
+    // spare room; null when the read fails.
+    std::shared_ptr<ZELMutableIDVector> newReadZELMutableIDVector();
 
     // A class-tagged object: the class name as a string, then the object, read by the
     // deserializer registered under that name in ZELRegistry<ZELStreamDeserializer> with
@@ -201,5 +205,9 @@ class ZELStream : public ZELObject {
     ZELStream() = default;
 
   private:
+    // The ID vector form's count and IDs, the IDs in a new heap block (null for none); false
+    // when the read fails.
+    bool readIDVectorForm(uint32_t& count, ZELID*& ids);
+
     ZELError firstError_;  // the first error reported; no-error while none
 };
