@@ -112,9 +112,10 @@ uint64_t ZELIDVectorArray::addMembers(ZELID vectorID, ZELID* members, size_t cou
 // Each vector takes its noted members in one addIDs, in ascending vector ID, its members in the
 // order they were noted (usually ascending: new items get ascending IDs). Many notes are counted
 // per vector ID, then scattered into one array where each vector's members lie together, a run
-// of vector IDs at a time holding at most half the note byte limit in members (4 MB by
-// default). Few notes against a large vocabulary (a lookup after each add, as duplicate
-// detection makes) are sorted instead, so that entering them costs no walk over every ID.
+// of vector IDs at a time holding at most an eighth of the note byte limit in members (1 MB by
+// default; each run decodes the notes again, which is cheap beside rewriting the vectors). Few
+// notes against a large vocabulary (a lookup after each add, as duplicate detection makes) are
+// sorted instead, so that entering them costs no walk over every ID.
 bool ZELIDVectorArray::enterGatheredIDsAndGetError(bool saving, ZELError* outError) {
     if (gatheredNotes_.isEmpty()) return true;
     ZELPostingNotes notes;
